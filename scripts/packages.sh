@@ -1,0 +1,33 @@
+# Sourced by run.sh and test.sh: installs the Debian packages that are
+# missing, with apt-get when root; otherwise prints the command and stops.
+
+vt_missing_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  echo "${missing[@]:-}"
+}
+
+vt_ensure_packages() {
+  local missing
+  missing=$(vt_missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "These Debian packages are missing: $missing" >&2
+    echo "Install them with:  sudo apt-get install -y $missing" >&2
+    exit 1
+  fi
+  echo "Installing: $missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+}
+
+# What building the program needs.
+VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev"
+# What the tests need on top: GoogleTest and the real clients they drive.
+VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl lftp"
+# The browser test needs Chromium; its absence skips that one test.
+VT_BROWSER_PACKAGES="chromium"

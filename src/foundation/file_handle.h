@@ -1,0 +1,60 @@
+// FileHandle: one open file with a remembered mode and an at-end flag.
+// Paths use the system's "\" separators and are resolved case-insensitively
+// (file_system.h). A file open for writing cannot be opened for writing a
+// second time in this process; readers are never refused.
+#pragma once
+
+#include "foundation/file_time.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace vantrel {
+
+enum class FileMode { Read, Write };
+enum class IfMissing { Fail, Create };
+
+class FileHandle final {
+public:
+    FileHandle() = default;
+    ~FileHandle();
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    // A non-empty file opened for writing is positioned at its end: writes
+    // append, nothing is truncated.
+    [[nodiscard]] bool open(std::string_view path, FileMode mode, IfMissing missing);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Bytes read; fewer than asked sets at end.
+    std::size_t read(void* buffer, std::size_t count);
+    std::size_t write(const void* bytes, std::size_t count);
+    // False when not open for writing, or a write wrote nothing (full disk).
+    [[nodiscard]] bool writeAll(const void* bytes, std::size_t count);
+    std::uint64_t size() const;
+    bool atEnd() const { return atEnd_; }
+    // False beyond the size.
+    bool seekTo(std::uint64_t offset);
+    void seekToEnd();
+    void rewind();
+    // Cuts the file to `length` bytes and positions at that length.
+    [[nodiscard]] bool truncateAt(std::uint64_t length);
+    // One CR LF terminated line, CR dropped; returns the characters stored.
+    std::size_t readTextLine(char* buffer, std::size_t capacity);
+    bool lastWriteTime(FileTime& time) const;
+    bool creationTime(FileTime& time) const;
+    // Date, " -> ", text, CR LF at the current position.
+    bool writeLogLine(std::string_view text);
+    int descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    bool atEnd_ = false;
+    FileMode mode_ = FileMode::Read;
+    std::uint64_t dev_ = 0;
+    std::uint64_t ino_ = 0;
+};
+
+} // namespace vantrel

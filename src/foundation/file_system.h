@@ -1,0 +1,42 @@
+// The file-system layer under every path the server touches. The system
+// writes paths with "\"; here each "\" becomes "/", and a name that does not
+// exist exactly is looked up without ASCII letter case, as the server's
+// users expect from a desktop file system. New names keep the case given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// Maximum path length of the system, without the terminating zero.
+constexpr std::size_t MaxPath = 260;
+
+// The on-disk form of a system path: separators mapped and every existing
+// name resolved case-insensitively (an exact match wins). Names that do not
+// exist are kept as given.
+std::string localPath(std::string_view systemPath);
+
+bool pathExists(std::string_view path);
+bool isDirectory(std::string_view path);
+// One level; an existing folder is no error for callers that ignore the result.
+bool createDirectory(std::string_view path);
+// Only an empty folder.
+bool removeDirectory(std::string_view path);
+// Refuses an existing target.
+bool moveFile(std::string_view from, std::string_view to);
+// Replaces the target.
+bool copyFile(std::string_view from, std::string_view to);
+// Refuses folders.
+bool deleteFile(std::string_view path);
+// Size of a file, false when it cannot be read.
+bool fileSize(std::string_view path, std::uint64_t& size);
+
+// $TMPDIR or /tmp, ending with "/".
+std::string tempFolder();
+// Creates a new, unique, empty file in `folder` and returns its path.
+bool makeTempFile(std::string_view folder, std::string_view prefix, std::string& path);
+std::string currentDirectory();
+
+} // namespace vantrel

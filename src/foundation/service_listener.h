@@ -1,0 +1,67 @@
+// ServiceListener: the accept thread of one port. It accepts connections
+// while fewer sessions than its maximum are live, turns each into a
+// protocol session through createSession, reaps finished and idle sessions,
+// and keeps the byte totals shown in the main window.
+#pragma once
+
+#include "foundation/critical_lock.h"
+#include "foundation/service_session.h"
+#include "foundation/tcp_socket.h"
+#include "foundation/worker_thread.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vantrel {
+
+// An eventfd that a finishing session pokes to wake its listener.
+class SessionWaker final {
+public:
+    SessionWaker();
+    ~SessionWaker();
+    SessionWaker(const SessionWaker&) = delete;
+    SessionWaker& operator=(const SessionWaker&) = delete;
+    void wake();
+    void drain();
+    int descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+class ServiceListener : public WorkerThread {
+public:
+    ServiceListener(int maximumSessions, std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs);
+    ~ServiceListener() override;
+
+    [[nodiscard]] bool activate(std::uint16_t port);
+    void deactivate();
+    bool isActive() const { return isRunning(); }
+    int connectionCount() const;
+    std::uint32_t totalBytesIn() const;
+    std::uint32_t totalBytesOut() const;
+    // The bound port while active (the one the system picked for port 0).
+    std::uint16_t listeningPort() const;
+    void setMaximumSessions(int maximum);
+
+protected:
+    // Returns a new, already started session that owns the socket, or null
+    // to refuse the connection.
+    virtual std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket);
+
+private:
+    void run() final;
+    void reap() VT_REQUIRES(lock_);
+
+    mutable CriticalLock lock_;
+    TcpSocket listening_;
+    std::vector<std::unique_ptr<ServiceSession>> sessions_ VT_GUARDED_BY(lock_);
+    std::uint32_t finishedBytesIn_ VT_GUARDED_BY(lock_) = 0;
+    std::uint32_t finishedBytesOut_ VT_GUARDED_BY(lock_) = 0;
+    int maximumSessions_ VT_GUARDED_BY(lock_);
+    std::uint32_t idleLimitMs_;
+    SessionWaker waker_;
+};
+
+} // namespace vantrel

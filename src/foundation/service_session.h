@@ -1,0 +1,79 @@
+// ServiceSession: the base of every protocol session. One thread per
+// connection runs the protocol's serve() over the accepted control socket;
+// the session keeps an activity clock for the idle limit and a locked
+// snapshot of the bytes moved on its control and data sockets.
+#pragma once
+
+#include "foundation/critical_lock.h"
+#include "foundation/line_socket.h"
+#include "foundation/worker_thread.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace vantrel {
+
+class SessionWaker;
+
+class ServiceSession : public WorkerThread {
+public:
+    static constexpr std::uint32_t IdleLimitMs = 300000;
+    static constexpr std::size_t ShortLineSize = 256;
+    static constexpr std::size_t LongestLineSize = 2048;
+
+    explicit ServiceSession(std::unique_ptr<LineSocket> control);
+    // Derived destructors call stopSession() first.
+    ~ServiceSession() override;
+
+    // Marks the session serving and starts its thread; the protocol session's
+    // constructor calls it as its last step.
+    void startSession();
+    void stopSession();
+
+    // Text plus CR LF, in the first of 256/512/1024/2048-byte buffers that
+    // holds it; a longer text is cut to 2045 characters.
+    bool sendLine(TcpSocket& socket, std::string_view text);
+    // At most 255 bytes, sent even after a stop request (last words).
+    bool sendShortLine(TcpSocket& socket, std::string_view text);
+    // Sends every byte, waiting for buffer space; gives up on a stop request.
+    bool sendBuffer(TcpSocket& socket, const void* bytes, std::size_t length);
+
+    void noteActivity();
+    void refreshCounters();
+    void setDataSocket(TcpSocket* socket);
+    bool isFinished() const;
+    std::uint32_t bytesIn() const;
+    std::uint32_t bytesOut() const;
+    void checkIdle(std::uint32_t idleLimitMs = IdleLimitMs);
+
+    // The listener's wake-up, poked when this session finishes so that it is
+    // reaped at once. Set by the listener after createSession.
+    void setWaker(SessionWaker* waker);
+
+    LineSocket& control() { return *control_; }
+
+protected:
+    virtual void serve() {}
+
+    // Waits until the control socket has input (or already holds a complete
+    // line), a stop is requested, or timeoutMs passes (negative: no limit).
+    // Replaces the 2 ms pause of a command loop that found no line.
+    void awaitControlInput(int timeoutMs = -1);
+
+private:
+    void run() final;
+    void refreshCountersLocked() VT_REQUIRES(lock_);
+
+    std::unique_ptr<LineSocket> control_;
+    mutable CriticalLock lock_;
+    bool finished_ VT_GUARDED_BY(lock_) = true;
+    std::uint32_t lastActivity_ VT_GUARDED_BY(lock_);
+    std::uint32_t bytesIn_ VT_GUARDED_BY(lock_) = 0;
+    std::uint32_t bytesOut_ VT_GUARDED_BY(lock_) = 0;
+    TcpSocket* dataSocket_ VT_GUARDED_BY(lock_) = nullptr;
+    SessionWaker* waker_ VT_GUARDED_BY(lock_) = nullptr;
+};
+
+} // namespace vantrel

@@ -1,0 +1,102 @@
+// TcpSocket: one non-blocking IPv4 TCP socket with its addresses, running
+// byte totals and the reason of its last failure. Every operation returns
+// at once; callers wait for readiness through WorkerThread::waitFor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel {
+
+// Codes are part of the system; 9 is not used.
+enum class SocketError : int {
+    None = 0,
+    CreateFailed = 1,
+    HostNotFound = 2,
+    ConnectFailed = 3,
+    ListenFailed = 4,
+    BindFailed = 5,
+    NotListening = 6,
+    NothingToAccept = 7,
+    NotConnected = 8,
+    ConnectionLost = 10,
+    BufferTooSmall = 11,
+    NoLineYet = 12,
+};
+
+enum class SocketState : int { Closed = 0, Connected = 1, Listening = 2 };
+
+// Process-wide network start and stop (ignores SIGPIPE; sends also pass
+// MSG_NOSIGNAL).
+bool startNetworking();
+void stopNetworking();
+
+class TcpSocket {
+public:
+    static constexpr std::size_t AddressTextSize = 16;  // "255.255.255.255" + zero
+
+    TcpSocket();
+    virtual ~TcpSocket();
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    // Moves the connection of `other` (descriptor, addresses, state, last
+    // error) into this socket, closing what this one held; `other` is left
+    // closed without closing the moved descriptor. Byte totals stay with
+    // each object.
+    void takeFrom(TcpSocket& other);
+
+    // Fails at once without an error code on an empty host. Blocking connect.
+    [[nodiscard]] bool connectTo(const char* host, std::uint16_t port);
+    // Port 0 lets the system pick; localPort() tells which. SO_REUSEADDR is set.
+    [[nodiscard]] bool listenOn(std::uint16_t port);
+    bool acceptInto(TcpSocket& target);
+    bool acceptOwn();
+
+    // length: bytes to send in, bytes sent out (0 when the socket cannot take
+    // data now, with a true result).
+    bool sendSome(const void* bytes, std::size_t& length);
+    // length: capacity in, bytes received out (0 with true: nothing waiting).
+    virtual bool receiveSome(void* buffer, std::size_t& length);
+    virtual void close();
+    void shutdownAndClose();
+
+    bool isConnected() const { return state_ == SocketState::Connected; }
+    SocketState state() const { return state_; }
+    SocketError lastError() const { return lastError_; }
+    const char* peerAddress() const { return peerAddress_; }
+    std::uint16_t peerPort() const { return peerPort_; }
+    const char* localAddress() const { return localAddress_; }
+    std::uint16_t localPort() const { return localPort_; }
+    std::uint32_t peerIp() const { return peerIp_; }    // network order
+    std::uint32_t localIp() const { return localIp_; }  // network order
+    std::uint32_t bytesReceived() const { return bytesReceived_; }
+    std::uint32_t bytesSent() const { return bytesSent_; }
+    // The descriptor, for readiness waits; -1 when closed.
+    int descriptor() const { return handle_; }
+
+protected:
+    void setLastError(SocketError error) { lastError_ = error; }
+    // The receive of the socket itself, bypassing any buffering of a subclass.
+    bool receiveFromNetwork(void* buffer, std::size_t& length);
+
+private:
+    bool open();
+    void adopt(int descriptor);
+    void fillAddresses();
+    void resetAddresses();
+
+    int handle_ = -1;
+    char peerAddress_[AddressTextSize] = "0.0.0.0";
+    std::uint16_t peerPort_ = 0;
+    char localAddress_[AddressTextSize] = "0.0.0.0";
+    std::uint16_t localPort_ = 0;
+    SocketError lastError_ = SocketError::None;
+    SocketState state_ = SocketState::Closed;
+    std::uint32_t bytesReceived_ = 0;
+    std::uint32_t bytesSent_ = 0;
+    std::uint32_t localIp_ = 0;
+    std::uint32_t peerIp_ = 0;
+};
+
+} // namespace vantrel

@@ -1,0 +1,21 @@
+// Small text helpers shared by every protocol: bounded printf-style
+// formatting and the ASCII-only case functions of the system.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// printf-style formatting into a std::string, cut to maxLength characters.
+std::string formatText(std::size_t maxLength, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+void toLowerAscii(std::string& text);
+std::string lowerAscii(std::string_view text);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+// Copies at most capacity - 1 bytes and a zero; returns the bytes copied.
+std::size_t copyBounded(char* dest, std::size_t capacity, std::string_view text);
+
+} // namespace vantrel

@@ -1,0 +1,71 @@
+// WorkerThread: an object that owns one system thread and a waitable stop
+// event. The derived class supplies the body in run(); the body waits with
+// pause() or waitFor(), which wake at once when a stop is requested, so
+// every thread notices a stop within milliseconds without busy polling.
+#pragma once
+
+#include "foundation/critical_lock.h"
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+namespace vantrel {
+
+class TcpSocket;
+
+enum class WaitFor { Readable, Writable };
+
+struct SocketWait {
+    const TcpSocket* socket;
+    WaitFor what;
+};
+
+// Session threads hold only small fixed buffers, so they get a modest stack.
+enum class StackSize { Default, Session };
+
+class WorkerThread {
+public:
+    static constexpr std::uint32_t StopTimeoutMs = 3600000;
+
+    explicit WorkerThread(StackSize stack = StackSize::Default);
+    // Stops with StopTimeoutMs. A derived class whose run() uses its own
+    // members must stop the thread in its own destructor first.
+    virtual ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    [[nodiscard]] bool start();
+    // Signals the stop event, waits up to timeoutMs, detaches a thread that
+    // did not end in time, and resets the event so the object can start again.
+    // Must not be called from the object's own thread.
+    void stop(std::uint32_t timeoutMs);
+    bool isRunning() const;
+    bool stopRequested() const;
+
+protected:
+    virtual void run() {}
+
+    // Waits for a stop request or timeoutMs (negative: no limit).
+    // Returns stopRequested().
+    bool pause(int timeoutMs) const;
+    // Waits until one of the sockets is ready as asked, a stop is requested,
+    // or timeoutMs passes (negative: no limit). Closed sockets are skipped.
+    void waitFor(std::initializer_list<SocketWait> items, int timeoutMs) const;
+    // The stop event as a pollable descriptor (readable while signalled).
+    int stopEventDescriptor() const { return stopEvent_; }
+
+private:
+    static void* entry(void* self);
+
+    mutable CriticalLock lock_;
+    bool running_ VT_GUARDED_BY(lock_) = false;
+    pthread_t thread_ VT_GUARDED_BY(lock_){};
+    bool joinable_ = false;  // touched by the owning thread only
+    int stopEvent_ = -1;
+    StackSize stack_;
+};
+
+} // namespace vantrel
