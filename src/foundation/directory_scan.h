@@ -40,7 +40,6 @@ public:
 
 private:
     DIR* dir_ = nullptr;
-    std::string folder_;   // local form, ends with "/"
     std::string pattern_;  // the last name's wildcard pattern
     ScanKinds kinds_ = ScanKinds::Both;
 };

@@ -28,10 +28,18 @@ public:
     // True when a complete line already waits in the buffer, so a caller
     // must not block waiting for the network.
     bool hasBufferedLine() const;
-    bool hasBufferedBytes() const { return !input_.empty(); }
+    bool hasBufferedBytes() const { return input_.size() > start_; }
 
 private:
+    std::size_t findLineEnd() const;
+    void consume(std::size_t count);
+
+    // Bytes before start_ have been handed out; they are dropped in bulk
+    // once they make up half the buffer, so many short lines cost linear time.
     std::string input_;
+    std::size_t start_ = 0;
+    // No CR LF begins before this position (a partial line is not rescanned).
+    std::size_t scanFrom_ = 0;
 };
 
 } // namespace vantrel

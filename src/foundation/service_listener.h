@@ -2,6 +2,13 @@
 // while fewer sessions than its maximum are live, turns each into a
 // protocol session through createSession, reaps finished and idle sessions,
 // and keeps the byte totals shown in the main window.
+//
+// A derived listener overrides createSession, which the accept thread calls;
+// its destructor must therefore call deactivate() itself, before its own
+// members (and its vtable) go away. ~ServiceListener deactivates again,
+// which is then a no-op. Lock order: listener before session. Sessions are
+// destroyed (waiting for their threads) under the listener's lock, so a
+// session's thread must never take its listener's lock.
 #pragma once
 
 #include "foundation/critical_lock.h"

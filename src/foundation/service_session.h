@@ -2,6 +2,10 @@
 // connection runs the protocol's serve() over the accepted control socket;
 // the session keeps an activity clock for the idle limit and a locked
 // snapshot of the bytes moved on its control and data sockets.
+//
+// A protocol session's constructor calls startSession() as its last step;
+// its destructor calls stopSession() first, before releasing anything that
+// serve() uses (~ServiceSession stops again, which is then a no-op).
 #pragma once
 
 #include "foundation/critical_lock.h"

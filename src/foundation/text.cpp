@@ -19,14 +19,27 @@ char lowerByte(char c)
 
 std::string formatText(std::size_t maxLength, const char* format, ...)
 {
-    std::string out(maxLength + 1, '\0');
+    // Most texts fit the stack buffer; longer ones are formatted a second
+    // time into a string of the length they need, cut to maxLength.
+    char small[512];
     va_list args;
     va_start(args, format);
-    const int written = std::vsnprintf(out.data(), out.size(), format, args);
+    va_list again;
+    va_copy(again, args);
+    const int needed = std::vsnprintf(small, sizeof small, format, args);
     va_end(args);
-    if (written < 0)
-        return {};
-    out.resize(std::min<std::size_t>(static_cast<std::size_t>(written), maxLength));
+    std::string out;
+    if (needed >= 0) {
+        const std::size_t length = std::min(static_cast<std::size_t>(needed), maxLength);
+        if (static_cast<std::size_t>(needed) < sizeof small) {
+            out.assign(small, length);
+        } else {
+            out.resize(length + 1);
+            std::vsnprintf(out.data(), out.size(), format, again);
+            out.resize(length);
+        }
+    }
+    va_end(again);
     return out;
 }
 

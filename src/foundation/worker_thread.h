@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -52,19 +53,23 @@ protected:
     // Returns stopRequested().
     bool pause(int timeoutMs) const;
     // Waits until one of the sockets is ready as asked, a stop is requested,
-    // or timeoutMs passes (negative: no limit). Closed sockets are skipped.
+    // or timeoutMs passes (negative: no limit). Closed sockets are skipped;
+    // when every socket given is closed it returns at once.
     void waitFor(std::initializer_list<SocketWait> items, int timeoutMs) const;
     // The stop event as a pollable descriptor (readable while signalled).
     int stopEventDescriptor() const { return stopEvent_; }
 
 private:
     static void* entry(void* self);
+    void joinFinished();
 
     mutable CriticalLock lock_;
     bool running_ VT_GUARDED_BY(lock_) = false;
     pthread_t thread_ VT_GUARDED_BY(lock_){};
+    std::uint64_t generation_ VT_GUARDED_BY(lock_) = 0;
     bool joinable_ = false;  // touched by the owning thread only
     int stopEvent_ = -1;
+    std::atomic<bool> stopFlag_{false};  // mirrors the event for cheap tests
     StackSize stack_;
 };
 

@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Web server benchmark: our server (tests' http_test_server harness) and
+Debian's nginx side by side on 127.0.0.1, on the same temporary site.
+
+  1. wrk, 50 connections, "Connection: close", a 1 KiB page: requests/s.
+  2. curl, one 64 MiB download: MB/s.
+
+Each measurement is warmed up once, then taken several times alternating
+between the two servers; the medians are printed, the figures last.
+
+Usage: bench/http_bench.py [--server PATH] [--runs N] [--seconds S]
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+PAGE_BYTES = 1024
+BIG_BYTES = 64 * 1024 * 1024
+WRK_CONNECTIONS = 50
+START_DEADLINE_S = 10
+
+NGINX_CONF = """\
+user {user};
+worker_processes auto;
+pid {prefix}/nginx.pid;
+error_log {prefix}/error.log;
+daemon off;
+events {{ worker_connections 768; }}
+http {{
+    sendfile on;
+    tcp_nopush on;
+    types_hash_max_size 2048;
+    include /etc/nginx/mime.types;
+    default_type application/octet-stream;
+    access_log {prefix}/access.log;
+    client_body_temp_path {prefix}/body;
+    proxy_temp_path {prefix}/proxy;
+    fastcgi_temp_path {prefix}/fastcgi;
+    uwsgi_temp_path {prefix}/uwsgi;
+    scgi_temp_path {prefix}/scgi;
+    server {{
+        listen 127.0.0.1:{port};
+        root {site};
+        index index.html;
+    }}
+}}
+"""
+
+
+def find_server(explicit):
+    if explicit:
+        return explicit
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = os.path.dirname(here)
+    for build in ("build", "build-httpa", "build-release"):
+        candidate = os.path.join(root, build, "http_test_server")
+        if os.access(candidate, os.X_OK):
+            return candidate
+    sys.exit("http_test_server not found; build it or pass --server")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, process, name):
+    deadline = time.monotonic() + START_DEADLINE_S
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            sys.exit(f"{name} exited early")
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.05)
+    sys.exit(f"{name} did not start listening")
+
+
+def make_site(folder):
+    site = os.path.join(folder, "site")
+    os.makedirs(site)
+    with open(os.path.join(site, "page.html"), "wb") as f:
+        f.write(b"<p>" + b"x" * (PAGE_BYTES - 8) + b"</p>\r\n")
+    with open(os.path.join(site, "big.bin"), "wb") as f:
+        chunk = os.urandom(1024 * 1024)
+        for _ in range(BIG_BYTES // len(chunk)):
+            f.write(chunk)
+    return site
+
+
+def start_ours(server, folder, site):
+    work = os.path.join(folder, "ours")
+    os.makedirs(work)
+    process = subprocess.Popen([server, work, "--default-folder", site],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    line = process.stdout.readline()
+    match = re.match(r"PORT (\d+)", line)
+    if not match:
+        sys.exit("harness did not report its port")
+    return process, int(match.group(1))
+
+
+def start_nginx(folder, site):
+    prefix = os.path.join(folder, "nginx")
+    os.makedirs(prefix)
+    port = free_port()
+    user = "www-data" if os.geteuid() == 0 else os.environ.get("USER", "nobody")
+    conf = os.path.join(prefix, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(NGINX_CONF.format(user=user, prefix=prefix, port=port, site=site))
+    process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for_port(port, process, "nginx")
+    return process, port
+
+
+def wrk_rate(port, seconds):
+    out = subprocess.run(["wrk", "-t2", f"-c{WRK_CONNECTIONS}", f"-d{seconds}s",
+                          "-H", "Connection: close", f"http://127.0.0.1:{port}/page.html"],
+                         capture_output=True, text=True, check=True).stdout
+    match = re.search(r"Requests/sec:\s+([\d.]+)", out)
+    errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+    if errors:
+        sys.exit(f"wrk saw {errors.group(1)} error responses on port {port}")
+    return float(match.group(1))
+
+
+def curl_rate(port):
+    out = subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{speed_download} %{size_download}",
+                          f"http://127.0.0.1:{port}/big.bin"],
+                         capture_output=True, text=True, check=True).stdout.split()
+    if int(float(out[1])) != BIG_BYTES:
+        sys.exit(f"short download from port {port}: {out[1]} bytes")
+    return float(out[0]) / 1e6
+
+
+def measure(runs, first, second):
+    first(), second()  # warm-up, not counted
+    a, b = [], []
+    for _ in range(runs):
+        a.append(first())
+        b.append(second())
+    return statistics.median(a), statistics.median(b)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--seconds", type=int, default=5)
+    args = parser.parse_args()
+    for tool in ("wrk", "curl", "nginx"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is needed")
+    server = find_server(args.server)
+
+    folder = tempfile.mkdtemp(prefix="vt-http-bench-")
+    os.chmod(folder, 0o755)
+    processes = []
+    try:
+        site = make_site(folder)
+        ours, ours_port = start_ours(server, folder, site)
+        processes.append(ours)
+        nginx, nginx_port = start_nginx(folder, site)
+        processes.append(nginx)
+
+        page_ours, page_nginx = measure(args.runs, lambda: wrk_rate(ours_port, args.seconds),
+                                        lambda: wrk_rate(nginx_port, args.seconds))
+        big_ours, big_nginx = measure(args.runs, lambda: curl_rate(ours_port),
+                                      lambda: curl_rate(nginx_port))
+    finally:
+        for process in processes:
+            process.terminate()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        shutil.rmtree(folder, ignore_errors=True)
+
+    print(f"median of {args.runs} runs after one warm-up")
+    print(f"1 KiB page, wrk -c{WRK_CONNECTIONS}, Connection: close: "
+          f"ours {page_ours:.0f} req/s, nginx {page_nginx:.0f} req/s, "
+          f"ratio {page_ours / page_nginx:.2f} (target >= 1.0)")
+    print(f"64 MiB download, curl: ours {big_ours:.0f} MB/s, nginx {big_nginx:.0f} MB/s "
+          f"(target >= 1000)")
+
+
+if __name__ == "__main__":
+    main()

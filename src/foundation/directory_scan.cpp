@@ -1,0 +1,188 @@
+// DirectoryScan over opendir/readdir. A search is a folder plus a wildcard
+// pattern for the last name, matched without ASCII letter case the way the
+// server's clients expect ("*.*" is every name, "name.*" also finds "name").
+#include "foundation/directory_scan.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+
+#include "foundation/file_system.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::string_view EveryName = "*.*";
+
+char lowerByte(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// "*" matches any run, "?" any one character. Iterative with one
+// backtracking point, so hostile patterns cost at most name x pattern.
+bool wildcardMatch(std::string_view pattern, std::string_view name)
+{
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t starP = std::string_view::npos;
+    std::size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || lowerByte(pattern[p]) == lowerByte(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool nameMatches(std::string_view pattern, std::string_view name)
+{
+    if (pattern.empty() || pattern == EveryName || pattern == "*")
+        return true;
+    if (wildcardMatch(pattern, name))
+        return true;
+    // "name.*" also matches a name without an extension.
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+        name.find('.') == std::string_view::npos)
+        return wildcardMatch(pattern.substr(0, pattern.size() - 2), name);
+    return false;
+}
+
+bool wants(ScanKinds kinds, bool isFolder)
+{
+    const int bits = static_cast<int>(kinds);
+    return isFolder ? (bits & static_cast<int>(ScanKinds::Folders)) != 0
+                    : (bits & static_cast<int>(ScanKinds::Files)) != 0;
+}
+
+FileTime fromStamp(const statx_timestamp& stamp)
+{
+    return FileTime{static_cast<std::int64_t>(stamp.tv_sec), static_cast<std::int32_t>(stamp.tv_nsec)};
+}
+
+// Fills the record from the entry; a link is described by what it points
+// to, a dangling one by the link itself.
+bool describe(DIR* dir, const char* name, FindRecord& record)
+{
+    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
+    struct statx sx {};
+    if (::statx(dirfd(dir), name, 0, mask, &sx) != 0 &&
+        ::statx(dirfd(dir), name, AT_SYMLINK_NOFOLLOW, mask, &sx) != 0)
+        return false;
+    record.name = name;
+    record.isDirectory = S_ISDIR(sx.stx_mode);
+    record.isReadOnly = (sx.stx_mode & 0222) == 0;
+    record.size = record.isDirectory ? 0 : sx.stx_size;
+    record.lastWriteTime = fromStamp(sx.stx_mtime);
+    record.creationTime = (sx.stx_mask & STATX_BTIME) ? fromStamp(sx.stx_btime) : record.lastWriteTime;
+    return true;
+}
+
+// Splits "folder\pattern" at its last separator.
+void splitPattern(std::string_view full, std::string_view& folder, std::string_view& pattern)
+{
+    const std::size_t cut = full.find_last_of("\\/");
+    if (cut == std::string_view::npos) {
+        folder = {};
+        pattern = full;
+    } else {
+        folder = full.substr(0, cut + 1);
+        pattern = full.substr(cut + 1);
+    }
+}
+
+std::string folderPattern(std::string_view folder)
+{
+    std::string pattern(folder);
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/')
+        pattern.push_back('\\');
+    pattern += EveryName;
+    return pattern;
+}
+
+DIR* openFolder(std::string_view folder)
+{
+    const std::string local = localPath(folder);
+    return ::opendir(local.empty() ? "." : local.c_str());
+}
+
+} // namespace
+
+DirectoryScan::~DirectoryScan()
+{
+    close();
+}
+
+bool DirectoryScan::first(std::string_view folder, FindRecord& record, ScanKinds kinds)
+{
+    return firstMatch(folderPattern(folder), record, kinds);
+}
+
+bool DirectoryScan::firstMatch(std::string_view pattern, FindRecord& record, ScanKinds kinds)
+{
+    close();
+    if ((static_cast<int>(kinds) & static_cast<int>(ScanKinds::Both)) == 0)
+        return false;
+    std::string_view folder;
+    std::string_view namePattern;
+    splitPattern(pattern, folder, namePattern);
+    dir_ = openFolder(folder);
+    if (dir_ == nullptr)
+        return false;
+    pattern_.assign(namePattern);
+    kinds_ = kinds;
+    return next(record);
+}
+
+bool DirectoryScan::next(FindRecord& record)
+{
+    if (dir_ == nullptr)
+        return false;
+    while (const dirent* entry = ::readdir(dir_)) {
+        if (!nameMatches(pattern_, entry->d_name))
+            continue;
+        FindRecord found;
+        if (!describe(dir_, entry->d_name, found) || !wants(kinds_, found.isDirectory))
+            continue;
+        record = std::move(found);
+        return true;
+    }
+    close();
+    return false;
+}
+
+void DirectoryScan::close()
+{
+    if (dir_ != nullptr) {
+        ::closedir(dir_);
+        dir_ = nullptr;
+    }
+}
+
+bool directoryExists(std::string_view folder)
+{
+    std::string_view parent;
+    std::string_view pattern;
+    const std::string full = folderPattern(folder);
+    splitPattern(full, parent, pattern);
+    DIR* dir = openFolder(parent);
+    if (dir == nullptr)
+        return false;
+    ::closedir(dir);
+    return true;
+}
+
+} // namespace vantrel

@@ -1,0 +1,231 @@
+// Path mapping and the folder operations of the file layer. The server was
+// written for a file system that ignores letter case; localPath gives it
+// that view on Linux by resolving every existing name without ASCII case
+// where the exact name is missing.
+#include "foundation/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "foundation/file_handle.h"
+#include "foundation/text.h"
+
+namespace vantrel {
+
+namespace {
+
+bool nameExists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The entry of `folder` whose name equals `name` without ASCII case. Where
+// several differ only in case, the smallest in byte order wins, so that the
+// choice does not depend on the directory's order.
+bool findIgnoringCase(const std::string& folder, std::string_view name, std::string& found)
+{
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr)
+        return false;
+    bool any = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view candidate(entry->d_name);
+        if (!equalsIgnoreCase(candidate, name))
+            continue;
+        if (!any || candidate < std::string_view(found)) {
+            found.assign(candidate);
+            any = true;
+        }
+    }
+    ::closedir(dir);
+    return any;
+}
+
+bool statPath(std::string_view path, struct stat& st)
+{
+    const std::string local = localPath(path);
+    return ::stat(local.c_str(), &st) == 0;
+}
+
+} // namespace
+
+std::string localPath(std::string_view systemPath)
+{
+    std::string result;
+    result.reserve(systemPath.size());
+    // Once a name is missing nothing below it can exist: the rest is copied.
+    bool resolving = true;
+    std::size_t pos = 0;
+    while (pos <= systemPath.size()) {
+        std::size_t end = pos;
+        while (end < systemPath.size() && systemPath[end] != '/' && systemPath[end] != '\\')
+            ++end;
+        const std::string_view name = systemPath.substr(pos, end - pos);
+        if (!name.empty()) {
+            const std::size_t parentLength = result.size();
+            result.append(name);
+            if (resolving && name != "." && name != ".." && !nameExists(result)) {
+                std::string found;
+                const std::string parent = result.substr(0, parentLength);
+                if (findIgnoringCase(parent, name, found))
+                    result.replace(parentLength, name.size(), found);
+                else
+                    resolving = false;
+            }
+        }
+        if (end == systemPath.size())
+            break;
+        result.push_back('/');
+        pos = end + 1;
+    }
+    return result;
+}
+
+bool pathExists(std::string_view path)
+{
+    struct stat st {};
+    return statPath(path, st);
+}
+
+bool isDirectory(std::string_view path)
+{
+    struct stat st {};
+    return statPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool createDirectory(std::string_view path)
+{
+    const std::string local = localPath(path);
+    return ::mkdir(local.c_str(), 0777) == 0;
+}
+
+bool removeDirectory(std::string_view path)
+{
+    const std::string local = localPath(path);
+    return ::rmdir(local.c_str()) == 0;
+}
+
+bool moveFile(std::string_view from, std::string_view to)
+{
+    const std::string source = localPath(from);
+    const std::string target = localPath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without RENAME_NOREPLACE: check, then rename.
+        if (nameExists(target))
+            return false;
+        return ::rename(source.c_str(), target.c_str()) == 0;
+    }
+    if (errno != EXDEV)
+        return false;
+    // Across file systems a file is copied and the original removed; a
+    // folder cannot move there.
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || nameExists(target))
+        return false;
+    if (!copyFile(from, to))
+        return false;
+    if (::unlink(source.c_str()) != 0) {
+        ::unlink(target.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool copyFile(std::string_view from, std::string_view to)
+{
+    FileHandle source;
+    if (!source.open(from, FileMode::Read, IfMissing::Fail))
+        return false;
+    FileHandle target;
+    if (!target.open(to, FileMode::Write, IfMissing::Create))
+        return false;
+    // Copying a file onto itself would cut it to nothing before reading it.
+    struct stat a {};
+    struct stat b {};
+    if (::fstat(source.descriptor(), &a) != 0 || ::fstat(target.descriptor(), &b) != 0 ||
+        (a.st_dev == b.st_dev && a.st_ino == b.st_ino))
+        return false;
+    if (!target.truncateAt(0))
+        return false;
+    const std::uint64_t expected = source.size();
+    std::uint64_t copied = 0;
+    std::vector<unsigned char> buffer(64 * 1024);
+    for (;;) {
+        const std::size_t got = source.read(buffer.data(), buffer.size());
+        if (got > 0 && !target.writeAll(buffer.data(), got))
+            return false;
+        copied += got;
+        if (got < buffer.size())
+            return copied == expected;
+    }
+}
+
+bool deleteFile(std::string_view path)
+{
+    const std::string local = localPath(path);
+    struct stat st {};
+    if (::lstat(local.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::unlink(local.c_str()) == 0;
+}
+
+bool fileSize(std::string_view path, std::uint64_t& size)
+{
+    struct stat st {};
+    if (!statPath(path, st) || S_ISDIR(st.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::string tempFolder()
+{
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string folder = (fromEnvironment != nullptr && *fromEnvironment != '\0') ? fromEnvironment : "/tmp";
+    if (folder.back() != '/')
+        folder.push_back('/');
+    return folder;
+}
+
+bool makeTempFile(std::string_view folder, std::string_view prefix, std::string& path)
+{
+    std::string local = localPath(folder);
+    if (!local.empty() && local.back() != '/')
+        local.push_back('/');
+    std::string name = local;
+    for (const char c : prefix)
+        name.push_back(c == '/' || c == '\\' ? '_' : c);
+    name += "XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    path = std::move(name);
+    return true;
+}
+
+std::string currentDirectory()
+{
+    std::vector<char> buffer(4096);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr)
+            return std::string(buffer.data());
+        if (errno != ERANGE || buffer.size() > (1u << 20))
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace vantrel

@@ -1,0 +1,196 @@
+// ServiceListener: the accept loop of one port. The thread sleeps in one
+// poll on the listening socket (only while a session may still be added),
+// the sessions' shared waker and its stop event; it reaps at every wake and
+// at least once a second while sessions live, for the idle limit.
+#include "foundation/service_listener.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace vantrel {
+
+namespace {
+
+// The idle limit is checked this often while any session lives.
+constexpr int IdleCheckIntervalMs = 1000;
+// Pause before retrying an accept that failed on a ready socket.
+constexpr int AcceptRetryMs = 2;
+
+} // namespace
+
+SessionWaker::SessionWaker() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SessionWaker::~SessionWaker() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void SessionWaker::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
+}
+
+void SessionWaker::drain() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t drained = ::read(fd_, &count, sizeof count);
+}
+
+ServiceListener::ServiceListener(int maximumSessions, std::uint32_t idleLimitMs)
+    : maximumSessions_(maximumSessions), idleLimitMs_(idleLimitMs) {}
+
+ServiceListener::~ServiceListener() {
+    deactivate();
+}
+
+bool ServiceListener::activate(std::uint16_t port) {
+    if (isRunning()) {
+        return false;
+    }
+    {
+        LockGuard guard(lock_);
+        if (!listening_.listenOn(port)) {
+            return false;
+        }
+    }
+    if (!start()) {
+        LockGuard guard(lock_);
+        listening_.close();
+        return false;
+    }
+    return true;
+}
+
+void ServiceListener::deactivate() {
+    stop(StopTimeoutMs);
+    LockGuard guard(lock_);
+    listening_.close();
+    // Each session stops its own thread as it is destroyed; session threads
+    // never take this lock, so waiting for them here cannot deadlock.
+    for (auto& session : sessions_) {
+        session.reset();
+    }
+    sessions_.clear();
+}
+
+int ServiceListener::connectionCount() const {
+    LockGuard guard(lock_);
+    return static_cast<int>(sessions_.size());
+}
+
+std::uint32_t ServiceListener::totalBytesIn() const {
+    LockGuard guard(lock_);
+    std::uint32_t total = finishedBytesIn_;
+    for (const auto& session : sessions_) {
+        total += session->bytesIn();
+    }
+    return total;
+}
+
+std::uint32_t ServiceListener::totalBytesOut() const {
+    LockGuard guard(lock_);
+    std::uint32_t total = finishedBytesOut_;
+    for (const auto& session : sessions_) {
+        total += session->bytesOut();
+    }
+    return total;
+}
+
+std::uint16_t ServiceListener::listeningPort() const {
+    LockGuard guard(lock_);
+    return listening_.localPort();
+}
+
+void ServiceListener::setMaximumSessions(int maximum) {
+    LockGuard guard(lock_);
+    maximumSessions_ = maximum;
+}
+
+std::unique_ptr<ServiceSession> ServiceListener::createSession(std::unique_ptr<LineSocket>) {
+    return nullptr;
+}
+
+void ServiceListener::reap() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < sessions_.size(); ++i) {
+        ServiceSession& session = *sessions_[i];
+        session.checkIdle(idleLimitMs_);
+        if (!session.isFinished()) {
+            if (kept != i) {
+                sessions_[kept] = std::move(sessions_[i]);
+            }
+            ++kept;
+            continue;
+        }
+        // Its thread ends first, so that the bytes of its last words count.
+        session.stopSession();
+        finishedBytesIn_ += session.bytesIn();
+        finishedBytesOut_ += session.bytesOut();
+        sessions_[i].reset();
+    }
+    sessions_.resize(kept);
+}
+
+void ServiceListener::run() {
+    bool listenerSignalled = false;
+    for (;;) {
+        waker_.drain();
+        bool mayAccept = false;
+        bool haveSessions = false;
+        bool acceptFailed = false;
+        {
+            LockGuard guard(lock_);
+            reap();
+        }
+        if (stopRequested()) {
+            return;
+        }
+        {
+            LockGuard guard(lock_);
+            mayAccept = static_cast<int>(sessions_.size()) < maximumSessions_ &&
+                        listening_.state() == SocketState::Listening;
+            if (mayAccept) {
+                auto socket = std::make_unique<LineSocket>();
+                if (listening_.acceptInto(*socket)) {
+                    auto session = createSession(std::move(socket));
+                    if (session) {
+                        session->setWaker(&waker_);
+                        sessions_.push_back(std::move(session));
+                    }
+                    // Another connection may be waiting already.
+                    listenerSignalled = false;
+                    continue;
+                }
+                // A ready socket whose accept fails (out of descriptors, say)
+                // stays ready; retry after a short pause instead of spinning.
+                acceptFailed = listenerSignalled;
+            }
+            haveSessions = !sessions_.empty();
+        }
+
+        pollfd fds[3];
+        nfds_t count = 0;
+        fds[count++] = pollfd{stopEventDescriptor(), POLLIN, 0};
+        fds[count++] = pollfd{waker_.descriptor(), POLLIN, 0};
+        const bool watchListener = mayAccept && !acceptFailed;
+        if (watchListener) {
+            fds[count++] = pollfd{listening_.descriptor(), POLLIN, 0};
+        }
+        int timeoutMs = haveSessions ? IdleCheckIntervalMs : -1;
+        if (acceptFailed) {
+            timeoutMs = AcceptRetryMs;
+        }
+        const int ready = ::poll(fds, count, timeoutMs);
+        listenerSignalled = watchListener && ready > 0 && fds[2].revents != 0;
+        if (ready < 0 && errno != EINTR) {
+            // Nothing sensible to wait on; keep the loop alive but slow.
+            pause(IdleCheckIntervalMs);
+        }
+    }
+}
+
+} // namespace vantrel

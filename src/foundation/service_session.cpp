@@ -1,0 +1,194 @@
+// ServiceSession: the thread of one connection. serve() holds the protocol's
+// conversation; this file provides the shared mechanics around it: sending
+// whole lines and buffers while staying responsive to a stop, the activity
+// clock that the listener's idle check reads, and the locked byte snapshot.
+#include "foundation/service_session.h"
+
+#include "foundation/clock.h"
+#include "foundation/service_listener.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char LineEnd[] = "\r\n";
+constexpr std::size_t LineEndLength = 2;
+// Last words go out even after a stop, but a peer that takes nothing must
+// not hold the thread (and the stop waiting for it) for long.
+constexpr int ShortLineWaitMs = 5000;
+
+} // namespace
+
+ServiceSession::ServiceSession(std::unique_ptr<LineSocket> control)
+    : WorkerThread(StackSize::Session), control_(std::move(control)), lastActivity_(tickCount()) {}
+
+ServiceSession::~ServiceSession() {
+    stopSession();
+}
+
+void ServiceSession::startSession() {
+    {
+        LockGuard guard(lock_);
+        finished_ = false;
+    }
+    if (!start()) {
+        LockGuard guard(lock_);
+        finished_ = true;
+    }
+}
+
+void ServiceSession::stopSession() {
+    stop(StopTimeoutMs);
+}
+
+void ServiceSession::run() {
+    serve();
+    SessionWaker* waker = nullptr;
+    {
+        LockGuard guard(lock_);
+        finished_ = true;
+        refreshCountersLocked();
+        if (dataSocket_ != nullptr) {
+            dataSocket_->shutdownAndClose();
+        }
+        control_->shutdownAndClose();
+        waker = waker_;
+    }
+    // The listener outlives its sessions' threads, so its waker is alive.
+    if (waker != nullptr) {
+        waker->wake();
+    }
+}
+
+bool ServiceSession::sendLine(TcpSocket& socket, std::string_view text) {
+    // The longest line that fits the largest line buffer with CR LF and the
+    // terminating zero of a C text.
+    char line[LongestLineSize];
+    const std::size_t length = std::min(text.size(), LongestLineSize - LineEndLength - 1);
+    std::memcpy(line, text.data(), length);
+    std::memcpy(line + length, LineEnd, LineEndLength);
+    return sendBuffer(socket, line, length + LineEndLength);
+}
+
+bool ServiceSession::sendShortLine(TcpSocket& socket, std::string_view text) {
+    char line[ShortLineSize];
+    const std::size_t length = std::min(text.size(), ShortLineSize - LineEndLength - 1);
+    std::memcpy(line, text.data(), length);
+    std::memcpy(line + length, LineEnd, LineEndLength);
+
+    const std::size_t total = length + LineEndLength;
+    std::size_t done = 0;
+    const std::uint32_t begin = tickCount();
+    while (done < total) {
+        std::size_t count = total - done;
+        if (!socket.sendSome(line + done, count)) {
+            return false;
+        }
+        done += count;
+        if (count > 0) {
+            continue;
+        }
+        const std::uint32_t spent = tickCount() - begin;
+        if (spent >= static_cast<std::uint32_t>(ShortLineWaitMs)) {
+            return false;
+        }
+        // Not waitFor: the stop event is usually signalled here already.
+        pollfd fd{socket.descriptor(), POLLOUT, 0};
+        ::poll(&fd, 1, ShortLineWaitMs - static_cast<int>(spent));
+    }
+    noteActivity();
+    return true;
+}
+
+bool ServiceSession::sendBuffer(TcpSocket& socket, const void* bytes, std::size_t length) {
+    const auto* data = static_cast<const char*>(bytes);
+    std::size_t done = 0;
+    while (!stopRequested()) {
+        std::size_t count = length - done;
+        if (!socket.sendSome(data + done, count)) {
+            return false;
+        }
+        done += count;
+        if (count > 0 || done == length) {
+            noteActivity();
+        }
+        if (done == length) {
+            return true;
+        }
+        if (count == 0) {
+            waitFor({{&socket, WaitFor::Writable}}, -1);
+        }
+    }
+    return false;
+}
+
+void ServiceSession::noteActivity() {
+    LockGuard guard(lock_);
+    lastActivity_ = tickCount();
+    refreshCountersLocked();
+}
+
+void ServiceSession::refreshCounters() {
+    LockGuard guard(lock_);
+    refreshCountersLocked();
+}
+
+void ServiceSession::refreshCountersLocked() {
+    bytesIn_ = control_->bytesReceived();
+    bytesOut_ = control_->bytesSent();
+    if (dataSocket_ != nullptr) {
+        bytesIn_ += dataSocket_->bytesReceived();
+        bytesOut_ += dataSocket_->bytesSent();
+    }
+}
+
+void ServiceSession::setDataSocket(TcpSocket* socket) {
+    LockGuard guard(lock_);
+    dataSocket_ = socket;
+}
+
+bool ServiceSession::isFinished() const {
+    LockGuard guard(lock_);
+    return finished_;
+}
+
+std::uint32_t ServiceSession::bytesIn() const {
+    LockGuard guard(lock_);
+    return bytesIn_;
+}
+
+std::uint32_t ServiceSession::bytesOut() const {
+    LockGuard guard(lock_);
+    return bytesOut_;
+}
+
+void ServiceSession::checkIdle(std::uint32_t idleLimitMs) {
+    LockGuard guard(lock_);
+    if (tickCount() - lastActivity_ > idleLimitMs) {
+        finished_ = true;
+    }
+}
+
+void ServiceSession::setWaker(SessionWaker* waker) {
+    LockGuard guard(lock_);
+    waker_ = waker;
+    // A session that ended before it was handed its waker still wakes the
+    // listener once.
+    if (waker_ != nullptr && finished_) {
+        waker_->wake();
+    }
+}
+
+void ServiceSession::awaitControlInput(int timeoutMs) {
+    if (control_->hasBufferedLine() || !control_->isConnected()) {
+        return;
+    }
+    waitFor({{control_.get(), WaitFor::Readable}}, timeoutMs);
+}
+
+} // namespace vantrel

@@ -1,0 +1,326 @@
+// TcpSocket over POSIX sockets: IPv4, non-blocking descriptors, sends that
+// never raise SIGPIPE. A zero-time-out readiness test followed by one send
+// or receive is done as a single non-blocking call, where "would block"
+// means "nothing now".
+#include "foundation/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace vantrel {
+
+namespace {
+
+constexpr int ListenBacklog = 5;
+constexpr char UnknownAddress[] = "0.0.0.0";
+
+bool wouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+// Resolves a dotted address or a host name to its first IPv4 address.
+bool resolveHost(const char* host, in_addr& address) {
+    if (::inet_pton(AF_INET, host, &address) == 1) {
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    bool resolved = false;
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+            address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+            resolved = true;
+            break;
+        }
+    }
+    ::freeaddrinfo(found);
+    return resolved;
+}
+
+// Finishes a non-blocking connect: waits for the outcome as a blocking
+// connect would, then reads it from the socket.
+bool completeConnect(int descriptor) {
+    pollfd fd{descriptor, POLLOUT, 0};
+    int ready;
+    do {
+        ready = ::poll(&fd, 1, -1);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) {
+        return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return false;
+    }
+    return error == 0;
+}
+
+// Accepts one pending connection as a non-blocking descriptor, or -1.
+int acceptPending(int listener) {
+    int accepted;
+    do {
+        accepted = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (accepted < 0 && errno == EINTR);
+    return accepted;
+}
+
+} // namespace
+
+bool startNetworking() {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void stopNetworking() {}
+
+TcpSocket::TcpSocket() = default;
+
+TcpSocket::~TcpSocket() {
+    TcpSocket::close();
+}
+
+void TcpSocket::takeFrom(TcpSocket& other) {
+    if (&other == this) {
+        return;
+    }
+    close();
+    handle_ = other.handle_;
+    std::memcpy(peerAddress_, other.peerAddress_, sizeof peerAddress_);
+    peerPort_ = other.peerPort_;
+    std::memcpy(localAddress_, other.localAddress_, sizeof localAddress_);
+    localPort_ = other.localPort_;
+    lastError_ = other.lastError_;
+    state_ = other.state_;
+    localIp_ = other.localIp_;
+    peerIp_ = other.peerIp_;
+    // The descriptor now belongs here; `other` forgets it without closing.
+    other.handle_ = -1;
+    other.state_ = SocketState::Closed;
+    other.close();
+}
+
+bool TcpSocket::open() {
+    close();
+    handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (handle_ < 0) {
+        handle_ = -1;
+        lastError_ = SocketError::CreateFailed;
+        return false;
+    }
+    return true;
+}
+
+bool TcpSocket::connectTo(const char* host, std::uint16_t port) {
+    if (host == nullptr || host[0] == '\0') {
+        return false;
+    }
+    in_addr address{};
+    if (!resolveHost(host, address)) {
+        close();
+        lastError_ = SocketError::HostNotFound;
+        return false;
+    }
+    if (!open()) {
+        return false;
+    }
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    remote.sin_addr = address;
+    int result;
+    do {
+        result = ::connect(handle_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    } while (result != 0 && errno == EINTR);
+    const bool connected = result == 0 || (errno == EINPROGRESS && completeConnect(handle_));
+    if (!connected) {
+        close();
+        lastError_ = SocketError::ConnectFailed;
+        return false;
+    }
+    state_ = SocketState::Connected;
+    fillAddresses();
+    return true;
+}
+
+bool TcpSocket::listenOn(std::uint16_t port) {
+    if (!open()) {
+        return false;
+    }
+    // Lets a service listen again at once while its old connections sit in
+    // TIME_WAIT; a second live listener on the port still fails to bind.
+    const int reuse = 1;
+    ::setsockopt(handle_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(handle_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        close();
+        lastError_ = SocketError::BindFailed;
+        return false;
+    }
+    if (::listen(handle_, ListenBacklog) != 0) {
+        close();
+        lastError_ = SocketError::ListenFailed;
+        return false;
+    }
+    state_ = SocketState::Listening;
+    fillAddresses();
+    return true;
+}
+
+bool TcpSocket::acceptInto(TcpSocket& target) {
+    if (state_ != SocketState::Listening) {
+        lastError_ = SocketError::NotListening;
+        return false;
+    }
+    if (&target == this) {
+        return acceptOwn();
+    }
+    const int accepted = acceptPending(handle_);
+    if (accepted < 0) {
+        lastError_ = SocketError::NothingToAccept;
+        return false;
+    }
+    target.adopt(accepted);
+    return true;
+}
+
+bool TcpSocket::acceptOwn() {
+    if (state_ != SocketState::Listening) {
+        lastError_ = SocketError::NotListening;
+        return false;
+    }
+    const int accepted = acceptPending(handle_);
+    if (accepted < 0) {
+        lastError_ = SocketError::NothingToAccept;
+        return false;
+    }
+    adopt(accepted);  // closes the listening descriptor first
+    return true;
+}
+
+void TcpSocket::adopt(int descriptor) {
+    close();
+    handle_ = descriptor;
+    lastError_ = SocketError::None;
+    state_ = SocketState::Connected;
+    fillAddresses();
+}
+
+bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
+    if (state_ != SocketState::Connected) {
+        lastError_ = SocketError::NotConnected;
+        length = 0;
+        return false;
+    }
+    if (length == 0) {
+        return true;
+    }
+    const ssize_t sent = ::send(handle_, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+        length = 0;
+        if (wouldBlock(errno)) {
+            return true;
+        }
+        close();
+        lastError_ = SocketError::ConnectionLost;
+        return false;
+    }
+    bytesSent_ += static_cast<std::uint32_t>(sent);
+    length = static_cast<std::size_t>(sent);
+    return true;
+}
+
+bool TcpSocket::receiveSome(void* buffer, std::size_t& length) {
+    return receiveFromNetwork(buffer, length);
+}
+
+bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length) {
+    if (state_ != SocketState::Connected) {
+        lastError_ = SocketError::NotConnected;
+        length = 0;
+        return false;
+    }
+    if (length == 0) {
+        return true;
+    }
+    const ssize_t received = ::recv(handle_, buffer, length, MSG_DONTWAIT);
+    if (received < 0 && wouldBlock(errno)) {
+        length = 0;
+        return true;
+    }
+    if (received <= 0) {
+        length = 0;
+        close();
+        lastError_ = SocketError::ConnectionLost;
+        return false;
+    }
+    bytesReceived_ += static_cast<std::uint32_t>(received);
+    length = static_cast<std::size_t>(received);
+    return true;
+}
+
+void TcpSocket::close() {
+    if (handle_ >= 0) {
+        ::close(handle_);
+        handle_ = -1;
+        state_ = SocketState::Closed;
+    }
+    resetAddresses();
+}
+
+void TcpSocket::shutdownAndClose() {
+    if (state_ == SocketState::Connected) {
+        ::shutdown(handle_, SHUT_RDWR);
+    }
+    close();
+}
+
+void TcpSocket::resetAddresses() {
+    std::memcpy(peerAddress_, UnknownAddress, sizeof UnknownAddress);
+    std::memcpy(localAddress_, UnknownAddress, sizeof UnknownAddress);
+    peerPort_ = 0;
+    localPort_ = 0;
+    peerIp_ = 0;
+    localIp_ = 0;
+}
+
+void TcpSocket::fillAddresses() {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+        address.sin_family == AF_INET) {
+        if (::inet_ntop(AF_INET, &address.sin_addr, peerAddress_, sizeof peerAddress_) == nullptr) {
+            std::memcpy(peerAddress_, UnknownAddress, sizeof UnknownAddress);
+        }
+        peerPort_ = ntohs(address.sin_port);
+        peerIp_ = address.sin_addr.s_addr;
+    }
+    address = sockaddr_in{};
+    length = sizeof address;
+    if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+        address.sin_family == AF_INET) {
+        if (::inet_ntop(AF_INET, &address.sin_addr, localAddress_, sizeof localAddress_) == nullptr) {
+            std::memcpy(localAddress_, UnknownAddress, sizeof UnknownAddress);
+        }
+        localPort_ = ntohs(address.sin_port);
+        localIp_ = address.sin_addr.s_addr;
+    }
+}
+
+} // namespace vantrel

@@ -1,0 +1,42 @@
+// Path arguments, the existence test and log lines for the handlers.
+#include "ftp/ftp_command_support.h"
+
+#include "foundation/text.h"
+#include "ftp/ftp_session.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t LogLimit = 2048;
+
+} // namespace
+
+bool resolveArgument(FtpSession& session, const FtpCommand& command, std::string_view bareRootReply,
+                     FtpPath& path)
+{
+    if (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path) ==
+        PathKind::BareRoot) {
+        session.reply(bareRootReply);
+        return false;
+    }
+    return true;
+}
+
+bool findFirstEntry(std::string_view fullPath, FindRecord& record)
+{
+    if (fullPath.empty() || fullPath.back() == '\\' || fullPath.back() == '/')
+        return false;
+    DirectoryScan scan;
+    return scan.firstMatch(fullPath, record, ScanKinds::Both);
+}
+
+bool logEvent(FtpSession& session, const char* format, std::string_view first, std::string_view second)
+{
+    const std::string a(first);
+    const std::string b(second);
+    return session.logLine(
+        formatText(LogLimit, format, session.peerAddress(), session.login().user.c_str(), a.c_str(), b.c_str()));
+}
+
+} // namespace vantrel

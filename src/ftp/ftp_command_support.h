@@ -1,0 +1,35 @@
+// Mechanics shared by the command handlers: resolving a command's path
+// argument through the path gate, the existence test of the file system
+// search, and the common log-line fields.
+#pragma once
+
+#include "foundation/directory_scan.h"
+#include "ftp/ftp_command.h"
+#include "ftp/ftp_path.h"
+
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+class FtpSession;
+
+constexpr char NoParameter[] = "501 a parameter is required.";
+constexpr char NoFilename[] = "550 No filename given.";
+constexpr char NoSuchFile[] = "550 File does not exist.";
+
+// Resolves the argument below the account folder. For a bare "/" or "\"
+// sends `bareRootReply` and returns false.
+[[nodiscard]] bool resolveArgument(FtpSession& session, const FtpCommand& command,
+                                   std::string_view bareRootReply, FtpPath& path);
+
+// The first entry that a search for the full path finds (the last name may
+// hold wildcards). A path that ends in a separator finds nothing.
+[[nodiscard]] bool findFirstEntry(std::string_view fullPath, FindRecord& record);
+
+// A log line with the client's address and the login's user name as its
+// first two fields, followed by up to two more texts.
+bool logEvent(FtpSession& session, const char* format, std::string_view first,
+              std::string_view second = {});
+
+} // namespace vantrel

@@ -1,0 +1,229 @@
+// The folder and file commands: PWD, CWD, MKD, RMD, RNFR, RNTO, DELE and
+// SIZE. Every path goes through resolveArgument, so all of them act below
+// the account folder only.
+#include "foundation/directory_scan.h"
+#include "foundation/file_system.h"
+#include "foundation/text.h"
+#include "ftp/ftp_command_support.h"
+#include "ftp/ftp_commands.h"
+#include "ftp/ftp_session.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t ReplyLimit = 2048;
+
+constexpr char CurrentDirectoryFormat[] = "257 \"%s\" is current directory.";
+constexpr char ChangedDirectoryFormat[] = "250 '%s' is current directory.";
+constexpr char NoSuchDirectory[] = "550 Directory does not exist.";
+constexpr char CreatedFormat[] = "257 '%s' directory created.";
+constexpr char CreateFailed[] = "550 Failed to create directory.";
+constexpr char DeleteRoot[] = "550 Cannot delete root directory.";
+constexpr char DeleteCurrent[] = "550 Failed to delete directory, current working directory.";
+constexpr char DeletedFolderFormat[] = "250 '%s' directory deleted.";
+constexpr char DeleteFolderFailed[] = "550 Failed to delete directory, directory may contain files.";
+constexpr char FolderModifyRefused[] = "550 Directory modification access disallowed.";
+constexpr char FileModifyRefused[] = "550 File modification access disallowed.";
+constexpr char SendRnto[] = "350 Now send the RNTO command.";
+constexpr char SendRnfrFirst[] = "503 Please send the RNFR command first.";
+constexpr char RenameTargetExists[] = "550 Rename failed, file/directory already exists.";
+constexpr char Renamed[] = "250 Renaming was successful.";
+constexpr char RenameFailed[] = "550 Failed to rename file/directory.";
+constexpr char UseRmd[] = "550 Use 'RMD' to delete directories.";
+constexpr char FileDeleted[] = "200 File deleted.";
+constexpr char DeleteFailed[] = "550 Delete attempt failed, try again later.";
+constexpr char SizeFormat[] = "213 %llu";
+
+constexpr char LogCreatedFolder[] = "Created Folder IP:[%s], User:[%s], Folder:[%s]";
+constexpr char LogDeletedFolder[] = "Deleted Folder IP:[%s], User:[%s], Folder:[%s]";
+constexpr char LogDeletedFile[] = "Deleted File IP:[%s], User:[%s], File:[%s]";
+constexpr char LogRenamedFile[] = "Renamed File IP:[%s], User:[%s], Old:[%s], New:[%s]";
+constexpr char LogRenamedFolder[] = "Renamed Folder IP:[%s], User:[%s], Old:[%s], New:[%s]";
+
+std::string formatPath(const char* format, const std::string& path)
+{
+    return formatText(ReplyLimit, format, path.c_str());
+}
+
+} // namespace
+
+CommandOutcome handlePwd(FtpSession& session, const FtpCommand&)
+{
+    session.reply(formatPath(CurrentDirectoryFormat, session.work().currentDirectory));
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleCwd(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path) ==
+        PathKind::BareRoot) {
+        session.work().currentDirectory.assign(1, '/');
+        session.reply(formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
+        return CommandOutcome::Continue;
+    }
+    if (!directoryExists(path.full)) {
+        session.reply(NoSuchDirectory);
+        return CommandOutcome::Continue;
+    }
+    session.work().currentDirectory = displayPathOf(path.relative);
+    session.reply(formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleMkd(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, CreateFailed, path))
+        return CommandOutcome::Continue;
+    // The account folder itself ("MKD ." and the like) always exists.
+    if (path.relative.empty() || !createDirectory(path.full)) {
+        session.reply(CreateFailed);
+        return CommandOutcome::Continue;
+    }
+    logEvent(session, LogCreatedFolder, path.full);
+    session.reply(formatPath(CreatedFormat, displayPathOf(path.relative)));
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleRmd(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, DeleteRoot, path))
+        return CommandOutcome::Continue;
+    if (path.relative == relativeOfDirectory(session.work().currentDirectory)) {
+        session.reply(DeleteCurrent);
+        return CommandOutcome::Continue;
+    }
+    if (!directoryExists(path.full)) {
+        session.reply(NoSuchDirectory);
+        return CommandOutcome::Continue;
+    }
+    if (!removeDirectory(path.full)) {
+        session.reply(DeleteFolderFailed);
+        return CommandOutcome::Continue;
+    }
+    logEvent(session, LogDeletedFolder, path.full);
+    session.reply(formatPath(DeletedFolderFormat, displayPathOf(path.relative)));
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleRnfr(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (!findFirstEntry(path.full, entry)) {
+        session.reply(NoSuchFile);
+        return CommandOutcome::Continue;
+    }
+    const bool isFolder = directoryExists(path.full);
+    const AccessRights needed = isFolder ? AccessRights::FolderModify : AccessRights::FileModify;
+    if (!session.hasRight(needed)) {
+        session.reply(isFolder ? FolderModifyRefused : FileModifyRefused);
+        return CommandOutcome::Continue;
+    }
+    session.work().renameSource = path.full;
+    session.work().renameSourceIsFile = !isFolder;
+    session.reply(SendRnto);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleRnto(FtpSession& session, const FtpCommand& command)
+{
+    FtpWorkingState& work = session.work();
+    if (work.renameSource.empty()) {
+        session.reply(SendRnfrFirst);
+        return CommandOutcome::Continue;
+    }
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (findFirstEntry(path.full, entry)) {
+        session.reply(RenameTargetExists);
+        return CommandOutcome::Continue;
+    }
+    if (!moveFile(work.renameSource, path.full)) {
+        session.reply(RenameFailed);
+        return CommandOutcome::Continue;
+    }
+    logEvent(session, work.renameSourceIsFile ? LogRenamedFile : LogRenamedFolder, work.renameSource, path.full);
+    work.renameSource.clear();
+    session.reply(Renamed);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleDele(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (!findFirstEntry(path.full, entry)) {
+        session.reply(NoSuchFile);
+        return CommandOutcome::Continue;
+    }
+    const bool isFolder = directoryExists(path.full);
+    if (isFolder && !session.hasRight(AccessRights::FolderModify)) {
+        session.reply(UseRmd);
+        return CommandOutcome::Continue;
+    }
+    if (!isFolder && !session.hasRight(AccessRights::FileModify)) {
+        session.reply(FileModifyRefused);
+        return CommandOutcome::Continue;
+    }
+    if (!deleteFile(path.full)) {
+        session.reply(DeleteFailed);
+        return CommandOutcome::Continue;
+    }
+    logEvent(session, LogDeletedFile, path.full);
+    session.reply(FileDeleted);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleSize(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (!findFirstEntry(path.full, entry)) {
+        session.reply(NoSuchFile);
+        return CommandOutcome::Continue;
+    }
+    session.reply(formatText(ReplyLimit, SizeFormat, static_cast<unsigned long long>(entry.size)));
+    return CommandOutcome::Continue;
+}
+
+} // namespace vantrel

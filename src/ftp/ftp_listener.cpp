@@ -1,0 +1,24 @@
+// The FTP listener's session factory.
+#include "ftp/ftp_listener.h"
+
+#include "ftp/ftp_session.h"
+
+namespace vantrel {
+
+FtpListener::FtpListener(int maximumSessions, const FtpAccountTable& accounts, ServiceLog& log)
+    : ServiceListener(maximumSessions), accounts_(accounts), log_(log)
+{
+}
+
+FtpListener::~FtpListener()
+{
+    // The sessions use the accounts and log; they end before this object goes.
+    deactivate();
+}
+
+std::unique_ptr<ServiceSession> FtpListener::createSession(std::unique_ptr<LineSocket> socket)
+{
+    return std::make_unique<FtpSession>(std::move(socket), accounts_, log_);
+}
+
+} // namespace vantrel

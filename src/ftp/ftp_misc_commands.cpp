@@ -1,0 +1,145 @@
+// The small commands: STAT, SYST, HELP, TYPE, STRU, MODE, QUIT and NOOP,
+// and the data-connection set-up commands PORT and PASV.
+#include "foundation/product.h"
+#include "foundation/text.h"
+#include "ftp/ftp_command_support.h"
+#include "ftp/ftp_commands.h"
+#include "ftp/ftp_session.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr char StatusOk[] = "211 FTP Server is all OK.";
+constexpr char SystemType[] = "215 UNIX Type: L8";
+constexpr char HelpPrefix[] = "214 Visit ";
+constexpr char TypeAscii[] = "200 Type set to 'A' (ASCII).";
+constexpr char TypeImage[] = "200 Type set to 'I' (IMAGE).";
+constexpr char ParameterNotImplemented[] = "504 Command not implemented for that parameter.";
+constexpr char StructureAccepted[] = "200 Structure 'F' Accepted.";
+constexpr char ModeAccepted[] = "200 Mode 'S' Accepted.";
+constexpr char Goodbye[] = "221 Thanks for visiting.";
+constexpr char Hello[] = "200 Hi.";
+
+constexpr char SixParameters[] = "501 6 parameters are required.";
+constexpr char BadParameters[] = "501 Incorrect parameters (each must be 0-255).";
+constexpr char PortAccepted[] = "200 PORT command successful.";
+constexpr char PassiveFailed[] = "550 Internal error, listening port failed to open.";
+
+// Answers a one-letter option: `accepted` when the argument starts with
+// `letter`, else the 504 reply.
+CommandOutcome answerOption(FtpSession& session, const FtpCommand& command, char letter, const char* accepted)
+{
+    if (!command.hasArgument())
+        session.reply(NoParameter);
+    else if (command.argument().front() == letter)
+        session.reply(accepted);
+    else
+        session.reply(ParameterNotImplemented);
+    return CommandOutcome::Continue;
+}
+
+} // namespace
+
+CommandOutcome handleStat(FtpSession& session, const FtpCommand&)
+{
+    session.reply(StatusOk);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleSyst(FtpSession& session, const FtpCommand&)
+{
+    session.reply(SystemType);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleHelp(FtpSession& session, const FtpCommand&)
+{
+    std::string text = HelpPrefix;
+    text += MakerWebPage;
+    session.reply(text);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleType(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    const char type = command.argument().front();
+    if (type == 'A' || type == 'I') {
+        // Recorded only: every transfer moves the file's bytes unchanged.
+        session.work().representationType = type;
+        session.reply(type == 'A' ? TypeAscii : TypeImage);
+    } else {
+        session.reply(ParameterNotImplemented);
+    }
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleStru(FtpSession& session, const FtpCommand& command)
+{
+    return answerOption(session, command, 'F', StructureAccepted);
+}
+
+CommandOutcome handleMode(FtpSession& session, const FtpCommand& command)
+{
+    return answerOption(session, command, 'S', ModeAccepted);
+}
+
+CommandOutcome handleQuit(FtpSession& session, const FtpCommand&)
+{
+    session.reply(Goodbye);
+    session.closeConnections();
+    return CommandOutcome::EndSession;
+}
+
+CommandOutcome handleNoop(FtpSession& session, const FtpCommand&)
+{
+    session.reply(Hello);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handlePort(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(SixParameters);
+        return CommandOutcome::Continue;
+    }
+    PortTarget target;
+    switch (parsePortArgument(command.argument(), target)) {
+    case PortParse::TooFew:
+        session.reply(SixParameters);
+        return CommandOutcome::Continue;
+    case PortParse::OutOfRange:
+        session.reply(BadParameters);
+        return CommandOutcome::Continue;
+    case PortParse::BelowPrivileged:
+        session.reply(ParameterNotImplemented);
+        return CommandOutcome::Continue;
+    case PortParse::Ok:
+        break;
+    }
+    // Data goes only to the client itself, never to a third machine.
+    if (target.address != session.peerAddress()) {
+        session.reply(ParameterNotImplemented);
+        return CommandOutcome::Continue;
+    }
+    session.data().setPortTarget(std::move(target));
+    session.reply(PortAccepted);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handlePasv(FtpSession& session, const FtpCommand&)
+{
+    FtpDataChannel& data = session.data();
+    if (!data.listenPassive()) {
+        session.reply(PassiveFailed);
+        return CommandOutcome::Continue;
+    }
+    session.reply(passiveReply(session.control().localAddress(), data.socket().localPort()));
+    return CommandOutcome::Continue;
+}
+
+} // namespace vantrel

@@ -1,0 +1,67 @@
+// Loading and saving "ftp.dat", activation and the log roll-over.
+#include "ftp/ftp_service.h"
+
+#include "foundation/product.h"
+#include "foundation/settings_store.h"
+#include "foundation/text.h"
+
+#include <string>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char KeyLogNumber[] = "logfilecount";
+constexpr char KeyAutostart[] = "autostart";
+constexpr char KeyWelcome[] = "welcome";
+constexpr char LogPrefix[] = "logs\\ftplog_";
+constexpr char LogHeaderSuffix[] = ": FTP log file\r\n";
+constexpr char DefaultWelcomeFormat[] = "Welcome to %s - %s.";
+// The stored welcome text is read up to this many bytes, then cut by the table.
+constexpr std::size_t WelcomeReadLimit = 1023;
+
+std::string logHeader() { return std::string(ProductName) + LogHeaderSuffix; }
+
+} // namespace
+
+FtpService::FtpService()
+    : accounts_(FtpAccountCapacity, formatText(FtpAccountTable::MaxWelcome, DefaultWelcomeFormat, MakerName,
+                                               ProductName)),
+      log_(LogPrefix, logHeader()),
+      listener_(SessionLimit, accounts_, log_.log())
+{
+}
+
+FtpService::~FtpService() { deactivate(); }
+
+bool FtpService::loadSettings()
+{
+    if (!accounts_.loadAccounts())
+        return false;
+    SettingsStore store;
+    if (!store.load(SettingsFile))
+        return false;
+    autostart_ = store.getInt(KeyAutostart) == 1;
+    accounts_.setWelcome(store.getText(KeyWelcome, WelcomeReadLimit));
+    log_.openNumber(store.getInt(KeyLogNumber));
+    return true;
+}
+
+bool FtpService::saveSettings()
+{
+    if (!accounts_.saveAccounts())
+        return false;
+    SettingsStore store;
+    store.setInt(KeyLogNumber, log_.number());
+    store.setInt(KeyAutostart, autostart_ ? 1 : 0);
+    store.setText(KeyWelcome, accounts_.welcome());
+    return store.save(SettingsFile);
+}
+
+bool FtpService::activate() { return listener_.activate(port_); }
+
+void FtpService::deactivate() { listener_.deactivate(); }
+
+void FtpService::tick() { log_.rollOver(); }
+
+} // namespace vantrel

@@ -1,0 +1,80 @@
+// FtpSession: one FTP control connection. Its thread greets the client,
+// runs the login dialogue against the account table and then the command
+// phase, in which command lines and the blocks of a running transfer take
+// turns. The command handlers work on the session through the small
+// interface below.
+#pragma once
+
+#include "foundation/service_session.h"
+#include "ftp/ftp_account_table.h"
+#include "ftp/ftp_data_channel.h"
+#include "ftp/ftp_transfer.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+class ServiceLog;
+
+// The session's place in the account's folder tree and its pending rename.
+struct FtpWorkingState {
+    std::string currentDirectory = "/";
+    char representationType = 'A';
+    std::string renameSource;  // full path; empty when none
+    bool renameSourceIsFile = true;
+};
+
+class FtpSession final : public ServiceSession {
+public:
+    static constexpr std::size_t LineBufferSize = 2048;
+    static constexpr std::size_t WelcomeBufferSize = 1024;
+    static constexpr int BadLoginDelayMs = 5000;
+
+    FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log);
+    ~FtpSession() override;
+
+    // --- for the command handlers ---
+    bool reply(std::string_view text);
+    bool logLine(std::string_view text);
+    const FtpLogin& login() const { return login_; }
+    bool hasRight(AccessRights right) const { return hasRights(login_.rights, right); }
+    const char* peerAddress() { return control().peerAddress(); }
+    FtpWorkingState& work() { return work_; }
+    FtpDataChannel& data() { return data_; }
+    FtpTransfer& transfer() { return transfer_; }
+    // Neither stopped nor disconnected.
+    bool mayGoOn() { return !stopRequested() && control().isConnected(); }
+    // Waits until the data socket is ready as asked or a command line may
+    // have arrived (or a stop, or the time-out).
+    void awaitDataOrControl(WaitFor what, int timeoutMs);
+    // Waits for the data socket alone (or a stop, or the time-out).
+    void awaitData(WaitFor what, int timeoutMs);
+    // Ends the conversation after QUIT.
+    void closeConnections();
+
+protected:
+    void serve() override;
+
+private:
+    bool loginPhase();
+    void commandPhase();
+    // A pass of the command loop without a command line.
+    void idlePass();
+
+    const FtpAccountTable& accounts_;
+    ServiceLog& log_;
+    FtpLogin login_;
+    FtpWorkingState work_;
+    FtpDataChannel data_;
+    FtpTransfer transfer_;
+};
+
+// Removes the Telnet interrupt and data-mark bytes (255, 244, 242) that
+// clients send ahead of ABOR.
+std::string_view stripTelnetBytes(std::string_view line);
+// Compares the start of the line with a command word, ignoring case.
+bool startsWithWord(std::string_view line, std::string_view word);
+
+} // namespace vantrel

@@ -1,0 +1,99 @@
+// The logic of the "FTP Settings" window: its fields, the account actions
+// (Add/Update, Delete, the two arrows, Select) and Apply General Settings,
+// with every message it shows. Account changes go straight into the live
+// account table; the general settings change only on Apply. The window
+// that shows it only copies widgets to the fields and back.
+#pragma once
+
+#include "ftp/ftp_account_table.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+class FolderChooser;
+class MessagePrompt;
+
+// What the panel edits of the running FTP service.
+class FtpPanelTarget {
+public:
+    virtual ~FtpPanelTarget() = default;
+    virtual FtpAccountTable& accounts() = 0;
+    virtual std::uint16_t port() const = 0;
+    virtual void setPort(std::uint16_t port) = 0;
+    virtual bool autostart() const = 0;
+    virtual void setAutostart(bool on) = 0;
+    virtual bool isActive() const = 0;
+};
+
+// Lets any service with these members be edited by the panel without the
+// service knowing the panel.
+template <typename Service>
+class FtpPanelTargetOf final : public FtpPanelTarget {
+public:
+    explicit FtpPanelTargetOf(Service& service) : service_(service) {}
+    FtpAccountTable& accounts() override { return service_.accounts(); }
+    std::uint16_t port() const override { return service_.port(); }
+    void setPort(std::uint16_t port) override { service_.setPort(port); }
+    bool autostart() const override { return service_.autostart(); }
+    void setAutostart(bool on) override { service_.setAutostart(on); }
+    bool isActive() const override { return service_.isActive(); }
+
+private:
+    Service& service_;
+};
+
+// The window's controls as texts and flags. `caption` and `arrowsEnabled`
+// are shown only; the others are read back before every action.
+struct FtpPanelFields {
+    std::string caption;
+    std::string user;
+    std::string password;
+    std::string folder;
+    AccessRights rights = DefaultAccountRights;
+    bool arrowsEnabled = false;
+    std::string welcome;
+    std::string port;
+    bool autoActivate = false;
+};
+
+class FtpSettingsPanel final {
+public:
+    static constexpr char WindowTitle[] = "FTP Settings";
+    static constexpr char RightsGroupTitle[] = "File And Folder Access Rights";
+    // The line at the bottom of the window: this text and the product page.
+    static constexpr char SetupInfoText[] = "Setup information: ";
+
+    FtpSettingsPanel(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser);
+
+    FtpPanelFields& fields() { return fields_; }
+    const FtpPanelFields& fields() const { return fields_; }
+    int position() const { return position_; }
+
+    // Fills every field from the service, as when the window opens.
+    void show();
+    void addOrUpdate();
+    void deleteAccount();
+    void previous();
+    void next();
+    void selectFolder();
+    // True when the window is to close; an invalid port keeps it open.
+    [[nodiscard]] bool applyGeneralSettings();
+
+private:
+    void showAccount();
+    void message(const char* text, const char* title);
+    void warnRelogin();
+    bool takeUser(FtpAccount& account);
+    bool takePassword(FtpAccount& account);
+    bool takeFolder(FtpAccount& account);
+
+    FtpPanelTarget& target_;
+    MessagePrompt& prompt_;
+    FolderChooser& chooser_;
+    FtpPanelFields fields_;
+    int position_ = 0;
+};
+
+} // namespace vantrel

@@ -1,0 +1,406 @@
+// RETR, STOR, APPE, REST and ABOR, and the transfer engine. A transfer is
+// started by its command and then moved one block at a time by the command
+// loop whenever no command line waits; a block that the data socket cannot
+// take yet is kept and the loop sleeps until either socket is ready.
+#include "ftp/ftp_transfer.h"
+
+#include "foundation/clock.h"
+#include "foundation/file_system.h"
+#include "foundation/text.h"
+#include "ftp/ftp_command.h"
+#include "ftp/ftp_command_support.h"
+#include "ftp/ftp_session.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char DataStarted[] = "150 Data connetion established, beginning transfer.";
+constexpr char TransferComplete[] = "226 Transfer complete.";
+constexpr char TransferLost[] = "426 Transfer incomplete, data connection was lost.";
+constexpr char WriteAborted[] = "426 Transfer aborted, writing to file failed.";
+constexpr char DataFailed[] = "425 Data connection failed.";
+constexpr char UsePortOrPasv[] = "503 Please use PORT or PASV first.";
+constexpr char RestAccepted[] = "350 REST command successful.";
+constexpr char RestOutside[] = "550 The REST value is outside of the file.";
+constexpr char ReadRefused[] = "550 File read access disallowed.";
+constexpr char WriteRefused[] = "550 File write access disallowed.";
+constexpr char WriteModifyRefused[] = "550 File write/modification access disallowed.";
+constexpr char ModifyRefused[] = "550 File modification access disallowed.";
+constexpr char OpenFailed[] = "550 File open failed, try again later.";
+constexpr char NoTransfer[] = "225 No transfer in progress.";
+
+constexpr char LogDownload[] = "File Download IP:[%s], User:[%s], File:[%s]";
+constexpr char LogUpload[] = "File Upload IP:[%s], User:[%s], File:[%s]";
+constexpr char LogDownloadFailed[] = "***DOWNLOAD FAILED*** IP:[%s], User:[%s], File:[%s], Reason:[%s]";
+constexpr char LogUploadFailed[] = "***UPLOAD FAILED*** IP:[%s], User:[%s], File:[%s], Reason:[%s]";
+
+constexpr char ReasonAccess[] = "Access Disallowed";
+constexpr char ReasonMissing[] = "Does Not Exist";
+constexpr char ReasonOpen[] = "Open Failed";
+constexpr char ReasonTruncation[] = "Truncation Failed";
+constexpr char ReasonData[] = "Data Connection Failed";
+// STOR has always logged this wording; log readers match on it.
+constexpr char ReasonDataStor[] = "Data Connecton Failed";
+constexpr char ReasonWrite[] = "File Write Failed";
+constexpr char ReasonAborted[] = "Aborted / Data Connection Failure";
+
+// A passive client gets this long to connect, checked once a second.
+constexpr std::uint32_t PassiveWaitMs = 60000;
+constexpr int PassiveCheckMs = 1000;
+
+void logFailed(FtpSession& session, TransferDirection direction, std::string_view file, const char* reason)
+{
+    logEvent(session, direction == TransferDirection::Download ? LogDownloadFailed : LogUploadFailed, file,
+             reason);
+}
+
+void startTransfer(FtpSession& session, const FtpPath& path, TransferDirection direction)
+{
+    FtpTransfer& transfer = session.transfer();
+    transfer.path = path.full;
+    transfer.direction = direction;
+    transfer.buffer = std::make_unique<char[]>(FtpTransfer::BufferSize);
+    transfer.bufferLength = 0;
+    transfer.bufferPosition = 0;
+    session.reply(DataStarted);
+}
+
+void endTransfer(FtpSession& session)
+{
+    FtpTransfer& transfer = session.transfer();
+    transfer.file.close();
+    transfer.buffer.reset();
+    session.data().finish();
+    // Blocks note activity only once per buffer; the end counts as well.
+    session.noteActivity();
+}
+
+void finishCompleted(FtpSession& session)
+{
+    endTransfer(session);
+    const FtpTransfer& transfer = session.transfer();
+    logEvent(session, transfer.direction == TransferDirection::Download ? LogDownload : LogUpload, transfer.path);
+    session.reply(TransferComplete);
+}
+
+void finishFailed(FtpSession& session, const char* reason, const char* secondReply)
+{
+    endTransfer(session);
+    logFailed(session, session.transfer().direction, session.transfer().path, reason);
+    session.reply(TransferComplete);
+    session.reply(secondReply);
+}
+
+// Writes what an upload has collected; false when the file refuses it.
+bool flushUpload(FtpTransfer& transfer)
+{
+    const std::size_t length = std::exchange(transfer.bufferLength, 0);
+    return length == 0 || transfer.file.writeAll(transfer.buffer.get(), length);
+}
+
+void downloadStep(FtpSession& session)
+{
+    FtpTransfer& transfer = session.transfer();
+    LineSocket& data = session.data().socket();
+    if (!data.isConnected() || transfer.abortRequested) {
+        finishFailed(session, ReasonAborted, TransferLost);
+        return;
+    }
+    if (transfer.bufferPosition == transfer.bufferLength) {
+        if (transfer.file.atEnd()) {
+            finishCompleted(session);
+            return;
+        }
+        transfer.bufferLength = transfer.file.read(transfer.buffer.get(), FtpTransfer::BufferSize);
+        transfer.bufferPosition = 0;
+        session.noteActivity();
+    }
+    std::size_t length = std::min(FtpTransfer::BlockSize, transfer.bufferLength - transfer.bufferPosition);
+    if (length > 0) {
+        if (!data.sendSome(transfer.buffer.get() + transfer.bufferPosition, length)) {
+            finishFailed(session, ReasonAborted, TransferLost);
+            return;
+        }
+        if (length == 0) {
+            session.awaitDataOrControl(WaitFor::Writable, -1);
+            return;
+        }
+        transfer.bufferPosition += length;
+    }
+    if (transfer.bufferPosition == transfer.bufferLength && transfer.file.atEnd())
+        finishCompleted(session);
+}
+
+void uploadStep(FtpSession& session)
+{
+    FtpTransfer& transfer = session.transfer();
+    LineSocket& data = session.data().socket();
+    if (transfer.abortRequested) {
+        // What arrived before the abort reaches the file all the same.
+        [[maybe_unused]] const bool written = flushUpload(transfer);
+        finishFailed(session, ReasonAborted, TransferLost);
+        return;
+    }
+    std::size_t length = FtpTransfer::BlockSize;
+    char* block = transfer.buffer.get() + transfer.bufferLength;
+    // The client ends an upload by closing the data connection.
+    if (!data.isConnected() || !data.receiveSome(block, length)) {
+        session.data().close();
+        if (!flushUpload(transfer)) {
+            finishFailed(session, ReasonWrite, WriteAborted);
+            return;
+        }
+        finishCompleted(session);
+        return;
+    }
+    if (length == 0) {
+        session.awaitDataOrControl(WaitFor::Readable, -1);
+        return;
+    }
+    transfer.bufferLength += length;
+    if (transfer.bufferLength + FtpTransfer::BlockSize > FtpTransfer::BufferSize) {
+        if (!flushUpload(transfer)) {
+            finishFailed(session, ReasonWrite, WriteAborted);
+            return;
+        }
+        session.noteActivity();
+    }
+}
+
+// Takes the restart offset for RETR and STOR: it counts for one of them only.
+std::uint64_t takeRestartOffset(FtpSession& session)
+{
+    return std::exchange(session.transfer().restartOffset, 0);
+}
+
+} // namespace
+
+bool parseRestartOffset(std::string_view argument, std::uint64_t& offset)
+{
+    std::size_t pos = 0;
+    while (pos < argument.size() && (argument[pos] == ' ' || (argument[pos] >= '\t' && argument[pos] <= '\r')))
+        ++pos;
+    if (pos < argument.size() && argument[pos] == '+')
+        ++pos;
+    if (pos >= argument.size() || argument[pos] < '0' || argument[pos] > '9')
+        return false;
+    std::uint64_t value = 0;
+    for (; pos < argument.size() && argument[pos] >= '0' && argument[pos] <= '9'; ++pos) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(argument[pos] - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    offset = value;
+    return true;
+}
+
+bool openDataConnection(FtpSession& session)
+{
+    session.transfer().abortRequested = false;
+    FtpDataChannel& data = session.data();
+    if (data.isConnected())
+        return true;
+    if (!data.isListening())
+        return data.connectToPortTarget();
+    const std::uint32_t begin = tickCount();
+    for (;;) {
+        if (!session.mayGoOn())
+            return false;
+        if (data.acceptFrom(session.control().peerIp()))
+            return true;
+        if (!data.isListening())
+            return false;
+        const std::uint32_t spent = tickCount() - begin;
+        if (spent >= PassiveWaitMs)
+            return false;
+        session.awaitData(WaitFor::Readable,
+                          static_cast<int>(std::min<std::uint32_t>(PassiveCheckMs, PassiveWaitMs - spent)));
+    }
+}
+
+void transferStep(FtpSession& session)
+{
+    if (!session.transfer().inProgress())
+        return;
+    if (session.transfer().direction == TransferDirection::Download)
+        downloadStep(session);
+    else
+        uploadStep(session);
+}
+
+CommandOutcome handleRest(FtpSession& session, const FtpCommand& command)
+{
+    std::uint64_t offset = 0;
+    if (command.hasArgument() && parseRestartOffset(command.argument(), offset)) {
+        session.transfer().restartOffset = offset;
+        session.reply(RestAccepted);
+    } else {
+        session.reply(NoParameter);
+    }
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleRetr(FtpSession& session, const FtpCommand& command)
+{
+    const std::uint64_t offset = takeRestartOffset(session);
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    if (!session.hasRight(AccessRights::FileRead)) {
+        session.reply(ReadRefused);
+        logFailed(session, TransferDirection::Download, command.argument(), ReasonAccess);
+        return CommandOutcome::Continue;
+    }
+    if (!session.data().ready()) {
+        session.reply(UsePortOrPasv);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (!findFirstEntry(path.full, entry)) {
+        logFailed(session, TransferDirection::Download, path.full, ReasonMissing);
+        session.reply(NoSuchFile);
+        return CommandOutcome::Continue;
+    }
+    if (offset != 0 && offset >= entry.size) {
+        session.reply(RestOutside);
+        return CommandOutcome::Continue;
+    }
+    FileHandle& file = session.transfer().file;
+    if (!file.open(path.full, FileMode::Read, IfMissing::Fail)) {
+        logFailed(session, TransferDirection::Download, path.full, ReasonOpen);
+        session.reply(OpenFailed);
+        return CommandOutcome::Continue;
+    }
+    if (!file.seekTo(offset)) {
+        // The file shrank since the search.
+        file.close();
+        session.reply(RestOutside);
+        return CommandOutcome::Continue;
+    }
+    if (!openDataConnection(session)) {
+        file.close();
+        logFailed(session, TransferDirection::Download, path.full, ReasonData);
+        session.reply(DataFailed);
+        return CommandOutcome::Continue;
+    }
+    startTransfer(session, path, TransferDirection::Download);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleStor(FtpSession& session, const FtpCommand& command)
+{
+    const std::uint64_t offset = takeRestartOffset(session);
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    if (!session.hasRight(AccessRights::FileWrite)) {
+        logFailed(session, TransferDirection::Upload, command.argument(), ReasonAccess);
+        session.reply(WriteRefused);
+        return CommandOutcome::Continue;
+    }
+    if (!session.data().ready()) {
+        session.reply(UsePortOrPasv);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (findFirstEntry(path.full, entry)) {
+        if (!session.hasRight(AccessRights::FileModify)) {
+            logFailed(session, TransferDirection::Upload, path.full, ReasonAccess);
+            session.reply(ModifyRefused);
+            return CommandOutcome::Continue;
+        }
+        if (offset == 0 && !deleteFile(path.full)) {
+            logFailed(session, TransferDirection::Upload, path.full, ReasonTruncation);
+            session.reply(OpenFailed);
+            return CommandOutcome::Continue;
+        }
+    }
+    FileHandle& file = session.transfer().file;
+    if (!file.open(path.full, FileMode::Write, IfMissing::Create)) {
+        logFailed(session, TransferDirection::Upload, path.full, ReasonOpen);
+        session.reply(OpenFailed);
+        return CommandOutcome::Continue;
+    }
+    // With an offset the data overwrites the file from there on; the file
+    // is not shortened.
+    if (!file.seekTo(offset)) {
+        logFailed(session, TransferDirection::Upload, path.full, ReasonOpen);
+        session.reply(RestOutside);
+        file.close();
+        return CommandOutcome::Continue;
+    }
+    if (!openDataConnection(session)) {
+        file.close();
+        logFailed(session, TransferDirection::Upload, path.full, ReasonDataStor);
+        session.reply(DataFailed);
+        return CommandOutcome::Continue;
+    }
+    startTransfer(session, path, TransferDirection::Upload);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleAppe(FtpSession& session, const FtpCommand& command)
+{
+    if (!command.hasArgument()) {
+        session.reply(NoParameter);
+        return CommandOutcome::Continue;
+    }
+    if (!session.hasRight(AccessRights::FileWrite | AccessRights::FileModify)) {
+        logFailed(session, TransferDirection::Upload, command.argument(), ReasonAccess);
+        session.reply(WriteModifyRefused);
+        return CommandOutcome::Continue;
+    }
+    if (!session.data().ready()) {
+        session.reply(UsePortOrPasv);
+        return CommandOutcome::Continue;
+    }
+    FtpPath path;
+    if (!resolveArgument(session, command, NoFilename, path))
+        return CommandOutcome::Continue;
+    FindRecord entry;
+    if (!findFirstEntry(path.full, entry)) {
+        logFailed(session, TransferDirection::Upload, path.full, ReasonMissing);
+        session.reply(NoSuchFile);
+        return CommandOutcome::Continue;
+    }
+    FileHandle& file = session.transfer().file;
+    if (!file.open(path.full, FileMode::Write, IfMissing::Fail)) {
+        logFailed(session, TransferDirection::Upload, path.full, ReasonOpen);
+        session.reply(OpenFailed);
+        return CommandOutcome::Continue;
+    }
+    file.seekToEnd();
+    if (!openDataConnection(session)) {
+        file.close();
+        logFailed(session, TransferDirection::Upload, path.full, ReasonData);
+        session.reply(DataFailed);
+        return CommandOutcome::Continue;
+    }
+    startTransfer(session, path, TransferDirection::Upload);
+    return CommandOutcome::Continue;
+}
+
+CommandOutcome handleAbor(FtpSession& session, const FtpCommand&)
+{
+    // The next step of the engine ends the transfer and gives the replies.
+    if (session.transfer().inProgress())
+        session.transfer().abortRequested = true;
+    else
+        session.reply(NoTransfer);
+    return CommandOutcome::Continue;
+}
+
+} // namespace vantrel

@@ -1,0 +1,162 @@
+// Routing: from request target, Host and If-Modified-Since to a prepared
+// response. The site folder is chosen by the Host's domain map (or the
+// default folder); folder requests get the default page, a listing or a
+// 404; a folder named without its slash is redirected to the form with it;
+// the log area under the admin prefix is served from the "logs" folder.
+#include "foundation/directory_scan.h"
+#include "foundation/text.h"
+#include "http/http_request.h"
+#include "http/http_response.h"
+#include "http/http_site_config.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char RedirectFormat[] = "http://%s%s/";
+constexpr std::size_t MaxRedirectText = 8200;
+constexpr std::size_t MaxSiteFolderLength = 256;
+
+// A value with a control byte could split the header it is copied into.
+bool hasControlByte(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 32; });
+}
+
+std::string hostKeyOf(std::string_view host)
+{
+    std::string key = lowerAscii(host.substr(0, HttpSiteConfig::MaxDomainLength));
+    if (const auto colon = key.find(':'); colon != std::string::npos)
+        key.resize(colon);
+    return key;
+}
+
+bool endsWithBackslash(std::string_view text)
+{
+    return !text.empty() && text.back() == '\\';
+}
+
+// One request's view of the inputs, so each step below stays a few lines.
+struct RouteRequest {
+    std::string_view url;
+    std::string_view host;
+    std::string_view ifModifiedSince;
+    std::string folder;
+    bool admin = false;
+    bool folderView = false;
+    std::string defaultPage;
+};
+
+void checkDate(HttpResponse& response, const RouteRequest& request)
+{
+    if (request.ifModifiedSince.empty())
+        return;
+    std::string modified;
+    if (response.lastModifiedText(modified) && modified == request.ifModifiedSince)
+        response.prepareNotModified();
+}
+
+void redirect(HttpResponse& response, const RouteRequest& request)
+{
+    const std::string host(request.host);
+    const std::string url(request.url);
+    response.prepareRedirect(formatText(MaxRedirectText, RedirectFormat, host.c_str(), url.c_str()));
+}
+
+void listOrNotFound(HttpResponse& response, const RouteRequest& request)
+{
+    if (!response.prepareFolderList(request.folder, request.url))
+        response.prepareNotFound();
+}
+
+void routeFolder(HttpResponse& response, const RouteRequest& request)
+{
+    if (!request.defaultPage.empty() && !request.admin) {
+        if (response.prepareFile(request.folder + request.defaultPage, 200)) {
+            checkDate(response, request);
+        } else if (!request.folderView) {
+            response.prepareNotFound();
+        } else {
+            listOrNotFound(response, request);
+        }
+        return;
+    }
+    if (!request.folderView && !request.admin) {
+        response.prepareNotFound();
+        return;
+    }
+    listOrNotFound(response, request);
+    if (request.admin && response.kind() == ResponseKind::FolderList)
+        response.setKind(ResponseKind::AdminArea);
+}
+
+void routeName(HttpResponse& response, const RouteRequest& request)
+{
+    if (response.prepareFile(request.folder, 200)) {
+        checkDate(response, request);
+        if (request.admin)
+            response.setKind(ResponseKind::AdminArea);
+        return;
+    }
+    if (!request.defaultPage.empty() && !request.admin) {
+        if (response.prepareFile(request.folder + "\\" + request.defaultPage, 200)) {
+            redirect(response, request);
+        } else if (request.folderView && directoryExists(request.folder)) {
+            redirect(response, request);
+        } else {
+            response.prepareNotFound();
+        }
+        return;
+    }
+    if (!request.folderView && !request.admin) {
+        response.prepareNotFound();
+        return;
+    }
+    if (!response.prepareFolderList(request.folder, request.url)) {
+        response.prepareNotFound();
+        return;
+    }
+    redirect(response, request);
+    if (request.admin)
+        response.setKind(ResponseKind::AdminArea);
+}
+
+} // namespace
+
+std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::string_view host,
+                                                    std::string_view ifModifiedSince) const
+{
+    LockGuard guard(lock_);
+    auto response = std::make_unique<HttpResponse>();
+    const std::string path = urlToPath(url);
+    if (host.empty() || hasControlByte(host) || hasControlByte(url)) {
+        response->prepareBadRequest();
+        return response;
+    }
+
+    RouteRequest request{url, host, ifModifiedSince, {}, false, folderView_, defaultPage_};
+    const std::size_t prefixLength = adminPrefix_.size();
+    if (path.size() >= prefixLength &&
+        equalsIgnoreCase(std::string_view(path).substr(0, prefixLength), adminPrefix_)) {
+        request.folder = std::string(LogFolder) + path.substr(prefixLength);
+        request.admin = true;
+        response->setAdmin(true);
+    } else {
+        const std::string mapped = lookupDomain(hostKeyOf(host));
+        request.folder = (mapped.empty() ? defaultFolder_ : mapped) + path;
+        request.folder.resize(std::min(request.folder.size(), MaxSiteFolderLength));
+    }
+
+    if (request.folder.empty())
+        response->prepareNotFound();
+    else if (endsWithBackslash(request.folder))
+        routeFolder(*response, request);
+    else
+        routeName(*response, request);
+    return response;
+}
+
+} // namespace vantrel

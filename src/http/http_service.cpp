@@ -1,0 +1,127 @@
+// The web server's service object: settings files, activation and the
+// request log's roll-over.
+#include "http/http_service.h"
+
+#include "http/http_session.h"
+#include "http/http_status_pages.h"
+
+#include <array>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char KeyLogFileCount[] = "logfilecount";
+constexpr char KeyPort[] = "port";
+constexpr char KeyAdmin[] = "admin";
+constexpr char KeyDefaultFolder[] = "defaultfolder";
+constexpr char KeyDefaultPage[] = "defaultpage";
+constexpr char KeyFolderView[] = "folderview";
+constexpr char KeyAutoStart[] = "autostart";
+// Texts are read up to this length and then cut by their setters.
+constexpr std::size_t MaxStoredText = 499;
+// A default folder needs at least a drive-like "C:" or a two-letter path.
+constexpr std::size_t ShortestDefaultFolder = 2;
+
+struct TextSetting {
+    const char* key;
+    void (HttpSiteConfig::*apply)(std::string_view);
+    std::string (HttpSiteConfig::*read)() const;
+};
+
+constexpr std::array<TextSetting, 3> TextSettings{{
+    {KeyAdmin, &HttpSiteConfig::setAdminPassword, &HttpSiteConfig::adminPassword},
+    {KeyDefaultFolder, &HttpSiteConfig::setDefaultFolder, &HttpSiteConfig::defaultFolder},
+    {KeyDefaultPage, &HttpSiteConfig::setDefaultPage, &HttpSiteConfig::defaultPage},
+}};
+
+} // namespace
+
+HttpService::HttpService()
+    : log_(LogPrefix, LogHeader),
+      listener_(std::make_unique<HttpListener>(MaxConnections, site_, log_))
+{
+    ensureErrorPages();
+}
+
+HttpService::~HttpService()
+{
+    listener_->deactivate();
+}
+
+bool HttpService::loadSettings()
+{
+    if (!site_.loadDomainMaps(DomainsFile))
+        return false;
+    SettingsStore settings;
+    if (!settings.load(SettingsFile))
+        return false;
+    port_ = static_cast<std::uint16_t>(settings.getInt(KeyPort) & 0xFFFF);
+    log_.openNumber(settings.getInt(KeyLogFileCount));
+    for (const auto& setting : TextSettings) {
+        if (settings.hasKey(setting.key))
+            (site_.*setting.apply)(settings.getText(setting.key, MaxStoredText));
+    }
+    site_.setFolderView(settings.getInt(KeyFolderView) == 1);
+    autoStart_ = settings.getInt(KeyAutoStart) == 1;
+    return true;
+}
+
+bool HttpService::saveSettings()
+{
+    if (!site_.saveDomainMaps(DomainsFile))
+        return false;
+    SettingsStore settings;
+    settings.setInt(KeyLogFileCount, log_.number());
+    settings.setInt(KeyPort, port_);
+    for (const auto& setting : TextSettings)
+        settings.setText(setting.key, (site_.*setting.read)());
+    settings.setInt(KeyFolderView, site_.folderView() ? 1 : 0);
+    settings.setInt(KeyAutoStart, autoStart_ ? 1 : 0);
+    return settings.save(SettingsFile);
+}
+
+bool HttpService::activate()
+{
+    if (site_.defaultFolder().size() < ShortestDefaultFolder)
+        return false;
+    return listener_->activate(port_);
+}
+
+void HttpService::deactivate()
+{
+    listener_->deactivate();
+}
+
+bool HttpService::isActive() const
+{
+    return listener_->isActive();
+}
+
+int HttpService::connectionCount() const
+{
+    return listener_->connectionCount();
+}
+
+std::uint32_t HttpService::totalBytesIn() const
+{
+    return listener_->totalBytesIn();
+}
+
+std::uint32_t HttpService::totalBytesOut() const
+{
+    return listener_->totalBytesOut();
+}
+
+void HttpService::tick()
+{
+    if (isActive())
+        log_.rollOver();
+}
+
+std::uint16_t HttpService::listeningPort() const
+{
+    return listener_->listeningPort();
+}
+
+} // namespace vantrel

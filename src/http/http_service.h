@@ -1,0 +1,71 @@
+// HttpService: the web server as the main window sees it. It owns the site
+// configuration, the numbered request log and the listener, keeps the port
+// and the autostart switch, and loads and saves "http.dat" and
+// "httpdomains.dat" in the working directory. Constructing it writes the
+// replaceable error pages into the "http" folder when they are missing.
+#pragma once
+
+#include "foundation/service_control.h"
+#include "foundation/service_log.h"
+#include "http/http_site_config.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace vantrel {
+
+class HttpListener;
+
+class HttpService final : public ServiceControl {
+public:
+    static constexpr int MaxConnections = 1000;
+    static constexpr std::uint16_t DefaultPort = 80;
+    static constexpr char SettingsFile[] = "http.dat";
+    static constexpr char DomainsFile[] = "httpdomains.dat";
+    static constexpr char LogPrefix[] = "logs\\httplog_";
+    static constexpr char LogHeader[] = "Vantrel Server 2.33: HTTP log file\r\n";
+
+    HttpService();
+    ~HttpService() override;
+    HttpService(const HttpService&) = delete;
+    HttpService& operator=(const HttpService&) = delete;
+
+    // Domain maps first; a failure there leaves "http.dat" unread.
+    [[nodiscard]] bool loadSettings() override;
+    // Domain maps first; "http.dat" only when they were saved.
+    [[nodiscard]] bool saveSettings() override;
+
+    // Refused while the default folder has fewer than 2 characters.
+    [[nodiscard]] bool activate() override;
+    void deactivate() override;
+    bool isActive() const override;
+    int connectionCount() const override;
+    std::uint32_t totalBytesIn() const override;
+    std::uint32_t totalBytesOut() const override;
+    // Once a second while active: the log moves on past a full file.
+    void tick() override;
+
+    bool autostart() const override { return autoStart_; }
+    bool isAutoStart() const { return autoStart_; }
+    void setAutoStart(bool on) { autoStart_ = on; }
+    // Takes effect at the next activation. Port 0 lets the system pick.
+    std::uint16_t getPort() const { return port_; }
+    void setPort(std::uint16_t port) { port_ = port; }
+    // The port actually bound while active (the system's pick for port 0).
+    std::uint16_t listeningPort() const;
+
+    HttpSiteConfig& site() { return site_; }
+    const HttpSiteConfig& site() const { return site_; }
+    NumberedLog& log() { return log_; }
+    std::int32_t logFileCount() const { return log_.number(); }
+
+private:
+    HttpSiteConfig site_;
+    NumberedLog log_;
+    std::uint16_t port_ = DefaultPort;
+    bool autoStart_ = false;
+    // Last member: its sessions use the site and the log, so it goes first.
+    std::unique_ptr<HttpListener> listener_;
+};
+
+} // namespace vantrel

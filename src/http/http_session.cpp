@@ -1,0 +1,155 @@
+// One HTTP connection: read the head, route, send, log, close.
+#include "http/http_session.h"
+
+#include "foundation/text.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char BadRequestMarker[] = "***BAD_REQUEST*** ";
+constexpr char NotFoundMarker[] = "***NOT_FOUND*** ";
+constexpr char RedirectMarker[] = "***REDIRECT*** ";
+constexpr char FolderListMarker[] = "***FOLDER_LIST*** ";
+constexpr char LogArrow[] = " -> ";
+constexpr char LogLineFormat[] = "%s -> %s";
+constexpr std::size_t MaxLogText = 3999;
+constexpr std::size_t MaxLogLine = 4100;
+
+const char* markerOf(ResponseKind kind)
+{
+    switch (kind) {
+    case ResponseKind::BadRequest:
+        return BadRequestMarker;
+    case ResponseKind::NotFound:
+        return NotFoundMarker;
+    case ResponseKind::Redirect:
+        return RedirectMarker;
+    case ResponseKind::FolderList:
+        return FolderListMarker;
+    default:
+        return "";
+    }
+}
+
+// Holds partial segments back while the response is written, so that the
+// header and the first body bytes share a segment and a file body leaves in
+// full-sized segments rather than one per 4096-byte piece. Closing the
+// connection sends whatever is still held.
+void holdPartialSegments(const TcpSocket& socket)
+{
+    const int on = 1;
+    ::setsockopt(socket.descriptor(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
+} // namespace
+
+std::string requestLogText(ResponseKind kind, const HttpRequestHead& head)
+{
+    if (kind == ResponseKind::ImageFile || kind == ResponseKind::AdminArea)
+        return {};
+    std::string text = markerOf(kind);
+    text += head.host;
+    text += head.url;
+    text += LogArrow;
+    text += head.referer;
+    text.resize(std::min(text.size(), MaxLogText));
+    return text;
+}
+
+HttpSession::HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site,
+                         NumberedLog& log)
+    : ServiceSession(std::move(socket)), site_(site), log_(log)
+{
+    startSession();
+}
+
+HttpSession::~HttpSession()
+{
+    stopSession();
+}
+
+bool HttpSession::readHead(HttpRequestHead& head)
+{
+    char line[LineCapacity];
+    LineSocket& socket = control();
+    for (;;) {
+        if (stopRequested() || !socket.isConnected())
+            return false;
+        if (!socket.readLine(line, sizeof line)) {
+            if (socket.lastError() != SocketError::NoLineYet)
+                return false;
+            refreshCounters();
+            awaitControlInput();
+            continue;
+        }
+        noteActivity();
+        const std::size_t length = std::strlen(line);
+        if (length == 0)
+            return true;
+        applyHeadLine(head, std::string_view(line, length));
+    }
+}
+
+bool HttpSession::sendResponse(HttpResponse& response, bool headOnly)
+{
+    LineSocket& socket = control();
+    holdPartialSegments(socket);
+    const std::string& header = response.header();
+    if (!sendBuffer(socket, header.data(), header.size()))
+        return false;
+    if (headOnly)
+        return true;
+    char chunk[HttpResponse::BodyChunk];
+    for (std::uint64_t offset = 0;; offset += HttpResponse::BodyChunk) {
+        const std::size_t count = response.nextBodyChunk(chunk, sizeof chunk, offset);
+        if (count == 0)
+            return true;
+        if (!sendBuffer(socket, chunk, count))
+            return false;
+    }
+}
+
+void HttpSession::writeLogLine(const HttpResponse& response, const HttpRequestHead& head)
+{
+    const std::string text = requestLogText(response.kind(), head);
+    if (text.empty())
+        return;
+    log_.appendLine(formatText(MaxLogLine, LogLineFormat, control().peerAddress(), text.c_str()));
+}
+
+void HttpSession::serve()
+{
+    HttpRequestHead head;
+    if (!readHead(head))
+        return;
+    noteActivity();
+    std::unique_ptr<HttpResponse> response = site_.route(head.url, head.host, head.ifModifiedSince);
+    if (!sendResponse(*response, head.headOnly))
+        return;
+    writeLogLine(*response, head);
+    control().shutdownAndClose();
+}
+
+HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log)
+    : ServiceListener(maximumSessions), site_(site), log_(log)
+{
+}
+
+HttpListener::~HttpListener()
+{
+    deactivate();
+}
+
+std::unique_ptr<ServiceSession> HttpListener::createSession(std::unique_ptr<LineSocket> socket)
+{
+    return std::make_unique<HttpSession>(std::move(socket), site_, log_);
+}
+
+} // namespace vantrel

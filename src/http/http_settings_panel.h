@@ -1,0 +1,114 @@
+// The logic of the "HTTP Settings" window: its fields, the domain map
+// actions (Add/Update, Delete, the two arrows, the Select buttons), the
+// Folder View toggle and Apply General Settings, with every message it
+// shows. Domain map changes go straight into the live site configuration;
+// the general settings change only on Apply. The window that shows it only
+// copies widgets to the fields and back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+class FolderChooser;
+class HttpService;
+class HttpSiteConfig;
+class MessagePrompt;
+
+// What the panel edits of the running HTTP service.
+class HttpPanelTarget {
+public:
+    virtual ~HttpPanelTarget() = default;
+    virtual HttpSiteConfig& site() = 0;
+    virtual std::uint16_t port() const = 0;
+    virtual void setPort(std::uint16_t port) = 0;
+    virtual bool autostart() const = 0;
+    virtual void setAutostart(bool on) = 0;
+};
+
+// The live service as the panel's target.
+class HttpServicePanelTarget final : public HttpPanelTarget {
+public:
+    explicit HttpServicePanelTarget(HttpService& service) : service_(service) {}
+    HttpSiteConfig& site() override;
+    std::uint16_t port() const override;
+    void setPort(std::uint16_t port) override;
+    bool autostart() const override;
+    void setAutostart(bool on) override;
+
+private:
+    HttpService& service_;
+};
+
+// The window's controls as texts and flags. `caption`, `adminUrl` and
+// `arrowsEnabled` are shown only; the others are read back before every
+// action. `folderView` is the caption of the Folder View button.
+struct HttpPanelFields {
+    std::string caption;
+    std::string domain;
+    std::string folder;
+    bool arrowsEnabled = false;
+    std::string defaultFolder;
+    std::string adminPassword;
+    std::string adminUrl;
+    std::string defaultPage;
+    std::string folderView;
+    std::uint16_t port = 0;
+    bool autoActivate = false;
+};
+
+class HttpSettingsPanel final {
+public:
+    static constexpr char WindowTitle[] = "HTTP Settings";
+    static constexpr char GeneralGroupTitle[] = "General Settings";
+    static constexpr char FolderViewOn[] = "Enabled";
+    static constexpr char FolderViewOff[] = "Disabled";
+    // The line at the bottom of the window: this text and the product page.
+    static constexpr char SetupInfoText[] = "Setup information: ";
+    static constexpr std::size_t MaxPasswordField = 24;
+
+    HttpSettingsPanel(HttpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser);
+
+    HttpPanelFields& fields() { return fields_; }
+    const HttpPanelFields& fields() const { return fields_; }
+    int current() const { return current_; }
+
+    // Fills every field from the service, as when the window opens.
+    void show();
+    void addOrUpdate();
+    void deleteMap();
+    void previous();
+    void next();
+    void toggleFolderView();
+    void selectFolder();
+    void selectDefaultFolder();
+    // True when the window is to close; a default folder that does not
+    // exist keeps it open with nothing applied.
+    [[nodiscard]] bool applyGeneralSettings();
+
+private:
+    struct Message {
+        const char* text;
+        const char* title;
+    };
+
+    void showMap();
+    void refreshAdminUrl();
+    // Messages wait until the site lock is released: a message box stays
+    // up until the operator answers, and requests must not wait for that.
+    void queue(const char* text, const char* title);
+    void showQueued();
+    void chooseFolder(std::string& field);
+
+    HttpPanelTarget& target_;
+    MessagePrompt& prompt_;
+    FolderChooser& chooser_;
+    HttpPanelFields fields_;
+    int current_ = 0;
+    std::vector<Message> queued_;
+};
+
+} // namespace vantrel

@@ -1,0 +1,79 @@
+// Built-in status pages and the replaceable error page files.
+#include "http/http_status_pages.h"
+
+#include "foundation/file_handle.h"
+#include "foundation/file_system.h"
+#include "foundation/product.h"
+#include "foundation/text.h"
+#include "http/http_response.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr char NotFoundText[] =
+    "<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><p>Error 404<br>Sorry, the file was not "
+    "found.</p><p>_____________________________________<br>%s by %s<br>Visit: <a "
+    "href=\"%s\">%s</a></p><!-";
+constexpr char BadRequestText[] =
+    "<HTML><HEAD><TITLE>Bad Request</TITLE></HEAD><BODY><p>Error 400<br>Sorry, Bad "
+    "Request.</p><p>_____________________________________<br>%s by %s<br>Visit: <a "
+    "href=\"%s\">%s</a></p><!-";
+constexpr char NotModifiedText[] =
+    "<HTML><HEAD><TITLE>Not Modified</TITLE></HEAD><BODY><p>304<br>The page as not been "
+    "modified.</p><p>_____________________________________<br>%s by %s<br>Visit: <a "
+    "href=\"%s\">%s</a></p><!-";
+constexpr char MovedText[] =
+    "<HTML><HEAD><TITLE>Moved Permanently</TITLE></HEAD><BODY><p>301<br>This page has been "
+    "moved permanently.</p><p>_____________________________________<br>%s by %s<br>Visit: <a "
+    "href=\"%s\">%s</a></p><!-";
+// Every page is padded with this many stars inside its closing comment.
+constexpr std::size_t PaddingStars = 567;
+constexpr char PageTail[] = "-!></BODY></HTML>";
+constexpr std::size_t MaxPageLength = 2048;
+
+const char* pageText(StatusPage page)
+{
+    switch (page) {
+    case StatusPage::NotFound:
+        return NotFoundText;
+    case StatusPage::BadRequest:
+        return BadRequestText;
+    case StatusPage::NotModified:
+        return NotModifiedText;
+    case StatusPage::MovedPermanently:
+        return MovedText;
+    }
+    return NotFoundText;
+}
+
+void writePageIfMissing(const char* path, StatusPage page)
+{
+    if (pathExists(path))
+        return;
+    FileHandle file;
+    if (!file.open(path, FileMode::Write, IfMissing::Create))
+        return;
+    const std::string text = builtInPage(page);
+    // A page that could not be written is served from memory instead.
+    (void)file.writeAll(text.data(), text.size());
+}
+
+} // namespace
+
+std::string builtInPage(StatusPage page)
+{
+    std::string text = formatText(MaxPageLength, pageText(page), ProductName, MakerName,
+                                  MakerWebPage, MakerWebPage);
+    text.append(PaddingStars, '*');
+    text += PageTail;
+    return text;
+}
+
+void ensureErrorPages()
+{
+    writePageIfMissing(HttpResponse::NotFoundPageFile, StatusPage::NotFound);
+    writePageIfMissing(HttpResponse::BadRequestPageFile, StatusPage::BadRequest);
+}
+
+} // namespace vantrel

@@ -1,0 +1,18 @@
+// The four built-in status pages (404, 400, 304, 301) and the two error
+// page files in the "http" folder that an administrator may replace.
+#pragma once
+
+#include <string>
+
+namespace vantrel {
+
+enum class StatusPage { NotFound, BadRequest, NotModified, MovedPermanently };
+
+// The page filled in with the product, the maker and the maker's web page.
+std::string builtInPage(StatusPage page);
+
+// Writes "http\404notfound.html" and "http\400badrequest.html" with the
+// built-in pages, each only when it does not exist yet.
+void ensureErrorPages();
+
+} // namespace vantrel

@@ -1,0 +1,50 @@
+// The "FTP Settings" window: widgets bound to FtpSettingsPanel, which holds
+// every rule. Each button copies the widgets into the panel's fields, runs
+// the panel's action and copies the fields back.
+#pragma once
+
+#include "ftp/ftp_settings_panel.h"
+
+#include <QDialog>
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+namespace vantrel {
+
+class FolderChooser;
+class MessagePrompt;
+
+class FtpSettingsDialog final : public QDialog {
+public:
+    FtpSettingsDialog(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser,
+                      QWidget* parent = nullptr);
+
+    FtpSettingsPanel& panel() { return panel_; }
+
+private:
+    void buildWidgets();
+    void readFields();
+    void writeFields();
+    // Runs one account action between reading and writing the fields.
+    template <typename Action>
+    void run(Action action);
+
+    FtpSettingsPanel panel_;
+    QGroupBox* accountsGroup_ = nullptr;
+    QLineEdit* userEdit_ = nullptr;
+    QLineEdit* passwordEdit_ = nullptr;
+    QLineEdit* folderEdit_ = nullptr;
+    std::array<QCheckBox*, AccessRightLabels.size()> rightBoxes_{};
+    QPushButton* previousButton_ = nullptr;
+    QPushButton* nextButton_ = nullptr;
+    QLineEdit* welcomeEdit_ = nullptr;
+    QLineEdit* portEdit_ = nullptr;
+    QCheckBox* autoActivateBox_ = nullptr;
+};
+
+} // namespace vantrel

@@ -1,0 +1,54 @@
+// The "HTTP Settings" window: widgets bound to HttpSettingsPanel, which
+// holds every rule. Each button copies the widgets into the panel's fields,
+// runs the panel's action and copies the fields back.
+#pragma once
+
+#include "http/http_settings_panel.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+namespace vantrel {
+
+class FolderChooser;
+class HttpService;
+class MessagePrompt;
+
+class HttpSettingsDialog final : public QDialog {
+public:
+    HttpSettingsDialog(HttpService& service, MessagePrompt& prompt, FolderChooser& chooser,
+                       QWidget* parent = nullptr);
+
+    HttpSettingsPanel& panel() { return panel_; }
+
+private:
+    void buildWidgets();
+    void readFields();
+    void writeFields();
+    // Runs one panel action between reading and writing the fields.
+    template <typename Action>
+    void run(Action action);
+
+    // The target before the panel that keeps a reference to it.
+    HttpServicePanelTarget target_;
+    HttpSettingsPanel panel_;
+    QGroupBox* mapsGroup_ = nullptr;
+    QLineEdit* domainEdit_ = nullptr;
+    QLineEdit* folderEdit_ = nullptr;
+    QPushButton* previousButton_ = nullptr;
+    QPushButton* nextButton_ = nullptr;
+    QLineEdit* defaultFolderEdit_ = nullptr;
+    QLineEdit* adminPasswordEdit_ = nullptr;
+    QLineEdit* adminUrlEdit_ = nullptr;
+    QLineEdit* defaultPageEdit_ = nullptr;
+    QPushButton* folderViewButton_ = nullptr;
+    QSpinBox* portBox_ = nullptr;
+    QCheckBox* autoActivateBox_ = nullptr;
+};
+
+} // namespace vantrel

@@ -1,0 +1,19 @@
+// The settings window of each service, opened from the main window's
+// Settings buttons. One function decides which window belongs to which
+// service, so that the main window knows nothing of the protocols.
+#pragma once
+
+#include "shell/service_kind.h"
+
+class QWidget;
+
+namespace vantrel {
+
+class ServiceControl;
+
+// Runs the settings window of `kind` modally on the live service object and
+// returns true once it has closed (the main window then saves the service's
+// settings); false when the program has no settings window for it.
+bool openSettingsWindow(ServiceKind kind, ServiceControl& service, QWidget* parent);
+
+} // namespace vantrel

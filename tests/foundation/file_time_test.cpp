@@ -1,0 +1,65 @@
+// Date texts, time conversions, the bounded formatting and the tick count.
+#include "foundation/file_time.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "foundation/clock.h"
+#include "foundation/text.h"
+
+namespace vantrel {
+namespace {
+
+TEST(DateText, LongAndShortForms)
+{
+    const DateParts parts{2048, 11, 5, 6, 8, 49, 37};
+    EXPECT_EQ(formatDateText(parts, DateForm::Long), "Fri, 06 Nov 2048 08:49:37");
+    EXPECT_EQ(formatDateText(parts, DateForm::Short), "Nov 06 08:49");
+    EXPECT_EQ(formatDateText({999, 12, 0, 31, 23, 10, 0}, DateForm::Long), "Sun, 31 Dec 999 23:10:00");
+    EXPECT_EQ(formatDateText({2001, 1, 6, 1, 0, 9, 10}, DateForm::Long), "Sat, 01 Jan 2001 00:09:10");
+    // Nonsense never indexes past the name tables.
+    EXPECT_EQ(formatDateText({2020, 13, 7, 1, 0, 0, 0}, DateForm::Long), "???, 01 ??? 2020 00:00:00");
+    EXPECT_EQ(formatDateText({2020, 0, -1, 1, 0, 0, 0}, DateForm::Short), "??? 01 00:00");
+}
+
+TEST(DateText, UtcAndLocalTime)
+{
+    const FileTime example{2488265377, 0};  // 2048-11-06 08:49:37 UTC
+    EXPECT_EQ(formatDateText(utcParts(FileTime{0, 0}), DateForm::Long), "Thu, 01 Jan 1970 00:00:00");
+    EXPECT_EQ(formatDateText(utcParts(example), DateForm::Long), "Fri, 06 Nov 2048 08:49:37");
+    ::setenv("TZ", "XST5", 1);  // five hours behind UTC, no daylight saving
+    ::tzset();
+    EXPECT_EQ(formatFileTime(example, DateForm::Long), "Fri, 06 Nov 2048 03:49:37");
+    EXPECT_EQ(formatFileTime(example, DateForm::Short), "Nov 06 03:49");
+    ::unsetenv("TZ");
+    ::tzset();
+
+    const std::time_t before = std::time(nullptr);
+    const FileTime now = timeNow();
+    EXPECT_GE(now.seconds, before);
+    EXPECT_LE(now.seconds, std::time(nullptr));
+}
+
+TEST(TextAndClock, BoundedFormattingCaseAndTicks)
+{
+    EXPECT_EQ(formatText(5, "%s", "abcdefgh"), "abcde");
+    EXPECT_EQ(formatText(100, "%d-%s", 3, "x"), "3-x");
+    const std::string big(5000, 'q');
+    EXPECT_EQ(formatText(4096, "<%s>", big.c_str()), "<" + big.substr(0, 4095));
+    EXPECT_EQ(formatText(static_cast<std::size_t>(-1), "%s", big.c_str()), big);
+    EXPECT_EQ(lowerAscii("MiXeD \xC4Z"), "mixed \xC4z");
+    EXPECT_TRUE(equalsIgnoreCase("Hello", "hELLO"));
+    EXPECT_FALSE(equalsIgnoreCase("\xC4", "\xE4"));
+    char buffer[4] = {'#', '#', '#', '#'};
+    EXPECT_EQ(copyBounded(buffer, sizeof buffer, "hello"), 3u);
+    EXPECT_STREQ(buffer, "hel");
+
+    const std::uint32_t start = tickCount();
+    sleepMs(20);
+    EXPECT_GE(static_cast<std::uint32_t>(tickCount() - start), 20u);
+}
+
+} // namespace
+} // namespace vantrel

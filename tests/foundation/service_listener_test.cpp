@@ -1,0 +1,203 @@
+// ServiceListener and ServiceSession with a small echo protocol: session
+// limit, reaping with byte totals, the idle limit, deactivation, and the
+// sizes of sent lines.
+#include "foundation/service_listener.h"
+#include "foundation/service_session.h"
+
+#include "net_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace vantrel {
+namespace {
+
+using testing::readLineText;
+using testing::sendAll;
+using testing::waitUntil;
+
+// Echoes every line; "LONG" answers with a 300-character line, "BIG" with
+// a 3000-character one, "BYE" ends the session.
+class EchoSession final : public ServiceSession {
+public:
+    explicit EchoSession(std::unique_ptr<LineSocket> socket) : ServiceSession(std::move(socket)) {
+        startSession();
+    }
+    ~EchoSession() override { stopSession(); }
+
+protected:
+    void serve() override {
+        char line[512];
+        while (!stopRequested() && control().isConnected()) {
+            if (!control().readLine(line, sizeof line) && control().lastError() != SocketError::NoLineYet) {
+                return;
+            }
+            if (line[0] == '\0') {
+                refreshCounters();
+                awaitControlInput();
+                continue;
+            }
+            noteActivity();
+            const std::string text(line);
+            if (text == "BYE") {
+                return;
+            }
+            if (text == "LONG") {
+                (void)sendLine(control(), std::string(300, 'x'));
+            } else if (text == "BIG") {
+                (void)sendLine(control(), std::string(3000, 'y'));
+            } else {
+                (void)sendLine(control(), text);
+            }
+        }
+        if (control().isConnected()) {
+            (void)sendShortLine(control(), "421 bye");
+        }
+    }
+};
+
+class EchoListener final : public ServiceListener {
+public:
+    using ServiceListener::ServiceListener;
+    ~EchoListener() override { deactivate(); }
+
+protected:
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+        return std::make_unique<EchoSession>(std::move(socket));
+    }
+};
+
+struct Client {
+    LineSocket socket;
+
+    bool connect(const ServiceListener& listener) {
+        return socket.connectTo("127.0.0.1", listener.listeningPort());
+    }
+    std::string ask(const std::string& line) {
+        if (!sendAll(socket, line + "\r\n")) {
+            return "<send failed>";
+        }
+        return readLineText(socket);
+    }
+};
+
+TEST(ServiceListenerTest, EchoesAndSendLineSizes) {
+    EchoListener listener(10);
+    ASSERT_TRUE(listener.activate(0));
+    EXPECT_TRUE(listener.isActive());
+    EXPECT_FALSE(listener.activate(0));
+
+    Client client;
+    ASSERT_TRUE(client.connect(listener));
+    EXPECT_EQ(client.ask("hello"), "hello");
+
+    ASSERT_TRUE(sendAll(client.socket, "LONG\r\n"));
+    const std::string reply = testing::receiveBytes(client.socket, 302);
+    EXPECT_EQ(reply, std::string(300, 'x') + "\r\n");
+
+    // An over-long text is cut so that it still ends in CR LF.
+    ASSERT_TRUE(sendAll(client.socket, "BIG\r\nnext\r\n"));
+    EXPECT_EQ(testing::receiveBytes(client.socket, 2047), std::string(2045, 'y') + "\r\n");
+    EXPECT_EQ(client.ask("after"), "next");
+}
+
+TEST(ServiceListenerTest, TheSessionLimitLeavesNewClientsPendingUntilOneEnds) {
+    EchoListener listener(2);
+    ASSERT_TRUE(listener.activate(0));
+    Client first;
+    Client second;
+    Client third;
+    ASSERT_TRUE(first.connect(listener));
+    EXPECT_EQ(first.ask("one"), "one");
+    ASSERT_TRUE(second.connect(listener));
+    EXPECT_EQ(second.ask("two"), "two");
+
+    ASSERT_TRUE(third.connect(listener));  // completes in the backlog
+    ASSERT_TRUE(sendAll(third.socket, "three\r\n"));
+    EXPECT_FALSE(testing::waitReadable(third.socket, 300)) << "third client was served";
+    EXPECT_EQ(listener.connectionCount(), 2);
+
+    first.socket.close();
+    EXPECT_EQ(readLineText(third.socket), "three");
+    EXPECT_EQ(listener.connectionCount(), 2);
+}
+
+TEST(ServiceListenerTest, FinishedSessionsAreReapedIntoTheTotals) {
+    EchoListener listener(10);
+    ASSERT_TRUE(listener.activate(0));
+    {
+        Client client;
+        ASSERT_TRUE(client.connect(listener));
+        EXPECT_EQ(client.ask("hello"), "hello");  // 7 bytes each way
+        // The reply's bytes enter the snapshot just after they went out.
+        EXPECT_TRUE(waitUntil([&] { return listener.totalBytesOut() == 7u; }));
+        EXPECT_EQ(listener.totalBytesIn(), 7u);
+        EXPECT_EQ(listener.connectionCount(), 1);
+    }
+    ASSERT_TRUE(waitUntil([&] { return listener.connectionCount() == 0; }));
+    EXPECT_EQ(listener.totalBytesIn(), 7u);
+    EXPECT_EQ(listener.totalBytesOut(), 7u);
+
+    // A session that ends itself (after "BYE") is reaped the same way.
+    Client quitter;
+    ASSERT_TRUE(quitter.connect(listener));
+    EXPECT_EQ(quitter.ask("abc"), "abc");
+    ASSERT_TRUE(sendAll(quitter.socket, "BYE\r\n"));
+    ASSERT_TRUE(testing::waitForPeerClose(quitter.socket));
+    ASSERT_TRUE(waitUntil([&] { return listener.connectionCount() == 0; }));
+    EXPECT_EQ(listener.totalBytesIn(), 7u + 5u + 5u);
+    EXPECT_EQ(listener.totalBytesOut(), 7u + 5u);
+}
+
+TEST(ServiceListenerTest, AnIdleSessionIsEndedAfterTheIdleLimit) {
+    EchoListener listener(10, 300);
+    ASSERT_TRUE(listener.activate(0));
+    Client client;
+    ASSERT_TRUE(client.connect(listener));
+    ASSERT_TRUE(waitUntil([&] { return listener.connectionCount() == 1; }));
+    // Bytes that never form a line are no activity.
+    ASSERT_TRUE(sendAll(client.socket, "no line end"));
+
+    // The session's last words go out before the connection closes.
+    EXPECT_EQ(readLineText(client.socket), "421 bye");
+    EXPECT_TRUE(testing::waitForPeerClose(client.socket));
+    ASSERT_TRUE(waitUntil([&] { return listener.connectionCount() == 0; }));
+    EXPECT_EQ(listener.totalBytesIn(), 11u);
+    EXPECT_EQ(listener.totalBytesOut(), 9u);
+}
+
+TEST(ServiceListenerTest, DeactivateEndsEverySessionAndTheListenerCanComeBack) {
+    EchoListener listener(10);
+    ASSERT_TRUE(listener.activate(0));
+    const std::uint16_t port = listener.listeningPort();
+    Client a;
+    Client b;
+    ASSERT_TRUE(a.connect(listener));
+    ASSERT_TRUE(b.connect(listener));
+    EXPECT_EQ(a.ask("a"), "a");
+    EXPECT_EQ(b.ask("b"), "b");
+
+    listener.deactivate();
+    EXPECT_FALSE(listener.isActive());
+    EXPECT_EQ(listener.connectionCount(), 0);
+    EXPECT_EQ(readLineText(a.socket), "421 bye");
+    EXPECT_TRUE(testing::waitForPeerClose(a.socket));
+    EXPECT_TRUE(testing::waitForPeerClose(b.socket));
+    TcpSocket refused;
+    EXPECT_FALSE(refused.connectTo("127.0.0.1", port));
+
+    TcpSocket holder;
+    ASSERT_TRUE(holder.listenOn(0));
+    EXPECT_FALSE(listener.activate(holder.localPort()));
+    EXPECT_FALSE(listener.isActive());
+
+    ASSERT_TRUE(listener.activate(port)) << "the port is free again at once";
+    Client c;
+    ASSERT_TRUE(c.connect(listener));
+    EXPECT_EQ(c.ask("back"), "back");
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,160 @@
+// WorkerThread: start/stop life cycle, stop requests waking a blocked body,
+// restarts, and the detach after a stop time-out.
+#include "foundation/worker_thread.h"
+
+#include "net_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace vantrel {
+namespace {
+
+using testing::LoopbackPair;
+using testing::waitUntil;
+
+// Blocks in pause() with no time limit until a stop is requested.
+class PausingWorker final : public WorkerThread {
+public:
+    ~PausingWorker() override { stop(StopTimeoutMs); }
+    std::atomic<int> runs{0};
+    std::atomic<bool> inside{false};
+
+protected:
+    void run() override {
+        ++runs;
+        inside = true;
+        while (!pause(-1)) {
+        }
+        inside = false;
+    }
+};
+
+TEST(WorkerThreadTest, StartIsRefusedWhileRunningAndStopWakesAPausedBody) {
+    PausingWorker worker;
+    ASSERT_TRUE(worker.start());
+    EXPECT_TRUE(worker.isRunning());
+    EXPECT_FALSE(worker.start());
+    ASSERT_TRUE(waitUntil([&] { return worker.inside.load(); }));
+
+    worker.stop(WorkerThread::StopTimeoutMs);  // would hang for an hour if pause ignored it
+    EXPECT_FALSE(worker.isRunning());
+    EXPECT_FALSE(worker.inside.load());
+    EXPECT_EQ(worker.runs.load(), 1);
+}
+
+TEST(WorkerThreadTest, StopOnANeverStartedWorkerReturnsAtOnce) {
+    PausingWorker worker;
+    worker.stop(WorkerThread::StopTimeoutMs);
+    EXPECT_FALSE(worker.isRunning());
+    EXPECT_FALSE(worker.stopRequested());
+    EXPECT_EQ(worker.runs.load(), 0);
+}
+
+TEST(WorkerThreadTest, AStoppedWorkerCanStartAgainWithTheStopCleared) {
+    PausingWorker worker;
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(worker.start()) << "round " << round;
+        ASSERT_TRUE(waitUntil([&] { return worker.inside.load(); }));
+        EXPECT_FALSE(worker.stopRequested());
+        worker.stop(WorkerThread::StopTimeoutMs);
+        EXPECT_FALSE(worker.stopRequested());
+        EXPECT_FALSE(worker.isRunning());
+    }
+    EXPECT_EQ(worker.runs.load(), 3);
+}
+
+// Returns from run() on its own.
+class OneShotWorker final : public WorkerThread {
+public:
+    ~OneShotWorker() override { stop(StopTimeoutMs); }
+    std::atomic<int> runs{0};
+
+protected:
+    void run() override { ++runs; }
+};
+
+TEST(WorkerThreadTest, ABodyThatReturnsLeavesTheWorkerIdleAndRestartable) {
+    OneShotWorker worker;
+    ASSERT_TRUE(worker.start());
+    ASSERT_TRUE(waitUntil([&] { return !worker.isRunning(); }));
+    ASSERT_TRUE(worker.start());
+    ASSERT_TRUE(waitUntil([&] { return worker.runs.load() == 2 && !worker.isRunning(); }));
+}
+
+// Waits for the server end of a connection to become readable.
+class SocketWaitingWorker final : public WorkerThread {
+public:
+    explicit SocketWaitingWorker(const TcpSocket& socket) : socket_(socket) {}
+    ~SocketWaitingWorker() override { stop(StopTimeoutMs); }
+    std::atomic<int> wakes{0};
+    std::atomic<bool> sawStop{false};
+
+protected:
+    void run() override {
+        waitFor({{&socket_, WaitFor::Readable}}, -1);
+        ++wakes;
+        sawStop = stopRequested();
+        while (!pause(-1)) {
+        }
+    }
+
+private:
+    const TcpSocket& socket_;
+};
+
+TEST(WorkerThreadTest, WaitForWakesOnDataAndOnStop) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.connect());
+    {
+        SocketWaitingWorker worker(pair.server);
+        ASSERT_TRUE(worker.start());
+        ASSERT_TRUE(testing::sendAll(pair.client, "x"));
+        ASSERT_TRUE(waitUntil([&] { return worker.wakes.load() == 1; }));
+        EXPECT_FALSE(worker.sawStop.load());
+        worker.stop(WorkerThread::StopTimeoutMs);
+    }
+    {
+        // Nothing to read beyond the byte above would keep it waiting
+        // forever; only the stop can end this wait.
+        char byte;
+        std::size_t length = 1;
+        ASSERT_TRUE(pair.server.receiveSome(&byte, length));
+        ASSERT_EQ(length, 1u);
+        SocketWaitingWorker worker(pair.server);
+        ASSERT_TRUE(worker.start());
+        worker.stop(WorkerThread::StopTimeoutMs);
+        EXPECT_EQ(worker.wakes.load(), 1);
+        EXPECT_TRUE(worker.sawStop.load());
+    }
+}
+
+// Ignores stop requests until released.
+class StubbornWorker final : public WorkerThread {
+public:
+    std::atomic<bool> release{false};
+    std::atomic<bool> done{false};
+
+protected:
+    void run() override {
+        while (!release.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        done = true;
+    }
+};
+
+TEST(WorkerThreadTest, StopGivesUpAfterTheTimeOutAndLeavesTheWorkerIdle) {
+    // Static: the detached thread still runs after stop() returns.
+    static StubbornWorker worker;
+    ASSERT_TRUE(worker.start());
+    worker.stop(50);
+    EXPECT_FALSE(worker.isRunning());
+    EXPECT_FALSE(worker.stopRequested());
+    worker.release = true;
+    EXPECT_TRUE(waitUntil([&] { return worker.done.load(); }));
+}
+
+} // namespace
+} // namespace vantrel

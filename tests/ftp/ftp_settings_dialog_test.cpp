@@ -1,0 +1,130 @@
+// The "FTP Settings" window on the offscreen platform: its controls carry
+// the panel's fields both ways, found by their object names.
+#include "shell/qt/ftp_settings_dialog.h"
+
+#include "panel_test_support.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <filesystem>
+#include <memory>
+
+namespace vantrel {
+namespace {
+
+using testing::FakeService;
+using testing::RecordingPrompt;
+using testing::ScriptedChooser;
+using testing::Shown;
+
+class DialogTest : public testing::WorkingFolderTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "ftp_dialog_tests";
+        static char* argv[] = {name, nullptr};
+        static QApplication app(argc, argv);
+    }
+
+    void SetUp() override
+    {
+        WorkingFolderTest::SetUp();
+        std::filesystem::create_directory(folder_ / "root");
+        root = (folder_ / "root").string();
+        dialog = std::make_unique<FtpSettingsDialog>(adapter, prompt, chooser);
+    }
+
+    template <typename Widget>
+    Widget* find(const char* name)
+    {
+        auto* widget = dialog->findChild<Widget*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString caption() { return find<QGroupBox>("accountsGroup")->title(); }
+
+    std::string root;
+    FakeService service{5};
+    FtpPanelTargetOf<FakeService> adapter{service};
+    RecordingPrompt prompt;
+    ScriptedChooser chooser;
+    std::unique_ptr<FtpSettingsDialog> dialog;
+};
+
+TEST_F(DialogTest, OpensWithTheServiceSettingsAndDefaultRights)
+{
+    EXPECT_EQ(dialog->windowTitle(), "FTP Settings");
+    EXPECT_EQ(caption(), "FTP Accounts (0 of 0 --- 5 max)");
+    EXPECT_EQ(find<QLineEdit>("welcomeEdit")->text(), "Welcome");
+    EXPECT_EQ(find<QLineEdit>("portEdit")->text(), "21");
+    EXPECT_EQ(find<QLineEdit>("passwordEdit")->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(find<QPushButton>("previousButton")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("nextButton")->isEnabled());
+    const struct {
+        const char* box;
+        bool checked;
+    } boxes[] = {{"fileReadBox", true},     {"fileWriteBox", false},    {"fileModifyBox", false},
+                 {"folderReadBox", true},   {"folderCreateBox", false}, {"folderModifyBox", false}};
+    for (const auto& b : boxes)
+        EXPECT_EQ(find<QCheckBox>(b.box)->isChecked(), b.checked) << b.box;
+}
+
+TEST_F(DialogTest, AddUpdateTakesTheControlsAndShowsTheStoredAccount)
+{
+    find<QLineEdit>("userEdit")->setText(" Ann B");
+    find<QLineEdit>("passwordEdit")->setText("pw");
+    find<QLineEdit>("folderEdit")->setText(QString::fromStdString(root));
+    find<QCheckBox>("fileReadBox")->setChecked(false);
+    find<QCheckBox>("fileModifyBox")->setChecked(true);
+    find<QCheckBox>("folderModifyBox")->setChecked(true);
+    find<QPushButton>("addUpdateButton")->click();
+
+    EXPECT_TRUE(prompt.takeShown().empty());
+    ASSERT_EQ(service.table.count(), 1);
+    const FtpAccount stored = service.table.copyAt(0);
+    EXPECT_EQ(stored.user, "annb");
+    EXPECT_EQ(stored.rights, AccessRights::FileModify | AccessRights::FolderRead | AccessRights::FolderModify);
+    EXPECT_EQ(find<QLineEdit>("userEdit")->text(), "annb");
+    EXPECT_EQ(find<QLineEdit>("folderEdit")->text().toStdString(), root + "\\");
+    EXPECT_EQ(caption(), "FTP Accounts (1 of 1 --- 5 max)");
+    EXPECT_TRUE(find<QPushButton>("nextButton")->isEnabled());
+
+    find<QLineEdit>("userEdit")->setText("annb");
+    find<QPushButton>("deleteButton")->click();
+    EXPECT_EQ(service.table.count(), 0);
+    EXPECT_EQ(find<QLineEdit>("userEdit")->text(), "");
+    EXPECT_TRUE(find<QCheckBox>("fileReadBox")->isChecked());
+    EXPECT_FALSE(find<QPushButton>("previousButton")->isEnabled());
+}
+
+TEST_F(DialogTest, SelectWritesTheChosenFolderIntoTheField)
+{
+    find<QLineEdit>("folderEdit")->setText("/start");
+    chooser.answer = "/picked";
+    find<QPushButton>("selectButton")->click();
+    EXPECT_EQ(chooser.startedAt, "/start");
+    EXPECT_EQ(find<QLineEdit>("folderEdit")->text(), "/picked");
+}
+
+TEST_F(DialogTest, ApplyClosesTheWindowWithTheGeneralSettings)
+{
+    find<QLineEdit>("welcomeEdit")->setText("Hello");
+    find<QLineEdit>("portEdit")->setText("2121");
+    find<QCheckBox>("autoActivateBox")->setChecked(true);
+    find<QPushButton>("applyButton")->click();
+
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(service.table.welcome(), "Hello");
+    EXPECT_EQ(service.port(), 2121);
+    EXPECT_TRUE(service.autostart());
+    EXPECT_EQ(prompt.takeShown().size(), 1u) << "the port change warning";
+}
+
+} // namespace
+} // namespace vantrel

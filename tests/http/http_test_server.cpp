@@ -1,0 +1,124 @@
+// A stand-alone web server for the client tests and the benchmarks: runs an
+// HttpService in a given working folder on a port the system picks, prints
+// "PORT <n>" and serves until its standard input closes or SIGTERM arrives.
+//
+// Usage: http_test_server <working folder> [--default-folder F]
+//        [--default-page P] [--folder-view on|off] [--admin PASSWORD]
+//        [--domain NAME=FOLDER]...
+// Settings found in the folder's http.dat/httpdomains.dat load first; the
+// options override them.
+#include "foundation/file_system.h"
+#include "foundation/tcp_socket.h"
+#include "http/http_service.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using vantrel::HttpService;
+
+constexpr int TickMs = 1000;
+
+bool applyOption(HttpService& service, std::string_view name, std::string_view value)
+{
+    auto& site = service.site();
+    if (name == "--default-folder") {
+        site.setDefaultFolder(value);
+    } else if (name == "--default-page") {
+        site.setDefaultPage(value);
+    } else if (name == "--folder-view") {
+        site.setFolderView(value == "on");
+    } else if (name == "--admin") {
+        site.setAdminPassword(value);
+    } else if (name == "--domain") {
+        const auto eq = value.find('=');
+        if (eq == std::string_view::npos)
+            return false;
+        return site.addDomainMap(value.substr(0, eq), value.substr(eq + 1));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Blocks SIGTERM and SIGINT and hands them out through a descriptor.
+int signalDescriptor()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+// Serves until stdin reaches its end or a signal arrives; rolls the log
+// over once a second as the main window does.
+void serveUntilTold(HttpService& service, int signals)
+{
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signals, POLLIN, 0}};
+    for (;;) {
+        const int ready = ::poll(fds, 2, TickMs);
+        service.tick();
+        if (ready <= 0)
+            continue;
+        if (fds[1].revents != 0)
+            return;
+        if (fds[0].revents != 0) {
+            char buffer[256];
+            if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+                return;
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc % 2 != 0) {
+        std::fprintf(stderr, "usage: %s <working folder> [--option value]...\n", argv[0]);
+        return 2;
+    }
+    if (::chdir(argv[1]) != 0) {
+        std::perror("chdir");
+        return 2;
+    }
+    vantrel::createDirectory("logs");
+    vantrel::createDirectory("http");
+    const int signals = signalDescriptor();
+    if (!vantrel::startNetworking())
+        return 1;
+
+    HttpService service;
+    if (!vantrel::pathExists(HttpService::DomainsFile))
+        service.log().openNumber(0);
+    else if (!service.loadSettings())
+        std::fprintf(stderr, "settings did not load\n");
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (!applyOption(service, argv[i], argv[i + 1])) {
+            std::fprintf(stderr, "bad option %s %s\n", argv[i], argv[i + 1]);
+            return 2;
+        }
+    }
+    service.setPort(0);
+    if (!service.activate()) {
+        std::fprintf(stderr, "activation failed\n");
+        return 1;
+    }
+    std::printf("PORT %u\n", static_cast<unsigned>(service.listeningPort()));
+    std::fflush(stdout);
+
+    serveUntilTold(service, signals);
+    service.deactivate();
+    vantrel::stopNetworking();
+    return 0;
+}

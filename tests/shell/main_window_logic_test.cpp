@@ -1,0 +1,386 @@
+// The main window's behaviour without a window: start-up loading and its
+// retry questions, the Activate buttons, status lines, saving and closing.
+#include "shell/main_window_logic.h"
+
+#include "foundation/settings_store.h"
+#include "foundation/tcp_socket.h"
+#include "shell_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace vantrel {
+namespace {
+
+using test::FakeService;
+using test::ScriptedPrompt;
+using test::TempFolder;
+
+constexpr char Offline[] = "Offline.";
+constexpr char FileAccessTitle[] = "File Access Error";
+
+class FakeView final : public MainWindowView {
+public:
+    std::map<ServiceKind, std::string> status;
+    std::map<ServiceKind, std::string> activateText;
+    std::string news;
+    bool hideTicked = false;
+    std::map<MainTimer, int> running;  // timer -> period
+    int hides = 0;
+    std::string caption = "Vantrel Server";
+
+    void setStatusText(ServiceKind kind, std::string_view text) override {
+        status[kind] = text;
+    }
+    void setActivateText(ServiceKind kind, std::string_view text) override {
+        activateText[kind] = text;
+    }
+    void setNewsText(std::string_view text) override { news = text; }
+    void setAutoHide(bool ticked) override { hideTicked = ticked; }
+    bool autoHide() const override { return hideTicked; }
+    void startTimer(MainTimer timer, int periodMs) override { running[timer] = periodMs; }
+    void stopTimer(MainTimer timer) override { running.erase(timer); }
+    void hideToTray() override { ++hides; }
+    void setCaption(std::string_view text) override { caption = text; }
+};
+
+// The general settings file read back byte by byte: version, count, then
+// per record a 300-byte name, a 32-bit length and the value.
+std::map<std::string, std::int32_t> readGeneralFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto int32At = [&](std::size_t at) {
+        std::int32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+        return value;
+    };
+    std::map<std::string, std::int32_t> keys;
+    EXPECT_EQ(int32At(0), 3);
+    const std::int32_t count = int32At(4);
+    std::size_t at = 8;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::string name(bytes.c_str() + at);
+        const std::int32_t length = int32At(at + 300);
+        EXPECT_EQ(length, 4) << name;
+        keys[name] = int32At(at + 304);
+        at += 304 + static_cast<std::size_t>(length);
+    }
+    EXPECT_EQ(at, bytes.size());
+    return keys;
+}
+
+void writeGeneral(const std::string& path, std::int32_t loadedBefore, std::int32_t hide) {
+    SettingsStore store;
+    store.setInt("loadedbefore", loadedBefore);
+    store.setInt("hide", hide);
+    ASSERT_TRUE(store.save(path));
+}
+
+class MainWindowLogicTest : public ::testing::Test {
+protected:
+    std::unique_ptr<MainWindowLogic> makeLogic(std::unique_ptr<NewsFeed> news = nullptr) {
+        MainWindowOptions options;
+        options.generalPath = generalPath;
+        options.wait = [this](std::uint32_t ms) { waits.push_back(ms); };
+        options.openSettings = [this](ServiceKind kind) {
+            settingsOpened.push_back(kind);
+            return settingsWindowExists;
+        };
+        auto logic = std::make_unique<MainWindowLogic>(view, prompt, services, std::move(news),
+                                                       std::move(options));
+        logic->initialiseView();
+        return logic;
+    }
+
+    TempFolder folder;
+    std::string generalPath = folder / "general.dat";
+    std::vector<std::string> journal;
+    FakeService http{"http", journal};
+    FakeService email{"email", journal};
+    FakeService ftp{"ftp", journal};
+    ServicePointers services{&http, &email, &ftp};
+    FakeView view;
+    ScriptedPrompt prompt;
+    std::vector<std::uint32_t> waits;
+    std::vector<ServiceKind> settingsOpened;
+    bool settingsWindowExists = true;
+};
+
+TEST_F(MainWindowLogicTest, FirstRunWithoutFilesAsksNothingAndSavesDefaults) {
+    http.loadResults = email.loadResults = ftp.loadResults = {false};
+    auto logic = makeLogic();
+    logic->onFirstShow();
+
+    EXPECT_TRUE(prompt.calls.empty());
+    EXPECT_EQ(http.loads + email.loads + ftp.loads, 3);  // no retries
+    EXPECT_EQ(waits, std::vector<std::uint32_t>{1000});  // general.dat tried twice
+    for (ServiceKind kind : AllServiceKinds) {
+        EXPECT_EQ(view.status[kind], Offline);
+        EXPECT_EQ(view.activateText[kind], "Activate");
+    }
+    EXPECT_EQ(view.caption, "Vantrel Server 2.33");
+    EXPECT_EQ(view.running, (std::map<MainTimer, int>{{MainTimer::Refresh, 1000},
+                                                      {MainTimer::Save, 60000}}));
+
+    logic->onTimer(MainTimer::Save);
+    EXPECT_EQ(readGeneralFile(generalPath),
+              (std::map<std::string, std::int32_t>{{"loadedbefore", 1}, {"hide", 0}}));
+    EXPECT_EQ(http.saves + email.saves + ftp.saves, 3);
+}
+
+TEST_F(MainWindowLogicTest, FailedLoadsAreRetriedOnlyWithConsentOnceSavedBefore) {
+    writeGeneral(generalPath, 1, 0);
+    http.loadResults = {false, false, true};
+    email.loadResults = {false};
+    prompt.answers = {PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::No};
+    auto logic = makeLogic();
+    logic->onFirstShow();
+
+    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(http.loads, 3);
+    EXPECT_EQ(email.loads, 1);
+    EXPECT_EQ(ftp.loads, 1);
+    ASSERT_EQ(prompt.calls.size(), 3u);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(prompt.calls[static_cast<std::size_t>(i)].text,
+                  "Some HTTP settings failed to load, try again?");
+    EXPECT_EQ(prompt.calls[2].text, "Some email settings failed to load, try again?");
+    for (const auto& call : prompt.calls) {
+        EXPECT_EQ(call.title, FileAccessTitle);
+        EXPECT_EQ(call.buttons, PromptButtons::YesNo);
+    }
+}
+
+TEST_F(MainWindowLogicTest, FtpLoadRetryTextAndNoRetryWhenNotSavedBefore) {
+    writeGeneral(generalPath, 1, 0);
+    ftp.loadResults = {false, true};
+    prompt.answers = {PromptAnswer::Yes};
+    makeLogic()->onFirstShow();
+    ASSERT_EQ(prompt.calls.size(), 1u);
+    EXPECT_EQ(prompt.calls[0].text, "Some FTP settings failed to load, try again?");
+
+    writeGeneral(generalPath, 0, 0);
+    prompt.calls.clear();
+    ftp.loads = 0;
+    ftp.loadResults = {false};
+    makeLogic()->onFirstShow();
+    EXPECT_TRUE(prompt.calls.empty());
+    EXPECT_EQ(ftp.loads, 1);
+}
+
+TEST_F(MainWindowLogicTest, HideKeyTicksAutoHideWhichHidesOnce) {
+    writeGeneral(generalPath, 1, 1);
+    auto logic = makeLogic();
+    logic->onFirstShow();
+    EXPECT_TRUE(view.hideTicked);
+    ASSERT_EQ(view.running.count(MainTimer::AutoHide), 1u);
+    EXPECT_EQ(view.running[MainTimer::AutoHide], 250);
+    logic->onTimer(MainTimer::AutoHide);
+    EXPECT_EQ(view.hides, 1);
+    EXPECT_EQ(view.running.count(MainTimer::AutoHide), 0u);
+
+    // "hide" 0 clears a ticked box; the next save writes what the box shows.
+    writeGeneral(generalPath, 1, 0);
+    view.hideTicked = true;
+    auto second = makeLogic();
+    second->onFirstShow();
+    EXPECT_FALSE(view.hideTicked);
+    view.hideTicked = true;
+    ASSERT_TRUE(second->saveAll());
+    EXPECT_EQ(readGeneralFile(generalPath).at("hide"), 1);
+}
+
+TEST_F(MainWindowLogicTest, AutostartActivatesInServiceOrderAfterLoading) {
+    http.autostartFlag = true;
+    ftp.autostartFlag = true;
+    makeLogic()->onFirstShow();
+    EXPECT_EQ(journal, (std::vector<std::string>{"http.load", "email.load", "ftp.load",
+                                                 "http.activate", "ftp.activate"}));
+    EXPECT_EQ(view.activateText[ServiceKind::Http], "De-Activate");
+    EXPECT_EQ(view.activateText[ServiceKind::Email], "Activate");
+    EXPECT_EQ(view.activateText[ServiceKind::Ftp], "De-Activate");
+    EXPECT_EQ(view.status[ServiceKind::Http], "Online, 0 connections. 0 Kb in and 0 Kb out.");
+    EXPECT_EQ(view.status[ServiceKind::Email], Offline);
+}
+
+TEST(MainWindowStatus, KilobytesRoundToNearestInUnsigned32Bit) {
+    struct Case {
+        std::uint32_t bytes;
+        std::uint32_t kilobytes;
+    };
+    for (const Case& c : {Case{0, 0}, Case{511, 0}, Case{512, 1}, Case{1535, 1},
+                          Case{1536, 2}, Case{0xFFFFFDFFu, 4194303}, Case{0xFFFFFE00u, 0}})
+        EXPECT_EQ(MainWindowLogic::kilobytes(c.bytes), c.kilobytes) << c.bytes;
+}
+
+TEST_F(MainWindowLogicTest, StatusLinesAndRollOverFollowActivity) {
+    auto logic = makeLogic();
+    logic->onFirstShow();
+    email.active = true;
+    email.connections = 3;
+    email.bytesIn = 1535;
+    email.bytesOut = 1536;
+    logic->onTimer(MainTimer::Refresh);
+    EXPECT_EQ(view.status[ServiceKind::Email], "Online, 3 connections. 1 Kb in and 2 Kb out.");
+    EXPECT_EQ(view.status[ServiceKind::Http], Offline);
+    EXPECT_EQ(email.ticks, 1);
+    EXPECT_EQ(http.ticks + ftp.ticks, 0);
+}
+
+TEST_F(MainWindowLogicTest, ActivateTogglesAndRefreshesAtOnce) {
+    auto logic = makeLogic();
+    logic->onActivate(ServiceKind::Ftp);
+    EXPECT_TRUE(ftp.active);
+    EXPECT_EQ(view.activateText[ServiceKind::Ftp], "De-Activate");
+    EXPECT_EQ(view.status[ServiceKind::Ftp], "Online, 0 connections. 0 Kb in and 0 Kb out.");
+    logic->onActivate(ServiceKind::Ftp);
+    EXPECT_FALSE(ftp.active);
+    EXPECT_EQ(view.activateText[ServiceKind::Ftp], "Activate");
+    EXPECT_EQ(view.status[ServiceKind::Ftp], Offline);
+    EXPECT_TRUE(prompt.calls.empty());
+}
+
+TEST_F(MainWindowLogicTest, ActivationFailureShowsTheServiceMessage) {
+    struct Case {
+        ServiceKind kind;
+        const char* text;
+        const char* title;
+    };
+    const Case cases[] = {
+        {ServiceKind::Http,
+         "Activation of HTTP server failed.\nPlease check settings, that no other program is "
+         "using\nthe same port or that your computer has the port blocked.",
+         "HTTP Error"},
+        {ServiceKind::Email,
+         "Activation of Email server failed.\nPlease check settings (at least 1 account needs "
+         "to be set). \nCheck that no other program is using the same ports and\nthat your "
+         "computer does not have the ports blocked.",
+         "Email Error"},
+        {ServiceKind::Ftp,
+         "Activation of FTP server failed.\nPlease check settings, that no other program is "
+         "using\nthe same port or that your computer has the port blocked.",
+         "FTP Error"},
+    };
+    http.activateResult = false;  // a service that refuses
+    services.email = nullptr;     // services that do not exist yet
+    services.ftp = nullptr;
+    auto logic = makeLogic();
+    for (const Case& c : cases) {
+        prompt.calls.clear();
+        logic->onActivate(c.kind);
+        ASSERT_EQ(prompt.calls.size(), 1u);
+        EXPECT_EQ(prompt.calls[0].text, c.text);
+        EXPECT_EQ(prompt.calls[0].title, c.title);
+        EXPECT_EQ(prompt.calls[0].buttons, PromptButtons::Ok);
+        EXPECT_EQ(view.activateText[c.kind], "Activate");
+        EXPECT_EQ(view.status[c.kind], Offline);
+    }
+}
+
+TEST_F(MainWindowLogicTest, CloseAsksOnlyWithAnActiveService) {
+    auto logic = makeLogic();
+    EXPECT_TRUE(logic->confirmClose());
+    EXPECT_TRUE(prompt.calls.empty());
+
+    email.active = true;
+    prompt.answers = {PromptAnswer::No, PromptAnswer::Yes};
+    EXPECT_FALSE(logic->confirmClose());
+    EXPECT_TRUE(logic->confirmClose());
+    ASSERT_EQ(prompt.calls.size(), 2u);
+    EXPECT_EQ(prompt.calls[0].text, "Currently active services.\nAre you sure you want to quit?");
+    EXPECT_EQ(prompt.calls[0].title, "Quit");
+    EXPECT_EQ(prompt.calls[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(prompt.calls[0].icon, PromptIcon::Question);
+}
+
+TEST_F(MainWindowLogicTest, SettingsWindowSaveIsRetriedWithConsent) {
+    auto logic = makeLogic();
+    http.saveResults = {false, false, true};
+    prompt.answers = {PromptAnswer::Yes, PromptAnswer::Yes};
+    logic->onSettings(ServiceKind::Http);
+    EXPECT_EQ(settingsOpened, std::vector<ServiceKind>{ServiceKind::Http});
+    EXPECT_EQ(http.saves, 3);
+    ASSERT_EQ(prompt.calls.size(), 2u);
+    EXPECT_EQ(prompt.calls[0].text, "Some settings failed to save to hard drive, try again?");
+    EXPECT_EQ(prompt.calls[0].title, FileAccessTitle);
+    EXPECT_EQ(email.saves + ftp.saves, 0);
+
+    settingsWindowExists = false;  // nothing shown, nothing saved
+    logic->onSettings(ServiceKind::Email);
+    EXPECT_EQ(email.saves, 0);
+}
+
+TEST_F(MainWindowLogicTest, SaveAllSavesEveryServiceAndReportsAnyFailure) {
+    auto logic = makeLogic();
+    email.saveResults = {false};
+    EXPECT_FALSE(logic->saveAll());
+    EXPECT_EQ(journal, (std::vector<std::string>{"http.save", "email.save", "ftp.save"}));
+    EXPECT_EQ(readGeneralFile(generalPath).at("loadedbefore"), 1);
+}
+
+TEST_F(MainWindowLogicTest, ClosingSavesOnlyAfterTheFirstShow) {
+    makeLogic()->shutdown(SaveRetry::AskOperator);
+    EXPECT_FALSE(std::filesystem::exists(generalPath));
+    EXPECT_EQ(http.saves, 0);
+
+    auto logic = makeLogic();
+    logic->onFirstShow();
+    logic->shutdown(SaveRetry::AskOperator);
+    EXPECT_TRUE(view.running.empty());
+    EXPECT_TRUE(std::filesystem::exists(generalPath));
+    logic->shutdown(SaveRetry::AskOperator);  // once only
+    EXPECT_EQ(http.saves, 1);
+    EXPECT_TRUE(prompt.calls.empty());
+}
+
+TEST_F(MainWindowLogicTest, FailedFinalSaveAsksUntilNoOrSavesOnceOnSignal) {
+    ftp.saveResults = {false};
+    prompt.answers = {PromptAnswer::Yes, PromptAnswer::No};
+    auto logic = makeLogic();
+    logic->onFirstShow();
+    logic->shutdown(SaveRetry::AskOperator);
+    EXPECT_EQ(ftp.saves, 2);
+    ASSERT_EQ(prompt.calls.size(), 2u);
+    EXPECT_EQ(prompt.calls[0].text, "Some settings failed to save, try again?");
+    EXPECT_EQ(prompt.calls[0].title, FileAccessTitle);
+
+    prompt.calls.clear();
+    ftp.saves = 0;
+    auto quiet = makeLogic();
+    quiet->onFirstShow();
+    quiet->shutdown(SaveRetry::SingleAttempt);
+    EXPECT_EQ(ftp.saves, 1);
+    EXPECT_TRUE(prompt.calls.empty());
+}
+
+TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh) {
+    // A closed port: the feed settles on the no-news text.
+    int port = 0;
+    {
+        TcpSocket probe;
+        ASSERT_TRUE(probe.listenOn(0));
+        port = probe.localPort();
+    }
+    NewsFeedTiming quick;
+    quick.initialDelayMs = 0;
+    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1",
+                                           static_cast<std::uint16_t>(port), "/news.txt",
+                                           "Vantrel Server 2.33", quick);
+    NewsFeed* feed = news.get();
+    auto logic = makeLogic(std::move(news));
+    logic->onFirstShow();
+    EXPECT_TRUE(feed->isRunning());
+    ASSERT_TRUE(test::waitUntil([&] {
+        logic->onTimer(MainTimer::Refresh);
+        return view.news == "Vantrel Server 2.33: No news available.";
+    }));
+    EXPECT_FALSE(feed->hasNewText());
+}
+
+} // namespace
+} // namespace vantrel
