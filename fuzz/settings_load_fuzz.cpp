@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "foundation/file_system.h"
@@ -26,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static const std::string input = scratchFile("vt-settings-in-");
     static const std::string output = scratchFile("vt-settings-out-");
+    static const int cleanup = std::atexit([] {
+        ::unlink(input.c_str());
+        ::unlink(output.c_str());
+    });
+    (void)cleanup;
 
     std::FILE* file = std::fopen(input.c_str(), "wb");
     if (file == nullptr)

@@ -291,6 +291,13 @@ void TcpSocket::shutdownAndClose() {
     close();
 }
 
+void TcpSocket::keepUrgentDataInline() {
+    if (handle_ >= 0) {
+        const int on = 1;
+        ::setsockopt(handle_, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+    }
+}
+
 void TcpSocket::resetAddresses() {
     std::memcpy(peerAddress_, UnknownAddress, sizeof UnknownAddress);
     std::memcpy(localAddress_, UnknownAddress, sizeof UnknownAddress);

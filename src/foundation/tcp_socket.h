@@ -60,6 +60,10 @@ public:
     virtual bool receiveSome(void* buffer, std::size_t& length);
     virtual void close();
     void shutdownAndClose();
+    // Keeps TCP urgent data in the normal byte stream. Clients send a
+    // command (FTP's ABOR, or the Telnet bytes ahead of it) as urgent data,
+    // and a line reader must see every byte of it.
+    void keepUrgentDataInline();
 
     bool isConnected() const { return state_ == SocketState::Connected; }
     SocketState state() const { return state_; }

@@ -69,6 +69,8 @@ bool startsWithWord(std::string_view line, std::string_view word)
 FtpSession::FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log)
     : ServiceSession(std::move(control)), accounts_(accounts), log_(log)
 {
+    // ABOR often arrives as urgent data; it must stay part of the line.
+    ServiceSession::control().keepUrgentDataInline();
     setDataSocket(&data_.socket());
     startSession();
 }

@@ -41,6 +41,7 @@ std::string httpDateText(FileTime time)
 void HttpResponse::resetResponse()
 {
     file_.close();
+    fileLeft_ = 0;
     header_.clear();
     body_.clear();
 }
@@ -56,7 +57,8 @@ bool HttpResponse::prepareFile(std::string_view path, int status)
     const ContentType type = contentTypeFor(path);
     kind_ = type.kind;
     const std::string mime(type.mime);
-    const auto length = static_cast<unsigned long long>(file_.size());
+    fileLeft_ = file_.size();
+    const auto length = static_cast<unsigned long long>(fileLeft_);
     if (admin_) {
         header_ = formatText(MaxHeaderLength, AdminFileHeader, status, ProductName, MakerName,
                              mime.c_str(), length);
@@ -125,8 +127,15 @@ void HttpResponse::prepareRedirect(std::string_view location)
 
 std::size_t HttpResponse::nextBodyChunk(char* buffer, std::size_t maximum, std::uint64_t offset)
 {
-    if (body_.empty())
-        return file_.isOpen() ? file_.read(buffer, maximum) : 0;
+    if (body_.empty()) {
+        // The body ends where the announced Content-Length ends, even when
+        // the file grows meanwhile; a file that shrinks ends early.
+        if (!file_.isOpen() || file_.atEnd() || fileLeft_ == 0)
+            return 0;
+        const std::size_t count = file_.read(buffer, std::min<std::uint64_t>(maximum, fileLeft_));
+        fileLeft_ -= count;
+        return count;
+    }
     if (offset >= body_.size())
         return 0;
     const std::size_t count = std::min<std::uint64_t>(maximum, body_.size() - offset);

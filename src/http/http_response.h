@@ -63,7 +63,8 @@ public:
     const std::string& header() const { return header_; }
     const std::string& body() const { return body_; }
     // A generated body: up to `maximum` bytes from `offset`. A file body: the
-    // next bytes of the file (offset plays no part). 0 at the end.
+    // next bytes of the file (offset plays no part), never more in all than
+    // the length the header announced. 0 at the end.
     std::size_t nextBodyChunk(char* buffer, std::size_t maximum, std::uint64_t offset);
 
 private:
@@ -73,6 +74,7 @@ private:
     std::string header_;
     std::string body_;
     FileHandle file_;
+    std::uint64_t fileLeft_ = 0;  // bytes of the file body not yet read
     ResponseKind kind_ = ResponseKind::NoFile;
     bool admin_ = false;
 };

@@ -38,10 +38,9 @@ const char* markerOf(ResponseKind kind)
     }
 }
 
-// Holds partial segments back while the response is written, so that the
-// header and the first body bytes share a segment and a file body leaves in
-// full-sized segments rather than one per 4096-byte piece. Closing the
-// connection sends whatever is still held.
+// A body longer than one piece goes out with partial segments held back,
+// so that it leaves in full-sized segments rather than one per 4096-byte
+// piece. Closing the connection sends whatever is still held.
 void holdPartialSegments(const TcpSocket& socket)
 {
     const int on = 1;
@@ -100,20 +99,25 @@ bool HttpSession::readHead(HttpRequestHead& head)
 bool HttpSession::sendResponse(HttpResponse& response, bool headOnly)
 {
     LineSocket& socket = control();
-    holdPartialSegments(socket);
-    const std::string& header = response.header();
-    if (!sendBuffer(socket, header.data(), header.size()))
+    char chunk[HttpResponse::BodyChunk];
+    std::size_t count = headOnly ? 0 : response.nextBodyChunk(chunk, sizeof chunk, 0);
+    // The header leaves in one send, together with the first piece of the
+    // body: a small page is then a single send.
+    std::string first;
+    first.reserve(response.header().size() + count);
+    first.append(response.header()).append(chunk, count);
+    if (count == sizeof chunk)
+        holdPartialSegments(socket);
+    if (!sendBuffer(socket, first.data(), first.size()))
         return false;
     if (headOnly)
         return true;
-    char chunk[HttpResponse::BodyChunk];
-    for (std::uint64_t offset = 0;; offset += HttpResponse::BodyChunk) {
-        const std::size_t count = response.nextBodyChunk(chunk, sizeof chunk, offset);
-        if (count == 0)
-            return true;
-        if (!sendBuffer(socket, chunk, count))
+    for (std::uint64_t offset = count; count != 0; offset += count) {
+        count = response.nextBodyChunk(chunk, sizeof chunk, offset);
+        if (count != 0 && !sendBuffer(socket, chunk, count))
             return false;
     }
+    return true;
 }
 
 void HttpSession::writeLogLine(const HttpResponse& response, const HttpRequestHead& head)

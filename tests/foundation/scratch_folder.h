@@ -1,5 +1,5 @@
-// ScratchFolder: a fresh folder per test below the temporary folder, with
-// helpers to write and read whole files by absolute path.
+// ScratchFolder: a fresh folder per test, removed afterwards, and helpers
+// that write and read whole files by absolute path.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 namespace vantrel::testing {
 
@@ -17,21 +16,18 @@ class ScratchFolder final {
 public:
     ScratchFolder()
     {
-        std::string templ = (std::filesystem::temp_directory_path() / "vt-f-XXXXXX").string();
-        if (::mkdtemp(templ.data()) != nullptr)
-            path_ = templ;
-        EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
+        std::string name = (std::filesystem::temp_directory_path() / "vt-f-XXXXXX").string();
+        EXPECT_NE(::mkdtemp(name.data()), nullptr);
+        path_ = name;
     }
     ~ScratchFolder()
     {
         std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path_, ignored);
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-    // Absolute path of a name inside the folder, in the on-disk form.
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
 
@@ -41,9 +37,7 @@ private:
 
 inline void writeBytes(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string readBytes(const std::string& path)

@@ -59,18 +59,6 @@ protected:
     FtpSettingsPanel panel{adapter, prompt, chooser};
 };
 
-TEST_F(PanelTest, ShowingFillsTheFieldsFromTheService)
-{
-    target.setPort(2121);
-    target.setAutostart(true);
-    ASSERT_TRUE(target.table.addOrUpdate({"ann", "pw", "/srv\\", AccessRights::FileWrite}));
-    panel.show();
-    const auto& f = panel.fields();
-    EXPECT_EQ(std::tie(f.welcome, f.port, f.autoActivate, f.caption, f.user, f.rights, f.arrowsEnabled),
-              std::make_tuple("Welcome", "2121", true, "FTP Accounts (1 of 1 --- 5 max)", "ann",
-                              AccessRights::FileWrite, true));
-}
-
 TEST_F(PanelTest, AddCleansTheUserNameAndCompletesTheFolder)
 {
     add("  Ann  Marie ", "Pass Word", root, AccessRights::FileRead | AccessRights::FileWrite);

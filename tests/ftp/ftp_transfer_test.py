@@ -1,1 +1,182 @@
-import sys; sys.exit(0)
+"""Transfers with python's ftplib in passive and active mode, byte for
+byte, and the transfer engine's edges: REST, empty files, ABOR and STAT
+between blocks, and the one-shot passive connection."""
+import ftplib
+import io
+import os
+import unittest
+
+from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path, read_all
+
+HARNESS = harness_path()
+PAYLOAD = os.urandom(3 * 1024 * 1024 + 333)
+
+
+class FtplibTransfers(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
+        cls.root = cls.server.root("ann")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def client(self, passive):
+        ftp = ftplib.FTP()
+        ftp.connect("127.0.0.1", self.server.port, timeout=DEADLINE)
+        ftp.login("ann", "pw")
+        ftp.set_pasv(passive)
+        self.addCleanup(ftp.close)
+        return ftp
+
+    def disk(self, name):
+        with open(os.path.join(self.root, name), "rb") as f:
+            return f.read()
+
+    def fetch(self, ftp, name, rest=None):
+        out = io.BytesIO()
+        ftp.retrbinary("RETR " + name, out.write, rest=rest)
+        return out.getvalue()
+
+    def round_trip(self, passive):
+        mode = "pasv" if passive else "port"
+        ftp = self.client(passive)
+        name = "up-%s.bin" % mode
+        ftp.storbinary("STOR " + name, io.BytesIO(PAYLOAD))
+        self.assertEqual(self.disk(name), PAYLOAD)
+        self.server.wait_for_log("File Upload IP:[127.0.0.1], User:[ann], File:[%s\\%s]" % (self.root, name))
+        self.assertEqual(self.fetch(ftp, name), PAYLOAD)
+        self.server.wait_for_log("File Download IP:[127.0.0.1], User:[ann], File:[%s\\%s]" % (self.root, name))
+        self.assertEqual(ftp.size(name), len(PAYLOAD))
+
+        # Append, and STOR over an existing file replaces it.
+        ftp.storbinary("APPE " + name, io.BytesIO(b"tail"))
+        self.assertEqual(self.disk(name), PAYLOAD + b"tail")
+        ftp.storbinary("STOR " + name, io.BytesIO(b"short"))
+        self.assertEqual(self.disk(name), b"short")
+
+        # Resumed download and resumed upload.
+        ftp.storbinary("STOR " + name, io.BytesIO(PAYLOAD))
+        self.assertEqual(self.fetch(ftp, name, rest=1000000), PAYLOAD[1000000:])
+        ftp.storbinary("STOR part-" + name, io.BytesIO(PAYLOAD[:5000]))
+        ftp.storbinary("STOR part-" + name, io.BytesIO(PAYLOAD[4000:]), rest=4000)
+        self.assertEqual(self.disk("part-" + name), PAYLOAD)
+
+        # Folder and file management around the transfers.
+        folder = "dir-" + mode
+        ftp.mkd(folder)
+        ftp.rename(name, folder + "/moved.bin")
+        self.assertEqual(sorted(ftp.nlst(folder)), [".", "..", "moved.bin"])
+        listing = []
+        ftp.dir(folder, listing.append)
+        self.assertEqual(sorted(line.split()[-1] for line in listing), [".", "..", "moved.bin"])
+        ftp.delete(folder + "/moved.bin")
+        ftp.rmd(folder)
+        self.assertFalse(os.path.exists(os.path.join(self.root, folder)))
+        ftp.quit()
+
+    def test_passive_round_trip(self):
+        self.round_trip(True)
+
+    def test_active_round_trip(self):
+        self.round_trip(False)
+
+    def test_empty_file(self):
+        open(os.path.join(self.root, "empty"), "wb").close()
+        ftp = self.client(True)
+        self.assertEqual(self.fetch(ftp, "empty"), b"")
+        ftp.storbinary("STOR empty2", io.BytesIO(b""))
+        self.assertEqual(self.disk("empty2"), b"")
+
+
+class EngineEdges(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
+        cls.root = cls.server.root("ann")
+        with open(os.path.join(cls.root, "hundred"), "wb") as f:
+            f.write(bytes(range(100)))
+        with open(os.path.join(cls.root, "large.bin"), "wb") as f:
+            f.write(os.urandom(48 * 1024 * 1024))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def session(self):
+        c = Raw(self.server.port)
+        self.addCleanup(c.close)
+        c.login("ann", "pw")
+        return c
+
+    def test_rest_outside_the_file_and_reset_after_use(self):
+        c = self.session()
+        self.assertEqual(c.cmd("REST 100"), "350 REST command successful.")
+        data = c.pasv()
+        self.assertEqual(c.cmd("RETR hundred"), "550 The REST value is outside of the file.")
+        self.assertEqual(c.cmd("RETR hundred"), "150 Data connetion established, beginning transfer.")
+        self.assertEqual(read_all(data), bytes(range(100)))
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+        # One PASV serves one data connection.
+        self.assertEqual(c.cmd("RETR hundred"), "503 Please use PORT or PASV first.")
+
+    def test_rest_then_stor_beyond_the_end(self):
+        c = self.session()
+        c.cmd("REST 500")
+        c.pasv().close()
+        self.assertEqual(c.cmd("STOR hundred"), "550 The REST value is outside of the file.")
+        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\hundred], "
+                                 "Reason:[Open Failed]" % self.root)
+
+    def test_append_needs_an_existing_file(self):
+        c = self.session()
+        c.pasv().close()
+        self.assertEqual(c.cmd("APPE nothing"), "550 File does not exist.")
+        self.assertEqual(c.cmd("RETR nothing"), "550 File does not exist.")
+        self.server.wait_for_log("***DOWNLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\nothing], "
+                                 "Reason:[Does Not Exist]" % self.root)
+
+    def test_abor_stat_and_other_commands_between_blocks(self):
+        c = self.session()
+        data = c.pasv()
+        data.setsockopt(__import__("socket").SOL_SOCKET, __import__("socket").SO_RCVBUF, 4096)
+        self.assertEqual(c.cmd("RETR large.bin"), "150 Data connetion established, beginning transfer.")
+        self.assertEqual(len(data.recv(1000)) > 0, True)
+        # The client reads no further: the server waits with a block pending.
+        self.assertEqual(c.cmd("STAT"), "211 FTP Server is all OK.")
+        self.assertEqual(c.cmd("PWD"), "550 Cannot process command in transfer mode.")
+        self.assertEqual(c.cmd("LIST"), "550 Cannot process command in transfer mode.")
+        c.send(b"\xff\xf4\xff\xf2ABOR")
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+        self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
+        self.assertLess(len(read_all(data)), 48 * 1024 * 1024)
+        self.server.wait_for_log("***DOWNLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\large.bin], "
+                                 "Reason:[Aborted / Data Connection Failure]" % self.root)
+        self.assertEqual(c.cmd("PWD"), '257 "/" is current directory.')
+
+    def test_ftplib_abort_with_urgent_data(self):
+        ftp = ftplib.FTP()
+        ftp.connect("127.0.0.1", self.server.port, timeout=DEADLINE)
+        self.addCleanup(ftp.close)
+        ftp.login("ann", "pw")
+        conn = ftp.transfercmd("RETR large.bin")
+        self.assertGreater(len(conn.recv(1024)), 0)
+        self.assertEqual(ftp.abort(), "226 Transfer complete.")
+        self.assertEqual(ftp.getline(), "426 Transfer incomplete, data connection was lost.")
+        conn.close()
+        self.assertEqual(ftp.voidcmd("NOOP"), "200 Hi.")
+
+    def test_client_closing_the_data_connection_fails_the_download(self):
+        c = self.session()
+        data = c.pasv()
+        self.assertEqual(c.cmd("RETR large.bin"), "150 Data connetion established, beginning transfer.")
+        data.recv(1000)
+        data.close()
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+        self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
+        self.assertEqual(c.cmd("ABOR"), "225 No transfer in progress.")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -325,6 +325,16 @@ TEST_F(HttpResponseTest, FolderListingRefusals)
     ASSERT_EQ(lines.size(), 6u);  // head and tail only
 }
 
+TEST_F(HttpResponseTest, BodyNeverRunsPastTheAnnouncedLength)
+{
+    folder.write("grows.txt", "first");
+    HttpResponse response;
+    ASSERT_TRUE(response.prepareFile("grows.txt", 200));
+    EXPECT_NE(response.header().find("Content-Length: 5\r\n"), std::string::npos);
+    folder.write("grows.txt", "first and more");  // rewritten in place, longer
+    EXPECT_EQ(wholeBody(response), "first");
+}
+
 TEST_F(HttpResponseTest, LargeFileBodyArrivesWholeInBoundedChunks)
 {
     std::string bytes;

@@ -122,6 +122,20 @@ TEST_F(HttpSessionTest, HeadGetsTheHeaderOfGetAndNoBody)
     EXPECT_EQ(missing.substr(missing.size() - 4), "\r\n\r\n");
 }
 
+TEST_F(HttpSessionTest, GeneratedPagesLongerThanOnePieceArriveWhole)
+{
+    for (int i = 0; i < 120; ++i)
+        folder.write("site/many/file" + std::to_string(i) + ".txt", "x");
+    const std::string reply = exchange(port, "GET /many/ HTTP/1.1\r\nHost: a\r\n\r\n");
+    const std::string body = reply.substr(reply.find("\r\n\r\n") + 4);
+    EXPECT_GT(body.size(), 2 * 4096u);
+    for (int i = 0; i < 120; ++i) {
+        const std::string name = "file" + std::to_string(i) + ".txt";
+        EXPECT_NE(body.find("<a href=\"" + name + "\">" + name + "</a>\r\n"), std::string::npos);
+    }
+    EXPECT_EQ(body.substr(body.size() - 7), "</HTML>");
+}
+
 TEST_F(HttpSessionTest, RequestWithoutHostIsABadRequest)
 {
     EXPECT_EQ(exchange(port, "GET /c.html HTTP/1.0\r\n\r\n").substr(0, 17), "HTTP/1.1 400 OK\r\n");

@@ -18,13 +18,6 @@ std::string fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(HelpLogic, WindowTexts) {
-    EXPECT_EQ(HelpLogic::firstLine(), "Vantrel Server 2.33 - Quorvell-Labs");
-    EXPECT_EQ(HelpLogic::reportLine(),
-              "Bug reports, comments or suggestions to...\nsupport@quorvell-labs.example");
-    EXPECT_EQ(HelpLogic::webPage(), Page);
-}
-
 TEST(HelpLogic, OpenSiteReplacesTheShortcutAndOpensThePage) {
     test::TempFolder folder;
     const std::string path = folder / "vtsite.url";

@@ -137,40 +137,24 @@ TEST_F(MainWindowLogicTest, FailedLoadsAreRetriedOnlyWithConsentOnceSavedBefore)
     writeGeneral(generalPath, 1, 0);
     http.loadResults = {false, false, true};
     email.loadResults = {false};
-    prompt.answers = {PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::No};
+    ftp.loadResults = {false, true};
+    prompt.answers = {PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::No, PromptAnswer::Yes};
     auto logic = makeLogic();
     logic->onFirstShow();
 
     EXPECT_TRUE(waits.empty());
     EXPECT_EQ(http.loads, 3);
     EXPECT_EQ(email.loads, 1);
-    EXPECT_EQ(ftp.loads, 1);
-    ASSERT_EQ(prompt.calls.size(), 3u);
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(prompt.calls[static_cast<std::size_t>(i)].text,
-                  "Some HTTP settings failed to load, try again?");
+    EXPECT_EQ(ftp.loads, 2);
+    ASSERT_EQ(prompt.calls.size(), 4u);
+    EXPECT_EQ(prompt.calls[0].text, "Some HTTP settings failed to load, try again?");
+    EXPECT_EQ(prompt.calls[1].text, prompt.calls[0].text);
     EXPECT_EQ(prompt.calls[2].text, "Some email settings failed to load, try again?");
+    EXPECT_EQ(prompt.calls[3].text, "Some FTP settings failed to load, try again?");
     for (const auto& call : prompt.calls) {
         EXPECT_EQ(call.title, FileAccessTitle);
         EXPECT_EQ(call.buttons, PromptButtons::YesNo);
     }
-}
-
-TEST_F(MainWindowLogicTest, FtpLoadRetryTextAndNoRetryWhenNotSavedBefore) {
-    writeGeneral(generalPath, 1, 0);
-    ftp.loadResults = {false, true};
-    prompt.answers = {PromptAnswer::Yes};
-    makeLogic()->onFirstShow();
-    ASSERT_EQ(prompt.calls.size(), 1u);
-    EXPECT_EQ(prompt.calls[0].text, "Some FTP settings failed to load, try again?");
-
-    writeGeneral(generalPath, 0, 0);
-    prompt.calls.clear();
-    ftp.loads = 0;
-    ftp.loadResults = {false};
-    makeLogic()->onFirstShow();
-    EXPECT_TRUE(prompt.calls.empty());
-    EXPECT_EQ(ftp.loads, 1);
 }
 
 TEST_F(MainWindowLogicTest, HideKeyTicksAutoHideWhichHidesOnce) {
