@@ -20,6 +20,7 @@ namespace vantrel {
 namespace {
 
 constexpr int ListenBacklog = 5;
+constexpr int ConnectTimeoutMs = 30000;
 constexpr char UnknownAddress[] = "0.0.0.0";
 
 bool wouldBlock(int error) {
@@ -51,12 +52,14 @@ bool resolveHost(const char* host, in_addr& address) {
 }
 
 // Finishes a non-blocking connect: waits for the outcome as a blocking
-// connect would, then reads it from the socket.
+// connect would, but gives up on a host that never answers after
+// ConnectTimeoutMs rather than the kernel's two minutes, so that a stop
+// waiting for the connecting thread is not held that long.
 bool completeConnect(int descriptor) {
     pollfd fd{descriptor, POLLOUT, 0};
     int ready;
     do {
-        ready = ::poll(&fd, 1, -1);
+        ready = ::poll(&fd, 1, ConnectTimeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) {
         return false;

@@ -19,9 +19,12 @@ DEADLINE = 20.0
 
 
 def harness_path():
-    if len(sys.argv) < 2:
-        sys.exit("usage: %s <ftp_test_server>" % sys.argv[0])
-    return sys.argv.pop(1)
+    """Takes the harness executable out of the command line (unittest's own
+    options may come before or after it)."""
+    for index, arg in enumerate(sys.argv[1:], start=1):
+        if os.path.isfile(arg) and os.access(arg, os.X_OK):
+            return sys.argv.pop(index)
+    sys.exit("usage: %s <ftp_test_server> [unittest options]" % sys.argv[0])
 
 
 def wait_until(condition, what, deadline=DEADLINE):

@@ -335,18 +335,5 @@ TEST_F(HttpResponseTest, BodyNeverRunsPastTheAnnouncedLength)
     EXPECT_EQ(wholeBody(response), "first");
 }
 
-TEST_F(HttpResponseTest, LargeFileBodyArrivesWholeInBoundedChunks)
-{
-    std::string bytes;
-    for (int i = 0; i < 3 * 1024 * 1024 + 7; ++i)
-        bytes += static_cast<char>(i * 7 + (i >> 12));
-    folder.write("big.bin", bytes);
-    HttpResponse response;
-    ASSERT_TRUE(response.prepareFile("big.bin", 200));
-    EXPECT_NE(response.header().find("Content-Length: 3145735\r\n"), std::string::npos);
-    EXPECT_EQ(response.kind(), ResponseKind::OtherFile);
-    EXPECT_TRUE(wholeBody(response) == bytes);
-}
-
 } // namespace
 } // namespace vantrel

@@ -192,23 +192,5 @@ TEST_F(HttpSessionTest, ConnectionsEndingBeforeTheEmptyLineGetNothingAndLeaveNoL
     EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(HttpSessionTest, HeadArrivingInPiecesIsAnswered)
-{
-    const int fd = connectTo(port);
-    ASSERT_GE(fd, 0);
-    for (const std::string piece : {"GET /c.h", "tml HTTP/1.1\r", "\nHost: a\r\n", "\r\n"}) {
-        ASSERT_EQ(::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(piece.size()));
-        sleepMs(20);  // let each piece arrive on its own
-    }
-    std::string reply;
-    char buffer[1024];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        reply.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    EXPECT_EQ(reply.substr(0, 17), "HTTP/1.1 200 OK\r\n");
-    EXPECT_EQ(reply.substr(reply.size() - 10), "0123456789");
-}
-
 } // namespace
 } // namespace vantrel

@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""FTP benchmarks against the ftp_test_server harness on loopback.
+
+    bench/ftp_bench.py [path/to/ftp_test_server] [--runs N]
+
+Measures, each with one unmeasured warm-up run and the median of N runs:
+a passive curl download and upload of a 256 MiB file (MB/s, 10^6 bytes),
+20 parallel downloads of a 1 MiB file (total seconds), LIST of a folder of
+2000 entries (seconds), and the cost of 1000 logged-in idle sessions (CPU
+% of one core over 10 s, resident memory per session). The figures are
+printed last.
+"""
+import os
+import resource
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIG = 256 * 1024 * 1024
+SMALL = 1024 * 1024
+PARALLEL = 20
+LIST_ENTRIES = 2000
+IDLE_SESSIONS = 1000
+IDLE_SECONDS = 10
+TIMEOUT = 300
+
+
+def find_harness(args):
+    for arg in args:
+        if os.path.isfile(arg) and os.access(arg, os.X_OK):
+            return arg
+    for build in ("build", "build-ftpa", "build-release"):
+        path = os.path.join(HERE, "..", build, "ftp_test_server")
+        if os.path.isfile(path):
+            return os.path.abspath(path)
+    sys.exit("ftp_test_server not found; pass its path")
+
+
+def runs_from(args):
+    if "--runs" in args:
+        return max(1, int(args[args.index("--runs") + 1]))
+    return 5
+
+
+class Harness:
+    def __init__(self, path, base, root):
+        work = os.path.join(base, "work")
+        os.makedirs(work, exist_ok=True)
+        self.process = subprocess.Popen([path, work, "bench:pw:63:" + root],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        line = self.process.stdout.readline().decode()
+        if not line.startswith("PORT "):
+            sys.exit("harness did not start: " + line)
+        self.port = int(line.split()[1])
+
+    def url(self, name):
+        return "ftp://bench:pw@127.0.0.1:%d/%s" % (self.port, name)
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.process.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def rss_kib(self):
+        with open("/proc/%d/status" % self.process.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def stop(self):
+        self.process.stdin.close()
+        self.process.wait(TIMEOUT)
+
+
+def curl(*args):
+    result = subprocess.run(["curl", "--silent", "--show-error", "--fail", "--ftp-pasv"] + list(args),
+                            capture_output=True, text=True, timeout=TIMEOUT, check=True)
+    return result.stdout
+
+
+def measured(runs, action):
+    action()  # warm-up, not counted
+    return statistics.median(action() for _ in range(runs))
+
+
+def download_rate(harness):
+    out = curl("-o", "/dev/null", "-w", "%{size_download} %{time_total}", harness.url("big.bin"))
+    size, seconds = out.split()
+    assert int(size) == BIG, size
+    return int(size) / float(seconds) / 1e6
+
+
+def upload_rate(harness, source):
+    out = curl("-T", source, "-w", "%{size_upload} %{time_total}", harness.url("upload.bin"))
+    size, seconds = out.split()
+    assert int(size) == BIG, size
+    return int(size) / float(seconds) / 1e6
+
+
+def parallel_seconds(harness):
+    args = ["--parallel", "--parallel-max", str(PARALLEL)]
+    for i in range(PARALLEL):
+        args += ["-o", "/dev/null", harness.url("small.bin")]
+    started = time.monotonic()
+    curl(*args)
+    return time.monotonic() - started
+
+
+def list_seconds(harness):
+    out = curl("-o", "/dev/null", "-w", "%{size_download} %{time_total}", harness.url("list/"))
+    size, seconds = out.split()
+    assert int(size) > LIST_ENTRIES * 40, size
+    return float(seconds)
+
+
+def login(port):
+    sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+    stream = sock.makefile("rb")
+    for command in (None, b"USER bench\r\n", b"PASS pw\r\n"):
+        if command:
+            sock.sendall(command)
+        line = stream.readline()
+        while line[3:4] == b"-":
+            line = stream.readline()
+    assert line.startswith(b"230 "), line
+    stream.close()
+    return sock
+
+
+def idle_cost(harness):
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+    before = harness.rss_kib()
+    sessions = [login(harness.port) for _ in range(IDLE_SESSIONS)]
+    time.sleep(1)  # let every session settle into its wait
+    rss = harness.rss_kib()
+    cpu_start, wall_start = harness.cpu_seconds(), time.monotonic()
+    time.sleep(IDLE_SECONDS)
+    cpu = (harness.cpu_seconds() - cpu_start) / (time.monotonic() - wall_start) * 100
+    for sock in sessions:
+        sock.close()
+    return cpu, (rss - before) / IDLE_SESSIONS
+
+
+def main():
+    args = sys.argv[1:]
+    path = find_harness(args)
+    runs = runs_from(args)
+    base = tempfile.mkdtemp(prefix="vtftp-bench-")
+    try:
+        root = os.path.join(base, "root")
+        os.makedirs(os.path.join(root, "list"))
+        with open(os.path.join(root, "big.bin"), "wb") as f:
+            for _ in range(BIG // SMALL):
+                f.write(os.urandom(SMALL))
+        with open(os.path.join(root, "small.bin"), "wb") as f:
+            f.write(os.urandom(SMALL))
+        for i in range(LIST_ENTRIES):
+            open(os.path.join(root, "list", "entry-%05d.txt" % i), "wb").close()
+        source = os.path.join(base, "source.bin")
+        shutil.copy(os.path.join(root, "big.bin"), source)
+
+        harness = Harness(path, base, root)
+        try:
+            down = measured(runs, lambda: download_rate(harness))
+            print("download 256 MiB, passive: %.0f MB/s" % down, flush=True)
+            up = measured(runs, lambda: upload_rate(harness, source))
+            print("upload 256 MiB, passive: %.0f MB/s" % up, flush=True)
+            parallel = measured(runs, lambda: parallel_seconds(harness))
+            print("%d parallel 1 MiB downloads: %.3f s" % (PARALLEL, parallel), flush=True)
+            listing = measured(runs, lambda: list_seconds(harness))
+            print("LIST of %d entries: %.3f s" % (LIST_ENTRIES, listing), flush=True)
+            cpu, per_session = idle_cost(harness)
+            print("%d idle sessions: %.2f %% of a core, %.1f KiB each" % (IDLE_SESSIONS, cpu, per_session),
+                  flush=True)
+        finally:
+            harness.stop()
+        print("FIGURES download=%.0fMB/s upload=%.0fMB/s parallel20x1MiB=%.3fs list2000=%.3fs "
+              "idle1000=%.2f%%cpu,%.1fKiB/session" % (down, up, parallel, listing, cpu, per_session))
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
