@@ -26,6 +26,7 @@ BIG_BYTES = 64 * 1024 * 1024
 WRK_CONNECTIONS = 50
 START_DEADLINE_S = 10
 
+# Debian's stock configuration, with every path moved into a temporary prefix.
 NGINX_CONF = """\
 user {user};
 worker_processes auto;
@@ -45,10 +46,15 @@ http {{
     fastcgi_temp_path {prefix}/fastcgi;
     uwsgi_temp_path {prefix}/uwsgi;
     scgi_temp_path {prefix}/scgi;
+    gzip on;
     server {{
         listen 127.0.0.1:{port};
         root {site};
-        index index.html;
+        index index.html index.htm;
+        server_name _;
+        location / {{
+            try_files $uri $uri/ =404;
+        }}
     }}
 }}
 """
@@ -131,6 +137,9 @@ def wrk_rate(port, seconds):
     errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
     if errors:
         sys.exit(f"wrk saw {errors.group(1)} error responses on port {port}")
+    socket_errors = re.search(r"Socket errors: (.*)", out)
+    if socket_errors:
+        print(f"  port {port}: socket errors: {socket_errors.group(1)}")
     return float(match.group(1))
 
 

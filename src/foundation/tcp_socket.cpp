@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -298,6 +299,13 @@ void TcpSocket::keepUrgentDataInline() {
     if (handle_ >= 0) {
         const int on = 1;
         ::setsockopt(handle_, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+    }
+}
+
+void TcpSocket::coalesceSends(bool on) {
+    if (handle_ >= 0) {
+        const int value = on ? 1 : 0;
+        ::setsockopt(handle_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
     }
 }
 

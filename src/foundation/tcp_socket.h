@@ -64,6 +64,9 @@ public:
     // command (FTP's ABOR, or the Telnet bytes ahead of it) as urgent data,
     // and a line reader must see every byte of it.
     void keepUrgentDataInline();
+    // Lets the system hold back partial segments while a stream of small
+    // sends follows (a download in 1024-byte blocks); closing sends the rest.
+    void coalesceSends(bool on);
 
     bool isConnected() const { return state_ == SocketState::Connected; }
     SocketState state() const { return state_; }

@@ -112,7 +112,7 @@ void FtpSession::serve()
         if (control().isConnected())
             sendShortLine(control(), TimedOut);
     }
-    transfer_.file.close();
+    abandonTransfer(transfer_);
     data_.close();
     control().shutdownAndClose();
 }
@@ -185,6 +185,10 @@ void FtpSession::commandPhase()
 {
     char buffer[LineBufferSize];
     while (mayGoOn()) {
+        if (transfer_.inProgress() && !transfer_.controlLookDue()) {
+            transferStep(*this);
+            continue;
+        }
         if (!transfer_.inProgress() && data_.isListening())
             data_.acceptFrom(control().peerIp());
         if (!control().readLine(buffer, sizeof buffer)) {

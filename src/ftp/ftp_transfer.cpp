@@ -66,6 +66,9 @@ void startTransfer(FtpSession& session, const FtpPath& path, TransferDirection d
     transfer.buffer = std::make_unique<char[]>(FtpTransfer::BufferSize);
     transfer.bufferLength = 0;
     transfer.bufferPosition = 0;
+    transfer.blocksSinceLook = 0;
+    if (direction == TransferDirection::Download)
+        session.data().socket().coalesceSends(true);
     session.reply(DataStarted);
 }
 
@@ -75,7 +78,6 @@ void endTransfer(FtpSession& session)
     transfer.file.close();
     transfer.buffer.reset();
     session.data().finish();
-    // Blocks note activity only once per buffer; the end counts as well.
     session.noteActivity();
 }
 
@@ -93,6 +95,15 @@ void finishFailed(FtpSession& session, const char* reason, const char* secondRep
     logFailed(session, session.transfer().direction, session.transfer().path, reason);
     session.reply(TransferComplete);
     session.reply(secondReply);
+}
+
+// Moving bytes is activity. A fast transfer notes it on the passes that
+// look at the control connection (every 16 KiB); a slow one waits before
+// each block, so every block of it counts.
+void noteProgress(FtpSession& session)
+{
+    if (session.transfer().blocksSinceLook == 0)
+        session.noteActivity();
 }
 
 // Writes what an upload has collected; false when the file refuses it.
@@ -117,7 +128,6 @@ void downloadStep(FtpSession& session)
         }
         transfer.bufferLength = transfer.file.read(transfer.buffer.get(), FtpTransfer::BufferSize);
         transfer.bufferPosition = 0;
-        session.noteActivity();
     }
     std::size_t length = std::min(FtpTransfer::BlockSize, transfer.bufferLength - transfer.bufferPosition);
     if (length > 0) {
@@ -127,9 +137,11 @@ void downloadStep(FtpSession& session)
         }
         if (length == 0) {
             session.awaitDataOrControl(WaitFor::Writable, -1);
+            transfer.lookAtControlNext();
             return;
         }
         transfer.bufferPosition += length;
+        noteProgress(session);
     }
     if (transfer.bufferPosition == transfer.bufferLength && transfer.file.atEnd())
         finishCompleted(session);
@@ -158,17 +170,19 @@ void uploadStep(FtpSession& session)
         return;
     }
     if (length == 0) {
-        session.awaitDataOrControl(WaitFor::Readable, -1);
-        return;
-    }
-    transfer.bufferLength += length;
-    if (transfer.bufferLength + FtpTransfer::BlockSize > FtpTransfer::BufferSize) {
+        // While the client keeps us waiting the file is brought up to date.
         if (!flushUpload(transfer)) {
             finishFailed(session, ReasonWrite, WriteAborted);
             return;
         }
-        session.noteActivity();
+        session.awaitDataOrControl(WaitFor::Readable, -1);
+        transfer.lookAtControlNext();
+        return;
     }
+    transfer.bufferLength += length;
+    noteProgress(session);
+    if (transfer.bufferLength + FtpTransfer::BlockSize > FtpTransfer::BufferSize && !flushUpload(transfer))
+        finishFailed(session, ReasonWrite, WriteAborted);
 }
 
 // Takes the restart offset for RETR and STOR: it counts for one of them only.
@@ -221,6 +235,14 @@ bool openDataConnection(FtpSession& session)
         session.awaitData(WaitFor::Readable,
                           static_cast<int>(std::min<std::uint32_t>(PassiveCheckMs, PassiveWaitMs - spent)));
     }
+}
+
+void abandonTransfer(FtpTransfer& transfer)
+{
+    if (transfer.inProgress() && transfer.direction == TransferDirection::Upload)
+        [[maybe_unused]] const bool written = flushUpload(transfer);
+    transfer.file.close();
+    transfer.buffer.reset();
 }
 
 void transferStep(FtpSession& session)

@@ -87,15 +87,20 @@ class Server:
         wait_until(lambda: text in self.log_text(), "log line " + text)
 
     def stop(self):
+        """Stops the harness; a sanitizer report or a hang fails the test."""
+        hung = False
         if self.process.poll() is None:
             self.process.stdin.close()
             try:
                 self.process.wait(DEADLINE)
             except subprocess.TimeoutExpired:
+                hung = True
                 self.process.kill()
                 self.process.wait()
         self.process.stdout.close()
         shutil.rmtree(self.base, ignore_errors=True)
+        if hung or self.process.returncode != 0:
+            raise AssertionError("harness ended badly (exit %s)" % self.process.returncode)
 
 
 class Raw:

@@ -1,14 +1,10 @@
-// The pure parts of the protocol: PORT and REST arguments, the PASV reply,
-// the listing line layout and the Telnet bytes ahead of a command.
+// The argument parsers of the data-connection commands: PORT and REST, and
+// the PASV reply built from an address and a port.
 #include "ftp/ftp_data_channel.h"
-#include "ftp/ftp_listing.h"
-#include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 
 namespace vantrel {
 namespace {
@@ -69,55 +65,6 @@ TEST(RestartOffset, ReadsSixtyFourBitNumbers)
     EXPECT_FALSE(parseRestartOffset("", offset));
     EXPECT_FALSE(parseRestartOffset("-1", offset));
     EXPECT_EQ(offset, 7u);
-}
-
-class ListingLine : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-        entry.lastWriteTime.seconds = 1772874300;  // 2026-03-07 09:05:00 UTC
-    }
-    FindRecord entry;
-};
-
-TEST_F(ListingLine, FileLine)
-{
-    entry.name = "report.txt";
-    entry.size = 123;
-    EXPECT_EQ(formatListingLine(entry, "ann", ListingForm::Long),
-              "-rw-rw-r--   1 ann VantrelServer        123 Mar 07 09:05 report.txt");
-    EXPECT_EQ(formatListingLine(entry, "ann", ListingForm::NamesOnly), "report.txt");
-}
-
-TEST_F(ListingLine, FolderLineShowsSizeZero)
-{
-    entry.name = "pub";
-    entry.isDirectory = true;
-    entry.size = 4096;
-    EXPECT_EQ(formatListingLine(entry, "anonymous", ListingForm::Long),
-              "drwxrwxr-x   1 anonymous VantrelServer          0 Mar 07 09:05 pub");
-}
-
-TEST_F(ListingLine, LargeSizesAreWrittenWhole)
-{
-    entry.name = "big.iso";
-    entry.size = 5368709120ull;  // 5 GiB, ten digits
-    EXPECT_EQ(formatListingLine(entry, "ann", ListingForm::Long),
-              "-rw-rw-r--   1 ann VantrelServer 5368709120 Mar 07 09:05 big.iso");
-    entry.size = 12345678901ull;
-    EXPECT_EQ(formatListingLine(entry, "ann", ListingForm::Long),
-              "-rw-rw-r--   1 ann VantrelServer 12345678901 Mar 07 09:05 big.iso");
-}
-
-TEST(TelnetBytes, OnlyLeadingInterruptAndMarkBytesGo)
-{
-    EXPECT_EQ(stripTelnetBytes("\xff\xf4\xff\xf2" "ABOR"), "ABOR");
-    EXPECT_EQ(stripTelnetBytes("\xf2\xf2USER x"), "USER x");
-    EXPECT_EQ(stripTelnetBytes("AB\xff" "OR"), "AB\xff" "OR");
-    EXPECT_EQ(stripTelnetBytes("\xff\xfe" "ABOR"), "\xfe" "ABOR");
-    EXPECT_EQ(stripTelnetBytes("\xff\xf4"), "");
 }
 
 } // namespace

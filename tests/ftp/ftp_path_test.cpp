@@ -152,13 +152,5 @@ TEST(PathGate, CurrentDirectoryIsNormalisedBelowTheFolderOnly)
     EXPECT_EQ(root.full, "/home/ann/.ftp\\");
 }
 
-TEST(PathGate, DisplayAndDirectoryForms)
-{
-    EXPECT_EQ(displayPathOf(""), "/");
-    EXPECT_EQ(displayPathOf("a\\b"), "/a/b");
-    EXPECT_EQ(relativeOfDirectory("/"), "");
-    EXPECT_EQ(relativeOfDirectory("/a/b"), "a\\b");
-}
-
 } // namespace
 } // namespace vantrel

@@ -3,9 +3,9 @@
 //   ftp_test_server <working folder> [--welcome=TEXT] [user:password:rights:folder]...
 // It works in the given folder (settings, logs), adds the accounts, saves
 // and reloads the settings, activates on a port of the system's choice and
-// prints "PORT <n>". Lines on stdin steer it: "deactivate", "activate"
-// (prints the new "PORT <n>"), "count" (prints "COUNT <n>"), "tick". It ends
-// when stdin closes or on SIGTERM/SIGINT, deactivating first.
+// prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
+// "DEACTIVATED") and "count" (prints "COUNT <n>"). It ends when stdin
+// closes or on SIGTERM/SIGINT, deactivating first.
 #include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "ftp/ftp_service.h"
@@ -131,13 +131,8 @@ int main(int argc, char** argv)
             if (line == "deactivate") {
                 service.deactivate();
                 std::printf("DEACTIVATED\n");
-            } else if (line == "activate") {
-                activateAndReport(service);
             } else if (line == "count") {
                 std::printf("COUNT %d\n", service.connectionCount());
-            } else if (line == "tick") {
-                service.tick();
-                std::printf("TICKED\n");
             }
             std::fflush(stdout);
         }

@@ -6,7 +6,7 @@ import io
 import os
 import unittest
 
-from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path, read_all
+from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path, read_all, wait_until
 
 HARNESS = harness_path()
 PAYLOAD = os.urandom(3 * 1024 * 1024 + 333)
@@ -166,6 +166,21 @@ class EngineEdges(unittest.TestCase):
         self.assertEqual(ftp.getline(), "426 Transfer incomplete, data connection was lost.")
         conn.close()
         self.assertEqual(ftp.voidcmd("NOOP"), "200 Hi.")
+
+    def test_upload_reaches_the_file_while_the_client_pauses_then_abor(self):
+        c = self.session()
+        data = c.pasv()
+        path = os.path.join(self.root, "partial.bin")
+        self.assertEqual(c.cmd("STOR partial.bin"), "150 Data connetion established, beginning transfer.")
+        data.sendall(os.urandom(10000))
+        wait_until(lambda: os.path.getsize(path) == 10000, "the received bytes on disk")
+        self.assertEqual(c.cmd("STAT"), "211 FTP Server is all OK.")
+        self.assertEqual(c.cmd("ABOR"), "226 Transfer complete.")
+        self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
+        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\partial.bin], "
+                                 "Reason:[Aborted / Data Connection Failure]" % self.root)
+        self.assertEqual(os.path.getsize(path), 10000)
+        data.close()
 
     def test_client_closing_the_data_connection_fails_the_download(self):
         c = self.session()

@@ -7,7 +7,8 @@ endif()
 
 vt_add_gtest(ftp_service_unit_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/ftp_path_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/ftp_parse_test.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/ftp_parse_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ftp_service_test.cpp)
 target_link_libraries(ftp_service_unit_tests PRIVATE vantrel_ftp)
 
 add_executable(ftp_test_server ${CMAKE_CURRENT_SOURCE_DIR}/ftp_test_server.cpp)

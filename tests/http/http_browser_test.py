@@ -62,8 +62,10 @@ class BrowserListing(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.stop()
+        status = cls.server.stop()
         shutil.rmtree(cls.work, ignore_errors=True)
+        if status != 0:
+            raise AssertionError(f"server exited with {status}")
 
     def dump_dom(self, url):
         profile = tempfile.mkdtemp(prefix="vt-chromium-")

@@ -48,8 +48,10 @@ class HttpClients(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.stop()
+        status = cls.server.stop()
         shutil.rmtree(cls.work, ignore_errors=True)
+        if status != 0:
+            raise AssertionError(f"server exited with {status}")
 
     def curl(self, *args):
         return subprocess.run(["curl", "-s", "--max-time", "60", *args], capture_output=True,

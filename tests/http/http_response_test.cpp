@@ -100,17 +100,6 @@ TEST_F(HttpResponseTest, AdminFileHeaderHasNoDates)
                                      "Content-Length: 6\r\nConnection: close\r\n\r\n");
 }
 
-TEST_F(HttpResponseTest, MissingFileOrFolderIsNoFile)
-{
-    folder.makeFolder("site/docs");
-    HttpResponse response;
-    EXPECT_FALSE(response.prepareFile("site\\missing.txt", 200));
-    EXPECT_EQ(response.kind(), ResponseKind::NoFile);
-    EXPECT_FALSE(response.prepareFile("site\\docs", 200));
-    EXPECT_EQ(response.header(), "");
-    EXPECT_EQ(wholeBody(response), "");
-}
-
 TEST_F(HttpResponseTest, ErrorPagesComeFromTheirFilesWithStatusAndOk)
 {
     ensureErrorPages();

@@ -122,6 +122,25 @@ TEST_F(HttpRouteTest, FilesDefaultPagesAndPaths)
     });
 }
 
+TEST_F(HttpRouteTest, HostileTargetsStayInsideTheSite)
+{
+    folder.write("secret.txt", "secret");
+    folder.write("logs/secret.txt", "secret");
+    site.setFolderView(true);
+    const char* targets[] = {
+        "/../secret.txt", "/..\\secret.txt", "\\..\\secret.txt", "/a/../../secret.txt",
+        "/%2e%2e/secret.txt", "/..%2fsecret.txt", "/....//secret.txt", "/.%20./secret.txt",
+        "/admin/logfile/../../secret.txt", "/admin/logfile/..\\..\\secret.txt",
+        "/admin/logfile/%2e%2e/secret.txt", "//../secret.txt", "/site/../../secret.txt",
+        "../secret.txt", "secret.txt",
+    };
+    for (const char* target : targets) {
+        const Answer answer = get(target);
+        EXPECT_NE(answer.body, "secret") << target;
+        EXPECT_EQ(answer.body.find("secret.txt</a>"), std::string::npos) << target;
+    }
+}
+
 TEST_F(HttpRouteTest, HostChoosesTheSite)
 {
     check({
