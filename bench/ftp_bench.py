@@ -106,10 +106,8 @@ def upload_rate(harness, source):
 
 
 def parallel_seconds(harness):
-    # The control connections are made one after another: the listen
-    # backlog is 5, and a burst of connects beyond it can leave clients of a
-    # server-speaks-first protocol waiting (SYN cookies, dropped ACKs). The
-    # 20 downloads themselves run at the same time.
+    # The 20 clients log in first, one after another, so that the figure is
+    # that of the transfers; the 20 downloads then start together.
     clients = []
     for _ in range(PARALLEL):
         ftp = ftplib.FTP()

@@ -77,11 +77,16 @@ FileHandle::~FileHandle()
 bool FileHandle::open(std::string_view path, FileMode mode, IfMissing missing)
 {
     close();
-    const std::string local = localPath(path);
-    int flags = O_CLOEXEC | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
-    if (missing == IfMissing::Create)
-        flags |= O_CREAT;
-    int fd = ::open(local.c_str(), flags, 0666);
+    const int flags = O_CLOEXEC | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
+    // The path as written first: it opens whenever every name exists
+    // exactly, which is what the case-insensitive resolution would pick.
+    // Only a missing name needs the resolution (and only then may a file
+    // be created, so that a name differing in case is found first).
+    int fd = ::open(slashedPath(path).c_str(), flags);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        const std::string local = localPath(path);
+        fd = ::open(local.c_str(), missing == IfMissing::Create ? flags | O_CREAT : flags, 0666);
+    }
     if (fd < 0)
         return false;
     struct stat st {};
@@ -89,6 +94,8 @@ bool FileHandle::open(std::string_view path, FileMode mode, IfMissing missing)
         ::close(fd);
         return false;
     }
+    openedSize_ = static_cast<std::uint64_t>(st.st_size);
+    openedWriteTime_ = fromTimespec(st.st_mtim);
     if (mode == FileMode::Write) {
         if (!WriterRegistry::instance().claim(st.st_dev, st.st_ino)) {
             ::close(fd);
@@ -119,6 +126,8 @@ void FileHandle::close()
     mode_ = FileMode::Read;
     dev_ = 0;
     ino_ = 0;
+    openedSize_ = 0;
+    openedWriteTime_ = FileTime{};
 }
 
 std::size_t FileHandle::read(void* buffer, std::size_t count)

@@ -44,6 +44,10 @@ public:
     // One CR LF terminated line, CR dropped; returns the characters stored.
     std::size_t readTextLine(char* buffer, std::size_t capacity);
     bool lastWriteTime(FileTime& time) const;
+    // Size and last write time as they were at open, without asking the
+    // system again (a reader that sends a file it has just opened).
+    std::uint64_t sizeAtOpen() const { return openedSize_; }
+    FileTime writeTimeAtOpen() const { return openedWriteTime_; }
     bool creationTime(FileTime& time) const;
     // Date, " -> ", text, CR LF at the current position.
     bool writeLogLine(std::string_view text);
@@ -55,6 +59,8 @@ private:
     FileMode mode_ = FileMode::Read;
     std::uint64_t dev_ = 0;
     std::uint64_t ino_ = 0;
+    std::uint64_t openedSize_ = 0;
+    FileTime openedWriteTime_{};
 };
 
 } // namespace vantrel

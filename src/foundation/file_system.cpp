@@ -59,8 +59,24 @@ bool statPath(std::string_view path, struct stat& st)
 
 } // namespace
 
+std::string slashedPath(std::string_view systemPath)
+{
+    std::string result(systemPath);
+    for (char& c : result) {
+        if (c == '\\')
+            c = '/';
+    }
+    return result;
+}
+
 std::string localPath(std::string_view systemPath)
 {
+    // The common case costs one lookup: when the whole path exists as
+    // written, every name in it matched exactly, which is what the walk
+    // below would keep.
+    std::string direct = slashedPath(systemPath);
+    if (nameExists(direct))
+        return direct;
     std::string result;
     result.reserve(systemPath.size());
     // Once a name is missing nothing below it can exist: the rest is copied.

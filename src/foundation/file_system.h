@@ -17,6 +17,9 @@ constexpr std::size_t MaxPath = 260;
 // name resolved case-insensitively (an exact match wins). Names that do not
 // exist are kept as given.
 std::string localPath(std::string_view systemPath);
+// The path with its separators mapped only, no names resolved: what the
+// on-disk form is whenever every name exists exactly as written.
+std::string slashedPath(std::string_view systemPath);
 
 bool pathExists(std::string_view path);
 bool isDirectory(std::string_view path);

@@ -4,6 +4,8 @@
 // at least once a second while sessions live, for the idle limit.
 #include "foundation/service_listener.h"
 
+#include "foundation/clock.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -31,13 +33,31 @@ SessionWaker::~SessionWaker() {
 }
 
 void SessionWaker::wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
+    // Paired with arm(): of "pending, then look for a sleeper" here and
+    // "sleeping, then look for a wake" there, at least one side sees the
+    // other, so a wake is never lost.
+    pending_.store(true);
+    if (sleeping_.load()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
+    }
 }
 
-void SessionWaker::drain() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t drained = ::read(fd_, &count, sizeof count);
+bool SessionWaker::arm() {
+    sleeping_.store(true);
+    if (pending_.load()) {
+        sleeping_.store(false);
+        return false;
+    }
+    return true;
+}
+
+void SessionWaker::disarm(bool signalled) {
+    sleeping_.store(false);
+    if (signalled) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t drained = ::read(fd_, &count, sizeof count);
+    }
 }
 
 ServiceListener::ServiceListener(int maximumSessions, std::uint32_t idleLimitMs)
@@ -137,18 +157,24 @@ void ServiceListener::reap() {
 
 void ServiceListener::run() {
     bool listenerSignalled = false;
+    // Reaping visits every session, so it is done when one has finished
+    // and, for the idle limit, once a second; not after every accept.
+    bool reapDue = true;
+    std::uint32_t lastReap = tickCount();
     for (;;) {
-        waker_.drain();
-        bool mayAccept = false;
-        bool haveSessions = false;
-        bool acceptFailed = false;
-        {
+        const bool idleCheckDue = tickCount() - lastReap >= static_cast<std::uint32_t>(IdleCheckIntervalMs);
+        if (waker_.takeWake() || reapDue || idleCheckDue) {
             LockGuard guard(lock_);
             reap();
+            reapDue = false;
+            lastReap = tickCount();
         }
         if (stopRequested()) {
             return;
         }
+        bool mayAccept = false;
+        bool haveSessions = false;
+        bool acceptFailed = false;
         {
             LockGuard guard(lock_);
             mayAccept = static_cast<int>(sessions_.size()) < maximumSessions_ &&
@@ -180,11 +206,21 @@ void ServiceListener::run() {
         if (watchListener) {
             fds[count++] = pollfd{listening_.descriptor(), POLLIN, 0};
         }
-        int timeoutMs = haveSessions ? IdleCheckIntervalMs : -1;
+        int timeoutMs = -1;
+        if (haveSessions) {
+            const std::uint32_t sinceReap = tickCount() - lastReap;
+            timeoutMs = sinceReap >= static_cast<std::uint32_t>(IdleCheckIntervalMs)
+                            ? 0
+                            : IdleCheckIntervalMs - static_cast<int>(sinceReap);
+        }
         if (acceptFailed) {
             timeoutMs = AcceptRetryMs;
         }
+        if (!waker_.arm()) {
+            continue;  // a session finished meanwhile: reap it first
+        }
         const int ready = ::poll(fds, count, timeoutMs);
+        waker_.disarm(ready > 0 && fds[1].revents != 0);
         listenerSignalled = watchListener && ready > 0 && fds[2].revents != 0;
         if (ready < 0 && errno != EINTR) {
             // Nothing sensible to wait on; keep the loop alive but slow.

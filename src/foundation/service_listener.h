@@ -16,6 +16,7 @@
 #include "foundation/tcp_socket.h"
 #include "foundation/worker_thread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -29,12 +30,23 @@ public:
     ~SessionWaker();
     SessionWaker(const SessionWaker&) = delete;
     SessionWaker& operator=(const SessionWaker&) = delete;
+    // A session has finished. Signals the descriptor only while the
+    // listener sleeps (or is about to), so a busy listener costs no call.
     void wake();
-    void drain();
+    // Listener side: whether a session finished since the last call.
+    bool takeWake() { return pending_.exchange(false); }
+    // Listener side, around its poll: after arm(), wake() signals the
+    // descriptor; arm() returns false (and stays unarmed) when a wake is
+    // already pending, so the listener goes round instead of sleeping.
+    bool arm();
+    // Ends the sleep, clearing the descriptor if it was signalled.
+    void disarm(bool signalled);
     int descriptor() const { return fd_; }
 
 private:
     int fd_ = -1;
+    std::atomic<bool> pending_{false};
+    std::atomic<bool> sleeping_{false};
 };
 
 class ServiceListener : public WorkerThread {

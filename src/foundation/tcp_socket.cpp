@@ -20,7 +20,9 @@ namespace vantrel {
 
 namespace {
 
-constexpr int ListenBacklog = 5;
+// Room for a burst of simultaneous connects (a browser opens six at once);
+// with a queue of 5 the rest would wait a second for the SYN retry.
+constexpr int ListenBacklog = SOMAXCONN;
 constexpr int ConnectTimeoutMs = 30000;
 constexpr char UnknownAddress[] = "0.0.0.0";
 
@@ -73,11 +75,14 @@ bool completeConnect(int descriptor) {
     return error == 0;
 }
 
-// Accepts one pending connection as a non-blocking descriptor, or -1.
-int acceptPending(int listener) {
+// Accepts one pending connection as a non-blocking descriptor, or -1;
+// the peer's address comes with it, saving a getpeername.
+int acceptPending(int listener, sockaddr_in& peer) {
     int accepted;
     do {
-        accepted = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        socklen_t length = sizeof peer;
+        accepted = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
     return accepted;
 }
@@ -195,12 +200,13 @@ bool TcpSocket::acceptInto(TcpSocket& target) {
     if (&target == this) {
         return acceptOwn();
     }
-    const int accepted = acceptPending(handle_);
+    sockaddr_in peer{};
+    const int accepted = acceptPending(handle_, peer);
     if (accepted < 0) {
         lastError_ = SocketError::NothingToAccept;
         return false;
     }
-    target.adopt(accepted);
+    target.adopt(accepted, &peer);
     return true;
 }
 
@@ -209,21 +215,22 @@ bool TcpSocket::acceptOwn() {
         lastError_ = SocketError::NotListening;
         return false;
     }
-    const int accepted = acceptPending(handle_);
+    sockaddr_in peer{};
+    const int accepted = acceptPending(handle_, peer);
     if (accepted < 0) {
         lastError_ = SocketError::NothingToAccept;
         return false;
     }
-    adopt(accepted);  // closes the listening descriptor first
+    adopt(accepted, &peer);  // closes the listening descriptor first
     return true;
 }
 
-void TcpSocket::adopt(int descriptor) {
+void TcpSocket::adopt(int descriptor, const sockaddr_in* peer) {
     close();
     handle_ = descriptor;
     lastError_ = SocketError::None;
     state_ = SocketState::Connected;
-    fillAddresses();
+    fillAddresses(peer);
 }
 
 bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
@@ -318,11 +325,15 @@ void TcpSocket::resetAddresses() {
     localIp_ = 0;
 }
 
-void TcpSocket::fillAddresses() {
+void TcpSocket::fillAddresses(const sockaddr_in* knownPeer) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (::getpeername(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-        address.sin_family == AF_INET) {
+    if (knownPeer != nullptr) {
+        address = *knownPeer;
+    } else if (::getpeername(handle_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        address.sin_family = AF_UNSPEC;
+    }
+    if (address.sin_family == AF_INET) {
         if (::inet_ntop(AF_INET, &address.sin_addr, peerAddress_, sizeof peerAddress_) == nullptr) {
             std::memcpy(peerAddress_, UnknownAddress, sizeof UnknownAddress);
         }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct sockaddr_in;
+
 namespace vantrel {
 
 // Codes are part of the system; 9 is not used.
@@ -89,8 +91,9 @@ protected:
 
 private:
     bool open();
-    void adopt(int descriptor);
-    void fillAddresses();
+    // The peer's address, when accept already gave it, spares asking again.
+    void adopt(int descriptor, const sockaddr_in* peer = nullptr);
+    void fillAddresses(const sockaddr_in* knownPeer = nullptr);
     void resetAddresses();
 
     int handle_ = -1;

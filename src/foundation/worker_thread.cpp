@@ -1,20 +1,32 @@
 // WorkerThread over POSIX threads. The stop event is an eventfd that stays
 // readable while a stop is signalled, so a body can wait on it together
 // with its sockets in one poll; an atomic flag beside it answers
-// stopRequested() without a system call. A thread that ended is always
-// joined (or, after a stop time-out, detached) so no thread leaks.
+// stopRequested() without a system call.
+//
+// A connection lives for milliseconds, and creating and ending a system
+// thread for each costs more than serving it. So a thread whose body has
+// returned parks in a small process-wide cache (per stack size) and runs
+// the body of the next start(); parked threads end after a while unused,
+// or with the process. Each start hands its body over with a ticket that
+// the thread marks when it has let go of the object, which is what stop()
+// and the destructor wait for in place of a join.
 #include "foundation/worker_thread.h"
 
 #include "foundation/clock.h"
 #include "foundation/tcp_socket.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <ctime>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <semaphore>
 #include <vector>
 
 namespace vantrel {
@@ -27,6 +39,14 @@ constexpr std::size_t SessionStackBytes = 1024 * 1024;
 #else
 constexpr std::size_t SessionStackBytes = 256 * 1024;
 #endif
+
+// Bounds of the thread cache: parked threads per stack size, and how long
+// one waits for work before it ends.
+constexpr std::size_t MaxParkedThreads = 64;
+constexpr auto ParkedLifetime = std::chrono::seconds(30);
+// Drained stop events kept for the next object, instead of a new eventfd
+// and a close per connection.
+constexpr std::size_t MaxSpareEvents = 256;
 
 // Waits in poll() until something is ready or the time-out passes; a signal
 // interrupting the wait does not shorten it. Returns poll's final count.
@@ -48,46 +68,208 @@ int pollWithDeadline(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
+// Stop events of destroyed objects, unsignalled, ready for new ones.
+class SpareEvents final {
+public:
+    static SpareEvents& instance() {
+        // Never destroyed: objects may still be destroyed during exit.
+        static SpareEvents& spare = *std::make_unique<SpareEvents>().release();
+        return spare;
+    }
+
+    int take() {
+        {
+            const std::lock_guard<std::mutex> guard(mutex_);
+            if (!events_.empty()) {
+                const int event = events_.back();
+                events_.pop_back();
+                return event;
+            }
+        }
+        return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+
+    // The event must not be signalled.
+    void giveBack(int event) {
+        {
+            const std::lock_guard<std::mutex> guard(mutex_);
+            if (events_.size() < MaxSpareEvents) {
+                events_.push_back(event);
+                return;
+            }
+        }
+        ::close(event);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<int> events_;
+};
+
 } // namespace
 
+// One start() of one object, shared by the object and the thread running
+// its body.
+struct BodyTicket {
+    explicit BodyTicket(WorkerThread& owner) : worker(&owner) {}
+    WorkerThread* const worker;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;   // the thread has let go of the object
+    bool abandoned = false;  // the owner stopped waiting: never touch it again
+};
+
+class ThreadCache final {
+public:
+    static ThreadCache& instance() {
+        // Never destroyed: parked threads use it until the process ends.
+        static ThreadCache& cache = *std::make_unique<ThreadCache>().release();
+        return cache;
+    }
+
+    // Runs the ticket's body on a parked thread or a new one.
+    bool launch(const std::shared_ptr<BodyTicket>& ticket, StackSize stack) {
+        std::shared_ptr<Parked> thread;
+        {
+            const std::lock_guard<std::mutex> guard(mutex_);
+            std::vector<std::shared_ptr<Parked>>& parked = parked_[classOf(stack)];
+            if (!parked.empty()) {
+                thread = std::move(parked.back());
+                parked.pop_back();
+                thread->job = ticket;
+            }
+        }
+        if (thread) {
+            // Outside the lock, so the woken thread does not wait for it.
+            thread->ready.release();
+            return true;
+        }
+        pthread_attr_t attributes;
+        if (::pthread_attr_init(&attributes) != 0) {
+            return false;
+        }
+        ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        if (stack == StackSize::Session) {
+            ::pthread_attr_setstacksize(&attributes, SessionStackBytes);
+        }
+        auto first = std::make_unique<FirstJob>(FirstJob{ticket, stack});
+        pthread_t thread;
+        const int created = ::pthread_create(&thread, &attributes, &ThreadCache::threadMain, first.get());
+        ::pthread_attr_destroy(&attributes);
+        if (created != 0) {
+            return false;
+        }
+        (void)first.release();  // the new thread owns it now
+        return true;
+    }
+
+    std::size_t parkedCount() {
+        const std::lock_guard<std::mutex> guard(mutex_);
+        return parked_[0].size() + parked_[1].size();
+    }
+
+private:
+    struct FirstJob {
+        std::shared_ptr<BodyTicket> ticket;
+        StackSize stack;
+    };
+    // One per thread; shared with a launch() that is about to wake it.
+    struct Parked {
+        std::binary_semaphore ready{0};
+        std::shared_ptr<BodyTicket> job;  // set under mutex_ while off the list
+    };
+
+    static std::size_t classOf(StackSize stack) { return stack == StackSize::Session ? 1 : 0; }
+
+    static void* threadMain(void* raw) {
+        std::unique_ptr<FirstJob> first(static_cast<FirstJob*>(raw));
+        std::shared_ptr<BodyTicket> ticket = std::move(first->ticket);
+        const StackSize stack = first->stack;
+        first.reset();
+        instance().serve(std::move(ticket), stack);
+        return nullptr;
+    }
+
+    void serve(std::shared_ptr<BodyTicket> ticket, StackSize stack) {
+        std::vector<std::shared_ptr<Parked>>& parked = parked_[classOf(stack)];
+        const auto self = std::make_shared<Parked>();
+        while (ticket) {
+            ticket->worker->run();
+            // On the list before the owner learns that the body ended, so
+            // that the next start() after a reap finds this thread.
+            bool stays = false;
+            {
+                const std::lock_guard<std::mutex> guard(mutex_);
+                if (parked.size() < MaxParkedThreads) {
+                    parked.push_back(self);
+                    stays = true;
+                }
+            }
+            WorkerThread::releaseBody(*ticket);
+            ticket.reset();
+            if (!stays) {
+                return;
+            }
+
+            if (!self->ready.try_acquire_until(std::chrono::steady_clock::now() + ParkedLifetime)) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                // launch() takes a thread off the list and hands it its job
+                // in one step: a thread still listed has no job coming.
+                const auto listed = std::find(parked.begin(), parked.end(), self);
+                if (listed != parked.end()) {
+                    parked.erase(listed);
+                    return;
+                }
+                lock.unlock();
+                self->ready.acquire();  // its launch() is about to wake it
+            }
+            const std::lock_guard<std::mutex> guard(mutex_);
+            ticket = std::move(self->job);
+        }
+    }
+
+    std::mutex mutex_;
+    std::array<std::vector<std::shared_ptr<Parked>>, 2> parked_;
+};
+
+std::size_t parkedThreadCount() {
+    return ThreadCache::instance().parkedCount();
+}
+
 WorkerThread::WorkerThread(StackSize stack) : stack_(stack) {
-    stopEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    stopEvent_ = SpareEvents::instance().take();
 }
 
 WorkerThread::~WorkerThread() {
     stop(StopTimeoutMs);
+    // stop() left the event unsignalled.
     if (stopEvent_ >= 0) {
-        ::close(stopEvent_);
+        SpareEvents::instance().giveBack(stopEvent_);
     }
 }
 
-void* WorkerThread::entry(void* self) {
-    auto* worker = static_cast<WorkerThread*>(self);
-    std::uint64_t generation = 0;
+void WorkerThread::releaseBody(BodyTicket& ticket) {
+    const std::lock_guard<std::mutex> guard(ticket.mutex);
+    if (!ticket.abandoned) {
+        LockGuard running(ticket.worker->lock_);
+        ticket.worker->running_ = false;
+    }
+    ticket.finished = true;
+    ticket.ended.notify_all();
+}
+
+void WorkerThread::collectFinished() {
+    std::shared_ptr<BodyTicket> ticket;
     {
-        LockGuard guard(worker->lock_);
-        generation = worker->generation_;
+        LockGuard guard(lock_);
+        ticket.swap(ticket_);
     }
-    worker->run();
-    LockGuard guard(worker->lock_);
-    // A thread detached after a stop time-out must not clear the flag of a
-    // thread started later on the same object.
-    if (worker->generation_ == generation) {
-        worker->running_ = false;
+    if (!ticket) {
+        return;
     }
-    return nullptr;
-}
-
-void WorkerThread::joinFinished() {
-    if (joinable_) {
-        pthread_t thread;
-        {
-            LockGuard guard(lock_);
-            thread = thread_;
-        }
-        ::pthread_join(thread, nullptr);
-        joinable_ = false;
-    }
+    // The body has returned; its thread lets go within moments.
+    std::unique_lock<std::mutex> lock(ticket->mutex);
+    ticket->ended.wait(lock, [&] { return ticket->finished; });
 }
 
 bool WorkerThread::start() {
@@ -100,47 +282,37 @@ bool WorkerThread::start() {
             return false;
         }
     }
-    // A body that returned on its own leaves a thread to collect.
-    joinFinished();
+    collectFinished();
 
-    pthread_attr_t attributes;
-    if (::pthread_attr_init(&attributes) != 0) {
-        return false;
-    }
-    if (stack_ == StackSize::Session) {
-        ::pthread_attr_setstacksize(&attributes, SessionStackBytes);
-    }
-    bool started = false;
+    auto ticket = std::make_shared<BodyTicket>(*this);
     {
-        // Held across the creation so that the new thread cannot clear the
-        // flag before it has been set.
+        // Set before the body can run, so that its end cannot be overtaken.
         LockGuard guard(lock_);
         running_ = true;
-        ++generation_;
-        if (::pthread_create(&thread_, &attributes, &WorkerThread::entry, this) == 0) {
-            started = true;
-        } else {
-            running_ = false;
-        }
+        ticket_ = ticket;
     }
-    ::pthread_attr_destroy(&attributes);
-    joinable_ = started;
-    return started;
+    if (!ThreadCache::instance().launch(ticket, stack_)) {
+        LockGuard guard(lock_);
+        running_ = false;
+        ticket_.reset();
+        return false;
+    }
+    return true;
 }
 
 void WorkerThread::stop(std::uint32_t timeoutMs) {
-    if (!joinable_) {
-        return;
-    }
-    pthread_t thread;
+    std::shared_ptr<BodyTicket> ticket;
     bool running = false;
     {
         LockGuard guard(lock_);
+        ticket = ticket_;
         running = running_;
-        thread = thread_;
+    }
+    if (!ticket) {
+        return;
     }
     if (!running) {
-        joinFinished();
+        collectFinished();
         return;
     }
 
@@ -148,30 +320,30 @@ void WorkerThread::stop(std::uint32_t timeoutMs) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(stopEvent_, &one, sizeof one);
 
-    timespec deadline{};
-    ::clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
+    bool gaveUp = false;
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock<std::mutex> lock(ticket->mutex);
+        if (!ticket->ended.wait_until(lock, deadline, [&] { return ticket->finished; })) {
+            // The body ignored the stop; threads cannot be terminated safely
+            // here, so it is left to end on its own, and its thread will not
+            // touch this object again after its body returns.
+            ticket->abandoned = true;
+            gaveUp = true;
+        }
     }
-    int result;
-    do {
-        result = ::pthread_timedjoin_np(thread, nullptr, &deadline);
-    } while (result == EINTR);
-    if (result != 0) {
-        // The body ignored the stop; threads cannot be terminated safely
-        // here, so it is left to end on its own.
-        ::pthread_detach(thread);
+    {
         LockGuard guard(lock_);
-        running_ = false;
+        if (gaveUp) {
+            running_ = false;
+        }
+        if (ticket_ == ticket) {
+            ticket_.reset();
+        }
     }
-    joinable_ = false;
 
     std::uint64_t drained = 0;
-    while (::read(stopEvent_, &drained, sizeof drained) > 0) {
-    }
+    [[maybe_unused]] const ssize_t read = ::read(stopEvent_, &drained, sizeof drained);
     stopFlag_.store(false);
 }
 

@@ -6,16 +6,17 @@
 
 #include "foundation/critical_lock.h"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 
 namespace vantrel {
 
 class TcpSocket;
+class ThreadCache;
+struct BodyTicket;
 
 enum class WaitFor { Readable, Writable };
 
@@ -60,17 +61,23 @@ protected:
     int stopEventDescriptor() const { return stopEvent_; }
 
 private:
-    static void* entry(void* self);
-    void joinFinished();
+    friend class ThreadCache;
+    // After the body returned: marks the object idle unless its owner gave
+    // up waiting, and tells the owner that the thread has let go of it.
+    static void releaseBody(BodyTicket& ticket);
+    // Waits until the thread of a body that returned has let go.
+    void collectFinished();
 
     mutable CriticalLock lock_;
     bool running_ VT_GUARDED_BY(lock_) = false;
-    pthread_t thread_ VT_GUARDED_BY(lock_){};
-    std::uint64_t generation_ VT_GUARDED_BY(lock_) = 0;
-    bool joinable_ = false;  // touched by the owning thread only
+    std::shared_ptr<BodyTicket> ticket_ VT_GUARDED_BY(lock_);
     int stopEvent_ = -1;
     std::atomic<bool> stopFlag_{false};  // mirrors the event for cheap tests
     StackSize stack_;
 };
+
+// Threads whose body ended wait here for the next start() of their stack
+// size class (exposed for tests and diagnostics).
+std::size_t parkedThreadCount();
 
 } // namespace vantrel

@@ -1,6 +1,6 @@
-// The handlers of the folder, file and small commands of the command phase.
-// Data-connection commands are in ftp_transfer.h, ftp_data_commands.h and
-// the listings in ftp_listing.h.
+// The handlers of the folder, file and small commands of the command phase,
+// and of PORT and PASV. The transfer commands are in ftp_transfer.h, the
+// listings in ftp_listing.h.
 #pragma once
 
 #include "ftp/ftp_command.h"

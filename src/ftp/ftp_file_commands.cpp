@@ -1,6 +1,6 @@
 // The folder and file commands: PWD, CWD, MKD, RMD, RNFR, RNTO, DELE and
-// SIZE. Every path goes through resolveArgument, so all of them act below
-// the account folder only.
+// SIZE. Every path goes through the path gate (ftp_path.h), so all of them
+// act below the account folder only.
 #include "foundation/directory_scan.h"
 #include "foundation/file_system.h"
 #include "foundation/text.h"

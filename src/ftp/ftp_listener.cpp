@@ -5,8 +5,9 @@
 
 namespace vantrel {
 
-FtpListener::FtpListener(int maximumSessions, const FtpAccountTable& accounts, ServiceLog& log)
-    : ServiceListener(maximumSessions), accounts_(accounts), log_(log)
+FtpListener::FtpListener(int maximumSessions, std::uint32_t idleLimitMs, const FtpAccountTable& accounts,
+                         ServiceLog& log)
+    : ServiceListener(maximumSessions, idleLimitMs), accounts_(accounts), log_(log)
 {
 }
 

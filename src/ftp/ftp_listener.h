@@ -11,7 +11,7 @@ class ServiceLog;
 
 class FtpListener final : public ServiceListener {
 public:
-    FtpListener(int maximumSessions, const FtpAccountTable& accounts, ServiceLog& log);
+    FtpListener(int maximumSessions, std::uint32_t idleLimitMs, const FtpAccountTable& accounts, ServiceLog& log);
     ~FtpListener() override;
 
 protected:

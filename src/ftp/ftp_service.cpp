@@ -24,11 +24,11 @@ std::string logHeader() { return std::string(ProductName) + LogHeaderSuffix; }
 
 } // namespace
 
-FtpService::FtpService()
+FtpService::FtpService(std::uint32_t idleLimitMs)
     : accounts_(FtpAccountCapacity, formatText(FtpAccountTable::MaxWelcome, DefaultWelcomeFormat, MakerName,
                                                ProductName)),
       log_(LogPrefix, logHeader()),
-      listener_(SessionLimit, accounts_, log_.log())
+      listener_(SessionLimit, idleLimitMs, accounts_, log_.log())
 {
 }
 

@@ -20,7 +20,8 @@ public:
     static constexpr std::uint16_t DefaultPort = 21;
     static constexpr char SettingsFile[] = "ftp.dat";
 
-    FtpService();
+    // The idle limit is the sessions' own except in tests.
+    explicit FtpService(std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs);
     ~FtpService() override;
     FtpService(const FtpService&) = delete;
     FtpService& operator=(const FtpService&) = delete;

@@ -57,7 +57,7 @@ bool HttpResponse::prepareFile(std::string_view path, int status)
     const ContentType type = contentTypeFor(path);
     kind_ = type.kind;
     const std::string mime(type.mime);
-    fileLeft_ = file_.size();
+    fileLeft_ = file_.sizeAtOpen();
     const auto length = static_cast<unsigned long long>(fileLeft_);
     if (admin_) {
         header_ = formatText(MaxHeaderLength, AdminFileHeader, status, ProductName, MakerName,
@@ -75,10 +75,9 @@ bool HttpResponse::lastModifiedText(std::string& text) const
 {
     if (!body_.empty() || !file_.isOpen())
         return false;
-    FileTime written;
-    if (!file_.lastWriteTime(written))
-        return false;
-    text = httpDateText(written);
+    // The time the header announced, so that a conditional request is
+    // compared with what the client was told.
+    text = httpDateText(file_.writeTimeAtOpen());
     return true;
 }
 

@@ -3,10 +3,6 @@
 
 #include "foundation/text.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <cstring>
 
 namespace vantrel {
@@ -36,15 +32,6 @@ const char* markerOf(ResponseKind kind)
     default:
         return "";
     }
-}
-
-// A body longer than one piece goes out with partial segments held back,
-// so that it leaves in full-sized segments rather than one per 4096-byte
-// piece. Closing the connection sends whatever is still held.
-void holdPartialSegments(const TcpSocket& socket)
-{
-    const int on = 1;
-    ::setsockopt(socket.descriptor(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
 } // namespace
@@ -106,8 +93,11 @@ bool HttpSession::sendResponse(HttpResponse& response, bool headOnly)
     std::string first;
     first.reserve(response.header().size() + count);
     first.append(response.header()).append(chunk, count);
+    // A body longer than one piece goes out with partial segments held
+    // back, so that it leaves in full-sized segments rather than one per
+    // piece; closing the connection sends whatever is still held.
     if (count == sizeof chunk)
-        holdPartialSegments(socket);
+        socket.coalesceSends(true);
     if (!sendBuffer(socket, first.data(), first.size()))
         return false;
     if (headOnly)

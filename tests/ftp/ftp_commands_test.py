@@ -78,11 +78,6 @@ class CommandSet(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.root, "gone.txt")))
         self.server.wait_for_log("Deleted File IP:[127.0.0.1], User:[ann], File:[%s\\GONE.TXT]" % self.root)
 
-    def test_device_names_become_xxx(self):
-        self.make("xxx", b"12345")
-        self.assertEqual(self.c.cmd("SIZE con"), "213 5")
-        self.assertEqual(self.c.cmd("SIZE con.txt"), "550 File does not exist.")
-
     def test_rename(self):
         c = self.c
         self.make("r/old.txt", b"data")

@@ -39,7 +39,7 @@ def wait_until(condition, what, deadline=DEADLINE):
 class Server:
     """One harness process. accounts: (user, password, rights[, folder name])."""
 
-    def __init__(self, harness, accounts, welcome=None, folders=None):
+    def __init__(self, harness, accounts, welcome=None, idle_ms=None):
         self.base = tempfile.mkdtemp(prefix="vtftp-")
         self.work = os.path.join(self.base, "work")
         os.mkdir(self.work)
@@ -47,6 +47,8 @@ class Server:
         args = [harness, self.work]
         if welcome is not None:
             args.append("--welcome=" + welcome)
+        if idle_ms is not None:
+            args.append("--idle-ms=%d" % idle_ms)
         for account in accounts:
             user, password, rights = account[:3]
             name = account[3] if len(account) > 3 else user

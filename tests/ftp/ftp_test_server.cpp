@@ -1,6 +1,6 @@
 // A harness that runs the FTP service for the protocol tests and the
 // benchmarks. Usage:
-//   ftp_test_server <working folder> [--welcome=TEXT] [user:password:rights:folder]...
+//   ftp_test_server <working folder> [--welcome=TEXT] [--idle-ms=N] [user:password:rights:folder]...
 // It works in the given folder (settings, logs), adds the accounts, saves
 // and reloads the settings, activates on a port of the system's choice and
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
@@ -89,9 +89,16 @@ int main(int argc, char** argv)
     const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
     startNetworking();
 
-    FtpService service;
+    std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
+    for (int i = 2; i < argc; ++i) {
+        if (std::string_view(argv[i]).rfind("--idle-ms=", 0) == 0)
+            idleLimitMs = static_cast<std::uint32_t>(std::strtoul(argv[i] + 10, nullptr, 10));
+    }
+    FtpService service(idleLimitMs);
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg(argv[i]);
+        if (arg.rfind("--idle-ms=", 0) == 0)
+            continue;
         if (arg.rfind("--welcome=", 0) == 0) {
             service.accounts().setWelcome(arg.substr(10));
             continue;

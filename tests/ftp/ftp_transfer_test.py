@@ -4,6 +4,8 @@ between blocks, and the one-shot passive connection."""
 import ftplib
 import io
 import os
+import socket
+import time
 import unittest
 
 from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path, read_all, wait_until
@@ -140,7 +142,7 @@ class EngineEdges(unittest.TestCase):
     def test_abor_stat_and_other_commands_between_blocks(self):
         c = self.session()
         data = c.pasv()
-        data.setsockopt(__import__("socket").SOL_SOCKET, __import__("socket").SO_RCVBUF, 4096)
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         self.assertEqual(c.cmd("RETR large.bin"), "150 Data connetion established, beginning transfer.")
         self.assertEqual(len(data.recv(1000)) > 0, True)
         # The client reads no further: the server waits with a block pending.
@@ -191,6 +193,52 @@ class EngineEdges(unittest.TestCase):
         self.assertEqual(c.reply(), "226 Transfer complete.")
         self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
         self.assertEqual(c.cmd("ABOR"), "225 No transfer in progress.")
+
+
+class IdleLimit(unittest.TestCase):
+    """With a short idle limit: silence ends a session, a slow transfer does not."""
+    IDLE_MS = 2000
+
+    def setUp(self):
+        self.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)], idle_ms=self.IDLE_MS)
+        self.addCleanup(self.server.stop)
+
+    def test_silent_client_gets_the_time_out_reply(self):
+        c = Raw(self.server.port)
+        self.addCleanup(c.close)
+        c.login("ann", "pw")
+        self.assertEqual(c.reply(), "421 Control connection time out.")
+        self.assertTrue(c.closed_by_server())
+
+    def test_slow_download_keeps_the_session_alive(self):
+        content = os.urandom(24 * 1024 * 1024)
+        with open(os.path.join(self.server.root("ann"), "slow.bin"), "wb") as f:
+            f.write(content)
+        c = Raw(self.server.port)
+        self.addCleanup(c.close)
+        c.login("ann", "pw")
+        reply = c.cmd("PASV")
+        numbers = [int(n) for n in reply[reply.index("(") + 1:reply.index(")")].split(",")]
+        data = socket.socket()
+        self.addCleanup(data.close)
+        # A small fixed window, so that the server's sends follow our reads.
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+        data.settimeout(DEADLINE)
+        data.connect(("127.0.0.1", numbers[4] * 256 + numbers[5]))
+        self.assertEqual(c.cmd("RETR slow.bin"), "150 Data connetion established, beginning transfer.")
+        received = bytearray()
+        started = time.monotonic()
+        while True:
+            chunk = data.recv(65536)
+            if not chunk:
+                break
+            received += chunk
+            time.sleep(0.016)  # the client's pace, about 4 MB/s
+        self.assertEqual(len(received), len(content))
+        self.assertEqual(bytes(received), content)
+        self.assertGreater(time.monotonic() - started, 2 * self.IDLE_MS / 1000)
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+        self.assertEqual(c.cmd("NOOP"), "200 Hi.")
 
 
 if __name__ == "__main__":
