@@ -4,6 +4,7 @@
 #pragma once
 
 #include "foundation/critical_lock.h"
+#include "foundation/file_handle.h"
 
 #include <cstdint>
 #include <string>
@@ -24,8 +25,16 @@ public:
     bool writeHeaderIfEmpty(std::string_view header);
 
 private:
+    // Opens the file for writing, or keeps the one open while the path
+    // still names it; positioned at its end.
+    bool holdFile() VT_REQUIRES(lock_);
+
     mutable CriticalLock lock_;
     std::string path_ VT_GUARDED_BY(lock_);
+    FileHandle held_ VT_GUARDED_BY(lock_);
+    std::string heldPath_ VT_GUARDED_BY(lock_);  // on-disk path of held_
+    std::uint64_t heldDevice_ VT_GUARDED_BY(lock_) = 0;
+    std::uint64_t heldInode_ VT_GUARDED_BY(lock_) = 0;
 };
 
 class NumberedLog final {

@@ -26,7 +26,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <semaphore>
 #include <vector>
 
 namespace vantrel {
@@ -129,19 +128,22 @@ public:
 
     // Runs the ticket's body on a parked thread or a new one.
     bool launch(const std::shared_ptr<BodyTicket>& ticket, StackSize stack) {
-        std::shared_ptr<Parked> thread;
+        std::shared_ptr<Parked> waiting;
         {
             const std::lock_guard<std::mutex> guard(mutex_);
             std::vector<std::shared_ptr<Parked>>& parked = parked_[classOf(stack)];
             if (!parked.empty()) {
-                thread = std::move(parked.back());
+                waiting = std::move(parked.back());
                 parked.pop_back();
-                thread->job = ticket;
             }
         }
-        if (thread) {
+        if (waiting) {
+            {
+                const std::lock_guard<std::mutex> guard(waiting->mutex);
+                waiting->job = ticket;
+            }
             // Outside the lock, so the woken thread does not wait for it.
-            thread->ready.release();
+            waiting->wake.notify_one();
             return true;
         }
         pthread_attr_t attributes;
@@ -175,8 +177,9 @@ private:
     };
     // One per thread; shared with a launch() that is about to wake it.
     struct Parked {
-        std::binary_semaphore ready{0};
-        std::shared_ptr<BodyTicket> job;  // set under mutex_ while off the list
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::shared_ptr<BodyTicket> job;  // guarded by mutex, set once off the list
     };
 
     static std::size_t classOf(StackSize stack) { return stack == StackSize::Session ? 1 : 0; }
@@ -211,19 +214,23 @@ private:
                 return;
             }
 
-            if (!self->ready.try_acquire_until(std::chrono::steady_clock::now() + ParkedLifetime)) {
-                std::unique_lock<std::mutex> lock(mutex_);
-                // launch() takes a thread off the list and hands it its job
-                // in one step: a thread still listed has no job coming.
-                const auto listed = std::find(parked.begin(), parked.end(), self);
-                if (listed != parked.end()) {
-                    parked.erase(listed);
-                    return;
-                }
+            std::unique_lock<std::mutex> lock(self->mutex);
+            const auto deadline = std::chrono::steady_clock::now() + ParkedLifetime;
+            if (!self->wake.wait_until(lock, deadline, [&] { return self->job != nullptr; })) {
                 lock.unlock();
-                self->ready.acquire();  // its launch() is about to wake it
+                {
+                    const std::lock_guard<std::mutex> guard(mutex_);
+                    // launch() takes a thread off the list before it hands
+                    // over a job: a thread still listed has none coming.
+                    const auto listed = std::find(parked.begin(), parked.end(), self);
+                    if (listed != parked.end()) {
+                        parked.erase(listed);
+                        return;
+                    }
+                }
+                lock.lock();
+                self->wake.wait(lock, [&] { return self->job != nullptr; });
             }
-            const std::lock_guard<std::mutex> guard(mutex_);
             ticket = std::move(self->job);
         }
     }

@@ -1,4 +1,5 @@
-// Path arguments, the existence test and log lines for the handlers.
+// Argument checks, path arguments, the existence test and log lines for the
+// handlers.
 #include "ftp/ftp_command_support.h"
 
 #include "foundation/text.h"
@@ -12,6 +13,20 @@ constexpr std::size_t LogLimit = 2048;
 
 } // namespace
 
+CommandOutcome replyAndContinue(FtpSession& session, std::string_view text)
+{
+    session.reply(text);
+    return CommandOutcome::Continue;
+}
+
+bool requireArgument(FtpSession& session, const FtpCommand& command)
+{
+    if (command.hasArgument())
+        return true;
+    session.reply(NoParameter);
+    return false;
+}
+
 bool resolveArgument(FtpSession& session, const FtpCommand& command, std::string_view bareRootReply,
                      FtpPath& path)
 {
@@ -23,12 +38,29 @@ bool resolveArgument(FtpSession& session, const FtpCommand& command, std::string
     return true;
 }
 
+bool resolveRequiredArgument(FtpSession& session, const FtpCommand& command, std::string_view bareRootReply,
+                             FtpPath& path)
+{
+    return requireArgument(session, command) && resolveArgument(session, command, bareRootReply, path);
+}
+
 bool findFirstEntry(std::string_view fullPath, FindRecord& record)
 {
     if (fullPath.empty() || fullPath.back() == '\\' || fullPath.back() == '/')
         return false;
     DirectoryScan scan;
     return scan.firstMatch(fullPath, record, ScanKinds::Both);
+}
+
+bool findArgumentEntry(FtpSession& session, const FtpCommand& command, FtpPath& path, FindRecord& entry)
+{
+    if (!resolveRequiredArgument(session, command, NoFilename, path))
+        return false;
+    if (!findFirstEntry(path.full, entry)) {
+        session.reply(NoSuchFile);
+        return false;
+    }
+    return true;
 }
 
 bool logEvent(FtpSession& session, const char* format, std::string_view first, std::string_view second)

@@ -50,180 +50,109 @@ std::string formatPath(const char* format, const std::string& path)
 
 CommandOutcome handlePwd(FtpSession& session, const FtpCommand&)
 {
-    session.reply(formatPath(CurrentDirectoryFormat, session.work().currentDirectory));
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, formatPath(CurrentDirectoryFormat, session.work().currentDirectory));
 }
 
 CommandOutcome handleCwd(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
+    if (!requireArgument(session, command))
         return CommandOutcome::Continue;
-    }
     FtpPath path;
     if (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path) ==
         PathKind::BareRoot) {
         session.work().currentDirectory.assign(1, '/');
-        session.reply(formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
-        return CommandOutcome::Continue;
+        return replyAndContinue(session, formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
     }
-    if (!directoryExists(path.full)) {
-        session.reply(NoSuchDirectory);
-        return CommandOutcome::Continue;
-    }
+    if (!directoryExists(path.full))
+        return replyAndContinue(session, NoSuchDirectory);
     session.work().currentDirectory = displayPathOf(path.relative);
-    session.reply(formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
 }
 
 CommandOutcome handleMkd(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, CreateFailed, path))
+    if (!resolveRequiredArgument(session, command, CreateFailed, path))
         return CommandOutcome::Continue;
     // The account folder itself ("MKD ." and the like) always exists.
-    if (path.relative.empty() || !createDirectory(path.full)) {
-        session.reply(CreateFailed);
-        return CommandOutcome::Continue;
-    }
+    if (path.relative.empty() || !createDirectory(path.full))
+        return replyAndContinue(session, CreateFailed);
     logEvent(session, LogCreatedFolder, path.full);
-    session.reply(formatPath(CreatedFormat, displayPathOf(path.relative)));
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, formatPath(CreatedFormat, displayPathOf(path.relative)));
 }
 
 CommandOutcome handleRmd(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, DeleteRoot, path))
+    if (!resolveRequiredArgument(session, command, DeleteRoot, path))
         return CommandOutcome::Continue;
-    if (path.relative == relativeOfDirectory(session.work().currentDirectory)) {
-        session.reply(DeleteCurrent);
-        return CommandOutcome::Continue;
-    }
-    if (!directoryExists(path.full)) {
-        session.reply(NoSuchDirectory);
-        return CommandOutcome::Continue;
-    }
-    if (!removeDirectory(path.full)) {
-        session.reply(DeleteFolderFailed);
-        return CommandOutcome::Continue;
-    }
+    if (path.relative == relativeOfDirectory(session.work().currentDirectory))
+        return replyAndContinue(session, DeleteCurrent);
+    if (!directoryExists(path.full))
+        return replyAndContinue(session, NoSuchDirectory);
+    if (!removeDirectory(path.full))
+        return replyAndContinue(session, DeleteFolderFailed);
     logEvent(session, LogDeletedFolder, path.full);
-    session.reply(formatPath(DeletedFolderFormat, displayPathOf(path.relative)));
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, formatPath(DeletedFolderFormat, displayPathOf(path.relative)));
 }
 
 CommandOutcome handleRnfr(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
-        return CommandOutcome::Continue;
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry)) {
-        session.reply(NoSuchFile);
+    if (!findArgumentEntry(session, command, path, entry))
         return CommandOutcome::Continue;
-    }
     const bool isFolder = directoryExists(path.full);
     const AccessRights needed = isFolder ? AccessRights::FolderModify : AccessRights::FileModify;
-    if (!session.hasRight(needed)) {
-        session.reply(isFolder ? FolderModifyRefused : FileModifyRefused);
-        return CommandOutcome::Continue;
-    }
+    if (!session.hasRight(needed))
+        return replyAndContinue(session, isFolder ? FolderModifyRefused : FileModifyRefused);
     session.work().renameSource = path.full;
     session.work().renameSourceIsFile = !isFolder;
-    session.reply(SendRnto);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, SendRnto);
 }
 
 CommandOutcome handleRnto(FtpSession& session, const FtpCommand& command)
 {
     FtpWorkingState& work = session.work();
-    if (work.renameSource.empty()) {
-        session.reply(SendRnfrFirst);
-        return CommandOutcome::Continue;
-    }
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
+    if (work.renameSource.empty())
+        return replyAndContinue(session, SendRnfrFirst);
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
+    if (!resolveRequiredArgument(session, command, NoFilename, path))
         return CommandOutcome::Continue;
     FindRecord entry;
-    if (findFirstEntry(path.full, entry)) {
-        session.reply(RenameTargetExists);
-        return CommandOutcome::Continue;
-    }
-    if (!moveFile(work.renameSource, path.full)) {
-        session.reply(RenameFailed);
-        return CommandOutcome::Continue;
-    }
+    if (findFirstEntry(path.full, entry))
+        return replyAndContinue(session, RenameTargetExists);
+    if (!moveFile(work.renameSource, path.full))
+        return replyAndContinue(session, RenameFailed);
     logEvent(session, work.renameSourceIsFile ? LogRenamedFile : LogRenamedFolder, work.renameSource, path.full);
     work.renameSource.clear();
-    session.reply(Renamed);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, Renamed);
 }
 
 CommandOutcome handleDele(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
-        return CommandOutcome::Continue;
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry)) {
-        session.reply(NoSuchFile);
+    if (!findArgumentEntry(session, command, path, entry))
         return CommandOutcome::Continue;
-    }
     const bool isFolder = directoryExists(path.full);
-    if (isFolder && !session.hasRight(AccessRights::FolderModify)) {
-        session.reply(UseRmd);
-        return CommandOutcome::Continue;
-    }
-    if (!isFolder && !session.hasRight(AccessRights::FileModify)) {
-        session.reply(FileModifyRefused);
-        return CommandOutcome::Continue;
-    }
-    if (!deleteFile(path.full)) {
-        session.reply(DeleteFailed);
-        return CommandOutcome::Continue;
-    }
+    if (isFolder && !session.hasRight(AccessRights::FolderModify))
+        return replyAndContinue(session, UseRmd);
+    if (!isFolder && !session.hasRight(AccessRights::FileModify))
+        return replyAndContinue(session, FileModifyRefused);
+    if (!deleteFile(path.full))
+        return replyAndContinue(session, DeleteFailed);
     logEvent(session, LogDeletedFile, path.full);
-    session.reply(FileDeleted);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, FileDeleted);
 }
 
 CommandOutcome handleSize(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
-        return CommandOutcome::Continue;
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry)) {
-        session.reply(NoSuchFile);
+    if (!findArgumentEntry(session, command, path, entry))
         return CommandOutcome::Continue;
-    }
-    session.reply(formatText(ReplyLimit, SizeFormat, static_cast<unsigned long long>(entry.size)));
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, formatText(ReplyLimit, SizeFormat, static_cast<unsigned long long>(entry.size)));
 }
 
 } // namespace vantrel

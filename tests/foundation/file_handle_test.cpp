@@ -43,6 +43,28 @@ TEST(FileHandle, OpenAppendsAndNeverTruncates)
     EXPECT_EQ(file.write("a", 1), 0u);
 }
 
+TEST(FileHandle, CreatingFindsANameOfOtherCaseAndRecordsTheStateAtOpen)
+{
+    ScratchFolder dir;
+    std::filesystem::create_directory(dir / "Site");
+    writeBytes(dir / "Site/Page.html", "12345");
+    FileHandle file;
+    // The exact name is missing, so the existing file is found by its case
+    // rather than a second one created beside it.
+    ASSERT_TRUE(file.open(dir.path() + "\\site\\PAGE.HTML", FileMode::Write, IfMissing::Create));
+    EXPECT_EQ(file.sizeAtOpen(), 5u);
+    FileTime written;
+    ASSERT_TRUE(file.lastWriteTime(written));
+    EXPECT_EQ(file.writeTimeAtOpen(), written);
+    EXPECT_TRUE(file.writeAll("6", 1));
+    EXPECT_EQ(file.sizeAtOpen(), 5u);
+    EXPECT_EQ(file.size(), 6u);
+    file.close();
+    EXPECT_EQ(readBytes(dir / "Site/Page.html"), "123456");
+    EXPECT_FALSE(std::filesystem::exists(dir / "Site/PAGE.HTML"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "site"));
+}
+
 TEST(FileHandle, SeeksAndTheAtEndFlag)
 {
     ScratchFolder dir;

@@ -79,6 +79,28 @@ TEST_F(NumberedLogTest, PathsSizesAndFailures)
     EXPECT_EQ(log.size(), 0u);
 }
 
+TEST_F(NumberedLogTest, AFileDeletedMovedOrReplacedBetweenLinesIsFollowed)
+{
+    NumberedLog log(prefix(), Header);
+    log.openNumber(0);
+    ASSERT_TRUE(log.appendLine("one"));
+    fs::remove(file(0));
+    ASSERT_TRUE(log.appendLine("two"));
+    EXPECT_TRUE(testing::isLogOf(readBytes(file(0)), {"two"})) << readBytes(file(0));
+
+    fs::rename(file(0), dir_ / "logs/kept.txt");
+    ASSERT_TRUE(log.appendLine("three"));
+    EXPECT_TRUE(testing::isLogOf(readBytes(file(0)), {"three"})) << readBytes(file(0));
+    EXPECT_TRUE(testing::isLogOf(readBytes(dir_ / "logs/kept.txt"), {"two"}));
+
+    // Written over by someone else: the next line goes to the new end.
+    writeBytes(file(0), "replaced\r\n");
+    ASSERT_TRUE(log.appendLine("four"));
+    const std::string text = readBytes(file(0));
+    EXPECT_EQ(text.rfind("replaced\r\n", 0), 0u) << text;
+    EXPECT_TRUE(testing::isLogOf(text.substr(10), {"four"})) << text;
+}
+
 TEST_F(NumberedLogTest, LinesFromManyThreadsStayWhole)
 {
     NumberedLog log(prefix(), Header);

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <memory>
+#include <set>
 
 namespace vantrel {
 namespace {
@@ -154,6 +159,97 @@ TEST(WorkerThreadTest, StopGivesUpAfterTheTimeOutAndLeavesTheWorkerIdle) {
     EXPECT_FALSE(worker.stopRequested());
     worker.release = true;
     EXPECT_TRUE(waitUntil([&] { return worker.done.load(); }));
+}
+
+// Records the system thread it ran on.
+class ThreadRecordingWorker final : public WorkerThread {
+public:
+    ThreadRecordingWorker() : WorkerThread(StackSize::Session) {}
+    ~ThreadRecordingWorker() override { stop(StopTimeoutMs); }
+    std::atomic<long> systemThread{0};
+
+protected:
+    void run() override { systemThread = ::syscall(SYS_gettid); }
+};
+
+TEST(WorkerThreadTest, TheThreadOfAFinishedBodyRunsTheNextStart) {
+    std::set<long> threads;
+    for (int round = 0; round < 20; ++round) {
+        ThreadRecordingWorker worker;
+        ASSERT_TRUE(worker.start());
+        ASSERT_TRUE(waitUntil([&] { return !worker.isRunning(); }));
+        threads.insert(worker.systemThread.load());
+    }
+    // A thread and its successors (rarely one more, should another thread
+    // park in between) instead of twenty.
+    EXPECT_LE(threads.size(), 2u);
+    EXPECT_GE(parkedThreadCount(), 1u);
+}
+
+// Waits once without a limit and notes whether that wait ended on a stop.
+class SingleWaitWorker final : public WorkerThread {
+public:
+    ~SingleWaitWorker() override { stop(StopTimeoutMs); }
+    std::atomic<bool> inside{false};
+    std::atomic<bool> wokeWithoutStop{false};
+
+protected:
+    void run() override {
+        inside = true;
+        pause(-1);
+        wokeWithoutStop = !stopRequested();
+        while (!pause(-1)) {
+        }
+    }
+};
+
+TEST(WorkerThreadTest, ReusedThreadsAndStopEventsStartUnsignalled) {
+    for (int round = 0; round < 30; ++round) {
+        auto worker = std::make_unique<SingleWaitWorker>();
+        ASSERT_TRUE(worker->start());
+        ASSERT_TRUE(waitUntil([&] { return worker->inside.load(); }));
+        EXPECT_FALSE(worker->stopRequested());
+        worker->stop(WorkerThread::StopTimeoutMs);
+        EXPECT_FALSE(worker->wokeWithoutStop.load()) << "round " << round;
+        EXPECT_FALSE(worker->isRunning());
+    }
+}
+
+// First body ignores the stop until released; later bodies wait for a stop.
+class StubbornOnceWorker final : public WorkerThread {
+public:
+    std::atomic<int> bodies{0};
+    std::atomic<bool> release{false};
+    std::atomic<bool> firstDone{false};
+
+protected:
+    void run() override {
+        if (++bodies == 1) {
+            while (!release.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            firstDone = true;
+            return;
+        }
+        while (!pause(-1)) {
+        }
+    }
+};
+
+TEST(WorkerThreadTest, ABodyGivenUpOnDoesNotEndTheNextStartOfItsObject) {
+    // Static: the given-up thread still runs after stop() returns.
+    static StubbornOnceWorker worker;
+    ASSERT_TRUE(worker.start());
+    worker.stop(50);
+    EXPECT_FALSE(worker.isRunning());
+    ASSERT_TRUE(worker.start());
+    ASSERT_TRUE(waitUntil([&] { return worker.bodies.load() == 2; }));
+    worker.release = true;
+    ASSERT_TRUE(waitUntil([&] { return worker.firstDone.load(); }));
+    // The given-up thread, now ending, must leave the second body's state.
+    EXPECT_FALSE(waitUntil([&] { return !worker.isRunning(); }, std::chrono::milliseconds(300)));
+    worker.stop(WorkerThread::StopTimeoutMs);
+    EXPECT_FALSE(worker.isRunning());
 }
 
 } // namespace
