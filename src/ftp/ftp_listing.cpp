@@ -33,10 +33,8 @@ constexpr std::size_t LineLimit = 2048;
 // Sends the listing of `fullPath` and gives the replies.
 CommandOutcome sendListing(FtpSession& session, const std::string& fullPath, ListingForm form)
 {
-    if (!openDataConnection(session)) {
-        session.reply(DataFailed);
-        return CommandOutcome::Continue;
-    }
+    if (!openDataConnection(session))
+        return replyAndContinue(session, DataFailed);
     session.reply(DataStarted);
 
     FtpDataChannel& data = session.data();
@@ -47,8 +45,7 @@ CommandOutcome sendListing(FtpSession& session, const std::string& fullPath, Lis
                                                  : findFirstEntry(fullPath, entry);
     if (!found) {
         data.finish();
-        session.reply(TransferComplete);
-        return CommandOutcome::Continue;
+        return replyAndContinue(session, TransferComplete);
     }
     while (session.mayGoOn()) {
         if (!data.isConnected()) {
@@ -80,10 +77,8 @@ CommandOutcome listCommand(FtpSession& session, const FtpCommand& command, Listi
         PathKind::BareRoot)
         path.full = fullPathOf(session.login().folder, "");
     FindRecord entry;
-    if (!directoryExists(path.full) && !findFirstEntry(path.full, entry)) {
-        session.reply(NoSuchPath);
-        return CommandOutcome::Continue;
-    }
+    if (!directoryExists(path.full) && !findFirstEntry(path.full, entry))
+        return replyAndContinue(session, NoSuchPath);
     return sendListing(session, path.full, form);
 }
 

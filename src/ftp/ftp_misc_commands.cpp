@@ -43,30 +43,25 @@ CommandOutcome answerOption(FtpSession& session, const FtpCommand& command, char
 
 CommandOutcome handleStat(FtpSession& session, const FtpCommand&)
 {
-    session.reply(StatusOk);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, StatusOk);
 }
 
 CommandOutcome handleSyst(FtpSession& session, const FtpCommand&)
 {
-    session.reply(SystemType);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, SystemType);
 }
 
 CommandOutcome handleHelp(FtpSession& session, const FtpCommand&)
 {
     std::string text = HelpPrefix;
     text += MakerWebPage;
-    session.reply(text);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, text);
 }
 
 CommandOutcome handleType(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
+    if (!requireArgument(session, command))
         return CommandOutcome::Continue;
-    }
     const char type = command.argument().front();
     if (type == 'A' || type == 'I') {
         // Recorded only: every transfer moves the file's bytes unchanged.
@@ -97,49 +92,37 @@ CommandOutcome handleQuit(FtpSession& session, const FtpCommand&)
 
 CommandOutcome handleNoop(FtpSession& session, const FtpCommand&)
 {
-    session.reply(Hello);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, Hello);
 }
 
 CommandOutcome handlePort(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(SixParameters);
-        return CommandOutcome::Continue;
-    }
+    if (!command.hasArgument())
+        return replyAndContinue(session, SixParameters);
     PortTarget target;
     switch (parsePortArgument(command.argument(), target)) {
     case PortParse::TooFew:
-        session.reply(SixParameters);
-        return CommandOutcome::Continue;
+        return replyAndContinue(session, SixParameters);
     case PortParse::OutOfRange:
-        session.reply(BadParameters);
-        return CommandOutcome::Continue;
+        return replyAndContinue(session, BadParameters);
     case PortParse::BelowPrivileged:
-        session.reply(ParameterNotImplemented);
-        return CommandOutcome::Continue;
+        return replyAndContinue(session, ParameterNotImplemented);
     case PortParse::Ok:
         break;
     }
     // Data goes only to the client itself, never to a third machine.
-    if (target.address != session.peerAddress()) {
-        session.reply(ParameterNotImplemented);
-        return CommandOutcome::Continue;
-    }
+    if (target.address != session.peerAddress())
+        return replyAndContinue(session, ParameterNotImplemented);
     session.data().setPortTarget(std::move(target));
-    session.reply(PortAccepted);
-    return CommandOutcome::Continue;
+    return replyAndContinue(session, PortAccepted);
 }
 
 CommandOutcome handlePasv(FtpSession& session, const FtpCommand&)
 {
     FtpDataChannel& data = session.data();
-    if (!data.listenPassive()) {
-        session.reply(PassiveFailed);
-        return CommandOutcome::Continue;
-    }
-    session.reply(passiveReply(session.control().localAddress(), data.socket().localPort()));
-    return CommandOutcome::Continue;
+    if (!data.listenPassive())
+        return replyAndContinue(session, PassiveFailed);
+    return replyAndContinue(session, passiveReply(session.control().localAddress(), data.socket().localPort()));
 }
 
 } // namespace vantrel

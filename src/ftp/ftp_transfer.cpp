@@ -185,6 +185,71 @@ void uploadStep(FtpSession& session)
         finishFailed(session, ReasonWrite, WriteAborted);
 }
 
+// Logs the failed transfer of `file`, then gives `reply`.
+CommandOutcome refuseTransfer(FtpSession& session, TransferDirection direction, std::string_view file,
+                              const char* reason, const char* reply)
+{
+    logFailed(session, direction, file, reason);
+    return replyAndContinue(session, reply);
+}
+
+// RETR has always answered a missing right before logging it; the upload
+// commands log first.
+enum class RefusalOrder { ReplyFirst, LogFirst };
+
+// What a transfer command asks of the session before it looks at its file.
+struct TransferAdmission {
+    TransferDirection direction;
+    AccessRights right;
+    const char* refused;
+    RefusalOrder order;
+};
+
+constexpr TransferAdmission RetrAdmission{TransferDirection::Download, AccessRights::FileRead, ReadRefused,
+                                          RefusalOrder::ReplyFirst};
+constexpr TransferAdmission StorAdmission{TransferDirection::Upload, AccessRights::FileWrite, WriteRefused,
+                                          RefusalOrder::LogFirst};
+constexpr TransferAdmission AppeAdmission{TransferDirection::Upload,
+                                          AccessRights::FileWrite | AccessRights::FileModify,
+                                          WriteModifyRefused, RefusalOrder::LogFirst};
+
+// The checks of every transfer command, in this order: the argument, the
+// right (a refusal is logged with the argument as typed), a data connection
+// prepared by PORT or PASV, and the path gate. False once a reply is sent.
+bool admitTransfer(FtpSession& session, const FtpCommand& command, const TransferAdmission& admission,
+                   FtpPath& path)
+{
+    if (!requireArgument(session, command))
+        return false;
+    if (!session.hasRight(admission.right)) {
+        if (admission.order == RefusalOrder::ReplyFirst)
+            session.reply(admission.refused);
+        logFailed(session, admission.direction, command.argument(), ReasonAccess);
+        if (admission.order == RefusalOrder::LogFirst)
+            session.reply(admission.refused);
+        return false;
+    }
+    if (!session.data().ready()) {
+        session.reply(UsePortOrPasv);
+        return false;
+    }
+    return resolveArgument(session, command, NoFilename, path);
+}
+
+// The last step of every transfer command, once its file is open at the
+// right place: the data connection, then the transfer. A connection that
+// fails closes the file and is logged with `dataReason`.
+CommandOutcome connectAndStart(FtpSession& session, const FtpPath& path, TransferDirection direction,
+                               const char* dataReason)
+{
+    if (!openDataConnection(session)) {
+        session.transfer().file.close();
+        return refuseTransfer(session, direction, path.full, dataReason, DataFailed);
+    }
+    startTransfer(session, path, direction);
+    return CommandOutcome::Continue;
+}
+
 // Takes the restart offset for RETR and STOR: it counts for one of them only.
 std::uint64_t takeRestartOffset(FtpSession& session)
 {
@@ -269,150 +334,68 @@ CommandOutcome handleRest(FtpSession& session, const FtpCommand& command)
 
 CommandOutcome handleRetr(FtpSession& session, const FtpCommand& command)
 {
+    constexpr TransferDirection direction = TransferDirection::Download;
     const std::uint64_t offset = takeRestartOffset(session);
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
-    if (!session.hasRight(AccessRights::FileRead)) {
-        session.reply(ReadRefused);
-        logFailed(session, TransferDirection::Download, command.argument(), ReasonAccess);
-        return CommandOutcome::Continue;
-    }
-    if (!session.data().ready()) {
-        session.reply(UsePortOrPasv);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
+    if (!admitTransfer(session, command, RetrAdmission, path))
         return CommandOutcome::Continue;
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry)) {
-        logFailed(session, TransferDirection::Download, path.full, ReasonMissing);
-        session.reply(NoSuchFile);
-        return CommandOutcome::Continue;
-    }
-    if (offset != 0 && offset >= entry.size) {
-        session.reply(RestOutside);
-        return CommandOutcome::Continue;
-    }
+    if (!findFirstEntry(path.full, entry))
+        return refuseTransfer(session, direction, path.full, ReasonMissing, NoSuchFile);
+    if (offset != 0 && offset >= entry.size)
+        return replyAndContinue(session, RestOutside);
     FileHandle& file = session.transfer().file;
-    if (!file.open(path.full, FileMode::Read, IfMissing::Fail)) {
-        logFailed(session, TransferDirection::Download, path.full, ReasonOpen);
-        session.reply(OpenFailed);
-        return CommandOutcome::Continue;
-    }
+    if (!file.open(path.full, FileMode::Read, IfMissing::Fail))
+        return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     if (!file.seekTo(offset)) {
         // The file shrank since the search.
         file.close();
-        session.reply(RestOutside);
-        return CommandOutcome::Continue;
+        return replyAndContinue(session, RestOutside);
     }
-    if (!openDataConnection(session)) {
-        file.close();
-        logFailed(session, TransferDirection::Download, path.full, ReasonData);
-        session.reply(DataFailed);
-        return CommandOutcome::Continue;
-    }
-    startTransfer(session, path, TransferDirection::Download);
-    return CommandOutcome::Continue;
+    return connectAndStart(session, path, direction, ReasonData);
 }
 
 CommandOutcome handleStor(FtpSession& session, const FtpCommand& command)
 {
+    constexpr TransferDirection direction = TransferDirection::Upload;
     const std::uint64_t offset = takeRestartOffset(session);
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
-    if (!session.hasRight(AccessRights::FileWrite)) {
-        logFailed(session, TransferDirection::Upload, command.argument(), ReasonAccess);
-        session.reply(WriteRefused);
-        return CommandOutcome::Continue;
-    }
-    if (!session.data().ready()) {
-        session.reply(UsePortOrPasv);
-        return CommandOutcome::Continue;
-    }
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
+    if (!admitTransfer(session, command, StorAdmission, path))
         return CommandOutcome::Continue;
     FindRecord entry;
     if (findFirstEntry(path.full, entry)) {
-        if (!session.hasRight(AccessRights::FileModify)) {
-            logFailed(session, TransferDirection::Upload, path.full, ReasonAccess);
-            session.reply(ModifyRefused);
-            return CommandOutcome::Continue;
-        }
-        if (offset == 0 && !deleteFile(path.full)) {
-            logFailed(session, TransferDirection::Upload, path.full, ReasonTruncation);
-            session.reply(OpenFailed);
-            return CommandOutcome::Continue;
-        }
+        if (!session.hasRight(AccessRights::FileModify))
+            return refuseTransfer(session, direction, path.full, ReasonAccess, ModifyRefused);
+        if (offset == 0 && !deleteFile(path.full))
+            return refuseTransfer(session, direction, path.full, ReasonTruncation, OpenFailed);
     }
     FileHandle& file = session.transfer().file;
-    if (!file.open(path.full, FileMode::Write, IfMissing::Create)) {
-        logFailed(session, TransferDirection::Upload, path.full, ReasonOpen);
-        session.reply(OpenFailed);
-        return CommandOutcome::Continue;
-    }
+    if (!file.open(path.full, FileMode::Write, IfMissing::Create))
+        return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     // With an offset the data overwrites the file from there on; the file
     // is not shortened.
     if (!file.seekTo(offset)) {
-        logFailed(session, TransferDirection::Upload, path.full, ReasonOpen);
-        session.reply(RestOutside);
+        refuseTransfer(session, direction, path.full, ReasonOpen, RestOutside);
         file.close();
         return CommandOutcome::Continue;
     }
-    if (!openDataConnection(session)) {
-        file.close();
-        logFailed(session, TransferDirection::Upload, path.full, ReasonDataStor);
-        session.reply(DataFailed);
-        return CommandOutcome::Continue;
-    }
-    startTransfer(session, path, TransferDirection::Upload);
-    return CommandOutcome::Continue;
+    return connectAndStart(session, path, direction, ReasonDataStor);
 }
 
 CommandOutcome handleAppe(FtpSession& session, const FtpCommand& command)
 {
-    if (!command.hasArgument()) {
-        session.reply(NoParameter);
-        return CommandOutcome::Continue;
-    }
-    if (!session.hasRight(AccessRights::FileWrite | AccessRights::FileModify)) {
-        logFailed(session, TransferDirection::Upload, command.argument(), ReasonAccess);
-        session.reply(WriteModifyRefused);
-        return CommandOutcome::Continue;
-    }
-    if (!session.data().ready()) {
-        session.reply(UsePortOrPasv);
-        return CommandOutcome::Continue;
-    }
+    constexpr TransferDirection direction = TransferDirection::Upload;
     FtpPath path;
-    if (!resolveArgument(session, command, NoFilename, path))
+    if (!admitTransfer(session, command, AppeAdmission, path))
         return CommandOutcome::Continue;
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry)) {
-        logFailed(session, TransferDirection::Upload, path.full, ReasonMissing);
-        session.reply(NoSuchFile);
-        return CommandOutcome::Continue;
-    }
+    if (!findFirstEntry(path.full, entry))
+        return refuseTransfer(session, direction, path.full, ReasonMissing, NoSuchFile);
     FileHandle& file = session.transfer().file;
-    if (!file.open(path.full, FileMode::Write, IfMissing::Fail)) {
-        logFailed(session, TransferDirection::Upload, path.full, ReasonOpen);
-        session.reply(OpenFailed);
-        return CommandOutcome::Continue;
-    }
+    if (!file.open(path.full, FileMode::Write, IfMissing::Fail))
+        return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     file.seekToEnd();
-    if (!openDataConnection(session)) {
-        file.close();
-        logFailed(session, TransferDirection::Upload, path.full, ReasonData);
-        session.reply(DataFailed);
-        return CommandOutcome::Continue;
-    }
-    startTransfer(session, path, TransferDirection::Upload);
-    return CommandOutcome::Continue;
+    return connectAndStart(session, path, direction, ReasonData);
 }
 
 CommandOutcome handleAbor(FtpSession& session, const FtpCommand&)

@@ -7,17 +7,16 @@ import subprocess
 import tempfile
 import unittest
 
-from ftp_harness import ALL_RIGHTS, Server, harness_path
+from ftp_harness import ServerCase, harness_path
 
-HARNESS = harness_path()
+harness_path()  # out of the command line before unittest reads it
 TIMEOUT = 120
 
 
-class Clients(unittest.TestCase):
+class Clients(ServerCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
-        cls.root = cls.server.root("ann")
+        super().setUpClass()
         cls.local = tempfile.mkdtemp(prefix="vtftp-client-")
         cls.payload = os.path.join(cls.local, "payload.bin")
         with open(cls.payload, "wb") as f:
@@ -26,7 +25,7 @@ class Clients(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.stop()
+        super().tearDownClass()
         shutil.rmtree(cls.local, ignore_errors=True)
 
     def url(self, name):

@@ -3,25 +3,14 @@ right: folders, files, renames, sizes and the small commands."""
 import os
 import unittest
 
-from ftp_harness import ALL_RIGHTS, Raw, Server, harness_path
+from ftp_harness import ServerCase, harness_path
 
-HARNESS = harness_path()
+harness_path()  # out of the command line before unittest reads it
 
 
-class CommandSet(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
-        cls.root = cls.server.root("ann")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class CommandSet(ServerCase):
     def setUp(self):
-        self.c = Raw(self.server.port)
-        self.addCleanup(self.c.close)
-        self.c.login("ann", "pw")
+        self.c = self.session()
 
     def make(self, relative, data=b""):
         path = os.path.join(self.root, relative)

@@ -8,6 +8,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 ALL_RIGHTS = 63
 FILE_READ, FILE_WRITE, FILE_MODIFY = 1, 2, 4
@@ -18,12 +19,19 @@ GREETING = "220 %s (Vantrel Server 2.33 by Quorvell-Labs)." % WELCOME
 DEADLINE = 20.0
 
 
+_harness = None
+
+
 def harness_path():
     """Takes the harness executable out of the command line (unittest's own
-    options may come before or after it)."""
+    options may come before or after it); later calls return the same."""
+    global _harness
+    if _harness is not None:
+        return _harness
     for index, arg in enumerate(sys.argv[1:], start=1):
         if os.path.isfile(arg) and os.access(arg, os.X_OK):
-            return sys.argv.pop(index)
+            _harness = sys.argv.pop(index)
+            return _harness
     sys.exit("usage: %s <ftp_test_server> [unittest options]" % sys.argv[0])
 
 
@@ -174,3 +182,38 @@ def read_all(sock):
         if not chunk:
             return b"".join(data)
         data.append(chunk)
+
+
+def connect(test, port, source="127.0.0.1"):
+    """A Raw connection that is closed when `test` ends."""
+    client = Raw(port, source)
+    test.addCleanup(client.close)
+    return client
+
+
+def logged_in(test, port, user="ann", password="pw", source="127.0.0.1"):
+    """A Raw connection, logged in, closed when `test` ends."""
+    client = connect(test, port, source)
+    client.login(user, password)
+    return client
+
+
+class ServerCase(unittest.TestCase):
+    """Tests that share one harness. ACCOUNTS as for Server; `root` is the
+    folder of the first account."""
+    ACCOUNTS = [("ann", "pw", ALL_RIGHTS)]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(harness_path(), cls.ACCOUNTS)
+        cls.root = cls.server.root(cls.ACCOUNTS[0][0])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def connect(self, source="127.0.0.1"):
+        return connect(self, self.server.port, source)
+
+    def session(self, user="ann", password="pw", source="127.0.0.1"):
+        return logged_in(self, self.server.port, user, password, source)

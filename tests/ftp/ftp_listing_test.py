@@ -4,7 +4,7 @@ import os
 import time
 import unittest
 
-from ftp_harness import ALL_RIGHTS, Raw, Server, harness_path, read_all
+from ftp_harness import ALL_RIGHTS, Server, ServerCase, harness_path, logged_in, read_all
 
 HARNESS = harness_path()
 MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
@@ -19,11 +19,11 @@ def expected_line(name, size, folder=False, user="ann", stamp=STAMP):
     return "-rw-rw-r--   1 %s VantrelServer %10d %s %s" % (user, size, date, name)
 
 
-class Listings(unittest.TestCase):
+class Listings(ServerCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
-        root = cls.root = cls.server.root("ann")
+        super().setUpClass()
+        root = cls.root
         os.makedirs(os.path.join(root, "pub", "inner"))
         for name, size in (("a.txt", 123), ("b.txt", 4), ("pub/c.dat", 7)):
             path = os.path.join(root, name)
@@ -35,14 +35,8 @@ class Listings(unittest.TestCase):
         for path in ("a.txt", "b.txt", "pub", "pub/inner", "pub/c.dat", "pub/huge.iso", "."):
             os.utime(os.path.join(root, path), (STAMP, STAMP))
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
     def setUp(self):
-        self.c = Raw(self.server.port)
-        self.addCleanup(self.c.close)
-        self.c.login("ann", "pw")
+        self.c = self.session()
 
     def listing(self, command):
         data = self.c.pasv()
@@ -102,9 +96,7 @@ class ListingOfUnusualAccountFolders(unittest.TestCase):
         with open(os.path.join(root, "readme"), "wb") as f:
             f.write(b"hi")
         os.utime(os.path.join(root, "readme"), (STAMP, STAMP))
-        c = Raw(server.port)
-        self.addCleanup(c.close)
-        c.login("anonymous", "guest@")
+        c = logged_in(self, server.port, "anonymous", "guest@")
         data = c.pasv()
         self.assertEqual(c.cmd("LIST"), "150 Data connetion established, beginning transfer.")
         lines = read_all(data).decode().split("\r\n")

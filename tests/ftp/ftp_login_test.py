@@ -4,24 +4,14 @@ import re
 import time
 import unittest
 
-from ftp_harness import (ALL_RIGHTS, GREETING, WELCOME, Raw, Server, harness_path, wait_until)
+from ftp_harness import (ALL_RIGHTS, GREETING, WELCOME, Raw, Server, ServerCase, connect, harness_path,
+                         wait_until)
 
 HARNESS = harness_path()
 
 
-class LoginDialogue(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server(HARNESS, [("bob", "Secret", ALL_RIGHTS), ("anonymous", "", ALL_RIGHTS)])
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
-    def connect(self):
-        client = Raw(self.server.port)
-        self.addCleanup(client.close)
-        return client
+class LoginDialogue(ServerCase):
+    ACCOUNTS = [("bob", "Secret", ALL_RIGHTS), ("anonymous", "", ALL_RIGHTS)]
 
     def test_greeting_and_login_lowercase_the_user(self):
         c = self.connect()
@@ -94,8 +84,7 @@ class WithoutAnonymousAccount(unittest.TestCase):
     def test_anonymous_needs_its_account(self):
         server = Server(HARNESS, [("bob", "pw", ALL_RIGHTS)])
         self.addCleanup(server.stop)
-        c = Raw(server.port)
-        self.addCleanup(c.close)
+        c = connect(self, server.port)
         self.assertEqual(c.cmd("USER anonymous"), "331 Please send your email address as the PASS.")
         self.assertEqual(c.cmd("PASS me@x"), "530 Bad password, please restart from USER.")
 

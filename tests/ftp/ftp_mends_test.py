@@ -5,9 +5,9 @@ import os
 import socket
 import unittest
 
-from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path, read_all
+from ftp_harness import DEADLINE, ServerCase, harness_path, read_all
 
-HARNESS = harness_path()
+harness_path()  # out of the command line before unittest reads it
 CONTENT = os.urandom(200000)
 
 
@@ -22,22 +22,12 @@ def closed_at_once(sock):
         return True
 
 
-class DataConnectionOwnership(unittest.TestCase):
+class DataConnectionOwnership(ServerCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
-        with open(os.path.join(cls.server.root("ann"), "file.bin"), "wb") as f:
+        super().setUpClass()
+        with open(os.path.join(cls.root, "file.bin"), "wb") as f:
             f.write(CONTENT)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
-    def session(self, source="127.0.0.1"):
-        c = Raw(self.server.port, source)
-        self.addCleanup(c.close)
-        c.login("ann", "pw")
-        return c
 
     def listener(self, address="127.0.0.1"):
         sock = socket.socket()
@@ -61,7 +51,7 @@ class DataConnectionOwnership(unittest.TestCase):
         self.assertEqual(c.reply(), "226 Transfer complete.")
 
     def test_port_must_name_the_client_itself(self):
-        c = self.session("127.0.0.2")
+        c = self.session(source="127.0.0.2")
         target = self.listener("127.0.0.1")
         self.assertEqual(c.cmd(port_argument("127.0.0.1", target.getsockname()[1])),
                          "504 Command not implemented for that parameter.")

@@ -4,9 +4,9 @@ import os
 import unittest
 
 from ftp_harness import (FILE_MODIFY, FILE_READ, FILE_WRITE, FOLDER_CREATE, FOLDER_MODIFY,
-                         FOLDER_READ, Raw, Server, harness_path)
+                         FOLDER_READ, ServerCase, harness_path)
 
-HARNESS = harness_path()
+harness_path()  # out of the command line before unittest reads it
 
 RIGHTS = {"none": 0, "fread": FILE_READ, "fwrite": FILE_WRITE, "fmodify": FILE_MODIFY,
           "dread": FOLDER_READ, "dcreate": FOLDER_CREATE, "dmodify": FOLDER_MODIFY,
@@ -32,25 +32,29 @@ REFUSALS = [
 ]
 
 
-class RightsByRights(unittest.TestCase):
+class RightsByRights(ServerCase):
+    ACCOUNTS = [(user, "pw", rights) for user, rights in RIGHTS.items()]
+
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(HARNESS, [(user, "pw", rights) for user, rights in RIGHTS.items()])
+        super().setUpClass()
         for user in RIGHTS:
             root = cls.server.root(user)
             with open(os.path.join(root, "file.txt"), "wb") as f:
                 f.write(b"content")
             os.mkdir(os.path.join(root, "emptydir"))
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+    def upload(self, c, command, content):
+        """Sends `content` for STOR or APPE over a passive connection."""
+        data = c.pasv()
+        self.assertEqual(c.cmd(command), "150 Data connetion established, beginning transfer.")
+        data.sendall(content)
+        data.close()
+        self.assertEqual(c.reply(), "226 Transfer complete.")
 
-    def session(self, user):
-        c = Raw(self.server.port)
-        self.addCleanup(c.close)
-        c.login(user, "pw")
-        return c
+    def disk(self, user, name):
+        with open(os.path.join(self.server.root(user), name), "rb") as f:
+            return f.read()
 
     def test_each_command_is_refused_without_its_right_only(self):
         for user, rights in RIGHTS.items():
@@ -86,23 +90,13 @@ class RightsByRights(unittest.TestCase):
         self.assertEqual(c.cmd("STOR file.txt"), "550 File modification access disallowed.")
         self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[fwrite], File:[%s\\file.txt], "
                                  "Reason:[Access Disallowed]" % self.server.root("fwrite"))
-        data = c.pasv()
-        self.assertEqual(c.cmd("STOR fresh.txt"), "150 Data connetion established, beginning transfer.")
-        data.sendall(b"new")
-        data.close()
-        self.assertEqual(c.reply(), "226 Transfer complete.")
-        with open(os.path.join(self.server.root("fwrite"), "fresh.txt"), "rb") as f:
-            self.assertEqual(f.read(), b"new")
+        self.upload(c, "STOR fresh.txt", b"new")
+        self.assertEqual(self.disk("fwrite", "fresh.txt"), b"new")
 
     def test_append_needs_write_and_modify(self):
         c = self.session("writer")
-        data = c.pasv()
-        self.assertEqual(c.cmd("APPE file.txt"), "150 Data connetion established, beginning transfer.")
-        data.sendall(b"+more")
-        data.close()
-        self.assertEqual(c.reply(), "226 Transfer complete.")
-        with open(os.path.join(self.server.root("writer"), "file.txt"), "rb") as f:
-            self.assertEqual(f.read(), b"content+more")
+        self.upload(c, "APPE file.txt", b"+more")
+        self.assertEqual(self.disk("writer", "file.txt"), b"content+more")
 
 
 if __name__ == "__main__":

@@ -8,28 +8,26 @@ import socket
 import time
 import unittest
 
-from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path, read_all, wait_until
+from ftp_harness import (ALL_RIGHTS, DEADLINE, Server, ServerCase, harness_path, logged_in, read_all,
+                         wait_until)
 
 HARNESS = harness_path()
 PAYLOAD = os.urandom(3 * 1024 * 1024 + 333)
 
 
-class FtplibTransfers(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
-        cls.root = cls.server.root("ann")
+def ftplib_session(test):
+    """An ftplib client logged in as "ann", closed when `test` ends."""
+    ftp = ftplib.FTP()
+    ftp.connect("127.0.0.1", test.server.port, timeout=DEADLINE)
+    test.addCleanup(ftp.close)
+    ftp.login("ann", "pw")
+    return ftp
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
 
+class FtplibTransfers(ServerCase):
     def client(self, passive):
-        ftp = ftplib.FTP()
-        ftp.connect("127.0.0.1", self.server.port, timeout=DEADLINE)
-        ftp.login("ann", "pw")
+        ftp = ftplib_session(self)
         ftp.set_pasv(passive)
-        self.addCleanup(ftp.close)
         return ftp
 
     def disk(self, name):
@@ -92,25 +90,14 @@ class FtplibTransfers(unittest.TestCase):
         self.assertEqual(self.disk("empty2"), b"")
 
 
-class EngineEdges(unittest.TestCase):
+class EngineEdges(ServerCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(HARNESS, [("ann", "pw", ALL_RIGHTS)])
-        cls.root = cls.server.root("ann")
+        super().setUpClass()
         with open(os.path.join(cls.root, "hundred"), "wb") as f:
             f.write(bytes(range(100)))
         with open(os.path.join(cls.root, "large.bin"), "wb") as f:
             f.write(os.urandom(48 * 1024 * 1024))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
-    def session(self):
-        c = Raw(self.server.port)
-        self.addCleanup(c.close)
-        c.login("ann", "pw")
-        return c
 
     def test_rest_outside_the_file_and_reset_after_use(self):
         c = self.session()
@@ -158,10 +145,7 @@ class EngineEdges(unittest.TestCase):
         self.assertEqual(c.cmd("PWD"), '257 "/" is current directory.')
 
     def test_ftplib_abort_with_urgent_data(self):
-        ftp = ftplib.FTP()
-        ftp.connect("127.0.0.1", self.server.port, timeout=DEADLINE)
-        self.addCleanup(ftp.close)
-        ftp.login("ann", "pw")
+        ftp = ftplib_session(self)
         conn = ftp.transfercmd("RETR large.bin")
         self.assertGreater(len(conn.recv(1024)), 0)
         self.assertEqual(ftp.abort(), "226 Transfer complete.")
@@ -204,9 +188,7 @@ class IdleLimit(unittest.TestCase):
         self.addCleanup(self.server.stop)
 
     def test_silent_client_gets_the_time_out_reply(self):
-        c = Raw(self.server.port)
-        self.addCleanup(c.close)
-        c.login("ann", "pw")
+        c = logged_in(self, self.server.port)
         self.assertEqual(c.reply(), "421 Control connection time out.")
         self.assertTrue(c.closed_by_server())
 
@@ -214,9 +196,7 @@ class IdleLimit(unittest.TestCase):
         content = os.urandom(24 * 1024 * 1024)
         with open(os.path.join(self.server.root("ann"), "slow.bin"), "wb") as f:
             f.write(content)
-        c = Raw(self.server.port)
-        self.addCleanup(c.close)
-        c.login("ann", "pw")
+        c = logged_in(self, self.server.port)
         reply = c.cmd("PASV")
         numbers = [int(n) for n in reply[reply.index("(") + 1:reply.index(")")].split(",")]
         data = socket.socket()

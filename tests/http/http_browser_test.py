@@ -11,13 +11,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import unittest
 
-from http_harness import HttpServer
+from http_harness import ServerCase, main, write_files
 
 CHROMIUM = "/usr/bin/chromium"
 SKIPPED = 77
-SERVER = None
 BROWSER_TIMEOUT_S = 120
 
 # Loads the listing in a frame, clicks the link of the folder "R&D 'x'" by
@@ -43,29 +41,17 @@ frame.onload = () => {
 NAMES = ["a<b>.txt", "x & y.txt", '"quoted".txt', "it's.txt"]
 
 
-class BrowserListing(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="vt-http-browser-")
-        site = os.path.join(cls.work, "site")
-        listed = os.path.join(site, "list")
-        os.makedirs(os.path.join(listed, "R&D 'x'"))
-        for name in NAMES:
-            with open(os.path.join(listed, name), "wb") as f:
-                f.write(b"x")
-        with open(os.path.join(listed, "R&D 'x'", "inner.txt"), "wb") as f:
-            f.write(b"inner")
-        with open(os.path.join(site, "follow.html"), "wb") as f:
-            f.write(FOLLOW_PAGE)
-        cls.server = HttpServer(SERVER, cls.work, "--default-folder", site,
-                                "--folder-view", "on")
+class BrowserListing(ServerCase):
+    PREFIX = "vt-http-browser-"
 
     @classmethod
-    def tearDownClass(cls):
-        status = cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
-        if status != 0:
-            raise AssertionError(f"server exited with {status}")
+    def prepare(cls, work):
+        site = os.path.join(work, "site")
+        files = {os.path.join("list", name): b"x" for name in NAMES}
+        files[os.path.join("list", "R&D 'x'", "inner.txt")] = b"inner"
+        files["follow.html"] = FOLLOW_PAGE
+        write_files(site, files)
+        return ["--default-folder", site, "--folder-view", "on"]
 
     def dump_dom(self, url):
         profile = tempfile.mkdtemp(prefix="vt-chromium-")
@@ -98,5 +84,4 @@ if __name__ == "__main__":
     if not os.access(CHROMIUM, os.X_OK):
         print(f"{CHROMIUM} is not installed: the browser test is skipped")
         sys.exit(SKIPPED)
-    SERVER = sys.argv.pop(1)
-    unittest.main()
+    main()

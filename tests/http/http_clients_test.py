@@ -7,28 +7,22 @@ Usage: http_clients_test.py <path of http_test_server>
 """
 import http.client
 import os
-import shutil
 import subprocess
-import sys
-import tempfile
-import unittest
 import urllib.error
 import urllib.request
 
-from http_harness import HttpServer
+from http_harness import ServerCase, main, write_files
 
-SERVER = None
 BIG_BYTES = 5 * 1024 * 1024 + 123
 
 
-class HttpClients(unittest.TestCase):
+class HttpClients(ServerCase):
+    PREFIX = "vt-http-clients-"
+
     @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="vt-http-clients-")
-        site = os.path.join(cls.work, "site")
-        shop = os.path.join(cls.work, "shop")
-        os.makedirs(os.path.join(site, "Docs"))
-        os.makedirs(shop)
+    def prepare(cls, work):
+        site = os.path.join(work, "site")
+        shop = os.path.join(work, "shop")
         cls.big = os.urandom(BIG_BYTES)
         cls.files = {
             "Index.html": b"<html><body>home</body></html>",
@@ -38,20 +32,9 @@ class HttpClients(unittest.TestCase):
             "my page.html": b"with a space",
             "pic.JPG": bytes(range(256)) * 4,
         }
-        for name, data in cls.files.items():
-            with open(os.path.join(site, name), "wb") as f:
-                f.write(data)
-        with open(os.path.join(shop, "index.html"), "wb") as f:
-            f.write(b"shop home")
-        cls.server = HttpServer(SERVER, cls.work, "--default-folder", site,
-                                "--domain", f"Shop.Example:81={shop}", "--admin", "Pw")
-
-    @classmethod
-    def tearDownClass(cls):
-        status = cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
-        if status != 0:
-            raise AssertionError(f"server exited with {status}")
+        write_files(site, cls.files)
+        write_files(shop, {"index.html": b"shop home"})
+        return ["--default-folder", site, "--domain", f"Shop.Example:81={shop}", "--admin", "Pw"]
 
     def curl(self, *args):
         return subprocess.run(["curl", "-s", "--max-time", "60", *args], capture_output=True,
@@ -130,5 +113,4 @@ class HttpClients(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    SERVER = sys.argv.pop(1)
-    unittest.main()
+    main()

@@ -21,12 +21,13 @@ if(TARGET vantrel-settings)
   set_tests_properties(http_seed_data PROPERTIES TIMEOUT 60)
 endif()
 
-# The window itself on the offscreen platform, built from its one source so
+# The window itself on the offscreen platform, built from its own sources so
 # that it does not wait for the rest of the shell.
 if(VT_GUI AND TARGET vantrel_http AND TARGET Qt6::Widgets)
   vt_add_gtest(http_settings_dialog_tests
     ${CMAKE_CURRENT_LIST_DIR}/http_settings_dialog_test.cpp
     ${PROJECT_SOURCE_DIR}/src/shell/qt/http_settings_dialog.cpp
+    ${PROJECT_SOURCE_DIR}/src/shell/qt/dialog_layout.cpp
   )
   target_link_libraries(http_settings_dialog_tests PRIVATE vantrel_http Qt6::Widgets)
 endif()

@@ -1,14 +1,10 @@
 // Widgets of the "FTP Settings" window and their binding to the panel.
 #include "shell/qt/ftp_settings_dialog.h"
 
-#include "foundation/product.h"
-
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QIntValidator>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,16 +12,6 @@
 namespace vantrel {
 
 namespace {
-
-QString fromText(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
-std::string toText(const QString& text)
-{
-    return text.toStdString();
-}
 
 // "File Read" -> "fileReadBox"
 QString boxName(const char* label)
@@ -43,30 +29,12 @@ QString boxName(const char* label)
     return name + QStringLiteral("Box");
 }
 
-QPushButton* makeButton(const char* text, const char* objectName, QWidget* parent)
-{
-    auto* button = new QPushButton(QString::fromLatin1(text), parent);
-    button->setObjectName(QString::fromLatin1(objectName));
-    button->setAutoDefault(false);
-    return button;
-}
-
-QLineEdit* makeEdit(const char* objectName, QWidget* parent)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(objectName));
-    return edit;
-}
-
 } // namespace
 
 FtpSettingsDialog::FtpSettingsDialog(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser,
                                      QWidget* parent)
-    : QDialog(parent), panel_(target, prompt, chooser)
+    : PanelDialog("ftpSettingsDialog", FtpSettingsPanel::WindowTitle, parent), panel_(target, prompt, chooser)
 {
-    setObjectName(QStringLiteral("ftpSettingsDialog"));
-    setWindowTitle(QString::fromLatin1(FtpSettingsPanel::WindowTitle));
-    setModal(true);
     buildWidgets();
     panel_.show();
     writeFields();
@@ -76,8 +44,7 @@ void FtpSettingsDialog::buildWidgets()
 {
     auto* layout = new QVBoxLayout(this);
 
-    accountsGroup_ = new QGroupBox(this);
-    accountsGroup_->setObjectName(QStringLiteral("accountsGroup"));
+    accountsGroup_ = makeGroup("", "accountsGroup", this);
     auto* accountLayout = new QGridLayout(accountsGroup_);
 
     userEdit_ = makeEdit("userEdit", accountsGroup_);
@@ -86,16 +53,12 @@ void FtpSettingsDialog::buildWidgets()
     folderEdit_ = makeEdit("folderEdit", accountsGroup_);
     QPushButton* selectButton = makeButton("Select", "selectButton", accountsGroup_);
 
-    accountLayout->addWidget(new QLabel(QStringLiteral("User:"), accountsGroup_), 0, 0);
-    accountLayout->addWidget(userEdit_, 0, 1, 1, 2);
-    accountLayout->addWidget(new QLabel(QStringLiteral("Password:"), accountsGroup_), 1, 0);
-    accountLayout->addWidget(passwordEdit_, 1, 1, 1, 2);
-    accountLayout->addWidget(new QLabel(QStringLiteral("Folder:"), accountsGroup_), 2, 0);
-    accountLayout->addWidget(folderEdit_, 2, 1);
+    addLabelledRow(accountLayout, 0, "User:", userEdit_, 2);
+    addLabelledRow(accountLayout, 1, "Password:", passwordEdit_, 2);
+    addLabelledRow(accountLayout, 2, "Folder:", folderEdit_);
     accountLayout->addWidget(selectButton, 2, 2);
 
-    auto* rightsGroup = new QGroupBox(QString::fromLatin1(FtpSettingsPanel::RightsGroupTitle), accountsGroup_);
-    rightsGroup->setObjectName(QStringLiteral("rightsGroup"));
+    QGroupBox* rightsGroup = makeGroup(FtpSettingsPanel::RightsGroupTitle, "rightsGroup", accountsGroup_);
     auto* rightsLayout = new QGridLayout(rightsGroup);
     for (std::size_t i = 0; i < AccessRightLabels.size(); ++i) {
         auto* box = new QCheckBox(QString::fromLatin1(AccessRightLabels[i].label), rightsGroup);
@@ -105,62 +68,32 @@ void FtpSettingsDialog::buildWidgets()
     }
     accountLayout->addWidget(rightsGroup, 3, 0, 1, 3);
 
-    auto* actions = new QHBoxLayout;
-    QPushButton* addButton = makeButton("&Add/Update", "addUpdateButton", accountsGroup_);
-    QPushButton* deleteButton = makeButton("&Delete", "deleteButton", accountsGroup_);
-    previousButton_ = makeButton("<-", "previousButton", accountsGroup_);
-    nextButton_ = makeButton("->", "nextButton", accountsGroup_);
-    actions->addWidget(addButton);
-    actions->addWidget(deleteButton);
-    actions->addStretch();
-    actions->addWidget(previousButton_);
-    actions->addWidget(new QLabel(QStringLiteral("Search"), accountsGroup_));
-    actions->addWidget(nextButton_);
-    accountLayout->addLayout(actions, 4, 0, 1, 3);
+    const RecordButtons records = makeRecordButtons(accountsGroup_);
+    previousButton_ = records.previous;
+    nextButton_ = records.next;
+    accountLayout->addLayout(records.row, 4, 0, 1, 3);
     layout->addWidget(accountsGroup_);
 
     auto* general = new QGridLayout;
     welcomeEdit_ = makeEdit("welcomeEdit", this);
     portEdit_ = makeEdit("portEdit", this);
     portEdit_->setValidator(new QIntValidator(0, 65535, portEdit_));
-    autoActivateBox_ = new QCheckBox(QStringLiteral("Auto Activate"), this);
-    autoActivateBox_->setObjectName(QStringLiteral("autoActivateBox"));
+    autoActivateBox_ = makeCheckBox("Auto Activate", "autoActivateBox", this);
     QPushButton* applyButton = makeButton("Apply &General Settings", "applyButton", this);
-    general->addWidget(new QLabel(QStringLiteral("Welcome Message:"), this), 0, 0);
-    general->addWidget(welcomeEdit_, 0, 1, 1, 3);
-    general->addWidget(new QLabel(QStringLiteral("FTP Port:"), this), 1, 0);
-    general->addWidget(portEdit_, 1, 1);
+    addLabelledRow(general, 0, "Welcome Message:", welcomeEdit_, 3);
+    addLabelledRow(general, 1, "FTP Port:", portEdit_);
     general->addWidget(autoActivateBox_, 1, 2);
     general->addWidget(applyButton, 1, 3);
     layout->addLayout(general);
 
-    const QString page = QString::fromLatin1(MakerWebPage);
-    auto* info = new QLabel(this);
-    info->setObjectName(QStringLiteral("setupInfoLabel"));
-    info->setText(QStringLiteral("%1<a href=\"%2\">%2</a>")
-                      .arg(QString::fromLatin1(FtpSettingsPanel::SetupInfoText).toHtmlEscaped(), page.toHtmlEscaped()));
-    info->setOpenExternalLinks(true);
-    layout->addWidget(info);
+    addSetupInfo(layout, FtpSettingsPanel::SetupInfoText, this);
 
-    connect(addButton, &QPushButton::clicked, this, [this] { run([this] { panel_.addOrUpdate(); }); });
-    connect(deleteButton, &QPushButton::clicked, this, [this] { run([this] { panel_.deleteAccount(); }); });
-    connect(previousButton_, &QPushButton::clicked, this, [this] { run([this] { panel_.previous(); }); });
-    connect(nextButton_, &QPushButton::clicked, this, [this] { run([this] { panel_.next(); }); });
-    connect(selectButton, &QPushButton::clicked, this, [this] { run([this] { panel_.selectFolder(); }); });
-    connect(applyButton, &QPushButton::clicked, this, [this] {
-        bool close = false;
-        run([this, &close] { close = panel_.applyGeneralSettings(); });
-        if (close)
-            accept();
-    });
-}
-
-template <typename Action>
-void FtpSettingsDialog::run(Action action)
-{
-    readFields();
-    action();
-    writeFields();
+    bindAction(records.addUpdate, [this] { panel_.addOrUpdate(); });
+    bindAction(records.remove, [this] { panel_.deleteAccount(); });
+    bindAction(previousButton_, [this] { panel_.previous(); });
+    bindAction(nextButton_, [this] { panel_.next(); });
+    bindAction(selectButton, [this] { panel_.selectFolder(); });
+    bindApply(applyButton, [this] { return panel_.applyGeneralSettings(); });
 }
 
 void FtpSettingsDialog::readFields()

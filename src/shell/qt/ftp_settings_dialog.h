@@ -4,8 +4,7 @@
 #pragma once
 
 #include "ftp/ftp_settings_panel.h"
-
-#include <QDialog>
+#include "shell/qt/dialog_layout.h"
 
 #include <array>
 
@@ -19,7 +18,7 @@ namespace vantrel {
 class FolderChooser;
 class MessagePrompt;
 
-class FtpSettingsDialog final : public QDialog {
+class FtpSettingsDialog final : public PanelDialog {
 public:
     FtpSettingsDialog(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser,
                       QWidget* parent = nullptr);
@@ -28,11 +27,8 @@ public:
 
 private:
     void buildWidgets();
-    void readFields();
-    void writeFields();
-    // Runs one account action between reading and writing the fields.
-    template <typename Action>
-    void run(Action action);
+    void readFields() override;
+    void writeFields() override;
 
     FtpSettingsPanel panel_;
     QGroupBox* accountsGroup_ = nullptr;

@@ -4,8 +4,7 @@
 #pragma once
 
 #include "http/http_settings_panel.h"
-
-#include <QDialog>
+#include "shell/qt/dialog_layout.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -19,7 +18,7 @@ class FolderChooser;
 class HttpService;
 class MessagePrompt;
 
-class HttpSettingsDialog final : public QDialog {
+class HttpSettingsDialog final : public PanelDialog {
 public:
     HttpSettingsDialog(HttpService& service, MessagePrompt& prompt, FolderChooser& chooser,
                        QWidget* parent = nullptr);
@@ -28,11 +27,8 @@ public:
 
 private:
     void buildWidgets();
-    void readFields();
-    void writeFields();
-    // Runs one panel action between reading and writing the fields.
-    template <typename Action>
-    void run(Action action);
+    void readFields() override;
+    void writeFields() override;
 
     // The target before the panel that keeps a reference to it.
     HttpServicePanelTarget target_;
