@@ -291,6 +291,12 @@ bool FileHandle::creationTime(FileTime& time) const
     return true;
 }
 
+bool FileHandle::keepWritesAtEnd()
+{
+    // Of the status flags only O_APPEND is ever set on our descriptors.
+    return fd_ >= 0 && mode_ == FileMode::Write && ::fcntl(fd_, F_SETFL, O_APPEND) == 0;
+}
+
 bool FileHandle::writeLogLine(std::string_view text)
 {
     if (fd_ < 0)

@@ -51,6 +51,9 @@ public:
     bool creationTime(FileTime& time) const;
     // Date, " -> ", text, CR LF at the current position.
     bool writeLogLine(std::string_view text);
+    // From now on every write lands at the file's end as it is then, even
+    // when someone else has written to the file meanwhile (a log held open).
+    [[nodiscard]] bool keepWritesAtEnd();
     int descriptor() const { return fd_; }
 
 private:

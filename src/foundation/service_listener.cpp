@@ -134,11 +134,13 @@ std::unique_ptr<ServiceSession> ServiceListener::createSession(std::unique_ptr<L
     return nullptr;
 }
 
-void ServiceListener::reap() {
+void ServiceListener::reap(bool checkIdle) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
         ServiceSession& session = *sessions_[i];
-        session.checkIdle(idleLimitMs_);
+        if (checkIdle) {
+            session.checkIdle(idleLimitMs_);
+        }
         if (!session.isFinished()) {
             if (kept != i) {
                 sessions_[kept] = std::move(sessions_[i]);
@@ -158,16 +160,18 @@ void ServiceListener::reap() {
 void ServiceListener::run() {
     bool listenerSignalled = false;
     // Reaping visits every session, so it is done when one has finished
-    // and, for the idle limit, once a second; not after every accept.
+    // and, with the idle check, once a second; not after every accept.
     bool reapDue = true;
-    std::uint32_t lastReap = tickCount();
+    std::uint32_t lastReap = tickCount();  // of the last idle check
     for (;;) {
         const bool idleCheckDue = tickCount() - lastReap >= static_cast<std::uint32_t>(IdleCheckIntervalMs);
         if (waker_.takeWake() || reapDue || idleCheckDue) {
             LockGuard guard(lock_);
-            reap();
+            reap(idleCheckDue);
             reapDue = false;
-            lastReap = tickCount();
+            if (idleCheckDue) {
+                lastReap = tickCount();
+            }
         }
         if (stopRequested()) {
             return;

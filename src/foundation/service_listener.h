@@ -71,7 +71,8 @@ protected:
 
 private:
     void run() final;
-    void reap() VT_REQUIRES(lock_);
+    // Removes finished sessions; with checkIdle, first marks the idle ones.
+    void reap(bool checkIdle) VT_REQUIRES(lock_);
 
     mutable CriticalLock lock_;
     TcpSocket listening_;

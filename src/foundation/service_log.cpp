@@ -42,14 +42,16 @@ bool ServiceLog::holdFile()
 {
     struct stat st {};
     if (held_.isOpen()) {
-        if (::stat(heldPath_.c_str(), &st) == 0 && st.st_dev == heldDevice_ && st.st_ino == heldInode_) {
-            held_.seekToEnd();
+        if (::stat(heldPath_.c_str(), &st) == 0 && st.st_dev == heldDevice_ && st.st_ino == heldInode_)
             return true;
-        }
         held_.close();
     }
     if (!held_.open(path_, FileMode::Write, IfMissing::Create))
         return false;
+    if (!held_.keepWritesAtEnd()) {
+        held_.close();
+        return false;
+    }
     // Kept only where the path names the file exactly; a name found by
     // its case alone is looked up afresh each time, as the exact name
     // would win should it appear.

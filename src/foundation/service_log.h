@@ -26,7 +26,7 @@ public:
 
 private:
     // Opens the file for writing, or keeps the one open while the path
-    // still names it; positioned at its end.
+    // still names it; writing at its end.
     bool holdFile() VT_REQUIRES(lock_);
 
     mutable CriticalLock lock_;

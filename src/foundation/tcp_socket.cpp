@@ -112,6 +112,7 @@ void TcpSocket::takeFrom(TcpSocket& other) {
     peerPort_ = other.peerPort_;
     std::memcpy(localAddress_, other.localAddress_, sizeof localAddress_);
     localPort_ = other.localPort_;
+    localPending_ = other.localPending_;
     lastError_ = other.lastError_;
     state_ = other.state_;
     localIp_ = other.localIp_;
@@ -323,6 +324,7 @@ void TcpSocket::resetAddresses() {
     localPort_ = 0;
     peerIp_ = 0;
     localIp_ = 0;
+    localPending_ = false;
 }
 
 void TcpSocket::fillAddresses(const sockaddr_in* knownPeer) {
@@ -340,8 +342,17 @@ void TcpSocket::fillAddresses(const sockaddr_in* knownPeer) {
         peerPort_ = ntohs(address.sin_port);
         peerIp_ = address.sin_addr.s_addr;
     }
-    address = sockaddr_in{};
-    length = sizeof address;
+    if (knownPeer != nullptr) {
+        localPending_ = true;
+    } else {
+        fillLocal();
+    }
+}
+
+void TcpSocket::fillLocal() const {
+    localPending_ = false;
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
     if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
         address.sin_family == AF_INET) {
         if (::inet_ntop(AF_INET, &address.sin_addr, localAddress_, sizeof localAddress_) == nullptr) {

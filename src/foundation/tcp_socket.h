@@ -75,10 +75,10 @@ public:
     SocketError lastError() const { return lastError_; }
     const char* peerAddress() const { return peerAddress_; }
     std::uint16_t peerPort() const { return peerPort_; }
-    const char* localAddress() const { return localAddress_; }
-    std::uint16_t localPort() const { return localPort_; }
+    const char* localAddress() const { resolveLocal(); return localAddress_; }
+    std::uint16_t localPort() const { resolveLocal(); return localPort_; }
     std::uint32_t peerIp() const { return peerIp_; }    // network order
-    std::uint32_t localIp() const { return localIp_; }  // network order
+    std::uint32_t localIp() const { resolveLocal(); return localIp_; }  // network order
     std::uint32_t bytesReceived() const { return bytesReceived_; }
     std::uint32_t bytesSent() const { return bytesSent_; }
     // The descriptor, for readiness waits; -1 when closed.
@@ -95,17 +95,26 @@ private:
     void adopt(int descriptor, const sockaddr_in* peer = nullptr);
     void fillAddresses(const sockaddr_in* knownPeer = nullptr);
     void resetAddresses();
+    // An accepted connection asks the system for its local end only once
+    // someone wants to know it (most never do).
+    void resolveLocal() const {
+        if (localPending_) {
+            fillLocal();
+        }
+    }
+    void fillLocal() const;
 
     int handle_ = -1;
     char peerAddress_[AddressTextSize] = "0.0.0.0";
     std::uint16_t peerPort_ = 0;
-    char localAddress_[AddressTextSize] = "0.0.0.0";
-    std::uint16_t localPort_ = 0;
+    mutable char localAddress_[AddressTextSize] = "0.0.0.0";
+    mutable std::uint16_t localPort_ = 0;
+    mutable bool localPending_ = false;
     SocketError lastError_ = SocketError::None;
     SocketState state_ = SocketState::Closed;
     std::uint32_t bytesReceived_ = 0;
     std::uint32_t bytesSent_ = 0;
-    std::uint32_t localIp_ = 0;
+    mutable std::uint32_t localIp_ = 0;
     std::uint32_t peerIp_ = 0;
 };
 

@@ -17,6 +17,7 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -189,6 +190,17 @@ private:
         std::shared_ptr<BodyTicket> ticket = std::move(first->ticket);
         const StackSize stack = first->stack;
         first.reset();
+        if (stack == StackSize::Session) {
+            // A connection's thread works in short bursts between waits.
+            // Woken while the processor is busy, it need not preempt the
+            // running thread (often the listener, mid-accept, or the one
+            // that just woke it); it runs when that one yields or its slice
+            // ends, and at once on an idle processor. Under many short
+            // connections this saves a switch and a round of cache misses
+            // per connection. Failure leaves the normal policy.
+            const sched_param normal{};
+            ::sched_setscheduler(0, SCHED_BATCH, &normal);
+        }
         instance().serve(std::move(ticket), stack);
         return nullptr;
     }
@@ -249,8 +261,14 @@ WorkerThread::WorkerThread(StackSize stack) : stack_(stack) {
 
 WorkerThread::~WorkerThread() {
     stop(StopTimeoutMs);
-    // stop() left the event unsignalled.
-    if (stopEvent_ >= 0) {
+    if (stopEvent_ < 0) {
+        return;
+    }
+    // stop() left the event unsignalled; but a body given up on may still
+    // poll it, so that one is not handed to another object.
+    if (gaveUpOnBody_.load()) {
+        ::close(stopEvent_);
+    } else {
         SpareEvents::instance().giveBack(stopEvent_);
     }
 }
@@ -337,6 +355,7 @@ void WorkerThread::stop(std::uint32_t timeoutMs) {
             // touch this object again after its body returns.
             ticket->abandoned = true;
             gaveUp = true;
+            gaveUpOnBody_.store(true);
         }
     }
     {

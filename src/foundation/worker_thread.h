@@ -73,6 +73,7 @@ private:
     std::shared_ptr<BodyTicket> ticket_ VT_GUARDED_BY(lock_);
     int stopEvent_ = -1;
     std::atomic<bool> stopFlag_{false};  // mirrors the event for cheap tests
+    std::atomic<bool> gaveUpOnBody_{false};  // a stop timed out once
     StackSize stack_;
 };
 

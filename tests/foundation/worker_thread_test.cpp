@@ -239,6 +239,9 @@ protected:
 TEST(WorkerThreadTest, ABodyGivenUpOnDoesNotEndTheNextStartOfItsObject) {
     // Static: the given-up thread still runs after stop() returns.
     static StubbornOnceWorker worker;
+    worker.bodies = 0;
+    worker.release = false;
+    worker.firstDone = false;
     ASSERT_TRUE(worker.start());
     worker.stop(50);
     EXPECT_FALSE(worker.isRunning());
