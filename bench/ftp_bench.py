@@ -36,7 +36,7 @@ def find_harness(args):
     for arg in args:
         if os.path.isfile(arg) and os.access(arg, os.X_OK):
             return arg
-    for build in ("build", "build-ftpa", "build-release"):
+    for build in ("build",):
         path = os.path.join(HERE, "..", build, "ftp_test_server")
         if os.path.isfile(path):
             return os.path.abspath(path)

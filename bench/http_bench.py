@@ -65,7 +65,7 @@ def find_server(explicit):
         return explicit
     here = os.path.dirname(os.path.abspath(__file__))
     root = os.path.dirname(here)
-    for build in ("build", "build-httpa", "build-release"):
+    for build in ("build",):
         candidate = os.path.join(root, build, "http_test_server")
         if os.access(candidate, os.X_OK):
             return candidate
