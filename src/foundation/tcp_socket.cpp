@@ -140,9 +140,7 @@ bool TcpSocket::connectTo(const char* host, std::uint16_t port) {
     }
     in_addr address{};
     if (!resolveHost(host, address)) {
-        close();
-        lastError_ = SocketError::HostNotFound;
-        return false;
+        return failClosed(SocketError::HostNotFound);
     }
     if (!open()) {
         return false;
@@ -157,9 +155,7 @@ bool TcpSocket::connectTo(const char* host, std::uint16_t port) {
     } while (result != 0 && errno == EINTR);
     const bool connected = result == 0 || (errno == EINPROGRESS && completeConnect(handle_));
     if (!connected) {
-        close();
-        lastError_ = SocketError::ConnectFailed;
-        return false;
+        return failClosed(SocketError::ConnectFailed);
     }
     state_ = SocketState::Connected;
     fillAddresses();
@@ -179,14 +175,10 @@ bool TcpSocket::listenOn(std::uint16_t port) {
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(handle_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        close();
-        lastError_ = SocketError::BindFailed;
-        return false;
+        return failClosed(SocketError::BindFailed);
     }
     if (::listen(handle_, ListenBacklog) != 0) {
-        close();
-        lastError_ = SocketError::ListenFailed;
-        return false;
+        return failClosed(SocketError::ListenFailed);
     }
     state_ = SocketState::Listening;
     fillAddresses();
@@ -249,9 +241,7 @@ bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
         if (wouldBlock(errno)) {
             return true;
         }
-        close();
-        lastError_ = SocketError::ConnectionLost;
-        return false;
+        return failClosed(SocketError::ConnectionLost);
     }
     bytesSent_ += static_cast<std::uint32_t>(sent);
     length = static_cast<std::size_t>(sent);
@@ -278,13 +268,17 @@ bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length) {
     }
     if (received <= 0) {
         length = 0;
-        close();
-        lastError_ = SocketError::ConnectionLost;
-        return false;
+        return failClosed(SocketError::ConnectionLost);
     }
     bytesReceived_ += static_cast<std::uint32_t>(received);
     length = static_cast<std::size_t>(received);
     return true;
+}
+
+bool TcpSocket::failClosed(SocketError error) {
+    close();
+    lastError_ = error;
+    return false;
 }
 
 void TcpSocket::close() {

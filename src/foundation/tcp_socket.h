@@ -91,6 +91,8 @@ protected:
 
 private:
     bool open();
+    // Closes (the subclass's close included) and records why; always false.
+    bool failClosed(SocketError error);
     // The peer's address, when accept already gave it, spares asking again.
     void adopt(int descriptor, const sockaddr_in* peer = nullptr);
     void fillAddresses(const sockaddr_in* knownPeer = nullptr);
