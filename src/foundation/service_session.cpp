@@ -191,4 +191,20 @@ void ServiceSession::awaitControlInput(int timeoutMs) {
     waitFor({{control_.get(), WaitFor::Readable}}, timeoutMs);
 }
 
+NextLine ServiceSession::nextLine(char* dest, std::size_t capacity)
+{
+    for (;;) {
+        if (stopRequested())
+            return NextLine::Stopped;
+        if (!control_->isConnected())
+            return NextLine::Closed;
+        if (control_->readLine(dest, capacity))
+            return NextLine::Line;
+        if (control_->lastError() != SocketError::NoLineYet)
+            return NextLine::Closed;
+        refreshCounters();
+        awaitControlInput();
+    }
+}
+
 } // namespace vantrel

@@ -21,6 +21,9 @@ namespace vantrel {
 
 class SessionWaker;
 
+// What a command loop's wait for the next line ended with.
+enum class NextLine { Line, Closed, Stopped };
+
 class ServiceSession : public WorkerThread {
 public:
     static constexpr std::uint32_t IdleLimitMs = 300000;
@@ -65,6 +68,12 @@ protected:
     // line), a stop is requested, or timeoutMs passes (negative: no limit).
     // Replaces the 2 ms pause of a command loop that found no line.
     void awaitControlInput(int timeoutMs = -1);
+
+    // The command loop's one way to wait for input: copies the next CR LF
+    // line (cut to capacity - 1, zero-terminated; it may be empty) and
+    // answers Line, or Closed when the peer went away or the read failed,
+    // or Stopped on a stop request. Counters are refreshed while it waits.
+    NextLine nextLine(char* dest, std::size_t capacity);
 
 private:
     void run() final;

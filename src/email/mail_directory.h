@@ -1,0 +1,119 @@
+// MailDirectory: the one authority on who receives and collects mail. It
+// holds the mail accounts with their mailboxes, the routing settings of
+// "emailmapper.dat" (local domain, relay host and subnet, catch-all user),
+// the size limits and the banned attachment extensions. Every operation
+// runs under the directory's lock; account work takes the account's lock
+// inside it (lock order: directory, then account).
+#pragma once
+
+#include "email/mailbox_transaction.h"
+#include "foundation/critical_lock.h"
+#include "foundation/settings_store.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+class MailAccount;
+
+class MailDirectory final {
+public:
+    static constexpr char AccountsFile[] = "emailaccounts.dat";
+    static constexpr char MapperFile[] = "emailmapper.dat";
+    static constexpr std::size_t MaxText = 99;
+    static constexpr std::size_t MaxSubnet = 19;
+    static constexpr std::size_t MaxBannedList = 1023;
+    static constexpr std::size_t MaxMessageId = 70;
+    static constexpr std::int32_t DefaultMaxAccountSize = 2097152;
+    static constexpr std::int32_t DefaultMaxEmailSize = 1048576;
+    static constexpr char RecommendedBannedExtensions[] =
+        ".dat .exe .pif .scr .com .ade .adp .bas .bat .chm .cmd .cpl .crt .hlp .hta .inf .ins .isp .js "
+        ".jse .lnk .mda .mdb .mde .mdz .msc .msi .msp .mst .pcd .reg .sct .shs .url .vb .vbe .vbs .wsc "
+        ".wsf .wsh";
+
+    explicit MailDirectory(int maxAccounts);
+    // Saves first, then destroys the accounts.
+    ~MailDirectory();
+    MailDirectory(const MailDirectory&) = delete;
+    MailDirectory& operator=(const MailDirectory&) = delete;
+
+    // All steps run; false when any file could not be read.
+    [[nodiscard]] bool load();
+    // All writes are attempted; false when any failed.
+    [[nodiscard]] bool save();
+
+    // False when the table is full or the user name cannot name a file
+    // (it holds "\" or "/").
+    [[nodiscard]] bool addOrUpdateAccount(std::string_view user, std::string_view address,
+                                          std::string_view password);
+    // The account's files stay on disk.
+    bool removeAccount(std::string_view user);
+    int accountCount() const;
+    int maxAccounts() const { return maxAccounts_; }
+    bool userExists(std::string_view user) const;
+    bool addressIsShared(std::string_view address) const;
+    bool checkLogin(std::string_view user, std::string_view password) const;
+
+    bool relayHostSet() const;
+    bool relayAllowedFrom(std::string_view clientIp) const;
+    bool isLocalDomain(std::string_view host) const;
+    // ext with its dot (".exe"); exact match against the banned list.
+    bool extensionAllowed(std::string_view ext) const;
+
+    std::string relayHost() const;
+    void setRelayHost(std::string_view host);
+    std::string localHostName() const;
+    void setLocalDomain(std::string_view domain);
+    std::string relaySubnet() const;
+    void setRelaySubnet(std::string_view subnet);
+    std::string catchAllUser() const;
+    void setCatchAllUser(std::string_view user);
+    std::int32_t maxEmailSize() const;
+    void setMaxEmailSize(std::int32_t bytes);
+    std::int32_t maxAccountSize() const;
+    void setMaxAccountSize(std::int32_t bytes);
+    // The list without its leading and trailing blank.
+    std::string bannedExtensions() const;
+    void setBannedExtensions(std::string_view list);
+
+    // Mailbox operations. A transaction handed out must come back through
+    // commitAndUnlock or commitDelivery exactly once.
+    // Null when no account matches or the mailbox is held by another login.
+    std::unique_ptr<MailboxTransaction> openMailboxForLogin(std::string_view user, std::string_view password);
+    // Recipient resolution: exact address, then the catch-all account.
+    std::unique_ptr<MailboxTransaction> openMailboxForAddress(std::string_view address);
+    // The caller guarantees 0 <= position < accountCount().
+    std::unique_ptr<MailboxTransaction> openMailboxAt(int position);
+    // Applies the transaction and releases the login lock.
+    void commitAndUnlock(std::unique_ptr<MailboxTransaction> transaction);
+    // Applies the transaction; the login lock stays as it is.
+    void commitDelivery(std::unique_ptr<MailboxTransaction> transaction);
+    // "k:" + the mail date text with blanks and commas as ':'.
+    std::string newMessageId();
+
+private:
+    MailAccount* findUserLocked(std::string_view user) const VT_REQUIRES(lock_);
+    void commit(std::unique_ptr<MailboxTransaction> transaction, bool unlock);
+
+    bool loaded_ VT_GUARDED_BY(lock_) = false;
+    SettingsStore accountTable_ VT_GUARDED_BY(lock_);
+    mutable CriticalLock lock_;
+    std::string relayHost_ VT_GUARDED_BY(lock_);
+    std::string localDomain_ VT_GUARDED_BY(lock_);
+    std::string catchAllUser_ VT_GUARDED_BY(lock_);
+    std::string relaySubnet_ VT_GUARDED_BY(lock_);
+    bool catchAllEnabled_ VT_GUARDED_BY(lock_) = false;
+    std::string bannedExtensions_ VT_GUARDED_BY(lock_);
+    std::vector<std::unique_ptr<MailAccount>> accounts_ VT_GUARDED_BY(lock_);
+    const int maxAccounts_;
+    std::int32_t maxAccountSize_ VT_GUARDED_BY(lock_) = DefaultMaxAccountSize;
+    std::int32_t maxEmailSize_ VT_GUARDED_BY(lock_) = DefaultMaxEmailSize;
+    std::uint32_t messageCounter_ VT_GUARDED_BY(lock_) = 0;
+};
+
+} // namespace vantrel
