@@ -51,6 +51,15 @@ void appendName(std::string& path, std::string_view name)
     path.append(name);
 }
 
+// The names as written, "/" between them.
+std::string joinedNames(const std::vector<std::string_view>& names)
+{
+    std::string path;
+    for (const std::string_view name : names)
+        appendName(path, name);
+    return path;
+}
+
 int openBeneath(int folder, const char* path, int flags, unsigned mode, std::uint64_t resolve)
 {
     open_how how{};
@@ -182,9 +191,7 @@ bool RootFolder::reaches(const std::string& path) const
 std::string RootFolder::onDiskPath(std::string_view relative) const
 {
     const std::vector<std::string_view> names = namesOf(relative);
-    std::string exact;
-    for (const std::string_view name : names)
-        appendName(exact, name);
+    const std::string exact = joinedNames(names);
     // The common case costs one lookup: every name exists as written.
     if (names.empty() || reaches(exact))
         return exact;
@@ -213,15 +220,20 @@ std::string RootFolder::onDiskPath(std::string_view relative) const
 bool RootFolder::openFile(std::string_view relative, FileMode mode, IfMissing missing, FileHandle& file) const
 {
     file.close();
-    if (!fits(relative))
-        return false;
-    const std::string path = onDiskPath(relative);
-    if (path.empty() || (mode == FileMode::Write && hasControlByte(path)))
+    const std::string exact = joinedNames(namesOf(relative));
+    if (!fits(relative) || exact.empty() || (mode == FileMode::Write && hasControlByte(exact)))
         return false;
     const int flags = O_NONBLOCK | O_NOCTTY | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
-    int fd = openConfined(path, flags);
-    if (fd < 0 && errno == ENOENT && missing == IfMissing::Create)
-        fd = openConfined(path, flags | O_CREAT, 0666);
+    // The path as written opens whenever every name exists exactly; only a
+    // missing name needs the lookup (and only then may a file be created,
+    // so that a name differing in case is found first).
+    int fd = openConfined(exact, flags);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        const std::string path = onDiskPath(relative);
+        fd = openConfined(path, flags);
+        if (fd < 0 && errno == ENOENT && missing == IfMissing::Create)
+            fd = openConfined(path, flags | O_CREAT, 0666);
+    }
     return file.adopt(fd, mode);
 }
 

@@ -218,8 +218,7 @@ constexpr TransferAdmission AppeAdmission{TransferDirection::Upload,
 
 // The checks of every transfer command, in this order: the argument, the
 // right (a refusal is logged with the argument as typed), a data connection
-// prepared by PORT or PASV, and the path gate (a path too long to be named
-// is logged as typed too). False once a reply is sent.
+// prepared by PORT or PASV, and the path gate. False once a reply is sent.
 bool admitTransfer(FtpSession& session, const FtpCommand& command, const TransferAdmission& admission,
                    FtpPath& path)
 {
@@ -244,8 +243,7 @@ bool admitTransfer(FtpSession& session, const FtpCommand& command, const Transfe
         session.reply(NoFilename);
         return false;
     case PathKind::TooLong:
-        refuseTransfer(session, admission.direction, command.argument(), admission.tooLongReason,
-                       admission.tooLongReply);
+        refuseTransfer(session, admission.direction, path.full, admission.tooLongReason, admission.tooLongReply);
         return false;
     }
     return false;

@@ -67,8 +67,8 @@ class Names(ServerCase):
         self.assertEqual(self.upload("STOR " + "n" * room + "1", b"one"), OPEN_FAILED)
         self.assertEqual(self.upload("STOR " + "n" * room + "2", b"two"), OPEN_FAILED)
         self.assertEqual(self.on_disk("mk"), before)
-        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s], Reason:[Open Failed]"
-                                 % ("n" * room + "1"))
+        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\mk\\%s], "
+                                 "Reason:[Open Failed]" % (self.root, "n" * room + "1"))
 
         # A name that just fits is made whole, and the reply shows it.
         name = "k" * room
