@@ -5,9 +5,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-
+#include "foundation/file_at.h"
 #include "foundation/file_system.h"
+#include "foundation/root_folder.h"
 
 namespace vantrel {
 
@@ -68,29 +70,6 @@ bool wants(ScanKinds kinds, bool isFolder)
                     : (bits & static_cast<int>(ScanKinds::Files)) != 0;
 }
 
-FileTime fromStamp(const statx_timestamp& stamp)
-{
-    return FileTime{static_cast<std::int64_t>(stamp.tv_sec), static_cast<std::int32_t>(stamp.tv_nsec)};
-}
-
-// Fills the record from the entry; a link is described by what it points
-// to, a dangling one by the link itself.
-bool describe(DIR* dir, const char* name, FindRecord& record)
-{
-    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    struct statx sx {};
-    if (::statx(dirfd(dir), name, 0, mask, &sx) != 0 &&
-        ::statx(dirfd(dir), name, AT_SYMLINK_NOFOLLOW, mask, &sx) != 0)
-        return false;
-    record.name = name;
-    record.isDirectory = S_ISDIR(sx.stx_mode);
-    record.isReadOnly = (sx.stx_mode & 0222) == 0;
-    record.size = record.isDirectory ? 0 : sx.stx_size;
-    record.lastWriteTime = fromStamp(sx.stx_mtime);
-    record.creationTime = (sx.stx_mask & STATX_BTIME) ? fromStamp(sx.stx_btime) : record.lastWriteTime;
-    return true;
-}
-
 // Splits "folder\pattern" at its last separator.
 void splitPattern(std::string_view full, std::string_view& folder, std::string_view& pattern)
 {
@@ -131,20 +110,70 @@ bool DirectoryScan::first(std::string_view folder, FindRecord& record, ScanKinds
     return firstMatch(folderPattern(folder), record, kinds);
 }
 
+bool DirectoryScan::first(const RootFolder& root, std::string_view folder, FindRecord& record, ScanKinds kinds)
+{
+    return firstMatch(root, folderPattern(folder), record, kinds);
+}
+
 bool DirectoryScan::firstMatch(std::string_view pattern, FindRecord& record, ScanKinds kinds)
 {
     close();
-    if ((static_cast<int>(kinds) & static_cast<int>(ScanKinds::Both)) == 0)
-        return false;
     std::string_view folder;
     std::string_view namePattern;
     splitPattern(pattern, folder, namePattern);
-    dir_ = openFolder(folder);
-    if (dir_ == nullptr)
+    return start(openFolder(folder), namePattern, record, kinds);
+}
+
+bool DirectoryScan::firstMatch(const RootFolder& root, std::string_view pattern, FindRecord& record,
+                               ScanKinds kinds)
+{
+    close();
+    std::string_view folder;
+    std::string_view namePattern;
+    splitPattern(pattern, folder, namePattern);
+    std::string onDisk = root.onDiskPath(folder);
+    const int fd = root.openFolder(onDisk);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (dir == nullptr && fd >= 0)
+        ::close(fd);
+    root_ = &root;
+    folder_ = std::move(onDisk);
+    return start(dir, namePattern, record, kinds);
+}
+
+bool DirectoryScan::start(DIR* dir, std::string_view namePattern, FindRecord& record, ScanKinds kinds)
+{
+    dir_ = dir;
+    if (dir_ == nullptr || (static_cast<int>(kinds) & static_cast<int>(ScanKinds::Both)) == 0) {
+        close();
         return false;
+    }
     pattern_.assign(namePattern);
     kinds_ = kinds;
     return next(record);
+}
+
+bool DirectoryScan::describe(const char* name, unsigned char type, FindRecord& record) const
+{
+    const int folder = dirfd(dir_);
+    // Outside a root a link is described by what it points to, a dangling
+    // one by the link itself.
+    if (root_ == nullptr)
+        return describeEntryAt(folder, name, FollowLinks::Yes, record) ||
+               describeEntryAt(folder, name, FollowLinks::No, record);
+    // The root's ".." lies outside it; it is shown as the root itself.
+    if (folder_.empty() && std::string_view(name) == "..")
+        return describeEntryAt(folder, ".", FollowLinks::No, record);
+    struct stat st {};
+    const bool isLink = type == DT_LNK ||
+        (type == DT_UNKNOWN && ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode));
+    if (!isLink)
+        return describeEntryAt(folder, name, FollowLinks::No, record);
+    std::string path = folder_;
+    if (!path.empty())
+        path.push_back('/');
+    path += name;
+    return root_->describe(path, record);
 }
 
 bool DirectoryScan::next(FindRecord& record)
@@ -155,8 +184,9 @@ bool DirectoryScan::next(FindRecord& record)
         if (!nameMatches(pattern_, entry->d_name))
             continue;
         FindRecord found;
-        if (!describe(dir_, entry->d_name, found) || !wants(kinds_, found.isDirectory))
+        if (!describe(entry->d_name, entry->d_type, found) || !wants(kinds_, found.isDirectory))
             continue;
+        found.name = entry->d_name;
         record = std::move(found);
         return true;
     }
@@ -170,6 +200,8 @@ void DirectoryScan::close()
         ::closedir(dir_);
         dir_ = nullptr;
     }
+    root_ = nullptr;
+    folder_.clear();
 }
 
 bool directoryExists(std::string_view folder)

@@ -1,8 +1,8 @@
-// FileHandle over a POSIX descriptor. The server relies on one piece of
-// its original platform's file sharing: a file that is open for writing
+// FileHandle over a POSIX descriptor. A file that is open for writing
 // cannot be opened for writing again (an upload in progress, a mailbox
-// being written). A process-wide registry of the files open for writing
-// gives that; readers are never refused.
+// being written): the writer registry keeps them; readers are never
+// refused. Every open is non-blocking, so that a named pipe or a device
+// cannot hold the opening thread, and only regular files are kept.
 #include "foundation/file_handle.h"
 
 #include <fcntl.h>
@@ -10,41 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
-#include <set>
 #include <string>
-#include <utility>
 
 #include "foundation/file_system.h"
+#include "foundation/writer_registry.h"
 
 namespace vantrel {
 
 namespace {
-
-class WriterRegistry final {
-public:
-    static WriterRegistry& instance()
-    {
-        static WriterRegistry registry;
-        return registry;
-    }
-
-    bool claim(std::uint64_t dev, std::uint64_t ino)
-    {
-        const std::lock_guard<std::mutex> guard(mutex_);
-        return open_.emplace(dev, ino).second;
-    }
-
-    void release(std::uint64_t dev, std::uint64_t ino)
-    {
-        const std::lock_guard<std::mutex> guard(mutex_);
-        open_.erase({dev, ino});
-    }
-
-private:
-    std::mutex mutex_;
-    std::set<std::pair<std::uint64_t, std::uint64_t>> open_;
-};
 
 FileTime fromTimespec(const timespec& ts)
 {
@@ -77,7 +50,8 @@ FileHandle::~FileHandle()
 bool FileHandle::open(std::string_view path, FileMode mode, IfMissing missing)
 {
     close();
-    const int flags = O_CLOEXEC | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
+    const int flags =
+        O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
     // The path as written first: it opens whenever every name exists
     // exactly, which is what the case-insensitive resolution would pick.
     // Only a missing name needs the resolution (and only then may a file
@@ -87,24 +61,40 @@ bool FileHandle::open(std::string_view path, FileMode mode, IfMissing missing)
         const std::string local = localPath(path);
         fd = ::open(local.c_str(), missing == IfMissing::Create ? flags | O_CREAT : flags, 0666);
     }
-    if (fd < 0)
+    return adopt(fd, mode);
+}
+
+bool FileHandle::adopt(int descriptor, FileMode mode)
+{
+    close();
+    if (descriptor < 0)
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    const int status = ::fcntl(descriptor, F_GETFL);
+    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
+        ::fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        ::close(descriptor);
         return false;
+    }
+    if (mode == FileMode::Write) {
+        const FileIdentity identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        if (!WriterRegistry::instance().claim(identity)) {
+            ::close(descriptor);
+            return false;
+        }
+        // Deleted here between the open and the claim: what would be
+        // written could never be found again.
+        if (::fstat(descriptor, &st) != 0 || st.st_nlink == 0) {
+            WriterRegistry::instance().release(identity);
+            ::close(descriptor);
+            return false;
+        }
+        dev_ = identity.device;
+        ino_ = identity.inode;
     }
     openedSize_ = static_cast<std::uint64_t>(st.st_size);
     openedWriteTime_ = fromTimespec(st.st_mtim);
-    if (mode == FileMode::Write) {
-        if (!WriterRegistry::instance().claim(st.st_dev, st.st_ino)) {
-            ::close(fd);
-            return false;
-        }
-        dev_ = st.st_dev;
-        ino_ = st.st_ino;
-    }
-    fd_ = fd;
+    fd_ = descriptor;
     mode_ = mode;
     if (mode == FileMode::Write && st.st_size > 0) {
         seekToEnd();
@@ -119,7 +109,7 @@ void FileHandle::close()
     if (fd_ < 0)
         return;
     if (mode_ == FileMode::Write)
-        WriterRegistry::instance().release(dev_, ino_);
+        WriterRegistry::instance().release(FileIdentity{dev_, ino_});
     ::close(fd_);
     fd_ = -1;
     atEnd_ = false;

@@ -1,7 +1,9 @@
 // FileHandle: one open file with a remembered mode and an at-end flag.
 // Paths use the system's "\" separators and are resolved case-insensitively
 // (file_system.h). A file open for writing cannot be opened for writing a
-// second time in this process; readers are never refused.
+// second time in this process (writer_registry.h); readers are never
+// refused. Only regular files open: a pipe, device or socket is refused
+// without waiting for it.
 #pragma once
 
 #include "foundation/file_time.h"
@@ -25,6 +27,10 @@ public:
     // A non-empty file opened for writing is positioned at its end: writes
     // append, nothing is truncated.
     [[nodiscard]] bool open(std::string_view path, FileMode mode, IfMissing missing);
+    // Takes over a descriptor opened with O_NONBLOCK (which is cleared
+    // here) and the access of `mode`. Refused, and the descriptor closed,
+    // unless it is a regular file that, for writing, nobody here writes.
+    [[nodiscard]] bool adopt(int descriptor, FileMode mode);
     void close();
     bool isOpen() const { return fd_ >= 0; }
 

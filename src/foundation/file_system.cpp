@@ -4,7 +4,6 @@
 // where the exact name is missing.
 #include "foundation/file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/file_at.h"
 #include "foundation/file_handle.h"
 #include "foundation/text.h"
 
@@ -29,25 +29,14 @@ bool nameExists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// The entry of `folder` whose name equals `name` without ASCII case. Where
-// several differ only in case, the smallest in byte order wins, so that the
-// choice does not depend on the directory's order.
+// The entry of `folder` whose name equals `name` without ASCII case.
 bool findIgnoringCase(const std::string& folder, std::string_view name, std::string& found)
 {
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr)
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    bool any = false;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view candidate(entry->d_name);
-        if (!equalsIgnoreCase(candidate, name))
-            continue;
-        if (!any || candidate < std::string_view(found)) {
-            found.assign(candidate);
-            any = true;
-        }
-    }
-    ::closedir(dir);
+    const bool any = findNameIgnoringCase(fd, name, found);
+    ::close(fd);
     return any;
 }
 
@@ -135,28 +124,7 @@ bool moveFile(std::string_view from, std::string_view to)
 {
     const std::string source = localPath(from);
     const std::string target = localPath(to);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno == EINVAL || errno == ENOSYS) {
-        // A file system without RENAME_NOREPLACE: check, then rename.
-        if (nameExists(target))
-            return false;
-        return ::rename(source.c_str(), target.c_str()) == 0;
-    }
-    if (errno != EXDEV)
-        return false;
-    // Across file systems a file is copied and the original removed; a
-    // folder cannot move there.
-    struct stat st {};
-    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || nameExists(target))
-        return false;
-    if (!copyFile(from, to))
-        return false;
-    if (::unlink(source.c_str()) != 0) {
-        ::unlink(target.c_str());
-        return false;
-    }
-    return true;
+    return moveEntryAt(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str());
 }
 
 bool copyFile(std::string_view from, std::string_view to)
@@ -173,28 +141,13 @@ bool copyFile(std::string_view from, std::string_view to)
     if (::fstat(source.descriptor(), &a) != 0 || ::fstat(target.descriptor(), &b) != 0 ||
         (a.st_dev == b.st_dev && a.st_ino == b.st_ino))
         return false;
-    if (!target.truncateAt(0))
-        return false;
-    const std::uint64_t expected = source.size();
-    std::uint64_t copied = 0;
-    std::vector<unsigned char> buffer(64 * 1024);
-    for (;;) {
-        const std::size_t got = source.read(buffer.data(), buffer.size());
-        if (got > 0 && !target.writeAll(buffer.data(), got))
-            return false;
-        copied += got;
-        if (got < buffer.size())
-            return copied == expected;
-    }
+    return target.truncateAt(0) && copyContents(source, target);
 }
 
 bool deleteFile(std::string_view path)
 {
     const std::string local = localPath(path);
-    struct stat st {};
-    if (::lstat(local.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-        return false;
-    return ::unlink(local.c_str()) == 0;
+    return deleteFileAt(AT_FDCWD, local.c_str());
 }
 
 bool fileSize(std::string_view path, std::uint64_t& size)

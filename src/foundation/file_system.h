@@ -27,11 +27,11 @@ bool isDirectory(std::string_view path);
 bool createDirectory(std::string_view path);
 // Only an empty folder.
 bool removeDirectory(std::string_view path);
-// Refuses an existing target.
+// Refuses an existing target and a file open for writing here.
 bool moveFile(std::string_view from, std::string_view to);
-// Replaces the target.
+// Replaces the target, unless it is open for writing here.
 bool copyFile(std::string_view from, std::string_view to);
-// Refuses folders.
+// Refuses folders and a file open for writing here.
 bool deleteFile(std::string_view path);
 // Size of a file, false when it cannot be read.
 bool fileSize(std::string_view path, std::uint64_t& size);

@@ -83,7 +83,7 @@ std::string cleanNames(std::string_view rest)
 
 } // namespace
 
-void normalizePath(std::string& text)
+bool normalizePath(std::string& text)
 {
     std::string_view input(text);
     input = input.substr(0, input.find('\0'));
@@ -99,9 +99,11 @@ void normalizePath(std::string& text)
         prefix.push_back('\\');
         rest.remove_prefix(1);
     }
+    const bool whole = rest.size() <= WorkingLength;
     rest = rest.substr(0, std::min(rest.size(), WorkingLength));
 
     text = prefix + cleanNames(rest);
+    return whole;
 }
 
 } // namespace vantrel

@@ -7,6 +7,9 @@
 
 namespace vantrel {
 
-void normalizePath(std::string& text);
+// False when the text was longer than the working length and had to be
+// cut: the result then names something else than the text did, and a
+// caller that acts on a client's path refuses it.
+bool normalizePath(std::string& text);
 
 } // namespace vantrel

@@ -67,6 +67,18 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b)
     return true;
 }
 
+bool hasControlByte(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+}
+
+std::string blankControlBytes(std::string_view text)
+{
+    std::string out(text);
+    std::replace_if(out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
+    return out;
+}
+
 std::size_t copyBounded(char* dest, std::size_t capacity, std::string_view text)
 {
     if (capacity == 0)

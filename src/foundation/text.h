@@ -15,6 +15,11 @@ std::string formatText(std::size_t maxLength, const char* format, ...)
 void toLowerAscii(std::string& text);
 std::string lowerAscii(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
+// True when a byte below 32 (a line break, a tab, ...) is in the text.
+bool hasControlByte(std::string_view text);
+// The text with every byte below 32 written as a blank: a name made by
+// someone else, shown in a listing whose lines must not break.
+std::string blankControlBytes(std::string_view text);
 // Copies at most capacity - 1 bytes and a zero; returns the bytes copied.
 std::size_t copyBounded(char* dest, std::size_t capacity, std::string_view text);
 

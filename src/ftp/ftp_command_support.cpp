@@ -27,36 +27,47 @@ bool requireArgument(FtpSession& session, const FtpCommand& command)
     return false;
 }
 
-bool resolveArgument(FtpSession& session, const FtpCommand& command, std::string_view bareRootReply,
+bool resolveArgument(FtpSession& session, const FtpCommand& command, const PathRefusals& refusals,
                      FtpPath& path)
 {
-    if (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path) ==
-        PathKind::BareRoot) {
-        session.reply(bareRootReply);
+    switch (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path)) {
+    case PathKind::Resolved:
+        return true;
+    case PathKind::BareRoot:
+        session.reply(refusals.bareRoot);
+        return false;
+    case PathKind::TooLong:
+        session.reply(refusals.tooLong);
         return false;
     }
-    return true;
+    return false;
 }
 
-bool resolveRequiredArgument(FtpSession& session, const FtpCommand& command, std::string_view bareRootReply,
+bool resolveRequiredArgument(FtpSession& session, const FtpCommand& command, const PathRefusals& refusals,
                              FtpPath& path)
 {
-    return requireArgument(session, command) && resolveArgument(session, command, bareRootReply, path);
+    return requireArgument(session, command) && resolveArgument(session, command, refusals, path);
 }
 
-bool findFirstEntry(std::string_view fullPath, FindRecord& record)
+RootFolder accountRoot(FtpSession& session)
 {
-    if (fullPath.empty() || fullPath.back() == '\\' || fullPath.back() == '/')
+    return RootFolder(session.login().folder);
+}
+
+bool findFirstEntry(const RootFolder& root, std::string_view relative, FindRecord& record)
+{
+    if (relative.empty() || relative.back() == '\\' || relative.back() == '/')
         return false;
     DirectoryScan scan;
-    return scan.firstMatch(fullPath, record, ScanKinds::Both);
+    return scan.firstMatch(root, relative, record, ScanKinds::Both);
 }
 
-bool findArgumentEntry(FtpSession& session, const FtpCommand& command, FtpPath& path, FindRecord& entry)
+bool findArgumentEntry(FtpSession& session, const FtpCommand& command, const RootFolder& root, FtpPath& path,
+                       FindRecord& entry)
 {
-    if (!resolveRequiredArgument(session, command, NoFilename, path))
+    if (!resolveRequiredArgument(session, command, {NoFilename, NoSuchFile}, path))
         return false;
-    if (!findFirstEntry(path.full, entry)) {
+    if (!findFirstEntry(root, path.relative, entry)) {
         session.reply(NoSuchFile);
         return false;
     }

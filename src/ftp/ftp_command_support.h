@@ -1,9 +1,11 @@
 // Mechanics shared by the command handlers: the argument check, resolving a
-// command's path argument through the path gate, the existence test of the
+// command's path argument through the path gate, the account folder as the
+// root that the session's paths cannot leave, the existence test of the
 // file system search, and the common log-line fields.
 #pragma once
 
 #include "foundation/directory_scan.h"
+#include "foundation/root_folder.h"
 #include "ftp/ftp_command.h"
 #include "ftp/ftp_path.h"
 
@@ -24,25 +26,38 @@ CommandOutcome replyAndContinue(FtpSession& session, std::string_view text);
 // True when the command has an argument; otherwise sends the 501 reply.
 [[nodiscard]] bool requireArgument(FtpSession& session, const FtpCommand& command);
 
-// Resolves the argument below the account folder. For a bare "/" or "\"
-// sends `bareRootReply` and returns false.
-[[nodiscard]] bool resolveArgument(FtpSession& session, const FtpCommand& command,
-                                   std::string_view bareRootReply, FtpPath& path);
+// What a command answers when its path argument cannot be used: a bare "/"
+// or "\" (the command's own rule), and a path too long to be named whole
+// (the command's failure reply).
+struct PathRefusals {
+    std::string_view bareRoot;
+    std::string_view tooLong;
+};
+
+// Resolves the argument below the account folder; false once a refusal
+// has been sent.
+[[nodiscard]] bool resolveArgument(FtpSession& session, const FtpCommand& command, const PathRefusals& refusals,
+                                   FtpPath& path);
 
 // requireArgument, then resolveArgument: false once a reply has been sent.
 [[nodiscard]] bool resolveRequiredArgument(FtpSession& session, const FtpCommand& command,
-                                           std::string_view bareRootReply, FtpPath& path);
+                                           const PathRefusals& refusals, FtpPath& path);
 
-// The first entry that a search for the full path finds (the last name may
-// hold wildcards). A path that ends in a separator finds nothing.
-[[nodiscard]] bool findFirstEntry(std::string_view fullPath, FindRecord& record);
+// The account folder as the root that every path of the session stays in;
+// opened for each command, so that a folder the operator (re)creates is
+// the one used.
+RootFolder accountRoot(FtpSession& session);
+
+// The first entry that a search for the relative path finds (the last name
+// may hold wildcards). The folder itself (an empty path) finds nothing.
+[[nodiscard]] bool findFirstEntry(const RootFolder& root, std::string_view relative, FindRecord& record);
 
 // The steps of a command on an existing file or folder: the argument is
 // required, resolved ("550 No filename given." for a bare root) and must
-// name an entry ("550 File does not exist." otherwise). False once a reply
-// has been sent.
-[[nodiscard]] bool findArgumentEntry(FtpSession& session, const FtpCommand& command, FtpPath& path,
-                                     FindRecord& entry);
+// name an entry ("550 File does not exist." otherwise, also for a path too
+// long to name). False once a reply has been sent.
+[[nodiscard]] bool findArgumentEntry(FtpSession& session, const FtpCommand& command, const RootFolder& root,
+                                     FtpPath& path, FindRecord& entry);
 
 // A log line with the client's address and the login's user name as its
 // first two fields, followed by up to two more texts.

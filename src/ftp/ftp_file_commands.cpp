@@ -1,8 +1,8 @@
 // The folder and file commands: PWD, CWD, MKD, RMD, RNFR, RNTO, DELE and
-// SIZE. Every path goes through the path gate (ftp_path.h), so all of them
-// act below the account folder only.
+// SIZE. Every path goes through the path gate (ftp_path.h) and is acted on
+// through the account folder's RootFolder, so all of them act below the
+// account folder only.
 #include "foundation/directory_scan.h"
-#include "foundation/file_system.h"
 #include "foundation/text.h"
 #include "ftp/ftp_command_support.h"
 #include "ftp/ftp_commands.h"
@@ -58,12 +58,16 @@ CommandOutcome handleCwd(FtpSession& session, const FtpCommand& command)
     if (!requireArgument(session, command))
         return CommandOutcome::Continue;
     FtpPath path;
-    if (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path) ==
-        PathKind::BareRoot) {
+    switch (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path)) {
+    case PathKind::BareRoot:
         session.work().currentDirectory.assign(1, '/');
         return replyAndContinue(session, formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
+    case PathKind::TooLong:
+        return replyAndContinue(session, NoSuchDirectory);
+    case PathKind::Resolved:
+        break;
     }
-    if (!directoryExists(path.full))
+    if (!accountRoot(session).isFolder(path.relative))
         return replyAndContinue(session, NoSuchDirectory);
     session.work().currentDirectory = displayPathOf(path.relative);
     return replyAndContinue(session, formatPath(ChangedDirectoryFormat, session.work().currentDirectory));
@@ -72,10 +76,10 @@ CommandOutcome handleCwd(FtpSession& session, const FtpCommand& command)
 CommandOutcome handleMkd(FtpSession& session, const FtpCommand& command)
 {
     FtpPath path;
-    if (!resolveRequiredArgument(session, command, CreateFailed, path))
+    if (!resolveRequiredArgument(session, command, {CreateFailed, CreateFailed}, path))
         return CommandOutcome::Continue;
     // The account folder itself ("MKD ." and the like) always exists.
-    if (path.relative.empty() || !createDirectory(path.full))
+    if (path.relative.empty() || !accountRoot(session).createFolder(path.relative))
         return replyAndContinue(session, CreateFailed);
     logEvent(session, LogCreatedFolder, path.full);
     return replyAndContinue(session, formatPath(CreatedFormat, displayPathOf(path.relative)));
@@ -84,13 +88,14 @@ CommandOutcome handleMkd(FtpSession& session, const FtpCommand& command)
 CommandOutcome handleRmd(FtpSession& session, const FtpCommand& command)
 {
     FtpPath path;
-    if (!resolveRequiredArgument(session, command, DeleteRoot, path))
+    if (!resolveRequiredArgument(session, command, {DeleteRoot, NoSuchDirectory}, path))
         return CommandOutcome::Continue;
     if (path.relative == relativeOfDirectory(session.work().currentDirectory))
         return replyAndContinue(session, DeleteCurrent);
-    if (!directoryExists(path.full))
+    const RootFolder root = accountRoot(session);
+    if (!root.isFolder(path.relative))
         return replyAndContinue(session, NoSuchDirectory);
-    if (!removeDirectory(path.full))
+    if (!root.removeFolder(path.relative))
         return replyAndContinue(session, DeleteFolderFailed);
     logEvent(session, LogDeletedFolder, path.full);
     return replyAndContinue(session, formatPath(DeletedFolderFormat, displayPathOf(path.relative)));
@@ -98,15 +103,17 @@ CommandOutcome handleRmd(FtpSession& session, const FtpCommand& command)
 
 CommandOutcome handleRnfr(FtpSession& session, const FtpCommand& command)
 {
+    const RootFolder root = accountRoot(session);
     FtpPath path;
     FindRecord entry;
-    if (!findArgumentEntry(session, command, path, entry))
+    if (!findArgumentEntry(session, command, root, path, entry))
         return CommandOutcome::Continue;
-    const bool isFolder = directoryExists(path.full);
+    const bool isFolder = root.isFolder(path.relative);
     const AccessRights needed = isFolder ? AccessRights::FolderModify : AccessRights::FileModify;
     if (!session.hasRight(needed))
         return replyAndContinue(session, isFolder ? FolderModifyRefused : FileModifyRefused);
     session.work().renameSource = path.full;
+    session.work().renameRelative = path.relative;
     session.work().renameSourceIsFile = !isFolder;
     return replyAndContinue(session, SendRnto);
 }
@@ -117,30 +124,33 @@ CommandOutcome handleRnto(FtpSession& session, const FtpCommand& command)
     if (work.renameSource.empty())
         return replyAndContinue(session, SendRnfrFirst);
     FtpPath path;
-    if (!resolveRequiredArgument(session, command, NoFilename, path))
+    if (!resolveRequiredArgument(session, command, {NoFilename, RenameFailed}, path))
         return CommandOutcome::Continue;
+    const RootFolder root = accountRoot(session);
     FindRecord entry;
-    if (findFirstEntry(path.full, entry))
+    if (findFirstEntry(root, path.relative, entry))
         return replyAndContinue(session, RenameTargetExists);
-    if (!moveFile(work.renameSource, path.full))
+    if (!root.move(work.renameRelative, path.relative))
         return replyAndContinue(session, RenameFailed);
     logEvent(session, work.renameSourceIsFile ? LogRenamedFile : LogRenamedFolder, work.renameSource, path.full);
     work.renameSource.clear();
+    work.renameRelative.clear();
     return replyAndContinue(session, Renamed);
 }
 
 CommandOutcome handleDele(FtpSession& session, const FtpCommand& command)
 {
+    const RootFolder root = accountRoot(session);
     FtpPath path;
     FindRecord entry;
-    if (!findArgumentEntry(session, command, path, entry))
+    if (!findArgumentEntry(session, command, root, path, entry))
         return CommandOutcome::Continue;
-    const bool isFolder = directoryExists(path.full);
+    const bool isFolder = root.isFolder(path.relative);
     if (isFolder && !session.hasRight(AccessRights::FolderModify))
         return replyAndContinue(session, UseRmd);
     if (!isFolder && !session.hasRight(AccessRights::FileModify))
         return replyAndContinue(session, FileModifyRefused);
-    if (!deleteFile(path.full))
+    if (!root.deleteFile(path.relative))
         return replyAndContinue(session, DeleteFailed);
     logEvent(session, LogDeletedFile, path.full);
     return replyAndContinue(session, FileDeleted);
@@ -150,7 +160,7 @@ CommandOutcome handleSize(FtpSession& session, const FtpCommand& command)
 {
     FtpPath path;
     FindRecord entry;
-    if (!findArgumentEntry(session, command, path, entry))
+    if (!findArgumentEntry(session, command, accountRoot(session), path, entry))
         return CommandOutcome::Continue;
     return replyAndContinue(session, formatText(ReplyLimit, SizeFormat, static_cast<unsigned long long>(entry.size)));
 }

@@ -30,8 +30,9 @@ constexpr std::string_view LongListingOption = "list -al";
 
 constexpr std::size_t LineLimit = 2048;
 
-// Sends the listing of `fullPath` and gives the replies.
-CommandOutcome sendListing(FtpSession& session, const std::string& fullPath, ListingForm form)
+// Sends the listing of the relative path and gives the replies.
+CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const std::string& relative,
+                           ListingForm form)
 {
     if (!openDataConnection(session))
         return replyAndContinue(session, DataFailed);
@@ -41,8 +42,8 @@ CommandOutcome sendListing(FtpSession& session, const std::string& fullPath, Lis
     DirectoryScan scan;
     FindRecord entry;
     // A folder lists its entries; anything else lists the first match only.
-    const bool found = directoryExists(fullPath) ? scan.first(fullPath, entry, ScanKinds::Both)
-                                                 : findFirstEntry(fullPath, entry);
+    const bool found = root.isFolder(relative) ? scan.first(root, relative, entry, ScanKinds::Both)
+                                               : findFirstEntry(root, relative, entry);
     if (!found) {
         data.finish();
         return replyAndContinue(session, TransferComplete);
@@ -66,35 +67,46 @@ CommandOutcome sendListing(FtpSession& session, const std::string& fullPath, Lis
 
 CommandOutcome listCommand(FtpSession& session, const FtpCommand& command, ListingForm form)
 {
+    const RootFolder root = accountRoot(session);
     const bool currentDirectory =
         !command.hasArgument() || (form == ListingForm::Long && startsWithWord(command.line, LongListingOption));
     if (currentDirectory)
-        return sendListing(session, currentDirectoryPath(session.login().folder, session.work().currentDirectory).full,
+        return sendListing(session, root,
+                           currentDirectoryPath(session.login().folder, session.work().currentDirectory).relative,
                            form);
 
     FtpPath path;
-    if (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path) ==
-        PathKind::BareRoot)
-        path.full = fullPathOf(session.login().folder, "");
-    FindRecord entry;
-    if (!directoryExists(path.full) && !findFirstEntry(path.full, entry))
+    switch (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path)) {
+    case PathKind::BareRoot:
+        path.relative.clear();
+        break;
+    case PathKind::TooLong:
         return replyAndContinue(session, NoSuchPath);
-    return sendListing(session, path.full, form);
+    case PathKind::Resolved:
+        break;
+    }
+    FindRecord entry;
+    if (!root.isFolder(path.relative) && !findFirstEntry(root, path.relative, entry))
+        return replyAndContinue(session, NoSuchPath);
+    return sendListing(session, root, path.relative, form);
 }
 
 } // namespace
 
 std::string formatListingLine(const FindRecord& entry, std::string_view user, ListingForm form)
 {
+    // A name made by a local user may hold line breaks that would split
+    // the listing's lines for every client.
+    const std::string name = blankControlBytes(entry.name);
     if (form == ListingForm::NamesOnly)
-        return entry.name;
+        return name;
     const std::string owner(user);
     const std::string date = formatFileTime(entry.lastWriteTime, DateForm::Short);
     if (entry.isDirectory)
         return formatText(LineLimit, FolderLineFormat, FolderPermissions, owner.c_str(), date.c_str(),
-                          entry.name.c_str());
+                          name.c_str());
     return formatText(LineLimit, FileLineFormat, FilePermissions, owner.c_str(),
-                      static_cast<unsigned long long>(entry.size), date.c_str(), entry.name.c_str());
+                      static_cast<unsigned long long>(entry.size), date.c_str(), name.c_str());
 }
 
 CommandOutcome handleList(FtpSession& session, const FtpCommand& command)

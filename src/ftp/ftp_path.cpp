@@ -14,19 +14,11 @@ namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::string cutToMaxPath(std::string text)
-{
-    if (text.size() > MaxPath)
-        text.resize(MaxPath);
-    return text;
-}
-
-// "/" to "\" and then the shared clean-up.
-std::string normalizedRelative(std::string path)
+// "/" to "\" and then the shared clean-up; false when it had to cut.
+bool normalizeRelative(std::string& path)
 {
     std::replace(path.begin(), path.end(), '/', '\\');
-    normalizePath(path);
-    return cutToMaxPath(std::move(path));
+    return normalizePath(path);
 }
 
 } // namespace
@@ -47,7 +39,7 @@ std::string fullPathOf(std::string_view accountFolder, std::string_view relative
     if (!full.empty() && !isSeparator(full.back()))
         full.push_back('\\');
     full.append(relative);
-    return cutToMaxPath(std::move(full));
+    return full;
 }
 
 PathKind resolvePath(std::string_view accountFolder, std::string_view currentDirectory,
@@ -64,15 +56,18 @@ PathKind resolvePath(std::string_view accountFolder, std::string_view currentDir
             joined.push_back('\\');
         joined.append(argument);
     }
-    path.relative = normalizedRelative(std::move(joined));
+    const bool whole = normalizeRelative(joined);
+    path.relative = std::move(joined);
     path.full = fullPathOf(accountFolder, path.relative);
-    return PathKind::Resolved;
+    return whole && path.full.size() <= MaxPath ? PathKind::Resolved : PathKind::TooLong;
 }
 
 FtpPath currentDirectoryPath(std::string_view accountFolder, std::string_view currentDirectory)
 {
     FtpPath path;
-    path.relative = normalizedRelative(relativeOfDirectory(currentDirectory));
+    path.relative = relativeOfDirectory(currentDirectory);
+    // CWD accepted the current directory, so it is never cut here.
+    normalizeRelative(path.relative);
     path.full = fullPathOf(accountFolder, path.relative);
     return path;
 }
@@ -82,7 +77,7 @@ std::string displayPathOf(std::string_view relative)
     std::string display = "/";
     display.append(relative);
     std::replace(display.begin(), display.end(), '\\', '/');
-    return cutToMaxPath(std::move(display));
+    return display;
 }
 
 } // namespace vantrel

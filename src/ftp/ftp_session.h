@@ -22,7 +22,8 @@ class ServiceLog;
 struct FtpWorkingState {
     std::string currentDirectory = "/";
     char representationType = 'A';
-    std::string renameSource;  // full path; empty when none
+    std::string renameSource;  // full path, for the log; empty when none
+    std::string renameRelative;  // the same below the account folder
     bool renameSourceIsFile = true;
 };
 

@@ -5,7 +5,6 @@
 #include "ftp/ftp_transfer.h"
 
 #include "foundation/clock.h"
-#include "foundation/file_system.h"
 #include "foundation/text.h"
 #include "ftp/ftp_command.h"
 #include "ftp/ftp_command_support.h"
@@ -197,21 +196,25 @@ CommandOutcome refuseTransfer(FtpSession& session, TransferDirection direction, 
 // commands log first.
 enum class RefusalOrder { ReplyFirst, LogFirst };
 
-// What a transfer command asks of the session before it looks at its file.
+// What a transfer command asks of the session before it looks at its file,
+// and how it refuses a path too long to be named whole: as its file being
+// missing, or (STOR, which creates it) as the file failing to open.
 struct TransferAdmission {
     TransferDirection direction;
     AccessRights right;
     const char* refused;
     RefusalOrder order;
+    const char* tooLongReason;
+    const char* tooLongReply;
 };
 
 constexpr TransferAdmission RetrAdmission{TransferDirection::Download, AccessRights::FileRead, ReadRefused,
-                                          RefusalOrder::ReplyFirst};
+                                          RefusalOrder::ReplyFirst, ReasonMissing, NoSuchFile};
 constexpr TransferAdmission StorAdmission{TransferDirection::Upload, AccessRights::FileWrite, WriteRefused,
-                                          RefusalOrder::LogFirst};
+                                          RefusalOrder::LogFirst, ReasonOpen, OpenFailed};
 constexpr TransferAdmission AppeAdmission{TransferDirection::Upload,
                                           AccessRights::FileWrite | AccessRights::FileModify,
-                                          WriteModifyRefused, RefusalOrder::LogFirst};
+                                          WriteModifyRefused, RefusalOrder::LogFirst, ReasonMissing, NoSuchFile};
 
 // The checks of every transfer command, in this order: the argument, the
 // right (a refusal is logged with the argument as typed), a data connection
@@ -233,7 +236,17 @@ bool admitTransfer(FtpSession& session, const FtpCommand& command, const Transfe
         session.reply(UsePortOrPasv);
         return false;
     }
-    return resolveArgument(session, command, NoFilename, path);
+    switch (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path)) {
+    case PathKind::Resolved:
+        return true;
+    case PathKind::BareRoot:
+        session.reply(NoFilename);
+        return false;
+    case PathKind::TooLong:
+        refuseTransfer(session, admission.direction, path.full, admission.tooLongReason, admission.tooLongReply);
+        return false;
+    }
+    return false;
 }
 
 // The last step of every transfer command, once its file is open at the
@@ -339,13 +352,14 @@ CommandOutcome handleRetr(FtpSession& session, const FtpCommand& command)
     FtpPath path;
     if (!admitTransfer(session, command, RetrAdmission, path))
         return CommandOutcome::Continue;
+    const RootFolder root = accountRoot(session);
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry))
+    if (!findFirstEntry(root, path.relative, entry))
         return refuseTransfer(session, direction, path.full, ReasonMissing, NoSuchFile);
     if (offset != 0 && offset >= entry.size)
         return replyAndContinue(session, RestOutside);
     FileHandle& file = session.transfer().file;
-    if (!file.open(path.full, FileMode::Read, IfMissing::Fail))
+    if (!root.openFile(path.relative, FileMode::Read, IfMissing::Fail, file))
         return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     if (!file.seekTo(offset)) {
         // The file shrank since the search.
@@ -362,15 +376,17 @@ CommandOutcome handleStor(FtpSession& session, const FtpCommand& command)
     FtpPath path;
     if (!admitTransfer(session, command, StorAdmission, path))
         return CommandOutcome::Continue;
+    const RootFolder root = accountRoot(session);
     FindRecord entry;
-    if (findFirstEntry(path.full, entry)) {
+    if (findFirstEntry(root, path.relative, entry)) {
         if (!session.hasRight(AccessRights::FileModify))
             return refuseTransfer(session, direction, path.full, ReasonAccess, ModifyRefused);
-        if (offset == 0 && !deleteFile(path.full))
+        // A file that another session is still writing cannot be deleted.
+        if (offset == 0 && !root.deleteFile(path.relative))
             return refuseTransfer(session, direction, path.full, ReasonTruncation, OpenFailed);
     }
     FileHandle& file = session.transfer().file;
-    if (!file.open(path.full, FileMode::Write, IfMissing::Create))
+    if (!root.openFile(path.relative, FileMode::Write, IfMissing::Create, file))
         return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     // With an offset the data overwrites the file from there on; the file
     // is not shortened.
@@ -388,11 +404,12 @@ CommandOutcome handleAppe(FtpSession& session, const FtpCommand& command)
     FtpPath path;
     if (!admitTransfer(session, command, AppeAdmission, path))
         return CommandOutcome::Continue;
+    const RootFolder root = accountRoot(session);
     FindRecord entry;
-    if (!findFirstEntry(path.full, entry))
+    if (!findFirstEntry(root, path.relative, entry))
         return refuseTransfer(session, direction, path.full, ReasonMissing, NoSuchFile);
     FileHandle& file = session.transfer().file;
-    if (!file.open(path.full, FileMode::Write, IfMissing::Fail))
+    if (!root.openFile(path.relative, FileMode::Write, IfMissing::Fail, file))
         return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     file.seekToEnd();
     return connectAndStart(session, path, direction, ReasonData);

@@ -5,6 +5,7 @@
 #include "foundation/file_system.h"
 #include "foundation/file_time.h"
 #include "foundation/product.h"
+#include "foundation/root_folder.h"
 #include "foundation/text.h"
 #include "http/http_response.h"
 
@@ -36,7 +37,7 @@ void appendEntry(std::string& page, const char* format, const FindRecord& record
                                   formatFileTime(record.creationTime, DateForm::Long).c_str(), size);
     if (line.size() < EntryColumn)
         line.append(EntryColumn - line.size(), ' ');
-    const std::string name = escapeHtml(record.name);
+    const std::string name = escapeHtml(blankControlBytes(record.name));
     const char* slash = record.isDirectory ? "/" : "";
     line += "<a href=\"" + name + slash + "\">" + name + slash + "</a>\r\n";
     line.resize(std::min(line.size(), MaxEntryLength));
@@ -75,33 +76,33 @@ std::string escapeHtml(std::string_view text)
     return out;
 }
 
-bool buildFolderListPage(std::string_view folder, std::string_view url, std::string& page)
+bool buildFolderListPage(const RootFolder& root, std::string_view folder, std::string_view url, std::string& page)
 {
-    if (!directoryExists(folder))
+    if (!root.isFolder(folder))
         return false;
     const std::string target = escapeHtml(url);
     page = formatText(MaxHeadLength, ListHead, target.c_str(), target.c_str());
 
     DirectoryScan scan;
     FindRecord record;
-    for (bool more = scan.first(folder, record, ScanKinds::Folders); more; more = scan.next(record)) {
+    for (bool more = scan.first(root, folder, record, ScanKinds::Folders); more; more = scan.next(record)) {
         if (!isDotEntry(record.name))
             appendEntry(page, FolderEntry, record);
     }
-    for (bool more = scan.first(folder, record, ScanKinds::Files); more; more = scan.next(record))
+    for (bool more = scan.first(root, folder, record, ScanKinds::Files); more; more = scan.next(record))
         appendEntry(page, FileEntry, record);
 
     page += formatText(MaxHeadLength, ListTail, ProductName, MakerName);
     return true;
 }
 
-bool HttpResponse::prepareFolderList(std::string_view folder, std::string_view url)
+bool HttpResponse::prepareFolderList(const RootFolder& root, std::string_view folder, std::string_view url)
 {
     resetResponse();
     if (url.size() > MaxPath)
         return false;
     std::string page;
-    if (!buildFolderListPage(folder, url, page))
+    if (!buildFolderListPage(root, folder, url, page))
         return false;
     header_ = formatText(MaxHeadLength, ListHeader, ProductName, MakerName);
     body_ = std::move(page);

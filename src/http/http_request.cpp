@@ -81,16 +81,23 @@ void applyHeadLine(HttpRequestHead& head, std::string_view line)
 
 std::string urlToPath(std::string_view url)
 {
-    std::string path(url.substr(0, MaxUrlCopy));
+    std::string path;
+    (void)urlToPath(url, path);  // the cut form, for callers that only show it
+    return path;
+}
+
+bool urlToPath(std::string_view url, std::string& path)
+{
+    path.assign(url.substr(0, MaxUrlCopy));
     const bool trailingSlash = !path.empty() && (path.back() == '/' || path.back() == '\\');
     replaceAll(path, "%20", " ");
-    normalizePath(path);
+    const bool whole = normalizePath(path) && url.size() <= MaxUrlCopy;
     if (path.empty() || path.front() != '\\')
         path = "\\";
     toLowerAscii(path);
     if (trailingSlash)
         path += '\\';
-    return path;
+    return whole;
 }
 
 } // namespace vantrel

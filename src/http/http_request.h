@@ -29,5 +29,8 @@ void applyHeadLine(HttpRequestHead& head, std::string_view line);
 // beginning with "\", ending with "\" when the target ended with a slash.
 // Only "%20" is decoded; a query stays part of the path.
 std::string urlToPath(std::string_view url);
+// The same; false when the path was too long to be cleaned whole and had to
+// be cut, so that it names something else than the target asked for.
+[[nodiscard]] bool urlToPath(std::string_view url, std::string& path);
 
 } // namespace vantrel

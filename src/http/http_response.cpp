@@ -54,6 +54,24 @@ bool HttpResponse::prepareFile(std::string_view path, int status)
         kind_ = ResponseKind::NoFile;
         return false;
     }
+    prepareOpenedFile(path, status);
+    return true;
+}
+
+bool HttpResponse::prepareFile(const RootFolder& root, std::string_view relative, int status)
+{
+    resetResponse();
+    if (!root.openFile(relative, FileMode::Read, IfMissing::Fail, file_)) {
+        resetResponse();
+        kind_ = ResponseKind::NoFile;
+        return false;
+    }
+    prepareOpenedFile(relative, status);
+    return true;
+}
+
+void HttpResponse::prepareOpenedFile(std::string_view path, int status)
+{
     const ContentType type = contentTypeFor(path);
     kind_ = type.kind;
     const std::string mime(type.mime);
@@ -68,7 +86,6 @@ bool HttpResponse::prepareFile(std::string_view path, int status)
         header_ = formatText(MaxHeaderLength, FileHeader, status, httpDateText(timeNow()).c_str(),
                              ProductName, MakerName, modified.c_str(), mime.c_str(), length);
     }
-    return true;
 }
 
 bool HttpResponse::lastModifiedText(std::string& text) const

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "foundation/file_handle.h"
+#include "foundation/root_folder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,8 @@ public:
     // Opens an existing file for the body and writes the file header with
     // the given status. False (kind NoFile) when it cannot be opened.
     [[nodiscard]] bool prepareFile(std::string_view path, int status);
+    // The same for a file that a request names below its site's root.
+    [[nodiscard]] bool prepareFile(const RootFolder& root, std::string_view relative, int status);
     // The file's last-write time in HTTP form; false while a generated body
     // is set or no file is open.
     bool lastModifiedText(std::string& text) const;
@@ -52,8 +55,9 @@ public:
     void prepareNotModified();
     // A location longer than 3500 characters gives a 404 instead.
     void prepareRedirect(std::string_view location);
-    // False when the folder does not exist or url is longer than 260.
-    [[nodiscard]] bool prepareFolderList(std::string_view folder, std::string_view url);
+    // The listing of a folder below the root; false when the folder does
+    // not exist there or url is longer than 260.
+    [[nodiscard]] bool prepareFolderList(const RootFolder& root, std::string_view folder, std::string_view url);
 
     void setAdmin(bool admin) { admin_ = admin; }
     bool admin() const { return admin_; }
@@ -68,6 +72,8 @@ public:
     std::size_t nextBodyChunk(char* buffer, std::size_t maximum, std::uint64_t offset);
 
 private:
+    // The header of the file just opened; `path` chooses its content type.
+    void prepareOpenedFile(std::string_view path, int status);
     void prepareErrorPage(const char* file, int status, ResponseKind kind,
                           std::string_view shortHeader, std::string body);
 

@@ -3,13 +3,13 @@
 // default folder); folder requests get the default page, a listing or a
 // 404; a folder named without its slash is redirected to the form with it;
 // the log area under the admin prefix is served from the "logs" folder.
-#include "foundation/directory_scan.h"
+// Every file and folder is reached through a RootFolder of the site's
+// folder, so that neither ".." nor a link leads out of the site.
+#include "foundation/root_folder.h"
 #include "foundation/text.h"
 #include "http/http_request.h"
 #include "http/http_response.h"
 #include "http/http_site_config.h"
-
-#include <algorithm>
 
 namespace vantrel {
 
@@ -18,13 +18,6 @@ namespace {
 constexpr char RedirectFormat[] = "http://%s%s/";
 constexpr std::size_t MaxRedirectText = 8200;
 constexpr std::size_t MaxSiteFolderLength = 256;
-
-// A value with a control byte could split the header it is copied into.
-bool hasControlByte(std::string_view text)
-{
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 32; });
-}
 
 std::string hostKeyOf(std::string_view host)
 {
@@ -40,11 +33,13 @@ bool endsWithBackslash(std::string_view text)
 }
 
 // One request's view of the inputs, so each step below stays a few lines.
+// `path` is below `root` and begins with "\".
 struct RouteRequest {
     std::string_view url;
     std::string_view host;
     std::string_view ifModifiedSince;
-    std::string folder;
+    const RootFolder& root;
+    std::string path;
     bool admin = false;
     bool folderView = false;
     std::string defaultPage;
@@ -68,14 +63,14 @@ void redirect(HttpResponse& response, const RouteRequest& request)
 
 void listOrNotFound(HttpResponse& response, const RouteRequest& request)
 {
-    if (!response.prepareFolderList(request.folder, request.url))
+    if (!response.prepareFolderList(request.root, request.path, request.url))
         response.prepareNotFound();
 }
 
 void routeFolder(HttpResponse& response, const RouteRequest& request)
 {
     if (!request.defaultPage.empty() && !request.admin) {
-        if (response.prepareFile(request.folder + request.defaultPage, 200)) {
+        if (response.prepareFile(request.root, request.path + request.defaultPage, 200)) {
             checkDate(response, request);
         } else if (!request.folderView) {
             response.prepareNotFound();
@@ -95,16 +90,16 @@ void routeFolder(HttpResponse& response, const RouteRequest& request)
 
 void routeName(HttpResponse& response, const RouteRequest& request)
 {
-    if (response.prepareFile(request.folder, 200)) {
+    if (response.prepareFile(request.root, request.path, 200)) {
         checkDate(response, request);
         if (request.admin)
             response.setKind(ResponseKind::AdminArea);
         return;
     }
     if (!request.defaultPage.empty() && !request.admin) {
-        if (response.prepareFile(request.folder + "\\" + request.defaultPage, 200)) {
+        if (response.prepareFile(request.root, request.path + "\\" + request.defaultPage, 200)) {
             redirect(response, request);
-        } else if (request.folderView && directoryExists(request.folder)) {
+        } else if (request.folderView && request.root.isFolder(request.path)) {
             redirect(response, request);
         } else {
             response.prepareNotFound();
@@ -115,7 +110,7 @@ void routeName(HttpResponse& response, const RouteRequest& request)
         response.prepareNotFound();
         return;
     }
-    if (!response.prepareFolderList(request.folder, request.url)) {
+    if (!response.prepareFolderList(request.root, request.path, request.url)) {
         response.prepareNotFound();
         return;
     }
@@ -131,28 +126,36 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
 {
     LockGuard guard(lock_);
     auto response = std::make_unique<HttpResponse>();
-    const std::string path = urlToPath(url);
+    std::string path;
+    const bool whole = urlToPath(url, path);
     if (host.empty() || hasControlByte(host) || hasControlByte(url)) {
         response->prepareBadRequest();
         return response;
     }
 
-    RouteRequest request{url, host, ifModifiedSince, {}, false, folderView_, defaultPage_};
+    std::string folder;
+    bool admin = false;
     const std::size_t prefixLength = adminPrefix_.size();
     if (path.size() >= prefixLength &&
         equalsIgnoreCase(std::string_view(path).substr(0, prefixLength), adminPrefix_)) {
-        request.folder = std::string(LogFolder) + path.substr(prefixLength);
-        request.admin = true;
+        folder = LogFolder;
+        path.erase(0, prefixLength);
+        admin = true;
         response->setAdmin(true);
     } else {
         const std::string mapped = lookupDomain(hostKeyOf(host));
-        request.folder = (mapped.empty() ? defaultFolder_ : mapped) + path;
-        request.folder.resize(std::min(request.folder.size(), MaxSiteFolderLength));
+        folder = mapped.empty() ? defaultFolder_ : mapped;
     }
 
-    if (request.folder.empty())
+    // A path that would have to be cut names another file than the one
+    // asked for; an empty folder is no site (not the disk's root).
+    if (!whole || folder.empty() || (!admin && folder.size() + path.size() > MaxSiteFolderLength)) {
         response->prepareNotFound();
-    else if (endsWithBackslash(request.folder))
+        return response;
+    }
+    const RootFolder root(folder);
+    RouteRequest request{url, host, ifModifiedSince, root, std::move(path), admin, folderView_, defaultPage_};
+    if (endsWithBackslash(request.path))
         routeFolder(*response, request);
     else
         routeName(*response, request);

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 
 #include "foundation/file_system.h"
@@ -151,6 +158,73 @@ TEST(FileHandle, OneWriterAnyReaders)
     writer.close();
     EXPECT_TRUE(readerA.open(dir / "other", FileMode::Write, IfMissing::Fail));
     EXPECT_EQ(readBytes(dir / "Shared"), "data");
+}
+
+TEST(FileHandle, AFileBeingWrittenCannotBeDeletedMovedOrReplaced)
+{
+    ScratchFolder dir;
+    writeBytes(dir / "upload", "first bytes");
+    writeBytes(dir / "other", "other");
+    FileHandle writer;
+    ASSERT_TRUE(writer.open(dir / "upload", FileMode::Write, IfMissing::Fail));
+    EXPECT_FALSE(deleteFile(dir / "upload"));
+    EXPECT_FALSE(deleteFile(dir.path() + "\\UPLOAD"));
+    EXPECT_FALSE(moveFile(dir / "upload", dir / "moved"));
+    EXPECT_FALSE(copyFile(dir / "other", dir / "upload"));
+    EXPECT_TRUE(writer.writeAll("+more", 5));
+    EXPECT_EQ(readBytes(dir / "upload"), "first bytes+more");
+    EXPECT_FALSE(std::filesystem::exists(dir / "moved"));
+
+    // Once written, the file is an ordinary file again.
+    writer.close();
+    EXPECT_TRUE(moveFile(dir / "upload", dir / "moved"));
+    EXPECT_TRUE(deleteFile(dir / "moved"));
+}
+
+TEST(FileHandle, AFileBeingReadMayGoAndTheReaderKeepsItsBytes)
+{
+    ScratchFolder dir;
+    writeBytes(dir / "download", "all the bytes");
+    writeBytes(dir / "newer", "newer");
+    FileHandle reader;
+    ASSERT_TRUE(reader.open(dir / "download", FileMode::Read, IfMissing::Fail));
+    EXPECT_TRUE(moveFile(dir / "download", dir / "renamed"));
+    EXPECT_TRUE(copyFile(dir / "newer", dir / "download"));
+    EXPECT_TRUE(deleteFile(dir / "renamed"));
+    char buffer[64] = {};
+    EXPECT_EQ(reader.read(buffer, sizeof buffer), 13u);
+    EXPECT_EQ(std::string(buffer), "all the bytes");
+}
+
+TEST(FileHandle, OnlyRegularFilesOpenAndNoneWaits)
+{
+    ScratchFolder dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir / "socket";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::filesystem::create_symlink("pipe", dir / "pipe-link");
+
+    const testing::PipeUnblocker unblocker(dir / "pipe", std::chrono::seconds(5));
+    const auto begin = std::chrono::steady_clock::now();
+    FileHandle file;
+    for (const char* name : {"pipe", "pipe-link", "socket"}) {
+        EXPECT_FALSE(file.open(dir / name, FileMode::Read, IfMissing::Fail)) << name;
+        EXPECT_FALSE(file.open(dir / name, FileMode::Write, IfMissing::Create)) << name;
+    }
+    EXPECT_FALSE(file.open("/dev/null", FileMode::Read, IfMissing::Fail));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    ::close(listener);
+
+    // A descriptor handed over is held to the same rule.
+    EXPECT_FALSE(file.adopt(::open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK), FileMode::Read));
+    writeBytes(dir / "plain", "x");
+    ASSERT_TRUE(file.adopt(::open((dir / "plain").c_str(), O_RDONLY | O_NONBLOCK), FileMode::Read));
+    EXPECT_EQ(::fcntl(file.descriptor(), F_GETFL) & O_NONBLOCK, 0);
 }
 
 } // namespace

@@ -13,6 +13,7 @@ TEST(NormalizePath, Table)
     const struct {
         std::string input;
         std::string expected;
+        bool whole = true;  // false: the text had to be cut
     } cases[] = {
         {"x\\y\\..\\z", "x\\z"},
         {"..\\..\\w", "w"},
@@ -45,14 +46,17 @@ TEST(NormalizePath, Table)
         {"\\\\server\\share\\", "\\server\\share"},
         {"C:\\", "C:"},
         {"dir\\file name.txt", "dir\\file name.txt"},
-        // The part after the prefix is cut to 260 characters first.
-        {a + "\\" + std::string(50, 'b'), a + "\\bbbbbbbbb"},
-        {"C:\\" + a + "\\" + std::string(50, 'b'), "C:\\" + a + "\\bbbbbbbbb"},
-        {std::string(260, 'z') + "\\..", std::string(260, 'z')},
+        // The part after the prefix is cut to 260 characters first, and
+        // the caller is told so.
+        {a + "\\" + std::string(50, 'b'), a + "\\bbbbbbbbb", false},
+        {"C:\\" + a + "\\" + std::string(50, 'b'), "C:\\" + a + "\\bbbbbbbbb", false},
+        {std::string(260, 'z') + "\\..", std::string(260, 'z'), false},
+        {"\\" + std::string(260, 'z'), "\\" + std::string(260, 'z')},
+        {std::string(257, 'z') + "\\..", ""},
     };
     for (const auto& c : cases) {
         std::string text = c.input;
-        normalizePath(text);
+        EXPECT_EQ(normalizePath(text), c.whole) << "input: " << c.input;
         EXPECT_EQ(text, c.expected) << "input: " << c.input;
     }
 }

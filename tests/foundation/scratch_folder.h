@@ -1,14 +1,22 @@
-// ScratchFolder: a fresh folder per test, removed afterwards, and helpers
-// that write and read whole files by absolute path.
+// ScratchFolder: a fresh folder per test, removed afterwards, helpers
+// that write and read whole files by absolute path, and a guard that frees
+// a thread stuck opening a named pipe.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace vantrel::testing {
 
@@ -45,5 +53,42 @@ inline std::string readBytes(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// While it lives, a reader that waits in open() on the pipe is released
+// after `patience` by a writer opening the other end, so that a test of
+// "opening never waits" fails instead of hanging.
+class PipeUnblocker final {
+public:
+    PipeUnblocker(std::string pipe, std::chrono::milliseconds patience)
+        : thread_([this, pipe = std::move(pipe), patience] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              while (!done_) {
+                  if (changed_.wait_for(lock, patience) == std::cv_status::timeout && !done_) {
+                      const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                      if (fd >= 0)
+                          ::close(fd);
+                  }
+              }
+          })
+    {
+    }
+    ~PipeUnblocker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    PipeUnblocker(const PipeUnblocker&) = delete;
+    PipeUnblocker& operator=(const PipeUnblocker&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 } // namespace vantrel::testing

@@ -116,7 +116,7 @@ TEST(PathGate, BareSeparatorNamesTheFolderItself)
     EXPECT_EQ(path.relative, "");
 }
 
-TEST(PathGate, VeryLongPathsAreCutAndStayInside)
+TEST(PathGate, PathsThatWouldHaveToBeCutAreRefusedWhole)
 {
     std::vector<std::string> arguments;
     arguments.push_back(std::string(5000, 'x'));
@@ -129,11 +129,25 @@ TEST(PathGate, VeryLongPathsAreCutAndStayInside)
         nested += "d/";
     arguments.push_back(nested + climb + "etc");
     arguments.push_back(std::string(259, 'a') + "/../../../../etc");
+    // Cut to the limit, these two would both have named the same file.
+    const std::size_t room = MaxPath - (sizeof Folder - 1);
+    arguments.push_back(std::string(room, 'n') + "1");
+    arguments.push_back(std::string(room, 'n') + "2");
     for (const std::string& argument : arguments) {
         FtpPath path;
-        ASSERT_EQ(resolvePath(Folder, "/", argument, path), PathKind::Resolved);
-        expectConfined(path);
+        EXPECT_EQ(resolvePath(Folder, "/", argument, path), PathKind::TooLong) << argument.size();
     }
+}
+
+TEST(PathGate, APathThatFitsExactlyIsKeptWhole)
+{
+    const std::size_t room = MaxPath - (sizeof Folder - 1);
+    FtpPath path;
+    ASSERT_EQ(resolvePath(Folder, "/", std::string(room, 'n'), path), PathKind::Resolved);
+    EXPECT_EQ(path.full.size(), MaxPath);
+    expectConfined(path);
+    // The current directory counts: the same name is too long one level down.
+    EXPECT_EQ(resolvePath(Folder, "/d", std::string(room, 'n'), path), PathKind::TooLong);
 }
 
 TEST(PathGate, FolderWithoutFinalSeparatorDoesNotReachItsSiblings)

@@ -268,7 +268,8 @@ TEST_F(HttpResponseTest, FolderListingPage)
     folder.makeFolder("site/docs");
     folder.write("site/a.txt", "12345");
     HttpResponse response;
-    ASSERT_TRUE(response.prepareFolderList("site\\", "/site/"));
+    const RootFolder site("site");
+    ASSERT_TRUE(response.prepareFolderList(site, "", "/site/"));
     EXPECT_EQ(response.kind(), ResponseKind::FolderList);
     EXPECT_EQ(response.header(), std::string("HTTP/1.1 200 OK\r\n") + Server +
                                      "Accept-Ranges: bytes\r\nContent-Type: text/html\r\n"
@@ -293,7 +294,7 @@ TEST_F(HttpResponseTest, FolderListingEscapesTheTargetAndEveryName)
     folder.write("site/a<b>&\"c\".txt", "x");
     folder.makeFolder("site/<dir>");
     std::string page;
-    ASSERT_TRUE(buildFolderListPage("site", "/x<y>&\"z\"/", page));
+    ASSERT_TRUE(buildFolderListPage(RootFolder("site"), "", "/x<y>&\"z\"/", page));
     EXPECT_NE(page.find("Contents of /x&lt;y&gt;&amp;&quot;z&quot;/</TITLE>"), std::string::npos);
     EXPECT_NE(page.find("<h2>Contents of /x&lt;y&gt;&amp;&quot;z&quot;/</h2>"), std::string::npos);
     EXPECT_NE(page.find("<a href=\"a&lt;b&gt;&amp;&quot;c&quot;.txt\">a&lt;b&gt;&amp;&quot;c&quot;.txt</a>"),
@@ -307,9 +308,10 @@ TEST_F(HttpResponseTest, FolderListingRefusals)
 {
     folder.makeFolder("site/empty");
     HttpResponse response;
-    EXPECT_FALSE(response.prepareFolderList("site\\missing", "/missing/"));
-    EXPECT_FALSE(response.prepareFolderList("site\\empty", "/" + std::string(260, 'e')));
-    ASSERT_TRUE(response.prepareFolderList("site\\empty", "/" + std::string(259, 'e')));
+    const RootFolder site("site");
+    EXPECT_FALSE(response.prepareFolderList(site, "missing", "/missing/"));
+    EXPECT_FALSE(response.prepareFolderList(site, "empty", "/" + std::string(260, 'e')));
+    ASSERT_TRUE(response.prepareFolderList(site, "empty\\", "/" + std::string(259, 'e')));
     const auto lines = pageLines(wholeBody(response));
     ASSERT_EQ(lines.size(), 6u);  // head and tail only
 }

@@ -22,9 +22,11 @@ target_link_libraries(http_service_tests PRIVATE vantrel_http)
 # stand-alone server on 127.0.0.1.
 add_test(NAME http_clients
          COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/http_clients_test.py $<TARGET_FILE:http_test_server>)
+add_test(NAME http_confinement
+         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/http_confinement_test.py $<TARGET_FILE:http_test_server>)
 add_test(NAME http_browser
          COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/http_browser_test.py $<TARGET_FILE:http_test_server>)
-set_tests_properties(http_clients http_browser PROPERTIES TIMEOUT 300)
+set_tests_properties(http_clients http_confinement http_browser PROPERTIES TIMEOUT 300)
 set_tests_properties(http_browser PROPERTIES SKIP_RETURN_CODE 77)
 
 # A libFuzzer target for the request parser (clang, -DVT_FUZZ=ON).
