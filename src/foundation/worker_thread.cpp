@@ -291,6 +291,12 @@ void WorkerThread::releaseBody(BodyTicket& ticket) {
     destroyWhenEnded(std::move(orphan));
 }
 
+void WorkerThread::signalStop() {
+    stopFlag_.store(true);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopEvent_, &one, sizeof one);
+}
+
 void WorkerThread::destroyWhenEnded(std::unique_ptr<WorkerThread> worker) {
     if (!worker) {
         return;
@@ -307,7 +313,11 @@ void WorkerThread::destroyWhenEnded(std::unique_ptr<WorkerThread> worker) {
         }
         const std::lock_guard<std::mutex> guard(ticket->mutex);
         if (!ticket->finished) {
-            // That body's end brings the object back here for the others.
+            // The stop that gave up cleared its request for a next start;
+            // there is none now, so the body is asked again to end as soon
+            // as its blocking call returns. Its end brings the object back
+            // here for any other body given up on.
+            worker->signalStop();
             ticket->orphan = std::move(worker);
             return;
         }
@@ -373,9 +383,7 @@ void WorkerThread::stop(std::uint32_t timeoutMs) {
         return;
     }
 
-    stopFlag_.store(true);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(stopEvent_, &one, sizeof one);
+    signalStop();
 
     bool gaveUp = false;
     {

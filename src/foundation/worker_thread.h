@@ -75,6 +75,8 @@ private:
     static void releaseBody(BodyTicket& ticket);
     // Waits until the thread of a body that returned has let go.
     void collectFinished();
+    // Sets the stop flag and the stop event.
+    void signalStop();
 
     mutable CriticalLock lock_;
     bool running_ VT_GUARDED_BY(lock_) = false;

@@ -276,11 +276,14 @@ protected:
         while (!release_.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        // As a blocking connect that finally fails would: the object again.
+        // As a blocking connect that finally fails would: the object again,
+        // and then the wait for a stop that the given-up stop had cleared.
         for (int& value : scratch_) {
             value += 1;
         }
         inside = false;
+        while (!pause(-1)) {
+        }
     }
 
 private:
