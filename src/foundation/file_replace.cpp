@@ -90,8 +90,7 @@ bool processRuns(pid_t pid)
     return ::kill(pid, 0) == 0 || errno != ESRCH;
 }
 
-} // namespace
-
+// A name beside the target that no other write of this process uses.
 std::string temporaryNameFor(const std::string& path)
 {
     static std::atomic<unsigned> counter{0};
@@ -99,6 +98,8 @@ std::string temporaryNameFor(const std::string& path)
     std::snprintf(suffix, sizeof suffix, ".%d.%u.tmp", static_cast<int>(::getpid()), counter.fetch_add(1));
     return path + suffix;
 }
+
+} // namespace
 
 bool writeWholeFile(const std::string& path, std::string_view bytes, IfExists existing)
 {

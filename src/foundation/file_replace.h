@@ -13,15 +13,11 @@ namespace vantrel {
 enum class IfExists { Replace, Keep };
 
 // Writes the file whole or not at all: on false the target is as it was
-// and errno tells why.
-// With IfExists::Keep an existing target is never replaced (the result is
-// then false), not even one that appears while the bytes are written.
-// The path is a local one (see localPath).
+// and errno tells why. With IfExists::Keep an existing target is never
+// replaced (the result is then false), not even one that appears while the
+// bytes are written. The path is a local one (see localPath).
 [[nodiscard]] bool writeWholeFile(const std::string& path, std::string_view bytes,
                                   IfExists existing = IfExists::Replace);
-
-// The temporary name that a write of `path` by this process uses next.
-std::string temporaryNameFor(const std::string& path);
 
 // Removes the "NAME.PID.N.tmp" files in `folder` whose process is no longer
 // running; returns how many were removed.

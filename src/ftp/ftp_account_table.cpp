@@ -87,22 +87,21 @@ bool FtpAccountTable::saveAccounts()
     LockGuard guard(lock_);
     bool ok = true;
     SettingsStore list;
-    auto listName = [&list](const std::string& user) {
-        list.appendUnnamed(user.c_str(), static_cast<std::int32_t>(user.size() + 1));
-    };
     // Unreadable accounts keep their place in the list; their files are
     // not written, so nothing of them is lost.
-    auto listUnreadableUpTo = [&](std::size_t position, std::size_t& next) {
-        for (; next < unreadable_.size() && unreadable_[next].position <= position; ++next) {
-            if (findIndex(unreadable_[next].user) < 0)
-                listName(unreadable_[next].user);
-        }
-    };
     std::size_t nextUnreadable = 0;
-    for (std::size_t i = 0; i < accounts_.size(); ++i) {
-        listUnreadableUpTo(i, nextUnreadable);
+    for (std::size_t i = 0; i <= accounts_.size(); ++i) {
+        for (; nextUnreadable < unreadable_.size()
+               && (i == accounts_.size() || unreadable_[nextUnreadable].position <= i);
+             ++nextUnreadable) {
+            const std::string& user = unreadable_[nextUnreadable].user;
+            if (findIndex(user) < 0)
+                list.appendUnnamed(user.c_str(), static_cast<std::int32_t>(user.size() + 1));
+        }
+        if (i == accounts_.size())
+            break;
         const FtpAccount& account = accounts_[i];
-        listName(account.user);
+        list.appendUnnamed(account.user.c_str(), static_cast<std::int32_t>(account.user.size() + 1));
 
         SettingsStore file;
         file.setText(FolderKey, account.folder);
@@ -111,7 +110,6 @@ bool FtpAccountTable::saveAccounts()
         if (!file.save(accountFile(account.user)))
             ok = false;
     }
-    listUnreadableUpTo(SIZE_MAX, nextUnreadable);
     if (!list.save(ListFile))
         ok = false;
     return ok;
