@@ -72,6 +72,13 @@ int installTerminationSignals() {
     return ends[0];
 }
 
+// Before anything is written a signal may simply end the program, as it
+// must while a refusal waits for its message box to be closed.
+void restoreDefaultSignals() {
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+}
+
 void chooseHeadlessPlatform() {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr)
@@ -114,6 +121,7 @@ int main(int argc, char** argv) {
     const bool onlyInstance = instance.acquire(InstanceName);
     QApplication app(argc, argv);
     if (!onlyInstance) {
+        restoreDefaultSignals();
         if (instance.failure() == InstanceLockFailure::HeldElsewhere)
             refuseStart(formatText(255, TextAlreadyRunning, ProductName));
         else
