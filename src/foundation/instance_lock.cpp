@@ -38,21 +38,33 @@ bool InstanceLock::acquire(std::string_view name)
 {
     if (fd_ >= 0)
         return true;
-    const std::string path = lockFileFor(name);
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // made by another user
-    if (fd < 0)
+    lockFile_ = lockFileFor(name);
+    int fd = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int error = errno;
+    if (fd < 0 && error == EACCES) {
+        fd = ::open(lockFile_.c_str(), O_RDONLY | O_CLOEXEC);  // made by another user
+        // Not there at all: the folder itself refused the new file.
+        if (fd < 0 && errno != ENOENT)
+            error = errno;
+    }
+    if (fd < 0) {
+        failure_ = InstanceLockFailure::NoLockFile;
+        failureError_ = error;
         return false;
+    }
     int result;
     do {
         result = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
+        error = errno;
         ::close(fd);
+        failure_ = error == EWOULDBLOCK ? InstanceLockFailure::HeldElsewhere : InstanceLockFailure::NoLockFile;
+        failureError_ = error;
         return false;
     }
     fd_ = fd;
+    failure_ = InstanceLockFailure::None;
     return true;
 }
 

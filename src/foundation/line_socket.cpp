@@ -84,6 +84,19 @@ bool LineSocket::readLine(char* dest, std::size_t capacity) {
     return true;
 }
 
+bool LineSocket::bufferInput() {
+    if (inputFull()) {
+        return true;
+    }
+    char chunk[ReceiveChunk];
+    std::size_t length = std::min(sizeof chunk, InputLimit - (input_.size() - start_));
+    if (!receiveFromNetwork(chunk, length)) {
+        return false;
+    }
+    input_.append(chunk, length);
+    return true;
+}
+
 bool LineSocket::hasBufferedLine() const {
     return findLineEnd() != std::string::npos;
 }

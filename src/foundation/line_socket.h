@@ -29,6 +29,13 @@ public:
     // must not block waiting for the network.
     bool hasBufferedLine() const;
     bool hasBufferedBytes() const { return input_.size() > start_; }
+    // Moves what has arrived into the buffer without handing out a line,
+    // so that a wait elsewhere can notice the peer going away. False when
+    // the peer went away (the socket is then closed). Takes nothing once
+    // InputLimit bytes wait: inputFull() then tells the caller to stop
+    // watching the socket.
+    bool bufferInput();
+    bool inputFull() const { return input_.size() - start_ >= InputLimit; }
 
 private:
     std::size_t findLineEnd() const;

@@ -24,6 +24,9 @@ public:
     virtual std::uint32_t totalBytesOut() const = 0;
     // Once a second while active: roll the service's logs over.
     virtual void tick() = 0;
+    // Open files the service may need with every session live and busy
+    // (sockets, stop events, data connections, open files).
+    virtual int descriptorsAtFullLoad() const { return 0; }
 };
 
 enum class PromptButtons { Ok, YesNo };

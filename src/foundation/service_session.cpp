@@ -184,6 +184,37 @@ void ServiceSession::setWaker(SessionWaker* waker) {
     }
 }
 
+void ServiceSession::lingeringClose(LineSocket& socket) {
+    if (!socket.isConnected()) {
+        return;
+    }
+    socket.shutdownSending();
+    char chunk[LineSocket::ReceiveChunk];
+    std::size_t dropped = 0;
+    const std::uint32_t begin = tickCount();
+    std::uint32_t lastByte = begin;
+    while (!stopRequested() && dropped < LingerByteLimit) {
+        std::size_t length = sizeof chunk;
+        if (!socket.receiveSome(chunk, length)) {
+            break;  // the client closed its side too
+        }
+        const std::uint32_t now = tickCount();
+        if (length > 0) {
+            dropped += length;
+            lastByte = now;
+            continue;
+        }
+        const std::uint32_t spent = now - begin;
+        const std::uint32_t idle = now - lastByte;
+        if (spent >= LingerLimitMs || idle >= LingerIdleMs) {
+            break;
+        }
+        waitFor({{&socket, WaitFor::Readable}},
+                static_cast<int>(std::min(LingerLimitMs - spent, LingerIdleMs - idle)));
+    }
+    socket.close();
+}
+
 void ServiceSession::awaitControlInput(int timeoutMs) {
     if (control_->hasBufferedLine() || !control_->isConnected()) {
         return;

@@ -29,6 +29,10 @@ public:
     static constexpr std::uint32_t IdleLimitMs = 300000;
     static constexpr std::size_t ShortLineSize = 256;
     static constexpr std::size_t LongestLineSize = 2048;
+    // Bounds of lingeringClose: all of it, without a byte, and the bytes dropped.
+    static constexpr std::uint32_t LingerLimitMs = 30000;
+    static constexpr std::uint32_t LingerIdleMs = 2000;
+    static constexpr std::size_t LingerByteLimit = 1024 * 1024;
 
     explicit ServiceSession(std::unique_ptr<LineSocket> control);
     // Derived destructors call stopSession() first.
@@ -74,6 +78,14 @@ protected:
     // answers Line, or Closed when the peer went away or the read failed,
     // or Stopped on a stop request. Counters are refreshed while it waits.
     NextLine nextLine(char* dest, std::size_t capacity);
+
+    // Closes a connection after the last byte of an answer: ends the
+    // sending side, then reads and drops what the client still sends until
+    // it closes too, or for at most LingerLimitMs, LingerIdleMs without a
+    // byte, or LingerByteLimit bytes. A socket closed with unread input
+    // makes the system send a reset, which throws away the part of the
+    // answer that the client has not read yet.
+    void lingeringClose(LineSocket& socket);
 
 private:
     void run() final;

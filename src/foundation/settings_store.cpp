@@ -1,25 +1,27 @@
 // SettingsStore: loading and saving the ".dat" layout byte by byte, and the
 // record operations. A damaged file is refused without trusting any length
-// it carries further than the file actually reaches.
+// it carries further than the file actually reaches, and kept aside before
+// a save replaces it.
 #include "foundation/settings_store.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "foundation/file_handle.h"
+#include "foundation/file_replace.h"
 #include "foundation/file_system.h"
+#include "foundation/product.h"
 
 namespace vantrel {
 
 namespace {
 
 constexpr std::size_t HeaderSize = 8;
+constexpr char TextKept[] = "%s: %s could not be read; it was kept as %s and is saved anew.\n";
+constexpr char TextNotSaved[] = "%s: %s could not be saved (%s); the file was left as it was.\n";
+constexpr char TextNotKept[] = "%s: %s could not be read and could not be kept as %s (%s); it was not saved.\n";
 constexpr std::size_t RecordHeadSize = SettingsStore::NameFieldSize + 4;
 
 std::int32_t readLe32(const unsigned char* p)
@@ -61,53 +63,60 @@ std::string textOf(const std::vector<unsigned char>& data, std::size_t maxLength
     return std::string(reinterpret_cast<const char*>(data.data()), length);
 }
 
-// A temporary name beside the target that no other save uses.
-std::string temporaryNameFor(const std::string& target)
+// A file in the way of a save that does not load is kept, never lost:
+// whatever the program could not read may still matter to its owner.
+bool keepIfDamaged(const std::string& target)
 {
-    static std::atomic<unsigned> counter{0};
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".%d.%u.tmp", static_cast<int>(::getpid()), counter.fetch_add(1));
-    return target + suffix;
+    SettingsStore probe;
+    if (probe.loadFile(target) != SettingsLoad::Damaged)
+        return true;
+    const std::string kept = target + SettingsStore::DamagedSuffix;
+    if (::rename(target.c_str(), kept.c_str()) != 0) {
+        std::fprintf(stderr, TextNotKept, ProductName, target.c_str(), kept.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fprintf(stderr, TextKept, ProductName, target.c_str(), kept.c_str());
+    return true;
 }
 
 } // namespace
 
-bool SettingsStore::load(std::string_view path)
+SettingsLoad SettingsStore::loadFile(std::string_view path)
 {
     clear();
     FileHandle file;
     if (!file.open(path, FileMode::Read, IfMissing::Fail))
-        return false;
+        return pathExists(path) ? SettingsLoad::Damaged : SettingsLoad::Missing;
     unsigned char header[HeaderSize];
     if (file.read(header, HeaderSize) != HeaderSize || readLe32(header) != FormatVersion)
-        return false;
+        return SettingsLoad::Damaged;
     const std::int32_t recordCount = readLe32(header + 4);
     // Lengths are checked against what is left of the file, never trusted.
     std::uint64_t left = file.size() - HeaderSize;
     for (std::int32_t i = 0; i < recordCount; ++i) {
         unsigned char head[RecordHeadSize];
         if (file.read(head, RecordHeadSize) != RecordHeadSize)
-            return false;  // ends inside a name/length block: earlier records stay
+            return SettingsLoad::Damaged;  // ends inside a name/length block: earlier records stay
         left = left >= RecordHeadSize ? left - RecordHeadSize : 0;
         const auto* nameEnd = static_cast<const unsigned char*>(std::memchr(head, 0, NameFieldSize));
         if (nameEnd == nullptr)
-            return false;  // a name block without its zero is as broken as a short one
+            return SettingsLoad::Damaged;  // a name block without its zero is as broken as a short one
         const std::int32_t length = readLe32(head + NameFieldSize);
         if (length < 0 || static_cast<std::uint64_t>(length) > left) {
             clear();  // the value cannot be there: as if the file ended inside it
-            return false;
+            return SettingsLoad::Damaged;
         }
         Record record;
         record.name.assign(reinterpret_cast<const char*>(head), static_cast<std::size_t>(nameEnd - head));
         record.data.resize(static_cast<std::size_t>(length));
         if (length > 0 && file.read(record.data.data(), record.data.size()) != record.data.size()) {
             clear();
-            return false;
+            return SettingsLoad::Damaged;
         }
         left -= static_cast<std::uint64_t>(length);
         records_.push_back(std::move(record));
     }
-    return true;
+    return SettingsLoad::Loaded;
 }
 
 bool SettingsStore::save(std::string_view path) const
@@ -124,34 +133,10 @@ bool SettingsStore::save(std::string_view path) const
     }
 
     const std::string target = localPath(path);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        temporary = temporaryNameFor(target);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
+    if (!keepIfDamaged(target))
         return false;
-    bool written = true;
-    const unsigned char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    written = written && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    if (!writeWholeFile(target, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+        std::fprintf(stderr, TextNotSaved, ProductName, target.c_str(), std::strerror(errno));
         return false;
     }
     return true;

@@ -12,16 +12,32 @@
 
 namespace vantrel {
 
+// Why a settings file did or did not load.
+enum class SettingsLoad {
+    Loaded,
+    Missing,  // no such file: the store is empty
+    Damaged,  // there, but not readable whole: the records before the damage stay
+};
+
 class SettingsStore final {
 public:
     static constexpr std::int32_t FormatVersion = 3;
     static constexpr std::size_t NameFieldSize = 300;
     static constexpr std::size_t MaxNameLength = NameFieldSize - 1;
     static constexpr char UnnamedKey[] = "NONE";
+    // A file that failed to load is kept under its name and this suffix
+    // before a save replaces it.
+    static constexpr char DamagedSuffix[] = ".damaged";
 
-    [[nodiscard]] bool load(std::string_view path);
+    [[nodiscard]] bool load(std::string_view path) { return loadFile(path) == SettingsLoad::Loaded; }
+    // As load, telling a missing file from a damaged one.
+    [[nodiscard]] SettingsLoad loadFile(std::string_view path);
     // Writes a temporary file beside the target and renames it over the
-    // target, so a failed save never leaves a half-written file.
+    // target, so a failed save never leaves a half-written file. A target
+    // that is there but does not load is first moved aside as
+    // "PATH.damaged" (replacing an older copy), which is said on standard
+    // error; when it cannot be moved, nothing is written and save fails.
+    // A failed save leaves the file as it was and says why on standard error.
     [[nodiscard]] bool save(std::string_view path) const;
     void clear() { records_.clear(); }
     int count() const { return static_cast<int>(records_.size()); }

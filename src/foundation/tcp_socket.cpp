@@ -297,6 +297,13 @@ void TcpSocket::shutdownAndClose() {
     close();
 }
 
+void TcpSocket::shutdownSending() {
+    if (state_ == SocketState::Connected) {
+        coalesceSends(false);  // what is held back leaves now
+        ::shutdown(handle_, SHUT_WR);
+    }
+}
+
 void TcpSocket::keepUrgentDataInline() {
     if (handle_ >= 0) {
         const int on = 1;

@@ -62,6 +62,9 @@ public:
     virtual bool receiveSome(void* buffer, std::size_t& length);
     virtual void close();
     void shutdownAndClose();
+    // Ends the sending side after what is queued (the peer reads the end
+    // of the stream); receiving goes on.
+    void shutdownSending();
     // Keeps TCP urgent data in the normal byte stream. Clients send a
     // command (FTP's ABOR, or the Telnet bytes ahead of it) as urgent data,
     // and a line reader must see every byte of it.

@@ -117,6 +117,8 @@ struct BodyTicket {
     std::condition_variable ended;
     bool finished = false;   // the thread has let go of the object
     bool abandoned = false;  // the owner stopped waiting: never touch it again
+    // An abandoned object handed over to be destroyed when its body returns.
+    std::unique_ptr<WorkerThread> orphan;
 };
 
 class ThreadCache final {
@@ -274,13 +276,53 @@ WorkerThread::~WorkerThread() {
 }
 
 void WorkerThread::releaseBody(BodyTicket& ticket) {
-    const std::lock_guard<std::mutex> guard(ticket.mutex);
-    if (!ticket.abandoned) {
-        LockGuard running(ticket.worker->lock_);
-        ticket.worker->running_ = false;
+    std::unique_ptr<WorkerThread> orphan;
+    {
+        const std::lock_guard<std::mutex> guard(ticket.mutex);
+        if (!ticket.abandoned) {
+            LockGuard running(ticket.worker->lock_);
+            ticket.worker->running_ = false;
+        }
+        ticket.finished = true;
+        orphan = std::move(ticket.orphan);
+        ticket.ended.notify_all();
     }
-    ticket.finished = true;
-    ticket.ended.notify_all();
+    // Outside the ticket's lock: the destructor takes locks of its own.
+    destroyWhenEnded(std::move(orphan));
+}
+
+void WorkerThread::signalStop() {
+    stopFlag_.store(true);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopEvent_, &one, sizeof one);
+}
+
+void WorkerThread::destroyWhenEnded(std::unique_ptr<WorkerThread> worker) {
+    if (!worker) {
+        return;
+    }
+    for (;;) {
+        std::shared_ptr<BodyTicket> ticket;
+        {
+            LockGuard guard(worker->lock_);
+            if (worker->abandoned_.empty()) {
+                break;
+            }
+            ticket = std::move(worker->abandoned_.back());
+            worker->abandoned_.pop_back();
+        }
+        const std::lock_guard<std::mutex> guard(ticket->mutex);
+        if (!ticket->finished) {
+            // The stop that gave up cleared its request for a next start;
+            // there is none now, so the body is asked again to end as soon
+            // as its blocking call returns. Its end brings the object back
+            // here for any other body given up on.
+            worker->signalStop();
+            ticket->orphan = std::move(worker);
+            return;
+        }
+    }
+    worker.reset();
 }
 
 void WorkerThread::collectFinished() {
@@ -341,9 +383,7 @@ void WorkerThread::stop(std::uint32_t timeoutMs) {
         return;
     }
 
-    stopFlag_.store(true);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(stopEvent_, &one, sizeof one);
+    signalStop();
 
     bool gaveUp = false;
     {
@@ -362,6 +402,7 @@ void WorkerThread::stop(std::uint32_t timeoutMs) {
         LockGuard guard(lock_);
         if (gaveUp) {
             running_ = false;
+            abandoned_.push_back(ticket);
         }
         if (ticket_ == ticket) {
             ticket_.reset();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 namespace vantrel {
 
@@ -47,6 +48,13 @@ public:
     bool isRunning() const;
     bool stopRequested() const;
 
+    // Destroys a stopped object once its bodies have really returned. After a stop
+    // that gave up waiting (a body blocked in a call that ignores the stop
+    // event), the object is handed to the thread still running the body,
+    // which destroys it when the body returns; otherwise it goes at once.
+    // Whoever passes the object here must not touch it again.
+    static void destroyWhenEnded(std::unique_ptr<WorkerThread> worker);
+
 protected:
     virtual void run() {}
 
@@ -67,10 +75,14 @@ private:
     static void releaseBody(BodyTicket& ticket);
     // Waits until the thread of a body that returned has let go.
     void collectFinished();
+    // Sets the stop flag and the stop event.
+    void signalStop();
 
     mutable CriticalLock lock_;
     bool running_ VT_GUARDED_BY(lock_) = false;
     std::shared_ptr<BodyTicket> ticket_ VT_GUARDED_BY(lock_);
+    // The bodies that stops gave up on, for destroyWhenEnded.
+    std::vector<std::shared_ptr<BodyTicket>> abandoned_ VT_GUARDED_BY(lock_);
     int stopEvent_ = -1;
     std::atomic<bool> stopFlag_{false};  // mirrors the event for cheap tests
     std::atomic<bool> gaveUpOnBody_{false};  // a stop timed out once

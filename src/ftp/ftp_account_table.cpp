@@ -3,10 +3,13 @@
 // file work included, so that a save never sees a half-made edit.
 #include "ftp/ftp_account_table.h"
 
+#include "foundation/product.h"
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 
 namespace vantrel {
 
@@ -18,6 +21,9 @@ constexpr char RightsKey[] = "rights";
 
 // Values longer than this are read from an account file and then cut.
 constexpr std::size_t MaxStoredValue = 499;
+
+constexpr char TextUnreadableAccount[] =
+    "%s: %s could not be read; the account \"%s\" stays listed but cannot log in.\n";
 
 std::string cut(std::string_view text, std::size_t maxLength)
 {
@@ -50,20 +56,22 @@ bool FtpAccountTable::loadAccounts()
     LockGuard guard(lock_);
     if (!accounts_.empty())
         return true;
+    unreadable_.clear();
 
+    // A damaged list still gives the names read before the damage.
     SettingsStore list;
-    if (!list.load(ListFile))
-        return false;
-
-    bool ok = true;
+    bool ok = list.loadFile(ListFile) == SettingsLoad::Loaded;
     const int listed = list.count();
     for (int i = 0; i < listed && i < capacity_; ++i) {
         FtpAccount account;
         account.user = list.textAt(i, FtpAccount::MaxText);
 
+        const std::string path = accountFile(account.user);
         SettingsStore file;
-        if (!file.load(accountFile(account.user))) {
+        if (!file.load(path)) {
             ok = false;
+            std::fprintf(stderr, TextUnreadableAccount, ProductName, path.c_str(), account.user.c_str());
+            unreadable_.push_back({std::move(account.user), accounts_.size()});
             continue;
         }
         account.folder = cut(file.getText(FolderKey, MaxStoredValue), FtpAccount::MaxText);
@@ -79,7 +87,20 @@ bool FtpAccountTable::saveAccounts()
     LockGuard guard(lock_);
     bool ok = true;
     SettingsStore list;
-    for (const FtpAccount& account : accounts_) {
+    // Unreadable accounts keep their place in the list; their files are
+    // not written, so nothing of them is lost.
+    std::size_t nextUnreadable = 0;
+    for (std::size_t i = 0; i <= accounts_.size(); ++i) {
+        for (; nextUnreadable < unreadable_.size()
+               && (i == accounts_.size() || unreadable_[nextUnreadable].position <= i);
+             ++nextUnreadable) {
+            const std::string& user = unreadable_[nextUnreadable].user;
+            if (findIndex(user) < 0)
+                list.appendUnnamed(user.c_str(), static_cast<std::int32_t>(user.size() + 1));
+        }
+        if (i == accounts_.size())
+            break;
+        const FtpAccount& account = accounts_[i];
         list.appendUnnamed(account.user.c_str(), static_cast<std::int32_t>(account.user.size() + 1));
 
         SettingsStore file;
@@ -92,6 +113,15 @@ bool FtpAccountTable::saveAccounts()
     if (!list.save(ListFile))
         ok = false;
     return ok;
+}
+
+std::vector<std::string> FtpAccountTable::unreadableNames() const
+{
+    LockGuard guard(lock_);
+    std::vector<std::string> names;
+    for (const UnreadableEntry& entry : unreadable_)
+        names.push_back(entry.user);
+    return names;
 }
 
 bool FtpAccountTable::findLogin(FtpLogin& login) const
@@ -115,13 +145,15 @@ bool FtpAccountTable::addOrUpdate(const FtpAccount& account)
     LockGuard guard(lock_);
     // An over-long name is matched in the form in which it is stored.
     const int index = findIndex(stored.user);
-    if (index >= 0) {
-        accounts_[static_cast<std::size_t>(index)] = std::move(stored);
-        return true;
-    }
-    if (static_cast<int>(accounts_.size()) >= capacity_)
+    if (index < 0 && static_cast<int>(accounts_.size()) >= capacity_)
         return false;
-    accounts_.push_back(std::move(stored));
+    // An account stored under the name of an unreadable one takes its
+    // place for good.
+    std::erase_if(unreadable_, [&](const UnreadableEntry& entry) { return entry.user == stored.user; });
+    if (index >= 0)
+        accounts_[static_cast<std::size_t>(index)] = std::move(stored);
+    else
+        accounts_.push_back(std::move(stored));
     return true;
 }
 

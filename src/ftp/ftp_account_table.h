@@ -101,10 +101,15 @@ public:
 
     // Fills an empty table from the files; a table that holds accounts is
     // left alone (true). False when the list or any account file failed to
-    // load; the accounts that did load stay.
+    // load; the accounts that did load stay, and so do the names read from
+    // a damaged list. An account whose own file cannot be read stays in
+    // the list (saveAccounts keeps it there and leaves its file alone) but
+    // takes no logins.
     [[nodiscard]] bool loadAccounts();
     // Writes every account file and then the list; false when any failed.
     [[nodiscard]] bool saveAccounts();
+    // Names listed whose own file could not be read, in list order.
+    std::vector<std::string> unreadableNames() const;
 
     // Copies the folder and rights of the first account that matches the
     // login's user name and password (any password for "anonymous").
@@ -131,11 +136,19 @@ public:
     std::string welcome() const;
 
 private:
+    // A listed account whose file failed to load, and how many readable
+    // accounts came before it in the list.
+    struct UnreadableEntry {
+        std::string user;
+        std::size_t position;
+    };
+
     int findIndex(std::string_view user) const VT_REQUIRES(lock_);
 
     const int capacity_;
     mutable CriticalLock lock_;
     std::vector<FtpAccount> accounts_ VT_GUARDED_BY(lock_);
+    std::vector<UnreadableEntry> unreadable_ VT_GUARDED_BY(lock_);
     std::string welcome_ VT_GUARDED_BY(lock_);
 };
 

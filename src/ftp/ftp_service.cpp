@@ -36,15 +36,16 @@ FtpService::~FtpService() { deactivate(); }
 
 bool FtpService::loadSettings()
 {
-    if (!accounts_.loadAccounts())
-        return false;
+    // Each file is read even when another failed: whatever is not read is
+    // written back as its default by the next save.
+    const bool accountsLoaded = accounts_.loadAccounts();
     SettingsStore store;
     if (!store.load(SettingsFile))
         return false;
     autostart_ = store.getInt(KeyAutostart) == 1;
     accounts_.setWelcome(store.getText(KeyWelcome, WelcomeReadLimit));
     log_.openNumber(store.getInt(KeyLogNumber));
-    return true;
+    return accountsLoaded;
 }
 
 bool FtpService::saveSettings()

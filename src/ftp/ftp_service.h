@@ -17,6 +17,9 @@ namespace vantrel {
 class FtpService final : public ServiceControl {
 public:
     static constexpr int SessionLimit = 1000;
+    // A busy session: control socket, stop event, data socket (or the
+    // passive listener and the arriving connection) and the file.
+    static constexpr int DescriptorsPerSession = 4;
     static constexpr std::uint16_t DefaultPort = 21;
     static constexpr char SettingsFile[] = "ftp.dat";
 
@@ -26,6 +29,8 @@ public:
     FtpService(const FtpService&) = delete;
     FtpService& operator=(const FtpService&) = delete;
 
+    // Reads the accounts and "ftp.dat", each whether or not the other loaded;
+    // false when either failed.
     [[nodiscard]] bool loadSettings() override;
     [[nodiscard]] bool saveSettings() override;
     bool autostart() const override { return autostart_; }
@@ -38,6 +43,8 @@ public:
     std::uint32_t totalBytesIn() const override { return listener_.totalBytesIn(); }
     std::uint32_t totalBytesOut() const override { return listener_.totalBytesOut(); }
     void tick() override;
+    // The sessions, the listening socket and the listener's stop event.
+    int descriptorsAtFullLoad() const override { return SessionLimit * DescriptorsPerSession + 2; }
 
     // The control port for the next activation (0: the system picks one).
     std::uint16_t port() const { return port_; }

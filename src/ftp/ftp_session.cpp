@@ -92,9 +92,15 @@ void FtpSession::awaitDataOrControl(WaitFor what, int timeoutMs)
     waitFor({{&data_.socket(), what}, {&control(), WaitFor::Readable}}, timeoutMs);
 }
 
-void FtpSession::awaitData(WaitFor what, int timeoutMs)
+void FtpSession::awaitPassiveConnection(int timeoutMs)
 {
-    waitFor({{&data_.socket(), what}}, timeoutMs);
+    // A control connection whose buffer is full is left unwatched, or its
+    // unread input would end every wait at once.
+    if (control().inputFull())
+        waitFor({{&data_.socket(), WaitFor::Readable}}, timeoutMs);
+    else
+        waitFor({{&data_.socket(), WaitFor::Readable}, {&control(), WaitFor::Readable}}, timeoutMs);
+    (void)control().bufferInput();
 }
 
 void FtpSession::closeConnections()

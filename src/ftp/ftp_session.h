@@ -50,8 +50,11 @@ public:
     // Waits until the data socket is ready as asked or a command line may
     // have arrived (or a stop, or the time-out).
     void awaitDataOrControl(WaitFor what, int timeoutMs);
-    // Waits for the data socket alone (or a stop, or the time-out).
-    void awaitData(WaitFor what, int timeoutMs);
+    // Waits for a client to connect to the passive data socket (or a stop,
+    // or the time-out) while watching the control connection: what arrives
+    // there is kept for the command loop, and a client that hangs up ends
+    // the wait at once (mayGoOn() is then false).
+    void awaitPassiveConnection(int timeoutMs);
     // Ends the conversation after QUIT.
     void closeConnections();
 

@@ -310,8 +310,8 @@ bool openDataConnection(FtpSession& session)
         const std::uint32_t spent = tickCount() - begin;
         if (spent >= PassiveWaitMs)
             return false;
-        session.awaitData(WaitFor::Readable,
-                          static_cast<int>(std::min<std::uint32_t>(PassiveCheckMs, PassiveWaitMs - spent)));
+        session.awaitPassiveConnection(
+            static_cast<int>(std::min<std::uint32_t>(PassiveCheckMs, PassiveWaitMs - spent)));
     }
 }
 

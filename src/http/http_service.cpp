@@ -51,8 +51,9 @@ HttpService::~HttpService()
 
 bool HttpService::loadSettings()
 {
-    if (!site_.loadDomainMaps(DomainsFile))
-        return false;
+    // Each file is read even when the other failed: whatever is not read is
+    // written back as its default by the next save.
+    const bool mapsLoaded = site_.loadDomainMaps(DomainsFile);
     SettingsStore settings;
     if (!settings.load(SettingsFile))
         return false;
@@ -64,7 +65,7 @@ bool HttpService::loadSettings()
     }
     site_.setFolderView(settings.getInt(KeyFolderView) == 1);
     autoStart_ = settings.getInt(KeyAutoStart) == 1;
-    return true;
+    return mapsLoaded;
 }
 
 bool HttpService::saveSettings()

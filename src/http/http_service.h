@@ -19,6 +19,8 @@ class HttpListener;
 class HttpService final : public ServiceControl {
 public:
     static constexpr int MaxConnections = 1000;
+    // A busy session: its socket, its stop event and the file or folder it sends.
+    static constexpr int DescriptorsPerSession = 3;
     static constexpr std::uint16_t DefaultPort = 80;
     static constexpr char SettingsFile[] = "http.dat";
     static constexpr char DomainsFile[] = "httpdomains.dat";
@@ -30,7 +32,8 @@ public:
     HttpService(const HttpService&) = delete;
     HttpService& operator=(const HttpService&) = delete;
 
-    // Domain maps first; a failure there leaves "http.dat" unread.
+    // Domain maps, then "http.dat", each whether or not the other loaded;
+    // false when either failed.
     [[nodiscard]] bool loadSettings() override;
     // Domain maps first; "http.dat" only when they were saved.
     [[nodiscard]] bool saveSettings() override;
@@ -44,6 +47,8 @@ public:
     std::uint32_t totalBytesOut() const override;
     // Once a second while active: the log moves on past a full file.
     void tick() override;
+    // The sessions, the listening socket and the listener's stop event.
+    int descriptorsAtFullLoad() const override { return MaxConnections * DescriptorsPerSession + 2; }
 
     bool autostart() const override { return autoStart_; }
     bool isAutoStart() const { return autoStart_; }

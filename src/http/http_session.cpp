@@ -1,4 +1,5 @@
-// One HTTP connection: read the head, route, send, log, close.
+// One HTTP connection: read the head, route, send, log, close (after the
+// client has had the whole response).
 #include "http/http_session.h"
 
 #include "foundation/text.h"
@@ -128,7 +129,9 @@ void HttpSession::serve()
     if (!sendResponse(*response, head.headOnly))
         return;
     writeLogLine(*response, head);
-    control().shutdownAndClose();
+    // The client may have sent more than the head (a body, a second
+    // request); closing over it unread would cut the response short.
+    lingeringClose(control());
 }
 
 HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log)

@@ -153,13 +153,15 @@ std::string HttpSiteConfig::lookupDomain(std::string_view hostKey) const
 bool HttpSiteConfig::loadDomainMaps(std::string_view path)
 {
     SettingsStore loaded;
-    if (!loaded.load(path))
+    const SettingsLoad result = loaded.loadFile(path);
+    if (result == SettingsLoad::Missing)
         return false;
+    // A damaged file still gives the maps read before the damage.
     while (loaded.count() > maxDomainMaps_)
         loaded.removeAt(maxDomainMaps_);
     LockGuard guard(lock_);
     domainMaps_ = std::move(loaded);
-    return true;
+    return result == SettingsLoad::Loaded;
 }
 
 bool HttpSiteConfig::saveDomainMaps(std::string_view path) const

@@ -71,7 +71,9 @@ public:
     // when there is none.
     std::string lookupDomain(std::string_view hostKey) const;
 
-    // The domain maps file: load keeps the first maxDomainMaps records.
+    // The domain maps file: load keeps the first maxDomainMaps records; a
+    // damaged file (false) gives those read before the damage, a missing
+    // one (false) leaves the table as it was.
     [[nodiscard]] bool loadDomainMaps(std::string_view path);
     [[nodiscard]] bool saveDomainMaps(std::string_view path) const;
 

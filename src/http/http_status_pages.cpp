@@ -1,7 +1,7 @@
 // Built-in status pages and the replaceable error page files.
 #include "http/http_status_pages.h"
 
-#include "foundation/file_handle.h"
+#include "foundation/file_replace.h"
 #include "foundation/file_system.h"
 #include "foundation/product.h"
 #include "foundation/text.h"
@@ -51,12 +51,9 @@ void writePageIfMissing(const char* path, StatusPage page)
 {
     if (pathExists(path))
         return;
-    FileHandle file;
-    if (!file.open(path, FileMode::Write, IfMissing::Create))
-        return;
-    const std::string text = builtInPage(page);
-    // A page that could not be written is served from memory instead.
-    (void)file.writeAll(text.data(), text.size());
+    // Written whole or not at all, and never over a page that appeared in
+    // the meantime. A page that could not be written is served from memory.
+    (void)writeWholeFile(localPath(path), builtInPage(page), IfExists::Keep);
 }
 
 } // namespace

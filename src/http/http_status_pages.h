@@ -12,7 +12,8 @@ enum class StatusPage { NotFound, BadRequest, NotModified, MovedPermanently };
 std::string builtInPage(StatusPage page);
 
 // Writes "http\404notfound.html" and "http\400badrequest.html" with the
-// built-in pages, each only when it does not exist yet.
+// built-in pages, each only when it does not exist yet, and whole or not
+// at all (a page that is missing is served from memory).
 void ensureErrorPages();
 
 } // namespace vantrel

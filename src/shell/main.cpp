@@ -1,9 +1,13 @@
 // Program entry: one instance per machine, the working folders, the socket
 // layer, the services and the main window, torn down in a fixed order.
 // SIGTERM and SIGINT close the window as its close command does, without
-// the question, so that settings are saved and the services stopped.
+// the question, so that settings are saved and the services stopped; they
+// are caught from the first moment, before anything is written. The exit
+// status is 0 only when the settings were saved at the end.
+#include "foundation/file_replace.h"
 #include "foundation/file_system.h"
 #include "foundation/instance_lock.h"
+#include "foundation/process_limits.h"
 #include "foundation/product.h"
 #include "foundation/tcp_socket.h"
 #include "foundation/text.h"
@@ -19,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -27,9 +32,20 @@ namespace {
 
 constexpr char InstanceName[] = "QUORVELL_LABS_VANTREL_SERVER";
 constexpr char TextAlreadyRunning[] = "%s is already running.";
+constexpr char TextNoLockFile[] =
+    "%s cannot start: its lock file %s cannot be made (%s).\nTMPDIR must name a folder that "
+    "exists and may be written.";
 constexpr char TextNoSockets[] = "Could not initialise sockets.";
 constexpr char TitleError[] = "Error";
+constexpr char TextFewFiles[] =
+    "%s: at most %llu files may be open, too few for every service's sessions with their data "
+    "connections (%llu); raise the hard limit of open files (ulimit -Hn).\n";
+constexpr char TextNotSaved[] = "%s: the settings could not all be saved; ending with an error.\n";
 constexpr const char* WorkFolders[] = {"logs", "email", "ftp", "http"};
+// Folders where settings and pages are written through temporary files.
+constexpr const char* SavedFolders[] = {".", "ftp", "email", "http"};
+// Open files of the program itself: Qt, the display, logs, pipes.
+constexpr unsigned long long OwnDescriptors = 64;
 
 // The write end of the self-pipe: the only thing a signal handler may
 // touch. Written once before the handlers are installed.
@@ -56,6 +72,13 @@ int installTerminationSignals() {
     return ends[0];
 }
 
+// Before anything is written a signal may simply end the program, as it
+// must while a refusal waits for its message box to be closed.
+void restoreDefaultSignals() {
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+}
+
 void chooseHeadlessPlatform() {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr)
@@ -67,30 +90,58 @@ void destroyService(std::unique_ptr<vantrel::ServiceControl>& service) {
     service.reset();
 }
 
+// Shows a message that ends the start, on standard error as well when a
+// display shows it.
+void refuseStart(const std::string& text) {
+    if (!vantrel::runsHeadless()) std::fprintf(stderr, "%s\n", text.c_str());
+    vantrel::QtMessagePrompt(nullptr).show(text, vantrel::ProductName, vantrel::PromptButtons::Ok,
+                                           vantrel::PromptIcon::Warning);
+}
+
+void warnAboutOpenFiles(const vantrel::Services& services, vantrel::OpenFileLimit limit) {
+    unsigned long long needed = OwnDescriptors;
+    for (const auto* service : {services.http.get(), services.email.get(), services.ftp.get()}) {
+        if (service != nullptr) needed += static_cast<unsigned long long>(service->descriptorsAtFullLoad());
+    }
+    if (limit.soft < needed)
+        std::fprintf(stderr, TextFewFiles, vantrel::ProductName,
+                     static_cast<unsigned long long>(limit.soft), needed);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace vantrel;
+    // First of all: a signal that arrives from here on is answered with a
+    // clean end, whatever the start has already written.
+    const int signalReadEnd = installTerminationSignals();
     chooseHeadlessPlatform();
+    const OpenFileLimit openFiles = raiseOpenFileLimit();
     InstanceLock instance;
     const bool onlyInstance = instance.acquire(InstanceName);
     QApplication app(argc, argv);
     if (!onlyInstance) {
-        const std::string text = formatText(255, TextAlreadyRunning, ProductName);
-        if (!runsHeadless()) std::fprintf(stderr, "%s\n", text.c_str());
-        QtMessagePrompt(nullptr).show(text, ProductName, PromptButtons::Ok, PromptIcon::Warning);
+        restoreDefaultSignals();
+        if (instance.failure() == InstanceLockFailure::HeldElsewhere)
+            refuseStart(formatText(255, TextAlreadyRunning, ProductName));
+        else
+            refuseStart(formatText(1023, TextNoLockFile, ProductName, instance.lockFile().c_str(),
+                                   std::strerror(instance.failureError())));
         return 1;
     }
 
     for (const char* folder : WorkFolders) (void)createDirectory(folder);
+    // Left behind by a copy that was killed while it saved.
+    for (const char* folder : SavedFolders) (void)removeStaleTemporaryFiles(folder);
     const bool networking = startNetworking();
     if (!networking)
         QtMessagePrompt(nullptr).show(TextNoSockets, TitleError, PromptButtons::Ok,
                                       PromptIcon::None);
 
     Services services = makeServices();
+    warnAboutOpenFiles(services, openFiles);
     app.setQuitOnLastWindowClosed(false);
-    const int signalReadEnd = installTerminationSignals();
+    bool settingsSaved = true;
     {
         auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, NewsHost,
                                                NewsFeed::DefaultPort, NewsPath, ProductName);
@@ -109,11 +160,16 @@ int main(int argc, char** argv) {
         }
         window.show();
         app.exec();
+        settingsSaved = window.finish(SaveRetry::SingleAttempt);
     }
     // Services go in the order FTP, email, HTTP; each stops its threads.
     destroyService(services.ftp);
     destroyService(services.email);
     destroyService(services.http);
     if (networking) stopNetworking();
+    if (!settingsSaved) {
+        std::fprintf(stderr, TextNotSaved, ProductName);
+        return 1;
+    }
     return 0;
 }

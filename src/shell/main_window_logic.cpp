@@ -201,29 +201,31 @@ bool MainWindowLogic::confirmClose() {
            PromptAnswer::Yes;
 }
 
-void MainWindowLogic::shutdown(SaveRetry retry) {
-    if (finished_) return;
+bool MainWindowLogic::shutdown(SaveRetry retry) {
+    if (finished_) return !finalSaveFailed_;
     finished_ = true;
     if (shown_) {
         view_.stopTimer(MainTimer::Refresh);
         view_.stopTimer(MainTimer::Save);
         view_.stopTimer(MainTimer::AutoHide);
-        while (!saveAll() && retry == SaveRetry::AskOperator) {
+        bool saved;
+        while (!(saved = saveAll()) && retry == SaveRetry::AskOperator) {
             if (prompt_.show(TextFinalSaveRetry, TitleFileAccess, PromptButtons::YesNo,
                              PromptIcon::None) != PromptAnswer::Yes)
                 break;
         }
+        finalSaveFailed_ = !saved;
     }
     stopNews();
+    return !finalSaveFailed_;
 }
 
 void MainWindowLogic::stopNews() {
     if (!news_) return;
-    news_->stop(NewsStopTimeoutMs);
+    news_->stop(options_.newsStopTimeoutMs);
     // A thread still inside a blocking name lookup or connect keeps using
-    // the object; leave it to the end of the process rather than free it
-    // under the thread's feet.
-    if (news_->isRunning()) (void)news_.release();
+    // the object after the stop gave up: it goes when that thread is done.
+    WorkerThread::destroyWhenEnded(std::move(news_));
 }
 
 } // namespace vantrel

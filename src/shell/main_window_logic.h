@@ -56,6 +56,9 @@ struct MainWindowOptions {
     // Runs the settings window of a service modally; false when there is
     // no window for it (then nothing is saved).
     std::function<bool(ServiceKind kind)> openSettings;
+    // How long closing waits for the news thread before leaving it to end
+    // on its own.
+    std::uint32_t newsStopTimeoutMs = 3000;
 };
 
 enum class SaveRetry { AskOperator, SingleAttempt };
@@ -67,9 +70,6 @@ public:
     static constexpr int AutoHideDelayMs = 250;
     static constexpr std::uint32_t LoadRetryDelayMs = 1000;
     static constexpr std::size_t NewsCapacity = 2048;
-    // The news thread notices a stop at once unless it is blocked in a name
-    // lookup or a connect; closing the program does not wait for those.
-    static constexpr std::uint32_t NewsStopTimeoutMs = 3000;
 
     // news may be null (no news line).
     MainWindowLogic(MainWindowView& view, MessagePrompt& prompt, ServicePointers services,
@@ -88,8 +88,9 @@ public:
     // The close command: false when the operator wants to keep the window.
     bool confirmClose();
     // The window goes: stops the timers and saves everything (once; only if
-    // the window was ever shown), then stops the news retrieval.
-    void shutdown(SaveRetry retry);
+    // the window was ever shown), then stops the news retrieval. False when
+    // the settings could not all be saved.
+    bool shutdown(SaveRetry retry);
 
     void refreshStatus();
     [[nodiscard]] bool saveAll();
@@ -112,6 +113,7 @@ private:
     MainWindowOptions options_;
     bool shown_ = false;
     bool finished_ = false;
+    bool finalSaveFailed_ = false;
     SettingsStore general_;
     // Declared last: stopped and destroyed before the general settings.
     std::unique_ptr<NewsFeed> news_;

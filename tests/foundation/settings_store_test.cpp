@@ -53,7 +53,7 @@ TEST(SettingsStoreFile, GoldenBytes)
     store.setText("welcome", "Hi");
     store.setInt("port", -2);
     store.setInt(std::string(400, 'k'), 7);
-    writeBytes(dir / "general.dat", "old content that must go");
+    writeBytes(dir / "general.dat", std::string("\x03\0\0\0\0\0\0\0", 8));  // an older, empty file
     ASSERT_TRUE(store.save(dir.path() + "\\GENERAL.DAT"));
     EXPECT_EQ(readBytes(dir / "general.dat"),
               std::string("\x03\0\0\0\x04\0\0\0", 8) + golden.substr(8) + record("welcome", std::string("Hi\0", 3)) +
@@ -98,14 +98,75 @@ TEST(SettingsStoreFile, DamagedFilesAreRefused)
         writeBytes(dir / "d.dat", c.bytes);
         SettingsStore store;
         store.setInt("stale", 1);
-        EXPECT_EQ(store.load(dir / "d.dat"), c.loads);
+        EXPECT_EQ(store.loadFile(dir / "d.dat"), c.loads ? SettingsLoad::Loaded : SettingsLoad::Damaged);
         EXPECT_EQ(store.count(), c.recordsKept);
         EXPECT_EQ(store.nameAt(0), c.recordsKept > 0 ? "first" : "");
     }
     SettingsStore store;
     store.setInt("stale", 1);
-    EXPECT_FALSE(store.load(dir / "nothing.dat"));
+    EXPECT_EQ(store.loadFile(dir / "nothing.dat"), SettingsLoad::Missing);
     EXPECT_EQ(store.count(), 0);
+}
+
+// A save never replaces a file that does not load without keeping it as
+// NAME.damaged first, and says so; a missing file has nothing to keep.
+TEST(SettingsStoreFile, AFileThatDoesNotLoadIsKeptBeforeASaveReplacesIt)
+{
+    SettingsStore good;
+    good.setText("welcome", "Hi");
+    good.setInt("autostart", 1);
+    ScratchFolder dir;
+    ASSERT_TRUE(good.save(dir / "model.dat"));
+    const std::string valid = readBytes(dir / "model.dat");
+
+    const struct {
+        const char* what;
+        std::string before;  // empty: no file
+        bool kept;
+    } cases[] = {
+        {"garbage", "this is no settings file", true},
+        {"truncated", valid.substr(0, valid.size() / 2), true},
+        {"missing", "", false},
+        {"valid", valid, false},
+    };
+    SettingsStore fresh;
+    fresh.setInt("port", 21);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = dir / (std::string(c.what) + ".dat");
+        if (!c.before.empty())
+            writeBytes(file, c.before);
+        writeBytes(file + ".damaged", "an older copy");
+        ::testing::internal::CaptureStderr();
+        ASSERT_TRUE(fresh.save(file));
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        SettingsStore reloaded;
+        EXPECT_EQ(reloaded.loadFile(file), SettingsLoad::Loaded);
+        EXPECT_EQ(reloaded.getInt("port"), 21);
+        EXPECT_EQ(readBytes(file + ".damaged"), c.kept ? c.before : "an older copy");
+        if (c.kept)
+            EXPECT_NE(said.find(file + " could not be read; it was kept as " + file + ".damaged"),
+                      std::string::npos) << said;
+        else
+            EXPECT_EQ(said, "");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 9) << "no temporary left";
+}
+
+TEST(SettingsStoreFile, AFileThatCannotBeKeptIsNotReplaced)
+{
+    ScratchFolder dir;
+    const std::string file = dir / "ftp.dat";
+    writeBytes(file, "damaged");
+    // A folder of that name cannot be replaced by the damaged file.
+    std::filesystem::create_directories(file + ".damaged/inside");
+    SettingsStore store;
+    store.setInt("autostart", 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.save(file));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readBytes(file), "damaged");
+    EXPECT_NE(said.find("could not be kept as " + file + ".damaged"), std::string::npos) << said;
 }
 
 TEST(SettingsStoreRecords, PositionsAndLookups)

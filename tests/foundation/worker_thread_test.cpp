@@ -9,7 +9,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <memory>
 #include <set>
 
@@ -253,6 +256,67 @@ TEST(WorkerThreadTest, ABodyGivenUpOnDoesNotEndTheNextStartOfItsObject) {
     EXPECT_FALSE(waitUntil([&] { return !worker.isRunning(); }, std::chrono::milliseconds(300)));
     worker.stop(WorkerThread::StopTimeoutMs);
     EXPECT_FALSE(worker.isRunning());
+}
+
+// Ignores the stop until the test releases it, then still uses its own
+// members; tells the test when it has been destroyed.
+class BlockedWorker final : public WorkerThread {
+public:
+    BlockedWorker(std::atomic<bool>& release, std::atomic<bool>& destroyed)
+        : release_(release), destroyed_(destroyed) {}
+    ~BlockedWorker() override {
+        stop(StopTimeoutMs);
+        destroyed_ = true;
+    }
+    std::atomic<bool> inside{false};
+
+protected:
+    void run() override {
+        inside = true;
+        while (!release_.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // As a blocking connect that finally fails would: the object again,
+        // and then the wait for a stop that the given-up stop had cleared.
+        for (int& value : scratch_) {
+            value += 1;
+        }
+        inside = false;
+        while (!pause(-1)) {
+        }
+    }
+
+private:
+    std::atomic<bool>& release_;
+    std::atomic<bool>& destroyed_;
+    std::array<int, 64> scratch_{};
+};
+
+TEST(WorkerThreadTest, AnObjectGivenUpOnLivesUntilItsBodyHasReturned) {
+    // Static: the test's flags outlive the thread that ends after it.
+    static std::atomic<bool> release{false};
+    static std::atomic<bool> destroyed{false};
+    auto worker = std::make_unique<BlockedWorker>(release, destroyed);
+    ASSERT_TRUE(worker->start());
+    ASSERT_TRUE(waitUntil([&] { return worker->inside.load(); }));
+    worker->stop(20);
+    ASSERT_FALSE(worker->isRunning()) << "the stop gave up";
+    WorkerThread::destroyWhenEnded(std::move(worker));
+    // Under the sanitizers, an object freed here is a use after free below.
+    EXPECT_FALSE(waitUntil([&] { return destroyed.load(); }, std::chrono::milliseconds(100)));
+    release = true;
+    EXPECT_TRUE(waitUntil([&] { return destroyed.load(); }));
+}
+
+TEST(WorkerThreadTest, AnObjectWhoseBodyEndedIsDestroyedAtOnce) {
+    std::atomic<bool> release{true};
+    std::atomic<bool> destroyed{false};
+    auto worker = std::make_unique<BlockedWorker>(release, destroyed);
+    ASSERT_TRUE(worker->start());
+    worker->stop(WorkerThread::StopTimeoutMs);
+    WorkerThread::destroyWhenEnded(std::move(worker));
+    EXPECT_TRUE(destroyed.load());
+    WorkerThread::destroyWhenEnded(nullptr);
 }
 
 } // namespace

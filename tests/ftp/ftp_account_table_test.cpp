@@ -5,6 +5,7 @@
 #include "panel_test_support.h"
 
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <tuple>
 #include <string>
@@ -104,6 +105,68 @@ TEST_F(AccountTableFiles, LoadsHandMadeFilesAndSkipsWhatIsMissing)
     ASSERT_TRUE(table.removeByName("ann"));
     EXPECT_EQ(table.copyAt(0).user, "norights");
     EXPECT_EQ(table.indexOfName("ann"), 1);
+}
+
+// An account whose own file is missing, damaged or cut short stays in the
+// list through a save, its file untouched, and takes no login meanwhile.
+TEST_F(AccountTableFiles, AnAccountWhoseFileFailsStaysListedAndItsFileAlone)
+{
+    writeList({"ann", "ghost", "bad", "cut", "zed"});
+    const std::string list = readBytes(path("ftpaccounts.dat"));
+    const std::string annFile = header(2) + record("pass", textValue("pw")) + record("rights", std::string("\x09\0\0\0", 4));
+    writeBytes(path("ftp/ann.dat"), annFile);
+    writeBytes(path("ftp/zed.dat"), annFile);
+    writeBytes(path("ftp/bad.dat"), "garbage");
+    writeBytes(path("ftp/cut.dat"), annFile.substr(0, 400));
+
+    FtpAccountTable table(10);
+    EXPECT_FALSE(table.loadAccounts());
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_EQ(table.copyAt(1).user, "zed");
+    EXPECT_EQ(table.unreadableNames(), (std::vector<std::string>{"ghost", "bad", "cut"}));
+    for (const char* user : {"ghost", "bad", "cut"}) {
+        FtpLogin login{user, "", "", AccessRights::None};
+        EXPECT_FALSE(table.findLogin(login)) << user;
+    }
+
+    ASSERT_TRUE(table.saveAccounts());
+    EXPECT_EQ(readBytes(path("ftpaccounts.dat")), list) << "every name listed, in its place";
+    EXPECT_EQ(readBytes(path("ftp/bad.dat")), "garbage");
+    EXPECT_EQ(readBytes(path("ftp/cut.dat")), annFile.substr(0, 400));
+    EXPECT_FALSE(std::filesystem::exists(path("ftp/ghost.dat")));
+    EXPECT_FALSE(std::filesystem::exists(path("ftp/bad.dat.damaged")));
+
+    // Entered anew, an account replaces its damaged file, which is kept.
+    ASSERT_TRUE(table.addOrUpdate({"bad", "new", "/srv/bad\\", DefaultAccountRights}));
+    EXPECT_EQ(table.unreadableNames(), (std::vector<std::string>{"ghost", "cut"}));
+    ASSERT_TRUE(table.saveAccounts());
+    EXPECT_EQ(readBytes(path("ftp/bad.dat.damaged")), "garbage");
+    FtpAccountTable reloaded(10);
+    EXPECT_FALSE(reloaded.loadAccounts());
+    ASSERT_EQ(reloaded.count(), 3);
+    EXPECT_EQ(reloaded.copyAt(2).user, "bad");
+    EXPECT_EQ(reloaded.copyAt(2).password, "new");
+    EXPECT_EQ(reloaded.unreadableNames(), (std::vector<std::string>{"ghost", "cut"}));
+}
+
+// A list cut short gives the accounts named before the cut; the next save
+// keeps the damaged list as ftpaccounts.dat.damaged.
+TEST_F(AccountTableFiles, ACutListGivesTheAccountsBeforeTheCut)
+{
+    writeList({"ann", "bob", "cid"});
+    const std::string list = readBytes(path("ftpaccounts.dat"));
+    const std::string cut = list.substr(0, 8 + 2 * 308 + 100);
+    writeBytes(path("ftpaccounts.dat"), cut);
+    for (const char* user : {"ann", "bob", "cid"})
+        writeBytes(path(std::string("ftp/") + user + ".dat"), header(1) + record("pass", textValue("pw")));
+
+    FtpAccountTable table(10);
+    EXPECT_FALSE(table.loadAccounts());
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_EQ(table.copyAt(1).user, "bob");
+    ASSERT_TRUE(table.saveAccounts());
+    EXPECT_EQ(readBytes(path("ftpaccounts.dat.damaged")), cut);
+    EXPECT_EQ(readBytes(path("ftpaccounts.dat")), list.substr(0, 8 + 2 * 308).replace(4, 1, "\x02"));
 }
 
 TEST(AccountTableTest, AFullTableTakesOnlyUpdatesAndTextsAreCut)

@@ -3,16 +3,46 @@
 #include "foundation/settings_store.h"
 #include "http/http_service.h"
 #include "http/http_site_config.h"
+#include "http/http_status_pages.h"
 #include "http_test_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
 #include <string>
 
 namespace vantrel {
 namespace {
 
 using testing::TestWorkFolder;
+
+// While it lives, writes past `bytes` fail (EFBIG) instead of ending the
+// process: the disk-full case without a full disk.
+class FileSizeLimit final {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
 
 TEST(HttpSiteConfig, DomainKeysAndFoldersAreCleanedOnAdd)
 {
@@ -84,18 +114,39 @@ TEST_F(HttpServiceTest, ConstructionWritesMissingErrorPagesOnly)
     EXPECT_EQ(folder.read("http/400badrequest.html"), "mine");
 }
 
-TEST_F(HttpServiceTest, WithoutDomainsFileTheSettingsFileIsNotRead)
+// An error page is written whole or not at all: a write that fails part
+// way leaves no cut page behind to be served, and the next start writes it.
+TEST_F(HttpServiceTest, AnErrorPageThatCannotBeWrittenWholeIsNotLeft)
+{
+    {
+        const FileSizeLimit limit(200);
+        HttpService service;
+    }
+    EXPECT_FALSE(folder.exists("http/404notfound.html"));
+    EXPECT_FALSE(folder.exists("http/400badrequest.html"));
+    for (const auto& entry : std::filesystem::directory_iterator(folder.root() / "http"))
+        ADD_FAILURE() << entry.path() << " was left behind";
+    HttpService service;
+    EXPECT_EQ(folder.read("http/404notfound.html"), builtInPage(StatusPage::NotFound));
+    EXPECT_EQ(folder.read("http/400badrequest.html"), builtInPage(StatusPage::BadRequest));
+}
+
+// A missing domains file fails the load but does not cost the settings
+// file: it is read all the same, so that the next save keeps it.
+TEST_F(HttpServiceTest, WithoutDomainsFileTheSettingsFileIsStillRead)
 {
     SettingsStore settings;
     settings.setInt("port", 8080);
     settings.setText("defaultfolder", "/srv/site");
+    settings.setInt("folderview", 1);
     ASSERT_TRUE(settings.save("http.dat"));
     HttpService service;
     EXPECT_FALSE(service.loadSettings());
-    EXPECT_EQ(service.getPort(), 80);
-    EXPECT_EQ(service.site().defaultFolder(), "");
+    EXPECT_EQ(service.getPort(), 8080);
+    EXPECT_EQ(service.site().defaultFolder(), "\\srv\\site");
     EXPECT_EQ(service.site().defaultPage(), "index.html");
-    EXPECT_FALSE(service.site().folderView());
+    EXPECT_TRUE(service.site().folderView());
+    EXPECT_EQ(service.site().domainMapCount(), 0);
 }
 
 TEST_F(HttpServiceTest, MissingKeysGivePortZeroAndKeepTexts)

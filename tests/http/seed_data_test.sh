@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# First-run seeding: an empty data folder gets the sample site, http.dat and
-# an empty httpdomains.dat; a folder that already has settings is left alone.
-# With a test server, the seeded folder is also served and fetched by curl.
+# First-run seeding: an empty data folder gets the sample site, http.dat with
+# a random password for the log area, and an empty httpdomains.dat; the
+# addresses of the site and of the log area are printed; a folder that
+# already has settings is left alone. With a test server, the seeded folder
+# is also served and fetched by curl, the log area only with its password.
 #   seed_data_test.sh SEED_SCRIPT VANTREL_SETTINGS [HTTP_TEST_SERVER]
 set -euo pipefail
 seed=$1
@@ -25,6 +27,12 @@ expect() {  # expect KEY VALUE: http.dat holds VALUE under KEY
 
 output=$("$seed" "$tool" "$data")
 grep -q "http://localhost:8080/" <<<"$output" || fail "no address printed: $output"
+admin=$("$tool" "$data/http.dat" get admin) || fail "http.dat has no admin"
+[[ "$admin" =~ ^[0-9a-f]{24}$ ]] || fail "the log area's password is '$admin', not 24 random hex digits"
+grep -q "http://localhost:8080/admin$admin/logfile/" <<<"$output" \
+  || fail "the log area's address is not printed: $output"
+other=$("$seed" "$tool" "$work/other" >/dev/null && "$tool" "$work/other/http.dat" get admin)
+[ "$other" != "$admin" ] || fail "two data folders got the same password $admin"
 
 expect port 8080
 expect defaultfolder site
@@ -58,6 +66,10 @@ if [ -n "$server" ] && command -v curl >/dev/null; then
   cmp -s "$work/png" "$png" || fail "GET /images/vantrel.png differs from the file"
   fetch /files/ "$work/listing"
   grep -q "readme.txt" "$work/listing" || fail "GET /files/ is no folder listing"
+  fetch "/admin$admin/logfile/" "$work/logs"
+  grep -q "httplog_0.txt" "$work/logs" || fail "the log area does not list the log"
+  code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 10 "http://127.0.0.1:$port/admin/logfile/")
+  [ "$code" = 404 ] || fail "the log area is open without its password ($code)"
   eval "exec ${SERVER[1]}>&-"   # end of its input stops the server
   wait "$server_pid" || fail "server exited with an error"
   server_pid=""

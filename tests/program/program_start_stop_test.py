@@ -1,88 +1,128 @@
 #!/usr/bin/env python3
-"""Starts the built program without a display in a fresh folder, checks that
-it prepares its folders, refuses a second copy while it runs, and on SIGTERM
-saves general.dat and exits with status 0."""
+"""Starts the built program without a display in fresh folders: it prepares
+its folders, refuses a second copy while it runs, and on SIGTERM saves
+general.dat and exits with status 0. An unusable temporary folder is
+reported as what it is; temporary files of dead processes are cleared at
+start; a final save that fails is reported and ends with an error.
+
+Usage: program_start_stop_test.py <vantrel-server>"""
 
 import os
+import resource
 import signal
-import struct
-import subprocess
 import sys
-import tempfile
-import time
+import unittest
 
-FOLDERS = ("logs", "email", "ftp", "http")
+from program_harness import (FOLDERS, Program, Workspace, leftovers, read_settings,
+                             seed_settings, wait_for)
+
 ALREADY_RUNNING = "Vantrel Server 2.33 is already running."
+PROGRAM = None  # set by main
 
 
-def wait_for(condition, limit, what):
-    deadline = time.monotonic() + limit
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.02)
+class StartAndStop(unittest.TestCase):
+    def setUp(self):
+        self.space = Workspace()
+        self.addCleanup(self.space.close)
 
+    def start(self, data, preexec_fn=None, env=None):
+        program = Program(PROGRAM, data, env or self.space.env, preexec_fn)
+        self.addCleanup(program.kill)
+        return program
 
-def read_settings(path):
-    """general.dat: version 3, record count, then per record a 300-byte
-    zero-padded name, a 32-bit length and the value (little-endian)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    version, count = struct.unpack_from("<ii", data, 0)
-    assert version == 3, version
-    offset, values = 8, {}
-    for _ in range(count):
-        name = data[offset:offset + 300].split(b"\0", 1)[0].decode("latin-1")
-        (length,) = struct.unpack_from("<i", data, offset + 300)
-        value = data[offset + 304:offset + 304 + length]
-        values[name] = struct.unpack("<i", value)[0] if length == 4 else value
-        offset += 304 + length
-    assert offset == len(data), (offset, len(data))
-    return values
+    def test_first_run_refuses_a_second_copy_and_saves_on_sigterm(self):
+        first_dir = self.space.data_folder("first")
+        second_dir = self.space.data_folder("second")
+        first = self.start(first_dir)
+        wait_for(lambda: all(os.path.isdir(os.path.join(first_dir, f)) for f in FOLDERS)
+                 or not first.running(), 20, "the four folders")
+        self.assertTrue(first.running(), first.stderr())
 
+        second = self.start(second_dir)
+        status = second.wait()
+        self.assertNotEqual(status, 0, "second copy did not refuse")
+        self.assertIn(ALREADY_RUNNING, second.stderr())
+        self.assertEqual(os.listdir(second_dir), [])
+        self.assertTrue(first.running(), "first copy ended")
 
-def main():
-    program = os.path.abspath(sys.argv[1])
-    with tempfile.TemporaryDirectory(prefix="vt-program-") as top:
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-        env["TMPDIR"] = os.path.join(top, "tmp")  # private instance lock
-        first_dir = os.path.join(top, "first")
-        second_dir = os.path.join(top, "second")
-        for folder in (env["TMPDIR"], first_dir, second_dir):
-            os.mkdir(folder)
-
-        first_err = open(os.path.join(top, "first.err"), "w+")
-        first = subprocess.Popen([program], cwd=first_dir, env=env,
-                                 stdout=subprocess.DEVNULL, stderr=first_err)
-        try:
-            wait_for(lambda: all(os.path.isdir(os.path.join(first_dir, f)) for f in FOLDERS)
-                     or first.poll() is not None, 20, "the four folders")
-            assert first.poll() is None, "program ended early"
-
-            second = subprocess.run([program], cwd=second_dir, env=env,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                    timeout=30)
-            message = second.stderr.decode("latin-1")
-            assert second.returncode != 0, "second copy did not refuse"
-            assert ALREADY_RUNNING in message, message
-            assert os.listdir(second_dir) == [], os.listdir(second_dir)
-            assert first.poll() is None, "first copy ended"
-
-            first.send_signal(signal.SIGTERM)
-            status = first.wait(timeout=30)
-        finally:
-            if first.poll() is None:
-                first.kill()
-                first.wait()
-        first_err.seek(0)
-        assert status == 0, "exit status %d\n%s" % (status, first_err.read())
-
+        status = first.terminate()
+        self.assertEqual(status, 0, first.stderr())
         values = read_settings(os.path.join(first_dir, "general.dat"))
-        assert values.get("loadedbefore") == 1, values
-        assert values.get("hide") == 0, values
-    print("program start, refusal and SIGTERM: ok")
+        self.assertEqual(values.get("loadedbefore"), 1, values)
+        self.assertEqual(values.get("hide"), 0, values)
+
+    def test_an_unusable_temporary_folder_is_reported_as_such(self):
+        plain_file = os.path.join(self.space.top, "plain-file")
+        with open(plain_file, "w") as f:
+            f.write("x")
+        cases = [("missing", os.path.join(self.space.top, "no-such-folder"),
+                  "No such file or directory"),
+                 ("a file", plain_file, "Not a directory")]
+        if os.geteuid() != 0:  # root may write anywhere
+            locked = os.path.join(self.space.top, "locked")
+            os.mkdir(locked, 0o555)
+            cases.append(("not writable", locked, "Permission denied"))
+        for what, tmpdir, reason in cases:
+            with self.subTest(what):
+                data = self.space.data_folder("data-" + what.replace(" ", "-"))
+                program = self.start(data, env=dict(self.space.env, TMPDIR=tmpdir))
+                status = program.wait()
+                said = program.stderr()
+                self.assertNotEqual(status, 0, said)
+                self.assertNotIn("already running", said)
+                self.assertIn(tmpdir, said)
+                self.assertIn(reason, said)
+                self.assertIn("TMPDIR", said)
+                self.assertEqual(os.listdir(data), [], "the data folder was touched")
+
+    def test_temporary_files_of_dead_processes_are_removed_at_start(self):
+        data = self.space.data_folder("data")
+        seed_settings(data)
+        # A process that has ended leaves its id free.
+        gone = os.fork()
+        if gone == 0:
+            os._exit(0)
+        os.waitpid(gone, 0)
+        live = os.getpid()
+        stale = ["general.dat.%d.0.tmp" % gone, "ftp/ann.dat.%d.3.tmp" % gone,
+                 "http/404notfound.html.%d.1.tmp" % gone]
+        kept = ["http.dat.%d.0.tmp" % live, "ftp/notes.tmp"]
+        for name in stale + kept:
+            os.makedirs(os.path.dirname(os.path.join(data, name)), exist_ok=True)
+            with open(os.path.join(data, name), "wb") as f:
+                f.write(b"partial")
+        program = self.start(data)
+        program.wait_loaded()
+        for name in stale:
+            self.assertFalse(os.path.exists(os.path.join(data, name)), name)
+        for name in kept:
+            self.assertTrue(os.path.exists(os.path.join(data, name)), name)
+        self.assertEqual(program.terminate(), 0, program.stderr())
+
+    def test_a_final_save_that_fails_is_reported_and_ends_with_an_error(self):
+        data = self.space.data_folder("data")
+        seed_settings(data)
+        with open(os.path.join(data, "general.dat"), "rb") as f:
+            before = f.read()
+
+        def small_files():
+            # Every write past 300 bytes fails (EFBIG), as on a full disk;
+            # general.dat needs more than that.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (300, 300))
+
+        program = self.start(data, preexec_fn=small_files)
+        program.wait_loaded()
+        status = program.terminate()
+        said = program.stderr()
+        self.assertNotEqual(status, 0, said)
+        self.assertIn("general.dat could not be saved", said)
+        self.assertIn("the settings could not all be saved", said)
+        with open(os.path.join(data, "general.dat"), "rb") as f:
+            self.assertEqual(f.read(), before, "general.dat was not left as it was")
+        self.assertEqual(leftovers(data), [])
 
 
 if __name__ == "__main__":
-    main()
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

@@ -8,10 +8,18 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
+#include <utility>
 
 namespace vantrel {
 namespace {
@@ -83,8 +91,10 @@ void writeGeneral(const std::string& path, std::int32_t loadedBefore, std::int32
 
 class MainWindowLogicTest : public ::testing::Test {
 protected:
-    std::unique_ptr<MainWindowLogic> makeLogic(std::unique_ptr<NewsFeed> news = nullptr) {
+    std::unique_ptr<MainWindowLogic> makeLogic(std::unique_ptr<NewsFeed> news = nullptr,
+                                               std::uint32_t newsStopTimeoutMs = 3000) {
         MainWindowOptions options;
+        options.newsStopTimeoutMs = newsStopTimeoutMs;
         options.generalPath = generalPath;
         options.wait = [this](std::uint32_t ms) { waits.push_back(ms); };
         options.openSettings = [this](ServiceKind kind) {
@@ -327,19 +337,32 @@ TEST_F(MainWindowLogicTest, FailedFinalSaveAsksUntilNoOrSavesOnceOnSignal) {
     prompt.answers = {PromptAnswer::Yes, PromptAnswer::No};
     auto logic = makeLogic();
     logic->onFirstShow();
-    logic->shutdown(SaveRetry::AskOperator);
+    EXPECT_FALSE(logic->shutdown(SaveRetry::AskOperator)) << "the program must learn of it";
     EXPECT_EQ(ftp.saves, 2);
     ASSERT_EQ(prompt.calls.size(), 2u);
     EXPECT_EQ(prompt.calls[0].text, "Some settings failed to save, try again?");
     EXPECT_EQ(prompt.calls[0].title, FileAccessTitle);
+    EXPECT_FALSE(logic->shutdown(SaveRetry::AskOperator)) << "and still on asking again";
 
     prompt.calls.clear();
     ftp.saves = 0;
     auto quiet = makeLogic();
     quiet->onFirstShow();
-    quiet->shutdown(SaveRetry::SingleAttempt);
+    EXPECT_FALSE(quiet->shutdown(SaveRetry::SingleAttempt));
     EXPECT_EQ(ftp.saves, 1);
     EXPECT_TRUE(prompt.calls.empty());
+
+    // A retry that succeeds, and a save that never failed, report success.
+    ftp.saveResults = {false, true};
+    ftp.saves = 0;
+    prompt.answers = {PromptAnswer::Yes};
+    auto retried = makeLogic();
+    retried->onFirstShow();
+    EXPECT_TRUE(retried->shutdown(SaveRetry::AskOperator));
+    ftp.saveResults = {true};
+    auto fine = makeLogic();
+    fine->onFirstShow();
+    EXPECT_TRUE(fine->shutdown(SaveRetry::SingleAttempt));
 }
 
 TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh) {
@@ -364,6 +387,77 @@ TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh) {
         return view.news == "Vantrel Server 2.33: No news available.";
     }));
     EXPECT_FALSE(feed->hasNewText());
+}
+
+// A listening port whose backlog is full: the system drops further
+// connection requests, so a connect to it stays pending.
+class FullListener final {
+public:
+    FullListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 0) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            ADD_FAILURE() << "cannot listen";
+        port_ = ntohs(address.sin_port);
+        filler_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            ADD_FAILURE() << "cannot fill the backlog";
+    }
+    ~FullListener() { close(); }
+    // From now on the pending connect is refused.
+    void close() {
+        if (filler_ >= 0) ::close(std::exchange(filler_, -1));
+        if (listener_ >= 0) ::close(std::exchange(listener_, -1));
+    }
+    std::uint16_t port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int filler_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// Whether a connection to the local port waits for its SYN to be answered.
+bool connectPending(std::uint16_t port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    std::getline(table, line);  // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (remote.ends_with(wanted) && state == "02") return true;  // SYN_SENT
+    }
+    return false;
+}
+
+// Closing while the news thread hangs in a connect: the stop gives up, and
+// the feed must live on until its thread is done with it (under the
+// sanitizers, freeing it here is a use after free once the connect fails).
+TEST_F(MainWindowLogicTest, ClosingLeavesANewsThreadStuckInConnectItsFeed) {
+    FullListener server;
+    NewsFeedTiming quick;
+    quick.initialDelayMs = 0;
+    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1", server.port(),
+                                           "/news.txt", "Vantrel Server 2.33", quick);
+    auto logic = makeLogic(std::move(news), 50);
+    logic->onFirstShow();
+    ASSERT_TRUE(test::waitUntil([&] { return connectPending(server.port()); }));
+    const std::size_t parked = parkedThreadCount();
+    EXPECT_TRUE(logic->shutdown(SaveRetry::SingleAttempt));
+    logic.reset();
+    server.close();
+    // The connect is refused at its next try; the thread sets the no-news
+    // text on its feed, sees the stop and ends, destroying the feed.
+    EXPECT_TRUE(test::waitUntil([&] { return parkedThreadCount() > parked; },
+                                std::chrono::seconds(20)));
 }
 
 } // namespace

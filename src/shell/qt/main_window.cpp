@@ -182,10 +182,11 @@ void MainWindow::closeWithoutQuestion() {
     });
 }
 
-void MainWindow::finish(SaveRetry retry) {
-    logic_.shutdown(retry);
+bool MainWindow::finish(SaveRetry retry) {
+    const bool saved = logic_.shutdown(retry);
     tray_->hide();
     if (onClosed_) std::exchange(onClosed_, nullptr)();
+    return saved;
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -32,6 +32,11 @@ public:
     // Closes as the close command does, without the question, saving once;
     // the program's answer to a termination signal.
     void closeWithoutQuestion();
+    // Ends the window's work: saves once (asking the operator to retry a
+    // failure when `retry` says so), stops the news and runs onClosed.
+    // Later calls only repeat the result: false when the settings could
+    // not all be saved.
+    bool finish(SaveRetry retry);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -51,7 +56,6 @@ private:
     bool openSettings(ServiceKind kind);
     void openHelp();
     void showFromTray();
-    void finish(SaveRetry retry);
 
     // MainWindowView
     void setStatusText(ServiceKind kind, std::string_view text) override;

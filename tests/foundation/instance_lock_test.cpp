@@ -1,0 +1,79 @@
+// The instance lock tells a copy that runs already from a temporary folder
+// where the lock file cannot be made, so that neither is reported as the
+// other.
+#include "foundation/instance_lock.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "scratch_folder.h"
+
+namespace vantrel {
+namespace {
+
+using testing::ScratchFolder;
+using testing::writeBytes;
+
+// Points TMPDIR somewhere for one test.
+class TemporaryFolderSetting final {
+public:
+    explicit TemporaryFolderSetting(const std::string& folder)
+    {
+        const char* before = std::getenv("TMPDIR");
+        hadOne_ = before != nullptr;
+        if (hadOne_)
+            previous_ = before;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TemporaryFolderSetting()
+    {
+        if (hadOne_)
+            ::setenv("TMPDIR", previous_.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+    TemporaryFolderSetting(const TemporaryFolderSetting&) = delete;
+    TemporaryFolderSetting& operator=(const TemporaryFolderSetting&) = delete;
+
+private:
+    bool hadOne_ = false;
+    std::string previous_;
+};
+
+TEST(InstanceLockFailures, AHolderIsToldFromAnUnusableFolder)
+{
+    ScratchFolder dir;
+    writeBytes(dir / "plain-file", "x");
+    const struct {
+        const char* what;
+        std::string folder;
+        InstanceLockFailure failure;
+        int error;
+    } cases[] = {
+        {"missing folder", dir / "missing", InstanceLockFailure::NoLockFile, ENOENT},
+        {"a file, not a folder", dir / "plain-file", InstanceLockFailure::NoLockFile, ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TemporaryFolderSetting setting(c.folder);
+        InstanceLock lock;
+        EXPECT_FALSE(lock.acquire("VantrelTestInstance"));
+        EXPECT_EQ(lock.failure(), c.failure);
+        EXPECT_EQ(lock.failureError(), c.error);
+        EXPECT_EQ(lock.lockFile(), c.folder + "/VantrelTestInstance.lock");
+    }
+
+    const TemporaryFolderSetting setting(dir.path());
+    InstanceLock first;
+    ASSERT_TRUE(first.acquire("VantrelTestInstance"));
+    EXPECT_EQ(first.failure(), InstanceLockFailure::None);
+    InstanceLock second;
+    EXPECT_FALSE(second.acquire("VantrelTestInstance"));
+    EXPECT_EQ(second.failure(), InstanceLockFailure::HeldElsewhere);
+}
+
+} // namespace
+} // namespace vantrel

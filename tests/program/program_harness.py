@@ -1,0 +1,168 @@
+"""Shared by the tests that run the built program: a private temporary
+folder (the instance lock lives there), settings files written and read in
+their binary layout, bounded waits, and one started program."""
+
+import os
+import signal
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+
+FOLDERS = ("logs", "email", "ftp", "http")
+START_DEADLINE_S = 20
+STOP_DEADLINE_S = 30
+
+
+def wait_for(condition, limit, what):
+    deadline = time.monotonic() + limit
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.01)
+
+
+def settings_bytes(records):
+    """A .dat file: version 3, record count, then per record a 300-byte
+    zero-padded name, a 32-bit length and the value (little-endian).
+    Integers are stored as 4 bytes, texts with their terminating zero."""
+    out = struct.pack("<ii", 3, len(records))
+    for name, value in records:
+        if isinstance(value, int):
+            value = struct.pack("<i", value)
+        elif isinstance(value, str):
+            value = value.encode("latin-1") + b"\0"
+        out += name.encode("latin-1").ljust(300, b"\0") + struct.pack("<i", len(value)) + value
+    return out
+
+
+def write_settings(path, records):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(settings_bytes(records))
+
+
+def read_settings(path):
+    """The records of a .dat file as {name: int or bytes}; a file that does
+    not parse whole fails the test."""
+    with open(path, "rb") as f:
+        data = f.read()
+    version, count = struct.unpack_from("<ii", data, 0)
+    assert version == 3, version
+    offset, values = 8, {}
+    for _ in range(count):
+        name = data[offset:offset + 300].split(b"\0", 1)[0].decode("latin-1")
+        (length,) = struct.unpack_from("<i", data, offset + 300)
+        value = data[offset + 304:offset + 304 + length]
+        assert len(value) == length, "cut inside " + name
+        values[name] = struct.unpack("<i", value)[0] if length == 4 else value
+        offset += 304 + length
+    assert offset == len(data), (offset, len(data))
+    return values
+
+
+def seed_settings(data, ftp_autostart=0):
+    """A data folder that has been run before: general.dat (with a key of
+    its own that only a load and save keeps), the FTP and HTTP files. Once
+    the program has loaded them, logs/ftplog_0.txt exists."""
+    write_settings(os.path.join(data, "general.dat"),
+                   [("loadedbefore", 1), ("hide", 0), ("seeded", 7)])
+    write_settings(os.path.join(data, "ftp.dat"),
+                   [("logfilecount", 0), ("autostart", ftp_autostart), ("welcome", "Seeded.")])
+    write_settings(os.path.join(data, "ftpaccounts.dat"), [("NONE", "ann")])
+    write_settings(os.path.join(data, "ftp", "ann.dat"),
+                   [("folder", data + "/"), ("pass", "pw"), ("rights", 9)])
+    write_settings(os.path.join(data, "httpdomains.dat"), [])
+    write_settings(os.path.join(data, "http.dat"),
+                   [("logfilecount", 0), ("port", 0), ("admin", "pw"), ("defaultfolder", ""),
+                    ("defaultpage", "index.html"), ("folderview", 0), ("autostart", 0)])
+
+
+def loaded(data):
+    """True once the program has loaded its settings (FTP loads last)."""
+    return os.path.exists(os.path.join(data, "logs", "ftplog_0.txt"))
+
+
+def program_environment(tmpdir):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    env["TMPDIR"] = tmpdir
+    return env
+
+
+class Workspace:
+    """A fresh top folder with a private TMPDIR; data folders below it."""
+
+    def __init__(self, prefix="vt-program-"):
+        self.holder = tempfile.TemporaryDirectory(prefix=prefix)
+        self.top = self.holder.name
+        self.tmpdir = os.path.join(self.top, "tmp")
+        os.mkdir(self.tmpdir)
+        self.env = program_environment(self.tmpdir)
+
+    def data_folder(self, name):
+        path = os.path.join(self.top, name)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def close(self):
+        self.holder.cleanup()
+
+
+class Program:
+    """The program started in a data folder; its standard error is
+    collected through a pipe (a file would fall under file size limits)."""
+
+    def __init__(self, binary, data, env, preexec_fn=None):
+        self.data = data
+        self.process = subprocess.Popen([binary], cwd=data, env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE, preexec_fn=preexec_fn)
+        self.collected = []
+        self.reader = threading.Thread(target=self._collect, daemon=True)
+        self.reader.start()
+
+    def _collect(self):
+        for chunk in iter(lambda: self.process.stderr.read1(4096), b""):
+            self.collected.append(chunk)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait_loaded(self):
+        wait_for(lambda: loaded(self.data) or not self.running(), START_DEADLINE_S,
+                 "the settings to load")
+        assert self.running(), "program ended early:\n" + self.stderr()
+
+    def terminate(self):
+        """SIGTERM; returns the exit status."""
+        if self.running():
+            self.process.send_signal(signal.SIGTERM)
+        return self.wait()
+
+    def wait(self):
+        try:
+            return self.process.wait(timeout=STOP_DEADLINE_S)
+        finally:
+            self.kill()
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.reader.join(STOP_DEADLINE_S)
+        self.process.stderr.close()
+
+    def stderr(self):
+        """What the program said so far; all of it once it has ended."""
+        if self.process.poll() is not None:
+            self.reader.join(STOP_DEADLINE_S)
+        return b"".join(self.collected).decode("latin-1")
+
+
+def leftovers(folder):
+    """Temporary files of saves below the folder."""
+    found = []
+    for root, _, files in os.walk(folder):
+        found += [os.path.join(root, f) for f in files if f.endswith(".tmp")]
+    return found
