@@ -6,6 +6,7 @@
 #include "foundation/directory_scan.h"
 #include "ftp/ftp_command.h"
 #include "ftp/ftp_path.h"
+#include "ftp/ftp_replies.h"
 
 #include <string>
 #include <string_view>
@@ -13,10 +14,6 @@
 namespace vantrel {
 
 class FtpSession;
-
-constexpr char NoParameter[] = "501 a parameter is required.";
-constexpr char NoFilename[] = "550 No filename given.";
-constexpr char NoSuchFile[] = "550 File does not exist.";
 
 // Sends `text` and goes on with the next command: the end of most handlers.
 CommandOutcome replyAndContinue(FtpSession& session, std::string_view text);
