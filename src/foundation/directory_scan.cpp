@@ -8,17 +8,13 @@
 
 
 #include "foundation/file_system.h"
+#include "foundation/text.h"
 
 namespace vantrel {
 
 namespace {
 
 constexpr std::string_view EveryName = "*.*";
-
-char lowerByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // "*" matches any run, "?" any one character. Iterative with one
 // backtracking point, so hostile patterns cost at most name x pattern.
@@ -84,7 +80,6 @@ bool describe(DIR* dir, const char* name, FindRecord& record)
         return false;
     record.name = name;
     record.isDirectory = S_ISDIR(sx.stx_mode);
-    record.isReadOnly = (sx.stx_mode & 0222) == 0;
     record.size = record.isDirectory ? 0 : sx.stx_size;
     record.lastWriteTime = fromStamp(sx.stx_mtime);
     record.creationTime = (sx.stx_mask & STATX_BTIME) ? fromStamp(sx.stx_btime) : record.lastWriteTime;

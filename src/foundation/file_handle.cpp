@@ -1,7 +1,6 @@
-// FileHandle over a POSIX descriptor. The server relies on one piece of
-// its original platform's file sharing: a file that is open for writing
-// cannot be opened for writing again (an upload in progress, a mailbox
-// being written). A process-wide registry of the files open for writing
+// FileHandle over a POSIX descriptor, with the server's file-sharing rule:
+// a file that is open for writing cannot be opened for writing again (an
+// upload in progress, a mailbox being written). A process-wide registry of the files open for writing
 // gives that; readers are never refused.
 #include "foundation/file_handle.h"
 

@@ -63,8 +63,7 @@ CommandOutcome handleType(FtpSession& session, const FtpCommand& command)
         return CommandOutcome::Continue;
     const char type = command.argument().front();
     if (type == 'A' || type == 'I') {
-        // Recorded only: every transfer moves the file's bytes unchanged.
-        session.work().representationType = type;
+        // Every transfer moves the file's bytes unchanged, whatever the type.
         session.reply(type == 'A' ? TypeAscii : TypeImage);
     } else {
         session.reply(ParameterNotImplemented);

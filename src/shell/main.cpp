@@ -1,11 +1,10 @@
-// Program entry: one instance per machine, the working folders, the socket
-// layer, the services and the main window, torn down in a fixed order.
+// Program entry: one instance per machine, the working folders, the
+// services and the main window, torn down in a fixed order.
 // SIGTERM and SIGINT close the window as its close command does, without
 // the question, so that settings are saved and the services stopped.
 #include "foundation/file_system.h"
 #include "foundation/instance_lock.h"
 #include "foundation/product.h"
-#include "foundation/tcp_socket.h"
 #include "foundation/text.h"
 #include "shell/news_feed.h"
 #include "shell/qt/main_window.h"
@@ -27,8 +26,6 @@ namespace {
 
 constexpr char InstanceName[] = "QUORVELL_LABS_VANTREL_SERVER";
 constexpr char TextAlreadyRunning[] = "%s is already running.";
-constexpr char TextNoSockets[] = "Could not initialise sockets.";
-constexpr char TitleError[] = "Error";
 constexpr const char* WorkFolders[] = {"logs", "email", "ftp", "http"};
 
 // The write end of the self-pipe: the only thing a signal handler may
@@ -83,11 +80,6 @@ int main(int argc, char** argv) {
     }
 
     for (const char* folder : WorkFolders) (void)createDirectory(folder);
-    const bool networking = startNetworking();
-    if (!networking)
-        QtMessagePrompt(nullptr).show(TextNoSockets, TitleError, PromptButtons::Ok,
-                                      PromptIcon::None);
-
     Services services = makeServices();
     app.setQuitOnLastWindowClosed(false);
     const int signalReadEnd = installTerminationSignals();
@@ -114,6 +106,5 @@ int main(int argc, char** argv) {
     destroyService(services.ftp);
     destroyService(services.email);
     destroyService(services.http);
-    if (networking) stopNetworking();
     return 0;
 }
