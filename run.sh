@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds a release build and starts Vantrel Server
-# with DATA_DIR (default ./server-data) as its working directory.
+# with DATA_DIR (default ./server-data) as its working directory. Sourced,
+# it only defines configure_release, which the first-run test runs.
+
+# Configures the release build in folder $1 (more cmake arguments may
+# follow). Without the tests, so that building needs no GoogleTest.
+configure_release() {
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVT_TESTS=OFF "${@:2}" >/dev/null
+}
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 . scripts/packages.sh
 
-vt_ensure_packages $VT_BUILD_PACKAGES
+vt_ensure_packages $VT_BUILD_PACKAGES || exit 1
 
 data_dir=${1:-server-data}
 mkdir -p "$data_dir"
 data_dir=$(cd "$data_dir" && pwd)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+configure_release build
 cmake --build build -j "$(nproc)" --target vantrel-server vantrel-settings
 
 if [ -x scripts/seed-data.sh ]; then

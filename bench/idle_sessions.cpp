@@ -164,7 +164,6 @@ double latencyRun(LineSocket& client, int pings) {
 } // namespace
 
 int main() {
-    startNetworking();
     if (!raiseDescriptorLimit(2 * IdleConnections + 200)) {
         std::fprintf(stderr, "cannot raise the descriptor limit to %d\n", 2 * IdleConnections + 200);
         return 1;

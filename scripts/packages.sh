@@ -1,5 +1,6 @@
 # Sourced by run.sh and test.sh: installs the Debian packages that are
-# missing, with apt-get when root; otherwise prints the command and stops.
+# missing, with apt-get when root; otherwise prints the command to run and
+# returns non-zero, and the caller decides whether it can go on.
 
 vt_missing_packages() {
   local missing=() p
@@ -16,7 +17,7 @@ vt_ensure_packages() {
   if [ "$(id -u)" -ne 0 ]; then
     echo "These Debian packages are missing: $missing" >&2
     echo "Install them with:  sudo apt-get install -y $missing" >&2
-    exit 1
+    return 1
   fi
   echo "Installing: $missing"
   export DEBIAN_FRONTEND=noninteractive
@@ -27,7 +28,8 @@ vt_ensure_packages() {
 
 # What building the program needs.
 VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev"
-# What the tests need on top: GoogleTest and the real clients they drive.
-VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl lftp"
+# What the tests need on top: GoogleTest, the real clients they drive, and
+# clang with its runtimes for the lock analysis, ThreadSanitizer and libFuzzer.
+VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl lftp clang-14 libclang-rt-14-dev"
 # The browser test needs Chromium; its absence skips that one test.
 VT_BROWSER_PACKAGES="chromium"

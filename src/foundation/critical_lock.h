@@ -23,8 +23,8 @@
 
 namespace vantrel {
 
-// Recursive for the thread that holds it, like the critical sections the
-// server was designed around; nothing relies on more than that.
+// Recursive for the thread that holds it, so that a locked member function
+// may call another one that locks again.
 class VT_CAPABILITY("mutex") CriticalLock final {
 public:
     CriticalLock() = default;

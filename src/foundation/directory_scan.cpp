@@ -10,17 +10,13 @@
 #include "foundation/file_at.h"
 #include "foundation/file_system.h"
 #include "foundation/root_folder.h"
+#include "foundation/text.h"
 
 namespace vantrel {
 
 namespace {
 
 constexpr std::string_view EveryName = "*.*";
-
-char lowerByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // "*" matches any run, "?" any one character. Iterative with one
 // backtracking point, so hostile patterns cost at most name x pattern.

@@ -20,7 +20,6 @@ class RootFolder;
 struct FindRecord {
     std::string name;
     bool isDirectory = false;
-    bool isReadOnly = false;
     std::uint64_t size = 0;
     FileTime creationTime;   // birth time where recorded, else last write
     FileTime lastWriteTime;

@@ -1,5 +1,5 @@
-// Path mapping and the folder operations of the file layer. The server was
-// written for a file system that ignores letter case; localPath gives it
+// Path mapping and the folder operations of the file layer. Clients and
+// settings name files without regard to letter case; localPath gives them
 // that view on Linux by resolving every existing name without ASCII case
 // where the exact name is missing.
 #include "foundation/file_system.h"

@@ -66,8 +66,7 @@ void ServiceSession::run() {
 }
 
 bool ServiceSession::sendLine(TcpSocket& socket, std::string_view text) {
-    // The longest line that fits the largest line buffer with CR LF and the
-    // terminating zero of a C text.
+    // A line with its CR LF stays below LongestLineSize.
     char line[LongestLineSize];
     const std::size_t length = std::min(text.size(), LongestLineSize - LineEndLength - 1);
     std::memcpy(line, text.data(), length);

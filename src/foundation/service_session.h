@@ -43,8 +43,8 @@ public:
     void startSession();
     void stopSession();
 
-    // Text plus CR LF, in the first of 256/512/1024/2048-byte buffers that
-    // holds it; a longer text is cut to 2045 characters.
+    // Text plus CR LF; a longer text is cut to 2045 characters, so that a
+    // line with its CR LF stays below LongestLineSize.
     bool sendLine(TcpSocket& socket, std::string_view text);
     // At most 255 bytes, sent even after a stop request (last words).
     bool sendShortLine(TcpSocket& socket, std::string_view text);

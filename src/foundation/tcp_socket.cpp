@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 namespace vantrel {
@@ -88,13 +87,6 @@ int acceptPending(int listener, sockaddr_in& peer) {
 }
 
 } // namespace
-
-bool startNetworking() {
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
-
-void stopNetworking() {}
 
 TcpSocket::TcpSocket() = default;
 

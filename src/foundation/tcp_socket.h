@@ -28,11 +28,6 @@ enum class SocketError : int {
 
 enum class SocketState : int { Closed = 0, Connected = 1, Listening = 2 };
 
-// Process-wide network start and stop (ignores SIGPIPE; sends also pass
-// MSG_NOSIGNAL).
-bool startNetworking();
-void stopNetworking();
-
 class TcpSocket {
 public:
     static constexpr std::size_t AddressTextSize = 16;  // "255.255.255.255" + zero

@@ -8,15 +8,6 @@
 
 namespace vantrel {
 
-namespace {
-
-char lowerByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
 std::string formatText(std::size_t maxLength, const char* format, ...)
 {
     // Most texts fit the stack buffer; longer ones are formatted a second

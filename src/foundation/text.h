@@ -12,6 +12,11 @@ namespace vantrel {
 std::string formatText(std::size_t maxLength, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Only 'A' to 'Z' change: names compare alike in every locale.
+constexpr char lowerByte(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 void toLowerAscii(std::string& text);
 std::string lowerAscii(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);

@@ -7,12 +7,6 @@
 
 namespace vantrel {
 
-namespace {
-
-constexpr std::size_t LogLimit = 2048;
-
-} // namespace
-
 CommandOutcome replyAndContinue(FtpSession& session, std::string_view text)
 {
     session.reply(text);
@@ -79,7 +73,7 @@ bool logEvent(FtpSession& session, const char* format, std::string_view first, s
     const std::string a(first);
     const std::string b(second);
     return session.logLine(
-        formatText(LogLimit, format, session.peerAddress(), session.login().user.c_str(), a.c_str(), b.c_str()));
+        formatText(FtpTextLimit, format, session.peerAddress(), session.login().user.c_str(), a.c_str(), b.c_str()));
 }
 
 } // namespace vantrel

@@ -8,6 +8,7 @@
 #include "foundation/root_folder.h"
 #include "ftp/ftp_command.h"
 #include "ftp/ftp_path.h"
+#include "ftp/ftp_replies.h"
 
 #include <string>
 #include <string_view>
@@ -15,10 +16,6 @@
 namespace vantrel {
 
 class FtpSession;
-
-constexpr char NoParameter[] = "501 a parameter is required.";
-constexpr char NoFilename[] = "550 No filename given.";
-constexpr char NoSuchFile[] = "550 File does not exist.";
 
 // Sends `text` and goes on with the next command: the end of most handlers.
 CommandOutcome replyAndContinue(FtpSession& session, std::string_view text);

@@ -12,8 +12,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr std::size_t ReplyLimit = 2048;
-
 constexpr char CurrentDirectoryFormat[] = "257 \"%s\" is current directory.";
 constexpr char ChangedDirectoryFormat[] = "250 '%s' is current directory.";
 constexpr char NoSuchDirectory[] = "550 Directory does not exist.";
@@ -43,7 +41,7 @@ constexpr char LogRenamedFolder[] = "Renamed Folder IP:[%s], User:[%s], Old:[%s]
 
 std::string formatPath(const char* format, const std::string& path)
 {
-    return formatText(ReplyLimit, format, path.c_str());
+    return formatText(FtpTextLimit, format, path.c_str());
 }
 
 } // namespace
@@ -162,7 +160,7 @@ CommandOutcome handleSize(FtpSession& session, const FtpCommand& command)
     FindRecord entry;
     if (!findArgumentEntry(session, command, accountRoot(session), path, entry))
         return CommandOutcome::Continue;
-    return replyAndContinue(session, formatText(ReplyLimit, SizeFormat, static_cast<unsigned long long>(entry.size)));
+    return replyAndContinue(session, formatText(FtpTextLimit, SizeFormat, static_cast<unsigned long long>(entry.size)));
 }
 
 } // namespace vantrel

@@ -20,15 +20,9 @@ constexpr char FilePermissions[] = "-rw-rw-r--";
 constexpr char FolderPermissions[] = "drwxrwxr-x";
 
 constexpr char NoSuchPath[] = "550 File/Directory does not exist.";
-constexpr char DataFailed[] = "425 Data connection failed.";
-constexpr char DataStarted[] = "150 Data connetion established, beginning transfer.";
-constexpr char TransferComplete[] = "226 Transfer complete.";
-constexpr char TransferLost[] = "426 Transfer incomplete, data connection was lost.";
 
 // Any option after LIST but this one is taken as a path.
 constexpr std::string_view LongListingOption = "list -al";
-
-constexpr std::size_t LineLimit = 2048;
 
 // Sends the listing of the relative path and gives the replies.
 CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const std::string& relative,
@@ -103,9 +97,9 @@ std::string formatListingLine(const FindRecord& entry, std::string_view user, Li
     const std::string owner(user);
     const std::string date = formatFileTime(entry.lastWriteTime, DateForm::Short);
     if (entry.isDirectory)
-        return formatText(LineLimit, FolderLineFormat, FolderPermissions, owner.c_str(), date.c_str(),
+        return formatText(FtpTextLimit, FolderLineFormat, FolderPermissions, owner.c_str(), date.c_str(),
                           name.c_str());
-    return formatText(LineLimit, FileLineFormat, FilePermissions, owner.c_str(),
+    return formatText(FtpTextLimit, FileLineFormat, FilePermissions, owner.c_str(),
                       static_cast<unsigned long long>(entry.size), date.c_str(), name.c_str());
 }
 

@@ -18,7 +18,6 @@ constexpr char TypeImage[] = "200 Type set to 'I' (IMAGE).";
 constexpr char ParameterNotImplemented[] = "504 Command not implemented for that parameter.";
 constexpr char StructureAccepted[] = "200 Structure 'F' Accepted.";
 constexpr char ModeAccepted[] = "200 Mode 'S' Accepted.";
-constexpr char Goodbye[] = "221 Thanks for visiting.";
 constexpr char Hello[] = "200 Hi.";
 
 constexpr char SixParameters[] = "501 6 parameters are required.";
@@ -64,8 +63,7 @@ CommandOutcome handleType(FtpSession& session, const FtpCommand& command)
         return CommandOutcome::Continue;
     const char type = command.argument().front();
     if (type == 'A' || type == 'I') {
-        // Recorded only: every transfer moves the file's bytes unchanged.
-        session.work().representationType = type;
+        // Every transfer moves the file's bytes unchanged, whatever the type.
         session.reply(type == 'A' ? TypeAscii : TypeImage);
     } else {
         session.reply(ParameterNotImplemented);

@@ -9,6 +9,7 @@
 #include "foundation/text.h"
 #include "ftp/ftp_command.h"
 #include "ftp/ftp_command_table.h"
+#include "ftp/ftp_replies.h"
 
 #include <algorithm>
 
@@ -20,7 +21,6 @@ constexpr char GreetingFormat[] = "220 %s (%s by %s).";
 constexpr char LoggedInFormat[] = "230- %s\r\n230 User '%s' logged in.";
 constexpr char BadCommandLogin[] = "530 Bad command.";
 constexpr char BadCommandShort[] = "550 Bad command.";
-constexpr char Goodbye[] = "221 Thanks for visiting.";
 constexpr char SendUserFirst[] = "530 Please send the USER command first.";
 constexpr char SendEmailAsPass[] = "331 Please send your email address as the PASS.";
 constexpr char SendPassNow[] = "331 Please send PASS now.";
@@ -32,8 +32,6 @@ constexpr char LogLoggedIn[] = "Logged In IP:[%s], User:[%s], Password:[%i chara
 constexpr char LogAnonymousIn[] = "Logged In IP:[%s], User:[%s], Password:[%s]";
 constexpr char LogBadLogin[] = "***BAD LOGIN*** IP:[%s], User:[%s], Password:[%i characters]";
 
-constexpr std::size_t ReplyLimit = ServiceSession::LongestLineSize;
-constexpr std::size_t LogLimit = 2048;
 
 std::string welcomeOf(const FtpAccountTable& accounts)
 {
@@ -112,7 +110,7 @@ void FtpSession::closeConnections()
 void FtpSession::serve()
 {
     const std::string welcome = welcomeOf(accounts_);
-    if (reply(formatText(ReplyLimit, GreetingFormat, welcome.c_str(), ProductName, MakerName))) {
+    if (reply(formatText(FtpTextLimit, GreetingFormat, welcome.c_str(), ProductName, MakerName))) {
         if (loginPhase())
             commandPhase();
         if (control().isConnected())
@@ -171,15 +169,15 @@ bool FtpSession::loginPhase()
         const int passwordLength = static_cast<int>(login_.password.size());
         if (accounts_.findLogin(login_)) {
             if (login_.user == FtpAccountTable::AnonymousUser)
-                logLine(formatText(LogLimit, LogAnonymousIn, peerAddress(), login_.user.c_str(),
+                logLine(formatText(FtpTextLimit, LogAnonymousIn, peerAddress(), login_.user.c_str(),
                                    login_.password.c_str()));
             else
-                logLine(formatText(LogLimit, LogLoggedIn, peerAddress(), login_.user.c_str(), passwordLength));
+                logLine(formatText(FtpTextLimit, LogLoggedIn, peerAddress(), login_.user.c_str(), passwordLength));
             const std::string welcome = welcomeOf(accounts_);
-            reply(formatText(ReplyLimit, LoggedInFormat, welcome.c_str(), login_.user.c_str()));
+            reply(formatText(FtpTextLimit, LoggedInFormat, welcome.c_str(), login_.user.c_str()));
             return true;
         }
-        logLine(formatText(LogLimit, LogBadLogin, peerAddress(), login_.user.c_str(), passwordLength));
+        logLine(formatText(FtpTextLimit, LogBadLogin, peerAddress(), login_.user.c_str(), passwordLength));
         // A refused password costs the client time, which slows guessing.
         pause(BadLoginDelayMs);
         reply(BadPassword);

@@ -17,11 +17,7 @@ namespace vantrel {
 
 namespace {
 
-constexpr char DataStarted[] = "150 Data connetion established, beginning transfer.";
-constexpr char TransferComplete[] = "226 Transfer complete.";
-constexpr char TransferLost[] = "426 Transfer incomplete, data connection was lost.";
 constexpr char WriteAborted[] = "426 Transfer aborted, writing to file failed.";
-constexpr char DataFailed[] = "425 Data connection failed.";
 constexpr char UsePortOrPasv[] = "503 Please use PORT or PASV first.";
 constexpr char RestAccepted[] = "350 REST command successful.";
 constexpr char RestOutside[] = "550 The REST value is outside of the file.";

@@ -29,7 +29,8 @@ constexpr std::array<HeadRule, 5> HeadRules{{
 
 constexpr std::size_t MaxUrlCopy = 4999;
 
-// The values were zero-terminated texts: a NUL byte ends them.
+// A NUL byte ends a value, so none reaches a path, a log line or a
+// comparison with a NUL inside.
 std::string_view beforeNul(std::string_view text)
 {
     return text.substr(0, text.find('\0'));

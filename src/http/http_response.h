@@ -60,12 +60,10 @@ public:
     [[nodiscard]] bool prepareFolderList(const RootFolder& root, std::string_view folder, std::string_view url);
 
     void setAdmin(bool admin) { admin_ = admin; }
-    bool admin() const { return admin_; }
     void setKind(ResponseKind kind) { kind_ = kind; }
     ResponseKind kind() const { return kind_; }
 
     const std::string& header() const { return header_; }
-    const std::string& body() const { return body_; }
     // A generated body: up to `maximum` bytes from `offset`. A file body: the
     // next bytes of the file (offset plays no part), never more in all than
     // the length the header announced. 0 at the end.

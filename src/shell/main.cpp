@@ -1,5 +1,5 @@
-// Program entry: one instance per machine, the working folders, the socket
-// layer, the services and the main window, torn down in a fixed order.
+// Program entry: one instance per machine, the working folders, the
+// services and the main window, torn down in a fixed order.
 // SIGTERM and SIGINT close the window as its close command does, without
 // the question, so that settings are saved and the services stopped; they
 // are caught from the first moment, before anything is written. The exit
@@ -9,7 +9,6 @@
 #include "foundation/instance_lock.h"
 #include "foundation/process_limits.h"
 #include "foundation/product.h"
-#include "foundation/tcp_socket.h"
 #include "foundation/text.h"
 #include "shell/news_feed.h"
 #include "shell/qt/main_window.h"
@@ -35,8 +34,6 @@ constexpr char TextAlreadyRunning[] = "%s is already running.";
 constexpr char TextNoLockFile[] =
     "%s cannot start: its lock file %s cannot be made (%s).\nTMPDIR must name a folder that "
     "exists and may be written.";
-constexpr char TextNoSockets[] = "Could not initialise sockets.";
-constexpr char TitleError[] = "Error";
 constexpr char TextFewFiles[] =
     "%s: at most %llu files may be open, too few for every service's sessions with their data "
     "connections (%llu); raise the hard limit of open files (ulimit -Hn).\n";
@@ -133,10 +130,6 @@ int main(int argc, char** argv) {
     for (const char* folder : WorkFolders) (void)createDirectory(folder);
     // Left behind by a copy that was killed while it saved.
     for (const char* folder : SavedFolders) (void)removeStaleTemporaryFiles(folder);
-    const bool networking = startNetworking();
-    if (!networking)
-        QtMessagePrompt(nullptr).show(TextNoSockets, TitleError, PromptButtons::Ok,
-                                      PromptIcon::None);
 
     Services services = makeServices();
     warnAboutOpenFiles(services, openFiles);
@@ -166,7 +159,6 @@ int main(int argc, char** argv) {
     destroyService(services.ftp);
     destroyService(services.email);
     destroyService(services.http);
-    if (networking) stopNetworking();
     if (!settingsSaved) {
         std::fprintf(stderr, TextNotSaved, ProductName);
         return 1;

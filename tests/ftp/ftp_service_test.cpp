@@ -135,7 +135,6 @@ TEST_F(FtpServiceTest, LogMovesOnFromAFullFileOnly)
 
 TEST_F(FtpServiceTest, ActivationAndPortChanges)
 {
-    startNetworking();
     FtpService service;
     service.setPort(0);
     ASSERT_TRUE(service.activate());

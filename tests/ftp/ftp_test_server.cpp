@@ -87,7 +87,6 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
-    startNetworking();
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     for (int i = 2; i < argc; ++i) {
@@ -145,6 +144,5 @@ int main(int argc, char** argv)
         }
     }
     service.deactivate();
-    stopNetworking();
     return 0;
 }

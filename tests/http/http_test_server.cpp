@@ -95,9 +95,6 @@ int main(int argc, char** argv)
     vantrel::createDirectory("logs");
     vantrel::createDirectory("http");
     const int signals = signalDescriptor();
-    if (!vantrel::startNetworking())
-        return 1;
-
     HttpService service;
     if (!vantrel::pathExists(HttpService::DomainsFile))
         service.log().openNumber(0);
@@ -119,6 +116,5 @@ int main(int argc, char** argv)
 
     serveUntilTold(service, signals);
     service.deactivate();
-    vantrel::stopNetworking();
     return 0;
 }

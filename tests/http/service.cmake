@@ -31,11 +31,3 @@ add_test(NAME http_close
          COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/http_close_test.py $<TARGET_FILE:http_test_server>)
 set_tests_properties(http_clients http_confinement http_browser http_close PROPERTIES TIMEOUT 300)
 set_tests_properties(http_browser PROPERTIES SKIP_RETURN_CODE 77)
-
-# A libFuzzer target for the request parser (clang, -DVT_FUZZ=ON).
-if(VT_FUZZ)
-  add_executable(http_request_fuzz ${CMAKE_CURRENT_LIST_DIR}/http_request_fuzz.cpp)
-  target_compile_options(http_request_fuzz PRIVATE ${VT_WARNINGS} -fsanitize=fuzzer)
-  target_link_options(http_request_fuzz PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(http_request_fuzz PRIVATE vantrel_http)
-endif()
