@@ -91,7 +91,6 @@ bool describeEntryAt(int folder, const char* name, FollowLinks follow, FindRecor
     if (::statx(folder, name, flags | (*name == '\0' ? AT_EMPTY_PATH : 0), mask, &sx) != 0)
         return false;
     record.isDirectory = S_ISDIR(sx.stx_mode);
-    record.isReadOnly = (sx.stx_mode & 0222) == 0;
     record.size = record.isDirectory ? 0 : sx.stx_size;
     record.lastWriteTime = fromStamp(sx.stx_mtime);
     record.creationTime = (sx.stx_mask & STATX_BTIME) ? fromStamp(sx.stx_btime) : record.lastWriteTime;
