@@ -29,6 +29,8 @@ std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<Line
 #else
     // Built without its session: the connection is refused.
     (void)socket;
+    (void)directory_;
+    (void)log_;
     return nullptr;
 #endif
 }
@@ -50,6 +52,8 @@ std::unique_ptr<ServiceSession> Pop3Listener::createSession(std::unique_ptr<Line
     return std::make_unique<Pop3Session>(std::move(socket), directory_, log_);
 #else
     (void)socket;
+    (void)directory_;
+    (void)log_;
     return nullptr;
 #endif
 }
