@@ -63,10 +63,10 @@ int slotOf(Pop3Session& session, const MailboxTransaction& mailbox, int number)
     return number - 1;
 }
 
-// Gathers the lines of a listing and sends them in few large sends.
+// Gathers the reply line and the lines of a listing into few large sends.
 class Listing final {
 public:
-    explicit Listing(Pop3Session& session) : session_(session) {}
+    Listing(Pop3Session& session, const std::string& reply) : session_(session) { line(reply); }
 
     void line(const std::string& text)
     {
@@ -136,9 +136,7 @@ Outcome handleTop(Pop3Session& session, MailboxTransaction& mailbox, std::string
 
 Outcome handleUidlAll(Pop3Session& session, MailboxTransaction& mailbox, std::string_view)
 {
-    if (!session.reply(formatText(ReplyLimit, UidlAllFormat, mailbox.liveCount())))
-        return Outcome::Lost;
-    Listing listing(session);
+    Listing listing(session, formatText(ReplyLimit, UidlAllFormat, mailbox.liveCount()));
     for (int i = 0; i < mailbox.messageSlotCount(); ++i) {
         if (const auto id = mailbox.messageIdAt(i))
             listing.line(formatText(ReplyLimit, UidlLineFormat, i + 1, id->c_str()));
@@ -183,9 +181,7 @@ Outcome handleStat(Pop3Session& session, MailboxTransaction& mailbox, std::strin
 
 Outcome handleListAll(Pop3Session& session, MailboxTransaction& mailbox, std::string_view)
 {
-    if (!session.reply(formatText(ReplyLimit, ListAllFormat, mailbox.liveCount(), reportedLiveSize(mailbox))))
-        return Outcome::Lost;
-    Listing listing(session);
+    Listing listing(session, formatText(ReplyLimit, ListAllFormat, mailbox.liveCount(), reportedLiveSize(mailbox)));
     for (int i = 0; i < mailbox.messageSlotCount(); ++i) {
         if (!mailbox.isDeleted(i))
             listing.line(formatText(ReplyLimit, ListLineFormat, i + 1, reportedSize(mailbox.messageSizeAt(i))));

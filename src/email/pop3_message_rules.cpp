@@ -95,33 +95,41 @@ bool TopWriter::takeLine(std::string_view line, std::string& out)
     return false;
 }
 
-bool copyWholeMessage(FileHandle& file, const ByteSink& sink)
+bool copyWholeMessage(FileHandle& file, std::string_view lead, const ByteSink& sink)
 {
     static_assert(RetrieveBlockSize % RetrEndWatch::ReadUnit == 0, "a block holds whole read units");
     const std::uint64_t size = file.sizeAtOpen();
     RetrEndWatch watch;
-    if (size > 0) {
-        const auto block = std::make_unique<char[]>(RetrieveBlockSize);
-        std::uint64_t sent = 0;
-        while (sent < size && !watch.complete()) {
-            const std::size_t got = file.read(block.get(), RetrieveBlockSize);
-            // A file cut short since it was opened ends the message here
-            // rather than leaving the client waiting for bytes never read.
-            if (got == 0)
-                break;
-            const std::size_t count = watch.take(block.get(), got);
-            if (!sink(std::string_view(block.get(), count)))
-                return false;
-            sent += count;
-        }
+    // The lead sits in front of the first block; later blocks start at
+    // data, so every block read begins at a multiple of the read unit.
+    const auto buffer = std::make_unique<char[]>(lead.size() + RetrieveBlockSize);
+    char* const data = buffer.get() + lead.size();
+    std::memcpy(buffer.get(), lead.data(), lead.size());
+    std::size_t waiting = lead.size();
+    std::uint64_t sent = 0;
+    while (sent < size && !watch.complete()) {
+        const std::size_t got = file.read(data, RetrieveBlockSize);
+        // A file cut short since it was opened ends the message here rather
+        // than leaving the client waiting for bytes never read.
+        if (got == 0)
+            break;
+        const std::size_t count = watch.take(data, got);
+        if (!sink(std::string_view(data - waiting, waiting + count)))
+            return false;
+        waiting = 0;
+        sent += count;
     }
-    return watch.complete() || sink(EndMark);
+    if (watch.complete())
+        return true;
+    std::string last(buffer.get(), waiting);
+    last += EndMark;
+    return sink(last);
 }
 
-bool copyMessageTop(FileHandle& file, int bodyLines, const ByteSink& sink)
+bool copyMessageTop(FileHandle& file, int bodyLines, std::string_view lead, const ByteSink& sink)
 {
     TopWriter writer(bodyLines, file.sizeAtOpen());
-    std::string out;
+    std::string out(lead);
     char line[TopWriter::LineCapacity];
     for (;;) {
         if (writer.endIfExhausted(out))

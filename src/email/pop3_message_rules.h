@@ -75,12 +75,16 @@ private:
     bool inBody_ = false;
 };
 
+// The copies send `lead` (the reply line) together with the first bytes of
+// the message: a reply and the start of its message go out in one segment
+// rather than two, which a peer's delayed acknowledgement could hold up.
+// False when the sink failed.
+//
 // RETR: the file's bytes from its start through the end rule, then the
-// end mark unless the bytes already ended with it. False when the sink
-// failed.
-bool copyWholeMessage(FileHandle& file, const ByteSink& sink);
+// end mark unless the bytes already ended with it.
+bool copyWholeMessage(FileHandle& file, std::string_view lead, const ByteSink& sink);
 // TOP: the head and bodyLines lines of the body (below 0 counts as 0).
-bool copyMessageTop(FileHandle& file, int bodyLines, const ByteSink& sink);
+bool copyMessageTop(FileHandle& file, int bodyLines, std::string_view lead, const ByteSink& sink);
 
 } // namespace pop3
 } // namespace vantrel

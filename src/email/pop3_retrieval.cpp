@@ -1,6 +1,7 @@
 // RETR and TOP on the wire: the "+OK" line with the announced size or line
-// count, then the message copy straight into the session's sends, which
-// give up at once on a stop request.
+// count, sent with the start of the message, then the rest of the copy
+// straight into the session's sends, which give up at once on a stop
+// request.
 #include "email/pop3_retrieval.h"
 
 #include "email/pop3_message_rules.h"
@@ -37,9 +38,8 @@ Outcome sendWholeMessage(Pop3Session& session, const std::string& path)
         return Outcome::Continue;
     // The announced size leaves out the stored "." line.
     const long long announced = static_cast<long long>(file.sizeAtOpen()) - 3;
-    if (!session.reply(formatText(ReplyLimit, OctetsFormat, announced)))
-        return Outcome::Lost;
-    return copyWholeMessage(file, sinkOf(session)) ? Outcome::Continue : Outcome::Lost;
+    const std::string lead = formatText(ReplyLimit, OctetsFormat, announced) + LineEnd;
+    return copyWholeMessage(file, lead, sinkOf(session)) ? Outcome::Continue : Outcome::Lost;
 }
 
 Outcome sendMessageTop(Pop3Session& session, const std::string& path, int bodyLines)
@@ -47,9 +47,8 @@ Outcome sendMessageTop(Pop3Session& session, const std::string& path, int bodyLi
     FileHandle file;
     if (!openMessage(session, path, file))
         return Outcome::Continue;
-    if (!session.reply(formatText(ReplyLimit, TopFormat, bodyLines < 0 ? 0 : bodyLines)))
-        return Outcome::Lost;
-    return copyMessageTop(file, bodyLines, sinkOf(session)) ? Outcome::Continue : Outcome::Lost;
+    const std::string lead = formatText(ReplyLimit, TopFormat, bodyLines < 0 ? 0 : bodyLines) + LineEnd;
+    return copyMessageTop(file, bodyLines, lead, sinkOf(session)) ? Outcome::Continue : Outcome::Lost;
 }
 
 } // namespace vantrel::pop3

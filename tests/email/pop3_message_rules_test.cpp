@@ -41,12 +41,15 @@ protected:
         return path;
     }
 
+    // The reply line that goes out with the first bytes of the message.
+    void setLead(std::string lead) { lead_ = std::move(lead); }
+
     Copy retr(const std::string& content)
     {
         FileHandle file;
         EXPECT_TRUE(file.open(fileWith(content), FileMode::Read, IfMissing::Fail));
         Copy copy;
-        copy.ok = copyWholeMessage(file, sinkInto(copy));
+        copy.ok = copyWholeMessage(file, lead_, sinkInto(copy));
         return copy;
     }
 
@@ -55,7 +58,7 @@ protected:
         FileHandle file;
         EXPECT_TRUE(file.open(fileWith(content), FileMode::Read, IfMissing::Fail));
         Copy copy;
-        copy.ok = copyMessageTop(file, lines, sinkInto(copy));
+        copy.ok = copyMessageTop(file, lines, lead_, sinkInto(copy));
         return copy;
     }
 
@@ -71,6 +74,7 @@ private:
 
     ScratchFolder folder_;
     int files_ = 0;
+    std::string lead_;
 };
 
 TEST_F(MessageCopy, RetrSendsAStoredMessageUnchanged)
@@ -108,25 +112,41 @@ TEST_F(MessageCopy, RetrSeesTheMarkAcrossUnitEnds)
     EXPECT_EQ(retr(content).bytes, content);
 }
 
+TEST_F(MessageCopy, ReplyLineGoesOutWithTheFirstBytes)
+{
+    setLead("+OK 1 octets\r\n");
+    Copy copy = retr("x\r\n.\r\n");
+    EXPECT_EQ(copy.bytes, "+OK 1 octets\r\nx\r\n.\r\n");
+    EXPECT_EQ(copy.sends.size(), 1u);
+    copy = retr("");
+    EXPECT_EQ(copy.bytes, "+OK 1 octets\r\n\r\n.\r\n");
+    EXPECT_EQ(copy.sends.size(), 1u);
+    setLead("+OK The header and 0 lines being sent.\r\n");
+    copy = top(Stored, 0);
+    EXPECT_EQ(copy.bytes, "+OK The header and 0 lines being sent.\r\nReceived: from a\r\nSubject: hi\r\n\r\n.\r\n");
+    EXPECT_EQ(copy.sends.size(), 1u);
+}
+
 TEST_F(MessageCopy, RetrSendsLargeMessagesInLargeBlocks)
 {
+    setLead("+OK 20 MiB\r\n");
     std::string content;
     for (int i = 0; content.size() < 20 * 1024 * 1024; ++i)
         content += "line " + std::to_string(i) + " of a long message, with some text to fill it up\r\n";
     content += ".\r\n";
     const Copy copy = retr(content);
-    ASSERT_EQ(copy.bytes.size(), content.size());
-    EXPECT_TRUE(copy.bytes == content);
+    ASSERT_EQ(copy.bytes.size(), content.size() + 12);
+    EXPECT_TRUE(copy.bytes == "+OK 20 MiB\r\n" + content);
     EXPECT_EQ(copy.sends.size(), (content.size() + RetrieveBlockSize - 1) / RetrieveBlockSize);
     for (std::size_t size : copy.sends)
-        EXPECT_LE(size, RetrieveBlockSize);
+        EXPECT_LE(size, RetrieveBlockSize + 12);
 }
 
 TEST_F(MessageCopy, RetrReportsAFailedSend)
 {
     FileHandle file;
     ASSERT_TRUE(file.open(fileWith(Stored), FileMode::Read, IfMissing::Fail));
-    EXPECT_FALSE(copyWholeMessage(file, [](std::string_view) { return false; }));
+    EXPECT_FALSE(copyWholeMessage(file, "", [](std::string_view) { return false; }));
 }
 
 struct TopCase {
