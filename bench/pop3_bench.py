@@ -253,14 +253,15 @@ def main():
         shutil.rmtree(folder, ignore_errors=True)
 
     print(f"median of {args.runs} runs after one warm-up")
-    lines = []
+    figures = []
     for name, port in (("ours", ours_port), ("dovecot", dovecot_port)):
         if port is None:
             continue
-        lines.append(f"{name}: {median_of(small[port], 0):.0f} messages/s, {median_of(small[port], 1):.1f} MB/s "
-                     f"on {SMALL_COUNT} x 10 KiB; {median_of(big[port]):.1f} MB/s on one 20 MiB message")
-    for line in lines:
-        print(line)
+        rate, mbs, big_mbs = median_of(small[port], 0), median_of(small[port], 1), median_of(big[port])
+        print(f"{name}: {rate:.0f} messages/s, {mbs:.1f} MB/s on {SMALL_COUNT} x 10 KiB; "
+              f"{big_mbs:.1f} MB/s on one 20 MiB message")
+        figures.append(f"{name}={rate:.0f}msg/s,{mbs:.1f}MB/s,big={big_mbs:.1f}MB/s")
+    print("FIGURES " + " ".join(figures))
 
 
 if __name__ == "__main__":
