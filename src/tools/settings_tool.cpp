@@ -28,6 +28,10 @@ constexpr char UsageText[] =
     "  set-text KEY TEXT    store a text (with its terminating zero) under KEY\n"
     "  set-raw KEY TEXT     store a text without a terminating zero under KEY\n"
     "                       (the form of the folders in httpdomains.dat)\n"
+    "  set-text-fixed KEY SIZE TEXT\n"
+    "                       store a text with its terminating zero, filled with zero\n"
+    "                       bytes to exactly SIZE bytes (\"address\" and \"password\"\n"
+    "                       of a mail account's email/USER_s.dat take SIZE 101)\n"
     "  append-int NUMBER    append an unnamed list entry (\"NONE\") holding an integer\n"
     "  append-text TEXT     append an unnamed list entry holding a text\n"
     "  remove KEY           remove the first record named KEY\n"
@@ -41,6 +45,8 @@ constexpr char UsageText[] =
     "while it is stopped.\n";
 
 constexpr std::uint64_t HeaderSize = 8;
+// Fixed-size values are small records (the mail account's are 101 bytes).
+constexpr std::int32_t MaxFixedSize = 65536;
 constexpr std::uint64_t RecordHeadSize = SettingsStore::NameFieldSize + 4;
 
 enum class LoadState { Missing, Loaded, Damaged };
@@ -263,6 +269,27 @@ bool setRaw(Invocation& call)
     return call.changed = true;
 }
 
+bool setTextFixed(Invocation& call)
+{
+    const std::string& text = call.operands[2];
+    std::int32_t size = 0;
+    if (!checkedName(call, call.operands[0]) || !parsedInt(call, call.operands[1], size))
+        return false;
+    if (size > MaxFixedSize) {
+        call.err << "vantrel-settings: a fixed size is at most " << MaxFixedSize << " bytes\n";
+        return false;
+    }
+    if (size < 1 || text.size() >= static_cast<std::size_t>(size)) {
+        call.err << "vantrel-settings: the text and its terminating zero do not fit in " << call.operands[1]
+                 << " bytes\n";
+        return false;
+    }
+    std::string value = text;
+    value.resize(static_cast<std::size_t>(size), '\0');
+    call.store.setData(call.operands[0], value.data(), size);
+    return call.changed = true;
+}
+
 bool appendInt(Invocation& call)
 {
     std::int32_t value = 0;
@@ -325,6 +352,7 @@ constexpr Command Commands[] = {
     {"set-int", 2, Effect::Changes, setInt},
     {"set-text", 2, Effect::Changes, setText},
     {"set-raw", 2, Effect::Changes, setRaw},
+    {"set-text-fixed", 3, Effect::Changes, setTextFixed},
     {"append-int", 1, Effect::Changes, appendInt},
     {"append-text", 1, Effect::Changes, appendText},
     {"remove", 1, Effect::Changes, removeKey},
