@@ -281,7 +281,9 @@ bool MailAccount::placeMessage(StagedCopy& copy, const std::string& target)
 {
     if (copy.path.empty())
         return false;
-    if (!moveFile(copy.path, target)) {
+    // Numbers are never reused, so the name is almost always new.
+    const bool placed = !caseVariantsOnDisk_ && renameToNewName(copy.path, target);
+    if (!placed && !moveFile(copy.path, target)) {
         // A file of that name that no record names (a crash left it) gives way.
         if (!deleteFile(target) || !moveFile(copy.path, target))
             return false;
@@ -313,6 +315,12 @@ void MailAccount::rebuildListed()
         if (record.size > 3)
             listed_.append(MessageEntry{record.path, record.id(), record.size});
     }
+}
+
+void MailAccount::setCaseVariantsOnDisk(bool present)
+{
+    const LockGuard guard(lock_);
+    caseVariantsOnDisk_ = present;
 }
 
 bool MailAccount::isLoginLocked() const

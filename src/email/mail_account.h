@@ -94,6 +94,11 @@ public:
     // (written by this call or by a concurrent one).
     bool flush(std::uint64_t change);
 
+    // Some message file of this account's on disk is spelt in other letter
+    // case than the account would write it (made by hand): new message
+    // names must then be looked up without case before they are created.
+    void setCaseVariantsOnDisk(bool present);
+
     bool isLoginLocked() const;
     std::uint32_t nextMessageNumber() const;
     std::uint64_t storedSize() const;
@@ -127,6 +132,7 @@ private:
     MailboxIndexFile index_ VT_GUARDED_BY(lock_);
     std::uint32_t nextNumber_ VT_GUARDED_BY(lock_) = 0;
     bool loginLocked_ VT_GUARDED_BY(lock_) = false;
+    bool caseVariantsOnDisk_ VT_GUARDED_BY(lock_) = false;
     std::uint64_t storedSize_ VT_GUARDED_BY(lock_) = 0;
     // Every change that the files must take gets the next number; settings
     // changes also their own, so that an unchanged settings file is skipped.

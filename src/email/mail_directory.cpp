@@ -10,6 +10,10 @@
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <unordered_map>
 
 namespace vantrel {
 
@@ -52,6 +56,40 @@ std::vector<StagedCopy> stageCopies(const std::vector<MessageEntry>& additions)
             (void)deleteFile(temporary);
     }
     return staged;
+}
+
+// For each lowercased account stem, the spellings (stem and suffix as on
+// disk) of the message files "<n>@<stem>_e.dat" in the email folder.
+using NameSpellings = std::unordered_map<std::string, std::set<std::string>>;
+
+NameSpellings messageNameSpellings()
+{
+    constexpr std::string_view Suffix = MailAccount::MessageSuffix;
+    NameSpellings spellings;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(localPath(StagingFolder), error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        std::size_t digits = 0;
+        while (digits < name.size() && std::isdigit(static_cast<unsigned char>(name[digits])))
+            ++digits;
+        if (digits == 0 || digits >= name.size() || name[digits] != '@' ||
+            name.size() < digits + 1 + Suffix.size() ||
+            !equalsIgnoreCase(std::string_view(name).substr(name.size() - Suffix.size()), Suffix))
+            continue;
+        const std::string spelling = name.substr(digits + 1);
+        spellings[lowerAscii(spelling.substr(0, spelling.size() - Suffix.size()))].insert(spelling);
+    }
+    return spellings;
+}
+
+bool hasCaseVariants(const NameSpellings& spellings, const MailAccount& account)
+{
+    const auto found = spellings.find(lowerAscii(account.fileStem()));
+    const std::string exact = account.fileStem() + MailAccount::MessageSuffix;
+    return found != spellings.end() &&
+           std::any_of(found->second.begin(), found->second.end(),
+                       [&](const std::string& spelling) { return spelling != exact; });
 }
 
 void discardStaged(const std::vector<StagedCopy>& staged)
@@ -109,8 +147,11 @@ bool MailDirectory::load()
             accounts_.push_back(std::make_shared<MailAccount>(user));
         }
     }
-    for (const auto& account : accounts_)
+    const NameSpellings spellings = messageNameSpellings();
+    for (const auto& account : accounts_) {
         ok = account->load() && ok;
+        account->setCaseVariantsOnDisk(hasCaseVariants(spellings, *account));
+    }
     return ok;
 }
 
@@ -144,6 +185,7 @@ bool MailDirectory::addOrUpdateAccount(std::string_view user, std::string_view a
     auto account = std::make_shared<MailAccount>(name);
     // Files left by an earlier account of this name bring its mail back.
     (void)account->load();
+    account->setCaseVariantsOnDisk(hasCaseVariants(messageNameSpellings(), *account));
     account->setIdentity(address, password);
     const char zero = '\0';
     accountTable_.setData(name, &zero, 1);

@@ -120,5 +120,33 @@ TEST_F(MailFilesTest, NamesDifferingInCaseNeverBecomeTwoFiles)
     EXPECT_FALSE(directory.addOrUpdateAccount("ANN", "other@x.org", "pw"));
 }
 
+TEST_F(MailFilesTest, AnUnindexedFileOfTheNewNameGivesWay)
+{
+    // Left by a crash between placing a message and indexing it, once as
+    // the server writes names and once spelt in capitals by hand: either
+    // way one file of that name remains, holding the new message.
+    struct Case {
+        const char* leftOver;
+        const char* expectedName;
+    };
+    const Case cases[] = {{"0@ann_e.dat", "0@ann_e.dat"}, {"0@ANN_E.DAT", "0@ann_e.dat"}};
+    for (const Case& c : cases) {
+        std::filesystem::remove_all("email");
+        std::filesystem::create_directory("email");
+        testing::writeAccountTable({"ann"});
+        writeBytes("email/ann.dat", settingsFile(0, ""));
+        writeBytes("email/ann_s.dat", settingsFile(3, record("count", le32(0)) + record("address", fixed101("ann@x.org")) +
+                                                              record("password", fixed101("pw"))));
+        writeBytes(std::string("email/") + c.leftOver, "left over");
+        MailDirectory directory(10);
+        ASSERT_TRUE(directory.load());
+        const std::string id = deliver(directory, "ann@x.org", messageText(0));
+        EXPECT_EQ(folderNames("email"), (std::vector<std::string>{c.expectedName, "ann.dat", "ann_s.dat"}));
+        EXPECT_EQ(readBytes(std::string("email/") + c.expectedName), messageText(0));
+        EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(1, record("email\\0@ann_e.dat", zeroEnded(id))));
+        EXPECT_EQ(listedMessages(directory, "ann", "pw"), std::vector<std::string>{messageText(0)});
+    }
+}
+
 } // namespace
 } // namespace vantrel
