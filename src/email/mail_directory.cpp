@@ -28,6 +28,8 @@ constexpr char KeyCatchAllUser[] = "catchalluser";
 // ".dat", so they cannot be taken for an account's file.
 constexpr char StagingFolder[] = "email";
 constexpr char StagingPrefix[] = "~";
+// makeTempFile adds this many characters to the prefix.
+constexpr std::size_t StagingUniquePart = 6;
 constexpr std::size_t MaxSearchText = 260;
 
 std::string cut(std::string_view text, std::size_t maxLength)
@@ -83,6 +85,23 @@ NameSpellings messageNameSpellings()
     return spellings;
 }
 
+// Copies that a crash left beside the mailboxes before they were renamed
+// into place. Only before the first delivery: later ones may be in use.
+void removeStagingLeftovers()
+{
+    std::vector<std::string> leftovers;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(localPath(StagingFolder), error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() == std::string_view(StagingPrefix).size() + StagingUniquePart &&
+            name.starts_with(StagingPrefix) && entry->is_regular_file(error))
+            leftovers.push_back(entry->path().string());
+    }
+    for (const std::string& path : leftovers)
+        (void)deleteFile(path);
+}
+
 bool hasCaseVariants(const NameSpellings& spellings, const MailAccount& account)
 {
     const auto found = spellings.find(lowerAscii(account.fileStem()));
@@ -136,6 +155,7 @@ bool MailDirectory::load()
 
     if (!loaded_) {
         loaded_ = true;
+        removeStagingLeftovers();
         for (int i = 0; i < accountTable_.count() && i < maxAccounts_; ++i) {
             const std::string user = cut(accountTable_.nameAt(i), MaxText);
             if (user.empty())

@@ -3,7 +3,9 @@
 // "emailmapper.dat" (local domain, relay host and subnet, catch-all user),
 // the size limits and the banned attachment extensions. Every operation
 // runs under the directory's lock; account work takes the account's lock
-// inside it (lock order: directory, then account).
+// inside it (lock order: directory, then account). Handing a transaction
+// back copies its messages before the lock is taken and waits for the
+// account's files to reach the disk after it is released.
 #pragma once
 
 #include "email/mailbox_transaction.h"

@@ -219,6 +219,17 @@ TEST_F(MailboxStoreTest, AFailedCopyIsReportedAndStillIndexed)
         EXPECT_TRUE(name.ends_with(".dat")) << name;
 }
 
+TEST_F(MailboxStoreTest, CopiesLeftByACrashAreRemovedAtTheFirstLoad)
+{
+    ASSERT_TRUE(directory.save());
+    writeBytes("email/~Ab3dEf", "half a message");
+    writeBytes("email/~notes.txt", "the operator's");
+    MailDirectory reloaded(10);
+    EXPECT_TRUE(reloaded.load());
+    EXPECT_FALSE(std::filesystem::exists("email/~Ab3dEf"));
+    EXPECT_TRUE(std::filesystem::exists("email/~notes.txt"));
+}
+
 TEST_F(MailboxStoreTest, ATransactionOfARemovedAccountIsOnlyDestroyed)
 {
     auto transaction = directory.openMailboxForAddress("bob@x.org");
