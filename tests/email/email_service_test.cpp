@@ -3,6 +3,8 @@
 // released when the POP3 port is taken.
 #include "mail_test_support.h"
 
+#include "../foundation/net_test_support.h"
+
 #include "email/email_service.h"
 #include "foundation/tcp_socket.h"
 
@@ -154,6 +156,25 @@ TEST_F(EmailServiceTest, ActivationNeedsAnAccount)
     // With the last account gone it fails again.
     ASSERT_TRUE(service.directory().removeAccount("ann"));
     EXPECT_FALSE(service.activate());
+}
+
+TEST_F(EmailServiceTest, EachPortGreetsWithItsProtocol)
+{
+    EmailService service(0);
+    service.setPopPort(0);
+    ASSERT_TRUE(service.directory().addOrUpdateAccount("ann", "ann@x.org", "pw"));
+    ASSERT_TRUE(service.activate());
+    LineSocket smtp;
+    LineSocket pop;
+    ASSERT_TRUE(smtp.connectTo("127.0.0.1", service.smtpListeningPort()));
+    ASSERT_TRUE(pop.connectTo("127.0.0.1", service.popListeningPort()));
+    EXPECT_EQ(testing::readLineText(smtp), "220 Welcome, Quorvell-Labs Vantrel Server 2.33 ready and waiting.");
+    EXPECT_EQ(testing::readLineText(pop), "+OK Welcome, with Vantrel Server 2.33 by Quorvell-Labs");
+    EXPECT_TRUE(testing::waitUntil([&] { return service.connectionCount() == 2; }));
+    smtp.close();
+    pop.close();
+    EXPECT_TRUE(testing::waitUntil([&] { return service.connectionCount() == 0; }));
+    EXPECT_GT(service.totalBytesOut(), 0u);
 }
 
 TEST_F(EmailServiceTest, ATakenPopPortReleasesTheSmtpPort)
