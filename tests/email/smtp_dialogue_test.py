@@ -143,15 +143,17 @@ class Envelope(ServerCase):
                                  "Mail From:[eve@client.example], For:[dan], 'Bad' For:[]")
 
     def test_quit_without_data_delivers_nothing_and_logs_the_failure(self):
+        self.server.wait_idle()
+        before = len(self.server.index("ann"))
         client = self.greeted()
         client.cmd("MAIL FROM:<bob@client.example>")
         client.cmd("RCPT TO:<ann@example.org>")
         client.cmd("RCPT TO:<ghost@example.org>")
-        before = len(self.server.index("ann"))
         self.assertEqual(client.cmd("QUIT"), "221 Bye Bye.")
         self.assertTrue(client.closed_by_server())
         self.server.wait_for_log("***FAILED*** IP:[127.0.0.1], Host:[client.example], "
                                  "Mail From:[bob@client.example], For:[ann], 'Bad' For:[ghost@example.org]")
+        self.server.wait_idle()
         self.assertEqual(len(self.server.index("ann")), before)
 
 

@@ -139,7 +139,7 @@ class Server:
         text = []
         for name in sorted(os.listdir(logs)):
             if name.startswith("smtplog_"):
-                with open(os.path.join(logs, name), encoding="latin-1") as log:
+                with open(os.path.join(logs, name), encoding="latin-1", newline="") as log:
                     text.append(log.read())
         return "".join(text)
 
