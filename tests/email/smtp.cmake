@@ -16,7 +16,7 @@ target_link_libraries(smtp_unit_tests PRIVATE vantrel_email)
 if(TARGET email_test_server)
   find_package(Python3 COMPONENTS Interpreter)
   if(Python3_FOUND)
-    foreach(script smtp_dialogue_test smtp_delivery_test)
+    foreach(script smtp_dialogue_test smtp_delivery_test smtp_clients_test smtp_hostile_test)
       add_test(NAME ${script}
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/${script}.py $<TARGET_FILE:email_test_server>)
       set_tests_properties(${script} PROPERTIES TIMEOUT 300)

@@ -212,7 +212,10 @@ class Raw:
                 if not chunk:
                     return True
                 self.buffer += chunk
-        except (ConnectionResetError, socket.timeout):
+        except ConnectionResetError:
+            # Closed with our bytes still unread on its side.
+            return True
+        except socket.timeout:
             return False
 
     def close(self):
