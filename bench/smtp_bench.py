@@ -142,10 +142,10 @@ class Ours(Target):
         self.work = os.path.join(folder, "ours")
         os.makedirs(self.work)
         self.process = subprocess.Popen(
-            [server, self.work, "--max-account-size=2000000000", f"{ACCOUNT}:pw:{ADDRESS}"],
+            [server, self.work, "--max-account=2000000000", f"{ACCOUNT}:pw:{ADDRESS}"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
-        match = re.match(r"PORT (\d+)", line)
+        match = re.match(r"SMTP (\d+)", line)
         if not match:
             sys.exit(f"harness did not report its ports: {line!r}")
         self.port = int(match.group(1))
