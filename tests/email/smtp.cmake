@@ -11,6 +11,10 @@ vt_add_gtest(smtp_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/message_file_test.cpp)
 target_link_libraries(smtp_unit_tests PRIVATE vantrel_email)
 
+# Local delivery and its log lines, on a mail directory in a scratch folder.
+vt_add_gtest(smtp_delivery_unit_tests ${CMAKE_CURRENT_LIST_DIR}/smtp_delivery_unit_test.cpp)
+target_link_libraries(smtp_delivery_unit_tests PRIVATE vantrel_email)
+
 # The protocol against the harness: exact replies, what is stored, real
 # clients, hostile input. A client program that is not installed skips.
 if(TARGET email_test_server)

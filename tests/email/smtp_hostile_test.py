@@ -151,6 +151,20 @@ class Vanishing(ServerCase):
         self.assertEqual(len(self.server.index("ann")), before)
         self.assertEqual(self.server.temporary_files(), [])
 
+    def test_a_client_that_falls_silent_after_its_message_still_delivers_it(self):
+        self.server.wait_idle()
+        before = len(self.server.index("ann"))
+        client = self.connect()
+        client.envelope(sender="quiet@client.example")
+        client.cmd("DATA")
+        client.send(b"Subject: whole\r\n\r\ncomplete\r\n.\r\n")
+        self.assertEqual(client.line(), "250 Received OK.")
+        self.assertTrue(client.closed_by_server())
+        self.server.wait_for_log("Mail Received: IP:[127.0.0.1], Host:[client.example], "
+                                 "Mail From:[quiet@client.example], For:[ann], 'Bad' For:[]")
+        self.server.wait_idle()
+        self.assertEqual(len(self.server.index("ann")), before + 1)
+
     def test_a_temporary_file_lives_only_as_long_as_its_session(self):
         client = self.connect()
         wait_until(lambda: len(self.server.temporary_files()) == 1, "the session's message file")
