@@ -301,12 +301,13 @@ class ServerCase(unittest.TestCase):
     """A fresh server per test, over the accounts that accounts() gives."""
 
     local_domain = None
+    idle_ms = None
 
     def accounts(self):
         raise NotImplementedError
 
     def setUp(self):
-        self.server = Server(self.accounts(), self.local_domain)
+        self.server = Server(self.accounts(), self.local_domain, self.idle_ms)
         self.addCleanup(self.server.stop)
 
     def connect(self):
