@@ -25,6 +25,7 @@ class AccountFileToolTest : public testing::MailFolderTest {
 protected:
     int run(const std::vector<std::string>& words)
     {
+        out.str("");
         err.str("");
         return SettingsTool(out, err).run(words);
     }
@@ -35,17 +36,25 @@ protected:
 
 TEST_F(AccountFileToolTest, MakesAnAccountTheDirectoryLoads)
 {
+    // The commands of the README, one call per file.
     ASSERT_EQ(run({"emailaccounts.dat", "set-text", "j.doe", ""}), 0) << err.str();
-    ASSERT_EQ(run({"email/j doe_s.dat", "set-int", "count", "0"}), 0) << err.str();
-    ASSERT_EQ(run({"email/j doe_s.dat", "set-text-fixed", "address", "101", "j.doe@x.org"}), 0) << err.str();
-    ASSERT_EQ(run({"email/j doe_s.dat", "set-text-fixed", "password", "101", std::string(100, 'p')}), 0) << err.str();
+    ASSERT_EQ(run({"email/j doe_s.dat", "set-int", "count", "0", "set-text-fixed", "address", "101", "j.doe@x.org",
+                   "set-text-fixed", "password", "101", std::string(100, 'p')}),
+              0)
+        << err.str();
     ASSERT_EQ(run({"email/j doe.dat", "create"}), 0) << err.str();
+    ASSERT_EQ(run({"email.dat", "set-int", "popport", "110", "set-int", "smtplogfilecount", "0", "set-int",
+                   "pop3logfilecount", "0", "set-int", "autostart", "1"}),
+              0)
+        << err.str();
     ASSERT_EQ(run({"emailmapper.dat", "create"}), 0) << err.str();
 
     EXPECT_EQ(readBytes("emailaccounts.dat"), settingsFile(1, record("j.doe", std::string(1, '\0'))));
     EXPECT_EQ(readBytes("email/j doe_s.dat"),
               settingsFile(3, record("count", le32(0)) + record("address", fixed101("j.doe@x.org")) +
                                   record("password", fixed101(std::string(100, 'p')))));
+    EXPECT_EQ(readBytes("email.dat"), settingsFile(4, record("popport", le32(110)) + record("smtplogfilecount", le32(0)) +
+                                                          record("pop3logfilecount", le32(0)) + record("autostart", le32(1))));
 
     MailDirectory directory(10);
     ASSERT_TRUE(directory.load());
@@ -53,6 +62,18 @@ TEST_F(AccountFileToolTest, MakesAnAccountTheDirectoryLoads)
     EXPECT_EQ(directory.account("j.doe")->address(), "j.doe@x.org");
     // Readers take at most 99 characters.
     EXPECT_TRUE(directory.checkLogin("j.doe", std::string(99, 'p')));
+}
+
+TEST_F(AccountFileToolTest, AChainWritesNothingUnlessEveryCommandSucceeds)
+{
+    ASSERT_EQ(run({"a.dat", "set-int", "count", "1"}), 0);
+    const std::string before = readBytes("a.dat");
+    EXPECT_EQ(run({"a.dat", "set-int", "count", "2", "set-text-fixed", "address", "3", "abc"}), 1);
+    EXPECT_EQ(run({"a.dat", "set-int", "count", "2", "set-text-fixed", "address"}), 2);
+    EXPECT_EQ(run({"a.dat", "set-int", "count", "2", "frobnicate"}), 2);
+    EXPECT_EQ(readBytes("a.dat"), before);
+    EXPECT_EQ(run({"a.dat", "set-int", "count", "2", "get", "count"}), 0);
+    EXPECT_EQ(out.str(), "2\n");
 }
 
 TEST_F(AccountFileToolTest, RefusesValuesThatDoNotFit)

@@ -32,6 +32,12 @@ protected:
         ASSERT_TRUE(directory.addOrUpdateAccount("ann", "ann@x.org", "pw"));
         ASSERT_TRUE(directory.addOrUpdateAccount("bob", "bob@x.org", "pw-bob"));
     }
+    // The directory saves when it goes: still inside the scratch folder.
+    void TearDown() override
+    {
+        owned_.reset();
+        MailFolderTest::TearDown();
+    }
 
     // The index as the loader reads it: (path, id) per record.
     static std::vector<std::pair<std::string, std::string>> indexOf(const std::string& file)
@@ -44,7 +50,8 @@ protected:
         return records;
     }
 
-    MailDirectory directory{10};
+    std::unique_ptr<MailDirectory> owned_ = std::make_unique<MailDirectory>(10);
+    MailDirectory& directory = *owned_;
 };
 
 TEST_F(MailboxStoreTest, DeliveryStoresACopyUnderTheNextNumber)
