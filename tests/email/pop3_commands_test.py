@@ -113,9 +113,9 @@ class Commands(ServerCase):
         self.assertEqual(client.cmd("QUIT"), "+OK Thanks for visiting")
         self.assertTrue(client.closed_by_server())
         again = self.login_when_free("ann", "pw")
-        self.assertFalse(os.path.exists(self.server.path(account.message_name(0))))
-        self.assertFalse(os.path.exists(self.server.path(account.message_name(2))))
-        self.assertEqual(self.server.index_bytes("ann"), settings_file(account.index_records([1])))
+        self.server.wait_for_files("ann", settings_file(account.index_records([1])),
+                                   [account.message_name(0), account.message_name(2)])
+        self.assertEqual(self.server.file_bytes(account.message_name(1)), SECOND)
         # The one left is message 1 now.
         self.assertEqual(again.listing("UIDL"), ("+OK 1 messages", ["1 " + IDS[1]]))
         self.assertEqual(again.cmd("RETR 1"), "+OK %d octets" % SIZES[1])

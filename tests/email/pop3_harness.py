@@ -178,6 +178,15 @@ class Server:
     def index_bytes(self, user):
         return self.file_bytes("email\\%s.dat" % self.accounts[user].stem)
 
+    def wait_for_files(self, user, index, gone=()):
+        """Waits until the account's index holds exactly `index` and the
+        files `gone` are removed: the hand-back releases the mailbox first
+        and writes its files after."""
+        def written():
+            return (self.index_bytes(user) == index
+                    and not any(os.path.exists(self.path(name)) for name in gone))
+        wait_until(written, "the mailbox files of " + user)
+
     def log_text(self):
         logs = os.path.join(self.work, "logs")
         text = []
