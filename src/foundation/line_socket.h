@@ -15,6 +15,8 @@ public:
     static constexpr std::size_t ReceiveChunk = 2048;
     // A line that grows this long without CR LF closes the connection.
     static constexpr std::size_t InputLimit = 64 * 1024;
+    // Most bytes one unread may hand back, beyond what is already buffered.
+    static constexpr std::size_t UnreadLimit = 8 * 1024;
 
     LineSocket() = default;
 
@@ -36,6 +38,13 @@ public:
     // watching the socket.
     bool bufferInput();
     bool inputFull() const { return input_.size() - start_ >= InputLimit; }
+
+    // Puts bytes taken with receiveSome back in front of the buffered input,
+    // so that the next readLine or receiveSome starts with them (a protocol
+    // that read past the end of a data block hands back the commands behind
+    // it). False, with nothing changed, when more than UnreadLimit bytes are
+    // given or the buffer would exceed InputLimit + UnreadLimit.
+    [[nodiscard]] bool unread(const void* bytes, std::size_t length);
 
 private:
     std::size_t findLineEnd() const;

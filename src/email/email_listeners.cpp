@@ -1,0 +1,42 @@
+// The session factories of the two email listeners.
+#include "email/email_listeners.h"
+
+#include "email/pop3_session.h"
+#include "email/smtp_session.h"
+
+namespace vantrel {
+
+SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
+                           ServiceLog& log)
+    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log)
+{
+}
+
+SmtpListener::~SmtpListener()
+{
+    // The sessions use the directory and the log; they end before this object goes.
+    deactivate();
+}
+
+std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<LineSocket> socket)
+{
+    return std::make_unique<SmtpSession>(std::move(socket), directory_, log_);
+}
+
+Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
+                           ServiceLog& log)
+    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log)
+{
+}
+
+Pop3Listener::~Pop3Listener()
+{
+    deactivate();
+}
+
+std::unique_ptr<ServiceSession> Pop3Listener::createSession(std::unique_ptr<LineSocket> socket)
+{
+    return std::make_unique<Pop3Session>(std::move(socket), directory_, log_);
+}
+
+} // namespace vantrel
