@@ -1,0 +1,10 @@
+# Message screening and notices: the scanner and the notice texts (pure
+# units), the screening steps on message files, and the relay client
+# against a fake relay host.
+if(TARGET vantrel_email)
+  vt_add_gtest(email_screening_tests
+    ${CMAKE_CURRENT_LIST_DIR}/message_scanner_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mail_notices_test.cpp
+  )
+  target_link_libraries(email_screening_tests PRIVATE vantrel_email)
+endif()
