@@ -99,6 +99,19 @@ bool LineSocket::receiveSome(void* buffer, std::size_t& length) {
     return true;
 }
 
+bool LineSocket::unread(const void* bytes, std::size_t length) {
+    const std::size_t buffered = input_.size() - start_;
+    if (length > UnreadLimit || buffered + length > InputLimit + UnreadLimit) {
+        return false;
+    }
+    input_.erase(0, start_);
+    input_.insert(0, static_cast<const char*>(bytes), length);
+    start_ = 0;
+    // The bytes handed back may hold line ends of their own.
+    scanFrom_ = 0;
+    return true;
+}
+
 void LineSocket::close() {
     TcpSocket::close();
     input_.clear();

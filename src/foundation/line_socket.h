@@ -15,6 +15,8 @@ public:
     static constexpr std::size_t ReceiveChunk = 2048;
     // A line that grows this long without CR LF closes the connection.
     static constexpr std::size_t InputLimit = 64 * 1024;
+    // Most bytes one unread may hand back, beyond what is already buffered.
+    static constexpr std::size_t UnreadLimit = 8 * 1024;
 
     LineSocket() = default;
 
@@ -29,6 +31,13 @@ public:
     // must not block waiting for the network.
     bool hasBufferedLine() const;
     bool hasBufferedBytes() const { return input_.size() > start_; }
+
+    // Puts bytes taken with receiveSome back in front of the buffered input,
+    // so that the next readLine or receiveSome starts with them (a protocol
+    // that read past the end of a data block hands back the commands behind
+    // it). False, with nothing changed, when more than UnreadLimit bytes are
+    // given or the buffer would exceed InputLimit + UnreadLimit.
+    [[nodiscard]] bool unread(const void* bytes, std::size_t length);
 
 private:
     std::size_t findLineEnd() const;

@@ -121,6 +121,31 @@ TEST_F(LineSocketTest, ReceiveSomeHandsOutBufferedBytesBeforeTheNetwork) {
     EXPECT_EQ(testing::receiveBytes(pair.server, 8), "stsecond");
 }
 
+TEST_F(LineSocketTest, UnreadBytesComeBackFirstAndMayHoldLines) {
+    deliver("DATA\r\nbody\r\n.\r\nNO");
+    EXPECT_EQ(readLineText(pair.server), "DATA");
+    char bytes[64];
+    std::size_t length = 10;
+    ASSERT_TRUE(pair.server.receiveSome(bytes, length));
+    ASSERT_EQ(std::string(bytes, length), "body\r\n.\r\nN");
+    // The reader handed out more than the data block; the rest goes back
+    // in front of what it still holds.
+    ASSERT_TRUE(pair.server.unread(bytes + 9, 1));
+    deliver("OP\r\nQUIT\r\n");
+    EXPECT_EQ(readLineText(pair.server), "NOOP");
+    EXPECT_EQ(readLineText(pair.server), "QUIT");
+
+    // Bounded: too much at once, or beyond the input limit, is refused.
+    const std::string big(LineSocket::UnreadLimit + 1, 'u');
+    EXPECT_FALSE(pair.server.unread(big.data(), big.size()));
+    const std::string chunk(LineSocket::UnreadLimit, 'u');
+    int accepted = 0;
+    while (pair.server.unread(chunk.data(), chunk.size()) && accepted < 100) {
+        ++accepted;
+    }
+    EXPECT_EQ(static_cast<std::size_t>(accepted), (LineSocket::InputLimit + LineSocket::UnreadLimit) / chunk.size());
+}
+
 TEST_F(LineSocketTest, PeerCloseEndsWithConnectionLostAndAClosedSocket) {
     EXPECT_STREQ(pair.server.peerAddress(), "127.0.0.1");
     EXPECT_EQ(pair.server.peerPort(), pair.client.localPort());

@@ -1,0 +1,200 @@
+// The SMTP command set. Before a greeting every line must be a HELO (any
+// line of 6 characters or more that starts with H counts); afterwards the
+// first four characters of a line, in any case, pick its handler, so a line
+// whose first four letters are MAIL is MAIL. Only HELO is understood: a
+// client that greets with EHLO is refused and falls back to HELO.
+#include "email/smtp_command_table.h"
+
+#include "email/mail_directory.h"
+#include "email/smtp_parse.h"
+#include "email/smtp_relay.h"
+#include "email/smtp_replies.h"
+#include "email/smtp_session.h"
+#include "foundation/text.h"
+
+#include <array>
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t ShortestCommand = 4;
+
+using Handler = SmtpOutcome (*)(SmtpSession&, std::string_view);
+
+struct CommandEntry {
+    std::string_view word;
+    Handler handler;
+};
+
+std::string hostReplyName(SmtpSession& session)
+{
+    std::string name = session.directory().localHostName();
+    return name.empty() ? session.envelope().clientIp : name;
+}
+
+SmtpOutcome handleGreeting(SmtpSession& session, std::string_view line)
+{
+    const auto host = greetingHost(line);
+    if (!host) {
+        session.reply(smtp::SayHello);
+        return SmtpOutcome::Continue;
+    }
+    session.envelope().heloHost = *host;
+    if (session.directory().isLocalDomain(*host)) {
+        session.reply(smtp::SameHostName);
+        session.closeConnection();
+        return SmtpOutcome::Failed;
+    }
+    session.reply(formatText(smtp::ReplyLimit, smtp::HelloAccepted, hostReplyName(session).c_str()));
+    session.setGreeted();
+    return SmtpOutcome::Continue;
+}
+
+SmtpOutcome handleMail(SmtpSession& session, std::string_view line)
+{
+    const auto sender = commandAddress(line, MailPrefix);
+    if (!sender) {
+        session.reply(smtp::IncorrectCommand);
+        return SmtpOutcome::Continue;
+    }
+    session.envelope().sender = *sender;
+    session.reply(formatText(smtp::ReplyLimit, smtp::AddressAccepted, sender->c_str()));
+    return SmtpOutcome::Continue;
+}
+
+// A local account takes one transaction, however many of its addresses
+// are named; the directory gets every other one back at once.
+SmtpOutcome acceptLocal(SmtpSession& session, const std::string& address,
+                        std::unique_ptr<MailboxTransaction> mailbox)
+{
+    MailEnvelope& envelope = session.envelope();
+    if (envelope.localRecipients.size() >= MailEnvelope::MaxRecipients) {
+        envelope.refuse(address);
+        session.directory().commitDelivery(std::move(mailbox));
+        session.reply(smtp::TooManyRecipients);
+        return SmtpOutcome::Continue;
+    }
+    if (envelope.holdsUser(mailbox->user()))
+        session.directory().commitDelivery(std::move(mailbox));
+    else
+        envelope.localRecipients.push_back(std::move(mailbox));
+    session.reply(formatText(smtp::ReplyLimit, smtp::AddressAccepted, address.c_str()));
+    return SmtpOutcome::Continue;
+}
+
+SmtpOutcome acceptRelay(SmtpSession& session, const std::string& address)
+{
+    MailEnvelope& envelope = session.envelope();
+    if (!mayRelay(session.directory(), envelope)) {
+        envelope.refuse(address);
+        session.reply(smtp::NoSuchAccount);
+        return SmtpOutcome::Continue;
+    }
+    if (envelope.relayRecipients.size() >= MailEnvelope::MaxRecipients) {
+        envelope.refuse(address);
+        session.reply(smtp::TooManyRecipients);
+        return SmtpOutcome::Continue;
+    }
+    envelope.relayRecipients.push_back(address);
+    session.reply(formatText(smtp::ReplyLimit, smtp::AddressAccepted, address.c_str()));
+    return SmtpOutcome::Continue;
+}
+
+SmtpOutcome handleRcpt(SmtpSession& session, std::string_view line)
+{
+    const auto recipient = commandAddress(line, RcptPrefix);
+    if (!recipient) {
+        session.reply(smtp::IncorrectCommand);
+        return SmtpOutcome::Continue;
+    }
+    const std::string address = lowerAscii(*recipient);
+    if (auto mailbox = session.directory().openMailboxForAddress(address))
+        return acceptLocal(session, address, std::move(mailbox));
+    return acceptRelay(session, address);
+}
+
+SmtpOutcome handleData(SmtpSession& session, std::string_view)
+{
+    const MailEnvelope& envelope = session.envelope();
+    if (envelope.localRecipients.empty() && envelope.relayRecipients.empty()) {
+        session.reply(smtp::NoRecipientYet);
+        return SmtpOutcome::Continue;
+    }
+    if (session.dataAccepted()) {
+        session.reply(smtp::DataAlreadyReceived);
+        return SmtpOutcome::Continue;
+    }
+    if (!session.beginMessage()) {
+        session.reply(smtp::FatalError);
+        session.closeConnection();
+        return SmtpOutcome::Failed;
+    }
+    return SmtpOutcome::ReceiveData;
+}
+
+SmtpOutcome handleQuit(SmtpSession& session, std::string_view)
+{
+    session.reply(smtp::Bye);
+    session.closeConnection();
+    return SmtpOutcome::Succeeded;
+}
+
+SmtpOutcome handleNoop(SmtpSession& session, std::string_view)
+{
+    session.reply(smtp::Ok);
+    return SmtpOutcome::Continue;
+}
+
+SmtpOutcome handleRset(SmtpSession& session, std::string_view)
+{
+    if (!session.discardMessage()) {
+        session.reply(smtp::FatalError);
+        session.closeConnection();
+        return SmtpOutcome::Failed;
+    }
+    MailEnvelope& envelope = session.envelope();
+    envelope.sender.clear();
+    for (auto& mailbox : envelope.localRecipients) {
+        mailbox->dropAdditions();
+        session.directory().commitDelivery(std::move(mailbox));
+    }
+    envelope.localRecipients.clear();
+    envelope.relayRecipients.clear();
+    envelope.refusedRecipients.clear();
+    session.reply(smtp::Ok);
+    return SmtpOutcome::Continue;
+}
+
+constexpr std::array<CommandEntry, 6> Commands{{
+    {"mail", handleMail},
+    {"rcpt", handleRcpt},
+    {"data", handleData},
+    {"quit", handleQuit},
+    {"noop", handleNoop},
+    {"rset", handleRset},
+}};
+
+} // namespace
+
+SmtpOutcome dispatchSmtpLine(SmtpSession& session, std::string_view line)
+{
+    // An empty line is no command and gets no answer.
+    if (line.empty())
+        return SmtpOutcome::Continue;
+    if (line.size() < ShortestCommand) {
+        session.reply(smtp::CommandUnknown);
+        return SmtpOutcome::Continue;
+    }
+    session.noteActivity();
+    if (!session.greeted())
+        return handleGreeting(session, line);
+    const std::string word = commandWord(line);
+    for (const CommandEntry& command : Commands)
+        if (command.word == word)
+            return command.handler(session, line);
+    session.reply(smtp::UnknownCommand);
+    return SmtpOutcome::Continue;
+}
+
+} // namespace vantrel

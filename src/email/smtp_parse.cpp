@@ -1,0 +1,54 @@
+// SMTP command line parsing; see smtp_parse.h.
+#include "email/smtp_parse.h"
+
+#include "foundation/text.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t GreetingMinimum = 6;
+constexpr std::size_t GreetingHostStart = 5;
+
+std::string cutAndBlank(std::string_view text)
+{
+    return blankLineBreaks(text.substr(0, std::min(text.size(), SmtpTextLimit)));
+}
+
+} // namespace
+
+std::string blankLineBreaks(std::string_view text)
+{
+    std::string result(text);
+    std::replace_if(result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return result;
+}
+
+std::optional<std::string> greetingHost(std::string_view line)
+{
+    if (line.size() < GreetingMinimum || (line[0] != 'H' && line[0] != 'h'))
+        return std::nullopt;
+    return cutAndBlank(line.substr(GreetingHostStart));
+}
+
+std::optional<std::string> commandAddress(std::string_view line, std::string_view prefix)
+{
+    const std::size_t open = line.find('<');
+    if (open != std::string_view::npos) {
+        const std::size_t close = line.find('>', open + 1);
+        if (close != std::string_view::npos)
+            return cutAndBlank(line.substr(open + 1, close - open - 1));
+    }
+    if (line.size() > prefix.size() && equalsIgnoreCase(line.substr(0, prefix.size()), prefix))
+        return cutAndBlank(line.substr(prefix.size()));
+    return std::nullopt;
+}
+
+std::string commandWord(std::string_view line)
+{
+    return lowerAscii(line.substr(0, std::min(line.size(), SmtpWordLength)));
+}
+
+} // namespace vantrel

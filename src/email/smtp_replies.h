@@ -1,0 +1,47 @@
+// The fixed texts of the SMTP server: every reply the receiving session
+// sends and every line it and the later mail steps write to the SMTP log.
+// Format strings take their values in the order noted beside them.
+#pragma once
+
+#include <cstddef>
+
+namespace vantrel::smtp {
+
+// Replies, each sent as one line with CR LF.
+constexpr char Greeting[] = "220 Welcome, %s %s ready and waiting.";  // maker, product
+constexpr char CommandUnknown[] = "500 Command Unknown";
+constexpr char SayHello[] = "503 Please say hello, don't be awful.";
+constexpr char SameHostName[] = "554 You have the same host name has me. Fatal error.";
+constexpr char HelloAccepted[] = "250 %s";  // local domain, or the client IP
+constexpr char AddressAccepted[] = "250 <%s> OK.";  // sender or recipient
+constexpr char IncorrectCommand[] = "501 Incorrect command";
+constexpr char TooManyRecipients[] = "503 Too many RCPT commands.";
+constexpr char NoSuchAccount[] = "550 Account does not exist.";
+constexpr char NoRecipientYet[] = "503 Not yet received the RCPT.";
+constexpr char DataAlreadyReceived[] = "503 DATA command already received.";
+constexpr char SendData[] = "354 Please send the data and end with a <CRLF>.<CRLF>";
+constexpr char ReceivedOk[] = "250 Received OK.";
+constexpr char Ok[] = "250 OK.";
+constexpr char Bye[] = "221 Bye Bye.";
+constexpr char UnknownCommand[] = "500 Unknown Command.";
+constexpr char FatalError[] = "554 Fatal server error.";
+
+// The first line of every stored message:
+// HELO host, client IP, local domain (or client IP), maker, product, date.
+constexpr char ReceivedLine[] = "Received: from %s [%s] by %s with %s %s; %s\r\n";
+
+// Log lines. The two long ones continue with the recipient lists.
+constexpr char LogMailReceived[] = "Mail Received: IP:[%s], Host:[%s], Mail From:[%s], For:[";  // IP, HELO, sender
+constexpr char LogFailed[] = "***FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[";  // IP, HELO, sender
+constexpr char LogRefusedPart[] = "], 'Bad' For:[";
+constexpr char LogListEnd[] = "]";
+constexpr char LogListSeparator[] = ", ";
+constexpr char LogMailLoop[] = "***INTERNAL MAIL LOOP DETECTED! CHECK SETTINGS*** IP:[%s], Host:[%s], Mail From:[%s]";
+constexpr char LogRelayFailed[] = "***RELAY FAILED*** Host:[%s], Mail From:[%s]";  // relay host, sender
+// A message that could not be copied into a mailbox after it was accepted.
+constexpr char LogCopyFailed[] = "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]";  // IP, HELO, sender, user
+
+constexpr std::size_t ReplyLimit = 2045;
+constexpr std::size_t LogLimit = 2047;
+
+} // namespace vantrel::smtp
