@@ -2,6 +2,7 @@
 // a message: lines end in CR LF and the text ends with the end-of-data mark.
 #include "email/mail_notices.h"
 
+#include "email/smtp_parse.h"
 #include "foundation/product.h"
 #include "foundation/text.h"
 
@@ -33,16 +34,6 @@ int length(const std::string& text) { return static_cast<int>(text.size()); }
 
 } // namespace
 
-std::string noticeText(std::string_view value)
-{
-    std::string out(value);
-    for (char& c : out) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    }
-    return out;
-}
-
 int sizeLimitKb(std::int64_t maxEmailSize)
 {
     return static_cast<int>((maxEmailSize + static_cast<std::int64_t>(KbRounding)) / 1024);
@@ -55,10 +46,10 @@ int messageSizeKb(std::uint64_t size)
 
 std::string sizeNotice(const NoticeParts& parts, int limitKb)
 {
-    const std::string sender = noticeText(parts.sender);
-    const std::string date = noticeText(parts.date);
-    const std::string subject = noticeText(parts.subject);
-    const std::string host = noticeText(parts.host);
+    const std::string sender = blankLineBreaks(parts.sender);
+    const std::string date = blankLineBreaks(parts.date);
+    const std::string subject = blankLineBreaks(parts.subject);
+    const std::string host = blankLineBreaks(parts.host);
     return formatText(MaxNotice, SizeNoticeFormat, length(sender), sender.data(), length(date), date.data(),
                       length(subject), subject.data(), length(sender), sender.data(), limitKb, ProductName,
                       length(host), host.data());
@@ -67,12 +58,12 @@ std::string sizeNotice(const NoticeParts& parts, int limitKb)
 std::string attachmentNotice(const NoticeParts& parts, int sizeKb, std::string_view fileName,
                              std::string_view bannedList)
 {
-    const std::string sender = noticeText(parts.sender);
-    const std::string date = noticeText(parts.date);
-    const std::string subject = noticeText(parts.subject);
-    const std::string host = noticeText(parts.host);
-    const std::string file = noticeText(fileName);
-    const std::string banned = noticeText(bannedList);
+    const std::string sender = blankLineBreaks(parts.sender);
+    const std::string date = blankLineBreaks(parts.date);
+    const std::string subject = blankLineBreaks(parts.subject);
+    const std::string host = blankLineBreaks(parts.host);
+    const std::string file = blankLineBreaks(fileName);
+    const std::string banned = blankLineBreaks(bannedList);
     return formatText(MaxNotice, AttachmentNoticeFormat, length(sender), sender.data(), length(date), date.data(),
                       length(subject), subject.data(), length(sender), sender.data(), sizeKb, length(file),
                       file.data(), length(banned), banned.data(), ProductName, length(host), host.data());
@@ -80,7 +71,7 @@ std::string attachmentNotice(const NoticeParts& parts, int sizeKb, std::string_v
 
 std::string undeliveredNotice(std::string_view date, const std::vector<std::string>& recipients)
 {
-    const std::string when = noticeText(date);
+    const std::string when = blankLineBreaks(date);
     std::string notice = formatText(MaxNotice, UndeliveredHeadFormat, ProductName, length(when), when.data(),
                                     length(when), when.data());
     for (const std::string& recipient : recipients) {
@@ -88,7 +79,7 @@ std::string undeliveredNotice(std::string_view date, const std::vector<std::stri
         // line, so that an address "." cannot end the notice early.
         if (recipient.starts_with('.'))
             notice.push_back('.');
-        notice += noticeText(recipient);
+        notice += blankLineBreaks(recipient);
         notice += "\r\n";
     }
     notice += UndeliveredTail;

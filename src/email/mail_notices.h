@@ -23,9 +23,6 @@ struct NoticeParts {
     std::string_view host;
 };
 
-// The value with every CR and LF as a blank.
-std::string noticeText(std::string_view value);
-
 // The size limit as the size notice states it, in kilobytes.
 int sizeLimitKb(std::int64_t maxEmailSize);
 // A message's size as the attachment notice states it, in kilobytes.

@@ -30,6 +30,7 @@ public:
 
     // "No Subject" until a line carries one; always lowercase otherwise.
     const std::string& subject() const { return subject_; }
+    bool subjectFound() const { return subjectFound_; }
     const std::vector<AttachmentRecord>& attachments() const { return attachments_; }
 
 private:

@@ -3,6 +3,8 @@
 // before QUIT ends it as a failure.
 #include "email/relay_dialogue.h"
 
+#include "email/smtp_parse.h"
+#include "email/smtp_replies.h"
 #include "foundation/text.h"
 
 namespace vantrel {
@@ -21,28 +23,12 @@ constexpr char DataCommand[] = "DATA";
 constexpr char QuitCommand[] = "QUIT";
 constexpr std::size_t MaxCommand = 1000;
 
-constexpr char RelayedLog[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s], Sent To:[";
-constexpr char RefusedPart[] = "], Failed To Send[";
-constexpr char ListEnd[] = "]";
-constexpr char ListSeparator[] = ", ";
-constexpr std::size_t MaxLogLine = 3047;
-
-std::string commandValue(std::string_view value)
-{
-    std::string out(value);
-    for (char& c : out) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    }
-    return out;
-}
-
 std::string joined(const std::vector<std::string>& items)
 {
     std::string text;
     for (const std::string& item : items) {
         if (!text.empty())
-            text += ListSeparator;
+            text += smtp::LogListSeparator;
         text += item;
     }
     return text;
@@ -51,10 +37,10 @@ std::string joined(const std::vector<std::string>& items)
 } // namespace
 
 RelayDialogue::RelayDialogue(std::string_view heloName, std::string_view sender, std::vector<std::string> recipients)
-    : heloName_(commandValue(heloName)), sender_(commandValue(sender)), recipients_(std::move(recipients))
+    : heloName_(blankLineBreaks(heloName)), sender_(blankLineBreaks(sender)), recipients_(std::move(recipients))
 {
     for (std::string& recipient : recipients_)
-        recipient = commandValue(recipient);
+        recipient = blankLineBreaks(recipient);
 }
 
 RelayStep RelayDialogue::onReply(std::string_view reply)
@@ -114,14 +100,14 @@ std::string relayLogLine(std::string_view clientIp, std::string_view heloHost, s
     const std::string ip(clientIp);
     const std::string host(heloHost);
     const std::string from(sender);
-    std::string line = formatText(MaxLogLine, RelayedLog, ip.c_str(), host.c_str(), from.c_str());
+    std::string line = formatText(smtp::RelayLogLimit, smtp::LogRelayed, ip.c_str(), host.c_str(), from.c_str());
     line += joined(accepted);
     if (!refused.empty()) {
-        line += RefusedPart;
+        line += smtp::LogRelayRefusedPart;
         line += joined(refused);
     }
-    line += ListEnd;
-    return line.substr(0, MaxLogLine);
+    line += smtp::LogListEnd;
+    return line.substr(0, smtp::RelayLogLimit);
 }
 
 } // namespace vantrel

@@ -5,6 +5,7 @@ if(TARGET vantrel_email)
   vt_add_gtest(email_screening_tests
     ${CMAKE_CURRENT_LIST_DIR}/message_scanner_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mail_notices_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/relay_dialogue_test.cpp
   )
   target_link_libraries(email_screening_tests PRIVATE vantrel_email)
 endif()
