@@ -1,8 +1,9 @@
-// Support for the email settings panel and window tests: a working folder
-// per test with its "email" folder (the mail directory keeps its files
-// there), the scripted message boxes, the More Info window and the service
-// that the panel works on.
+// Support for the email settings panel and window tests: the scripted
+// message boxes, the More Info window and the service that the panel works
+// on.
 #pragma once
+
+#include "working_folder.h"
 
 #include "email/email_settings_panel.h"
 #include "email/mail_directory.h"
@@ -10,46 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace vantrel::testing {
-
-// Made before and destroyed after the directory, which saves its files
-// into the working directory when it goes.
-class WorkingFolder final {
-public:
-    WorkingFolder()
-    {
-        previous_ = std::filesystem::current_path();
-        std::string name = (std::filesystem::temp_directory_path() / "vt-epanel-XXXXXX").string();
-        EXPECT_NE(::mkdtemp(name.data()), nullptr);
-        folder_ = name;
-        std::filesystem::create_directory(folder_ / "email");
-        std::filesystem::current_path(folder_);
-    }
-    ~WorkingFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-
-    std::string operator/(const std::string& name) const { return (folder_ / name).string(); }
-
-private:
-    std::filesystem::path previous_;
-    std::filesystem::path folder_;
-};
 
 struct Shown {
     std::string text;

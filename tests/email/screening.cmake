@@ -9,3 +9,11 @@ if(TARGET vantrel_email)
   )
   target_link_libraries(email_screening_tests PRIVATE vantrel_email)
 endif()
+
+# The screening steps on message files, against a live mail directory.
+if(TARGET vantrel_email AND EXISTS ${PROJECT_SOURCE_DIR}/src/email/mail_directory.cpp)
+  vt_add_gtest(email_message_screening_tests
+    ${CMAKE_CURRENT_LIST_DIR}/message_screening_test.cpp
+  )
+  target_link_libraries(email_message_screening_tests PRIVATE vantrel_email)
+endif()
