@@ -6,6 +6,7 @@
 
 #include "email/email_listeners.h"
 #include "email/mail_directory.h"
+#include "email/tracked_file.h"
 #include "foundation/service_control.h"
 #include "foundation/service_log.h"
 
@@ -65,6 +66,7 @@ private:
     std::uint16_t smtpPort_;
     std::uint16_t popPort_ = DefaultPopPort;
     bool autostart_ = false;
+    TrackedFile settingsFile_;  // "email.dat"
     SmtpListener smtpListener_;
     Pop3Listener popListener_;
 };

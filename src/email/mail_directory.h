@@ -7,6 +7,7 @@
 #pragma once
 
 #include "email/mailbox_transaction.h"
+#include "email/tracked_file.h"
 #include "foundation/critical_lock.h"
 #include "foundation/settings_store.h"
 
@@ -20,6 +21,13 @@
 namespace vantrel {
 
 class MailAccount;
+
+// What became of a transaction handed back.
+enum class CommitOutcome {
+    Applied,     // every queued copy is in the mailbox
+    CopyFailed,  // a queued copy could not be stored; its index record stays
+    NoAccount,   // the account is gone; nothing was applied
+};
 
 class MailDirectory final {
 public:
@@ -47,8 +55,10 @@ public:
     // All writes are attempted; false when any failed.
     [[nodiscard]] bool save();
 
-    // False when the table is full or the user name cannot name a file
-    // (it holds "\" or "/").
+    // False when the table is full, or the user name cannot name a file
+    // (empty, or holding "\" or "/"), or a new user's files would be those
+    // of another account (user names differing only in case or in '.'
+    // against blank).
     [[nodiscard]] bool addOrUpdateAccount(std::string_view user, std::string_view address,
                                           std::string_view password);
     // The account's files stay on disk.
@@ -89,27 +99,35 @@ public:
     std::unique_ptr<MailboxTransaction> openMailboxForAddress(std::string_view address);
     // The caller guarantees 0 <= position < accountCount().
     std::unique_ptr<MailboxTransaction> openMailboxAt(int position);
-    // Applies the transaction and releases the login lock.
-    void commitAndUnlock(std::unique_ptr<MailboxTransaction> transaction);
-    // Applies the transaction; the login lock stays as it is.
-    void commitDelivery(std::unique_ptr<MailboxTransaction> transaction);
+    // Applies the transaction and releases the login lock. Returns once
+    // the changes are in the account's files.
+    CommitOutcome commitAndUnlock(std::unique_ptr<MailboxTransaction> transaction);
+    // Applies the transaction; the login lock stays as it is. Returns once
+    // the changes are in the account's files.
+    CommitOutcome commitDelivery(std::unique_ptr<MailboxTransaction> transaction);
     // "k:" + the mail date text with blanks and commas as ':'.
     std::string newMessageId();
 
-private:
-    MailAccount* findUserLocked(std::string_view user) const VT_REQUIRES(lock_);
-    void commit(std::unique_ptr<MailboxTransaction> transaction, bool unlock);
+    // The account of that user name, for tests and the settings panel.
+    std::shared_ptr<MailAccount> account(std::string_view user) const;
 
+private:
+    std::shared_ptr<MailAccount> findUserLocked(std::string_view user) const VT_REQUIRES(lock_);
+    bool stemTakenLocked(const std::string& user) const VT_REQUIRES(lock_);
+    CommitOutcome commit(std::unique_ptr<MailboxTransaction> transaction, bool unlock);
+
+    mutable CriticalLock lock_;
     bool loaded_ VT_GUARDED_BY(lock_) = false;
     SettingsStore accountTable_ VT_GUARDED_BY(lock_);
-    mutable CriticalLock lock_;
+    TrackedFile accountsFile_ VT_GUARDED_BY(lock_);
+    TrackedFile mapperFile_ VT_GUARDED_BY(lock_);
     std::string relayHost_ VT_GUARDED_BY(lock_);
     std::string localDomain_ VT_GUARDED_BY(lock_);
     std::string catchAllUser_ VT_GUARDED_BY(lock_);
     std::string relaySubnet_ VT_GUARDED_BY(lock_);
     bool catchAllEnabled_ VT_GUARDED_BY(lock_) = false;
     std::string bannedExtensions_ VT_GUARDED_BY(lock_);
-    std::vector<std::unique_ptr<MailAccount>> accounts_ VT_GUARDED_BY(lock_);
+    std::vector<std::shared_ptr<MailAccount>> accounts_ VT_GUARDED_BY(lock_);
     const int maxAccounts_;
     std::int32_t maxAccountSize_ VT_GUARDED_BY(lock_) = DefaultMaxAccountSize;
     std::int32_t maxEmailSize_ VT_GUARDED_BY(lock_) = DefaultMaxEmailSize;

@@ -4,6 +4,8 @@
 // transaction: a deletion empties its slot and an undo refills it.
 #pragma once
 
+#include "email/message_list.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,15 +13,6 @@
 #include <vector>
 
 namespace vantrel {
-
-struct MessageEntry {
-    static constexpr std::size_t MaxPath = 260;
-    static constexpr std::size_t MaxId = 99;
-
-    std::string path;  // the message file, relative to the working directory
-    std::string id;    // the message id (no terminating zero here)
-    std::uint64_t size = 0;
-};
 
 class MailboxTransaction final {
 public:
@@ -32,8 +25,11 @@ public:
 
     // Opening: one slot per listed message, in index order.
     void appendSlot(MessageEntry entry);
+    // Opening, before any appendSlot: the account's listed messages at
+    // once, shared and not copied.
+    void shareSlots(MessageList::Snapshot listed);
 
-    int messageSlotCount() const { return static_cast<int>(slots_.size()); }
+    int messageSlotCount() const { return static_cast<int>(shared_.size() + appended_.size()); }
     // Slot i must not be empty.
     const std::string& messagePath(int i) const;
     // Empty when the slot is empty.
@@ -63,11 +59,17 @@ public:
     const std::vector<MessageEntry>& pendingAdditions() const { return additions_; }
 
 private:
+    const MessageEntry& entryAt(int i) const;
+
     std::string user_;
     std::string password_;
     std::string address_;
     std::uint64_t size_ = 0;
-    std::vector<std::optional<MessageEntry>> slots_;
+    // Slot i is shared_[i], or appended_[i - shared_.size()] beyond it; a
+    // slot is empty while its flag in emptied_ is set.
+    MessageList::Snapshot shared_;
+    std::vector<MessageEntry> appended_;
+    std::vector<bool> emptied_;
     std::vector<PendingDeletion> deletions_;
     std::vector<MessageEntry> additions_;
 };

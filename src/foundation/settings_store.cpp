@@ -199,6 +199,17 @@ void SettingsStore::appendUnnamed(const void* bytes, std::int32_t length)
     records_.push_back(std::move(record));
 }
 
+void SettingsStore::appendRecord(std::string_view name, const void* bytes, std::int32_t length)
+{
+    Record record;
+    record.name.assign(storedName(name));
+    if (bytes != nullptr && length > 0) {
+        const auto* p = static_cast<const unsigned char*>(bytes);
+        record.data.assign(p, p + length);
+    }
+    records_.push_back(std::move(record));
+}
+
 const SettingsStore::Record* SettingsStore::find(std::string_view name) const
 {
     const std::string_view key = storedName(name);

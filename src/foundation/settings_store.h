@@ -31,6 +31,10 @@ public:
     // A text with its terminating zero.
     void setText(std::string_view name, std::string_view text);
     void appendUnnamed(const void* bytes, std::int32_t length);
+    // Appends a record under `name` without looking for one of that name:
+    // for callers that build a whole store whose names they know to be
+    // distinct (a linear search per record would make that quadratic).
+    void appendRecord(std::string_view name, const void* bytes, std::int32_t length);
 
     std::size_t getData(std::string_view name, void* dest, std::size_t capacity) const;
     std::int32_t getInt(std::string_view name) const;

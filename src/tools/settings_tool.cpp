@@ -18,7 +18,7 @@ namespace vantrel {
 namespace {
 
 constexpr char UsageText[] =
-    "Usage: vantrel-settings FILE [COMMAND]\n"
+    "Usage: vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
     "Prints or edits one Vantrel Server settings file (.dat).\n"
     "\n"
     "Commands:\n"
@@ -28,12 +28,18 @@ constexpr char UsageText[] =
     "  set-text KEY TEXT    store a text (with its terminating zero) under KEY\n"
     "  set-raw KEY TEXT     store a text without a terminating zero under KEY\n"
     "                       (the form of the folders in httpdomains.dat)\n"
+    "  set-text-fixed KEY SIZE TEXT\n"
+    "                       store a text with its terminating zero, filled with zero\n"
+    "                       bytes to exactly SIZE bytes (\"address\" and \"password\"\n"
+    "                       of a mail account's email/USER_s.dat take SIZE 101)\n"
     "  append-int NUMBER    append an unnamed list entry (\"NONE\") holding an integer\n"
     "  append-text TEXT     append an unnamed list entry holding a text\n"
     "  remove KEY           remove the first record named KEY\n"
     "  remove-at POSITION   remove the record at POSITION (as shown by print)\n"
     "  create               make an empty settings file unless FILE exists\n"
     "\n"
+    "Several commands may follow one another; they apply in order and FILE is\n"
+    "written once, only when every one of them succeeded.\n"
     "set-* replace the first record of that name in place or append a new one.\n"
     "set-*, append-* and create make FILE when it does not exist. A FILE that\n"
     "cannot be parsed is never changed.\n"
@@ -41,6 +47,8 @@ constexpr char UsageText[] =
     "while it is stopped.\n";
 
 constexpr std::uint64_t HeaderSize = 8;
+// Fixed-size values are small records (the mail account's are 101 bytes).
+constexpr std::int32_t MaxFixedSize = 65536;
 constexpr std::uint64_t RecordHeadSize = SettingsStore::NameFieldSize + 4;
 
 enum class LoadState { Missing, Loaded, Damaged };
@@ -263,6 +271,27 @@ bool setRaw(Invocation& call)
     return call.changed = true;
 }
 
+bool setTextFixed(Invocation& call)
+{
+    const std::string& text = call.operands[2];
+    std::int32_t size = 0;
+    if (!checkedName(call, call.operands[0]) || !parsedInt(call, call.operands[1], size))
+        return false;
+    if (size > MaxFixedSize) {
+        call.err << "vantrel-settings: a fixed size is at most " << MaxFixedSize << " bytes\n";
+        return false;
+    }
+    if (size < 1 || text.size() >= static_cast<std::size_t>(size)) {
+        call.err << "vantrel-settings: the text and its terminating zero do not fit in " << call.operands[1]
+                 << " bytes\n";
+        return false;
+    }
+    std::string value = text;
+    value.resize(static_cast<std::size_t>(size), '\0');
+    call.store.setData(call.operands[0], value.data(), size);
+    return call.changed = true;
+}
+
 bool appendInt(Invocation& call)
 {
     std::int32_t value = 0;
@@ -325,6 +354,7 @@ constexpr Command Commands[] = {
     {"set-int", 2, Effect::Changes, setInt},
     {"set-text", 2, Effect::Changes, setText},
     {"set-raw", 2, Effect::Changes, setRaw},
+    {"set-text-fixed", 3, Effect::Changes, setTextFixed},
     {"append-int", 1, Effect::Changes, appendInt},
     {"append-text", 1, Effect::Changes, appendText},
     {"remove", 1, Effect::Changes, removeKey},
@@ -387,14 +417,29 @@ int SettingsTool::run(std::span<const std::string> args)
         out_ << UsageText;
         return 0;
     }
-    const Command* command = args.empty() ? nullptr
-                             : args.size() == 1 ? findCommand("print")
-                                                : findCommand(args[1]);
-    std::size_t operands = args.size() > 2 ? args.size() - 2 : 0;
-    if (!command || operands != command->operands) {
+    // FILE, then commands each followed by its operands; FILE alone prints.
+    struct Step {
+        const Command* command;
+        std::span<const std::string> operands;
+    };
+    std::vector<Step> steps;
+    if (args.size() == 1)
+        steps.push_back({findCommand("print"), {}});
+    for (std::size_t at = 1; at < args.size();) {
+        const Command* command = findCommand(args[at]);
+        if (!command || args.size() - at - 1 < command->operands) {
+            err_ << UsageText;
+            return 2;
+        }
+        steps.push_back({command, args.subspan(at + 1, command->operands)});
+        at += 1 + command->operands;
+    }
+    if (steps.empty()) {
         err_ << UsageText;
         return 2;
     }
+    const bool changes = std::any_of(steps.begin(), steps.end(),
+                                     [](const Step& step) { return step.command->effect == Effect::Changes; });
 
     const std::string& path = args[0];
     SettingsStore store;
@@ -404,17 +449,20 @@ int SettingsTool::run(std::span<const std::string> args)
              << " is not a readable settings file; it was left untouched\n";
         return 1;
     }
-    if (state == LoadState::Missing && command->effect == Effect::ReadOnly) {
+    if (state == LoadState::Missing && !changes) {
         err_ << "vantrel-settings: " << path << " does not exist\n";
         return 1;
     }
 
-    Invocation call{store, args.subspan(std::min<std::size_t>(args.size(), 2)), out_, err_};
     // A missing file is written even by a command that adds nothing (create).
-    call.changed = state == LoadState::Missing;
-    if (!command->handler(call))
-        return 1;
-    if (call.changed && !store.save(path)) {
+    bool changed = state == LoadState::Missing;
+    for (const Step& step : steps) {
+        Invocation call{store, step.operands, out_, err_};
+        if (!step.command->handler(call))
+            return 1;  // nothing is written unless every command succeeded
+        changed = changed || call.changed;
+    }
+    if (changed && !store.save(path)) {
         err_ << "vantrel-settings: could not write " << path << "\n";
         return 1;
     }

@@ -1,0 +1,61 @@
+// The session factories of the two email listeners.
+#include "email/email_listeners.h"
+
+#if VT_EMAIL_SMTP_SESSION
+#include "email/smtp_session.h"
+#endif
+#if VT_EMAIL_POP3_SESSION
+#include "email/pop3_session.h"
+#endif
+
+namespace vantrel {
+
+SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
+                           ServiceLog& log)
+    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log)
+{
+}
+
+SmtpListener::~SmtpListener()
+{
+    // The sessions use the directory and the log; they end before this object goes.
+    deactivate();
+}
+
+std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<LineSocket> socket)
+{
+#if VT_EMAIL_SMTP_SESSION
+    return std::make_unique<SmtpSession>(std::move(socket), directory_, log_);
+#else
+    // Built without its session: the connection is refused.
+    (void)socket;
+    (void)directory_;
+    (void)log_;
+    return nullptr;
+#endif
+}
+
+Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
+                           ServiceLog& log)
+    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log)
+{
+}
+
+Pop3Listener::~Pop3Listener()
+{
+    deactivate();
+}
+
+std::unique_ptr<ServiceSession> Pop3Listener::createSession(std::unique_ptr<LineSocket> socket)
+{
+#if VT_EMAIL_POP3_SESSION
+    return std::make_unique<Pop3Session>(std::move(socket), directory_, log_);
+#else
+    (void)socket;
+    (void)directory_;
+    (void)log_;
+    return nullptr;
+#endif
+}
+
+} // namespace vantrel

@@ -1,0 +1,110 @@
+// EmailService: "email.dat", the two numbered logs, and activating both
+// listeners together.
+#include "email/email_service.h"
+
+#include "foundation/product.h"
+#include "foundation/settings_store.h"
+
+#include <string>
+
+namespace vantrel {
+
+namespace {
+
+constexpr char KeyPopPort[] = "popport";
+constexpr char KeySmtpLogNumber[] = "smtplogfilecount";
+constexpr char KeyPopLogNumber[] = "pop3logfilecount";
+constexpr char KeyAutostart[] = "autostart";
+constexpr char SmtpLogPrefix[] = "logs\\smtplog_";
+constexpr char PopLogPrefix[] = "logs\\pop3log_";
+constexpr char SmtpLogHeaderSuffix[] = ": SMTP log file\r\n";
+constexpr char PopLogHeaderSuffix[] = ": POP3 log file\r\n";
+
+std::string logHeader(const char* suffix) { return std::string(ProductName) + suffix; }
+
+} // namespace
+
+EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs)
+    : directory_(AccountCapacity),
+      smtpLog_(SmtpLogPrefix, logHeader(SmtpLogHeaderSuffix)),
+      popLog_(PopLogPrefix, logHeader(PopLogHeaderSuffix)),
+      smtpPort_(smtpPort),
+      settingsFile_(SettingsFile),
+      smtpListener_(SessionLimit, idleLimitMs, directory_, smtpLog_.log()),
+      popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log())
+{
+}
+
+EmailService::~EmailService()
+{
+    popListener_.deactivate();
+    smtpListener_.deactivate();
+    (void)saveSettings();
+}
+
+bool EmailService::loadSettings()
+{
+    SettingsStore store;
+    const bool settingsLoaded = settingsFile_.load(store);
+    if (settingsLoaded) {
+        popPort_ = static_cast<std::uint16_t>(store.getInt(KeyPopPort));
+        smtpLog_.openNumber(store.getInt(KeySmtpLogNumber));
+        popLog_.openNumber(store.getInt(KeyPopLogNumber));
+        autostart_ = store.getInt(KeyAutostart) == 1;
+    }
+    // The accounts load whether or not the service's own file could be read.
+    const bool directoryLoaded = directory_.load();
+    return settingsLoaded && directoryLoaded;
+}
+
+bool EmailService::saveSettings()
+{
+    SettingsStore store;
+    store.setInt(KeyPopPort, popPort_);
+    store.setInt(KeySmtpLogNumber, smtpLog_.number());
+    store.setInt(KeyPopLogNumber, popLog_.number());
+    store.setInt(KeyAutostart, autostart_ ? 1 : 0);
+    const bool settingsSaved = settingsFile_.save(store);
+    const bool directorySaved = directory_.save();
+    return settingsSaved && directorySaved;
+}
+
+bool EmailService::activate()
+{
+    if (directory_.accountCount() == 0)
+        return false;
+    if (smtpListener_.activate(smtpPort_) && popListener_.activate(popPort_))
+        return true;
+    // Neither port stays bound when the other could not be.
+    deactivate();
+    return false;
+}
+
+void EmailService::deactivate()
+{
+    smtpListener_.deactivate();
+    popListener_.deactivate();
+}
+
+int EmailService::connectionCount() const
+{
+    return smtpListener_.connectionCount() + popListener_.connectionCount();
+}
+
+std::uint32_t EmailService::totalBytesIn() const
+{
+    return smtpListener_.totalBytesIn() + popListener_.totalBytesIn();
+}
+
+std::uint32_t EmailService::totalBytesOut() const
+{
+    return smtpListener_.totalBytesOut() + popListener_.totalBytesOut();
+}
+
+void EmailService::tick()
+{
+    smtpLog_.rollOver();
+    popLog_.rollOver();
+}
+
+} // namespace vantrel

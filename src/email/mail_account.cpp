@@ -1,0 +1,348 @@
+// MailAccount: loading the two account files, opening the mailbox,
+// applying a transaction to the message files and writing the account's
+// files out.
+#include "email/mail_account.h"
+
+#include "foundation/file_system.h"
+#include "foundation/text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+namespace vantrel {
+
+namespace {
+
+// A text as "address" and "password" store it: the text, its zero and
+// zero filler up to 101 bytes.
+std::string fixedText(std::string_view text)
+{
+    std::string bytes(MailAccount::FixedTextSize, '\0');
+    text = text.substr(0, MailAccount::MaxText);
+    bytes.replace(0, text.size(), text);
+    return bytes;
+}
+
+} // namespace
+
+MailAccount::MailAccount(std::string_view user)
+    : user_(user.substr(0, MaxText)),
+      stem_(fileStemOf(user_)),
+      indexPath_(std::string(Folder) + stem_ + IndexSuffix),
+      settingsPath_(std::string(Folder) + stem_ + SettingsSuffix),
+      messageSuffix_("@" + stem_ + MessageSuffix),
+      settingsFile_(settingsPath_),
+      index_(indexPath_)
+{
+}
+
+std::string MailAccount::fileStemOf(std::string_view user)
+{
+    std::string stem(user);
+    std::replace(stem.begin(), stem.end(), '.', ' ');
+    return stem;
+}
+
+bool MailAccount::load()
+{
+    const LockGuard flushGuard(flushLock_);
+    // Changes applied but not yet written would be lost to the files' state.
+    std::uint64_t pending = 0;
+    {
+        const LockGuard guard(lock_);
+        pending = flushed_ < change_ ? change_ : 0;
+    }
+    if (pending != 0)
+        (void)writeOut(pending, false);
+    SettingsStore settings;
+    const bool settingsLoaded = settingsFile_.load(settings);
+    const LockGuard guard(lock_);
+    const bool indexLoaded = index_.load(records_);
+
+    const auto storedCount = static_cast<std::uint32_t>(settings.getInt(CountKey));
+    // A number that the index already uses is never handed out again, even
+    // when the count was lost: the new message would replace an indexed one.
+    std::uint32_t next = storedCount;
+    const std::string prefix = Folder;
+    for (const IndexRecord& record : records_) {
+        const std::string_view path = record.path;
+        if (path.size() <= prefix.size() + messageSuffix_.size() ||
+            !equalsIgnoreCase(path.substr(0, prefix.size()), prefix) ||
+            !equalsIgnoreCase(path.substr(path.size() - messageSuffix_.size()), messageSuffix_))
+            continue;
+        const std::string_view digits =
+            path.substr(prefix.size(), path.size() - prefix.size() - messageSuffix_.size());
+        std::uint32_t number = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (error == std::errc() && end == digits.data() + digits.size() && number != UINT32_MAX)
+            next = std::max(next, number + 1);
+    }
+    nextNumber_ = next;
+    if (settings.hasKey(AddressKey))
+        address_ = settings.getText(AddressKey, MaxText);
+    if (settings.hasKey(PasswordKey))
+        password_ = settings.getText(PasswordKey, MaxText);
+
+    for (IndexRecord& record : records_) {
+        if (!fileSize(record.path, record.size))
+            record.size = 0;
+    }
+    rebuildListed();
+    // What was just read is what the files hold, except a count that had
+    // to be raised above.
+    settingsWritten_ = settingsChange_;
+    if (settingsLoaded && next != storedCount)
+        ++settingsChange_;
+    flushed_ = change_;
+    return settingsLoaded && indexLoaded;
+}
+
+bool MailAccount::save()
+{
+    const LockGuard flushGuard(flushLock_);
+    return writeOut(0, true);
+}
+
+bool MailAccount::flush(std::uint64_t change)
+{
+    if (change == 0)
+        return true;
+    const LockGuard flushGuard(flushLock_);
+    return writeOut(change, false);
+}
+
+bool MailAccount::writeOut(std::uint64_t change, bool always)
+{
+    std::uint64_t version = 0;
+    std::uint64_t settingsVersion = 0;
+    std::optional<SettingsStore> settings;
+    {
+        const LockGuard guard(lock_);
+        if (!always && flushed_ >= change)
+            return true;  // a flush that ran meanwhile wrote it
+        version = change_;
+        settingsVersion = settingsChange_;
+        if (settingsWritten_ != settingsChange_ || !settingsFile_.holdsLastKnown())
+            settings = settingsRecords();
+    }
+    bool ok = true;
+    // The count goes first: an index record never names a number that a
+    // later start would hand out again.
+    if (settings) {
+        if (settingsFile_.save(*settings)) {
+            const LockGuard guard(lock_);
+            settingsWritten_ = std::max(settingsWritten_, settingsVersion);
+        } else {
+            ok = false;
+        }
+    }
+
+    std::int32_t target = 0;
+    {
+        const LockGuard guard(lock_);
+        if (!index_.canAppend())
+            ok = index_.rewrite(records_) && ok;
+        else if (static_cast<std::int32_t>(records_.size()) > index_.published())
+            target = static_cast<std::int32_t>(records_.size());
+    }
+    if (target > 0) {
+        // Records first, then the count that makes the loader read them;
+        // only the waits for the disk run without the account's lock.
+        bool published = false;
+        if (syncFileData(indexPath_)) {
+            const LockGuard guard(lock_);
+            published = index_.publish(target);
+        }
+        if (published) {
+            ok = syncFileData(indexPath_) && ok;
+        } else {
+            const LockGuard guard(lock_);
+            ok = index_.rewrite(records_) && ok;
+        }
+    }
+    if (ok) {
+        const LockGuard guard(lock_);
+        flushed_ = std::max(flushed_, version);
+    }
+    return ok;
+}
+
+SettingsStore MailAccount::settingsRecords() const
+{
+    SettingsStore store;
+    store.setInt(CountKey, static_cast<std::int32_t>(nextNumber_));
+    const std::string address = fixedText(address_);
+    const std::string password = fixedText(password_);
+    store.setData(AddressKey, address.data(), static_cast<std::int32_t>(address.size()));
+    store.setData(PasswordKey, password.data(), static_cast<std::int32_t>(password.size()));
+    return store;
+}
+
+std::string MailAccount::address() const
+{
+    const LockGuard guard(lock_);
+    return address_;
+}
+
+bool MailAccount::hasAddress(std::string_view address) const
+{
+    const LockGuard guard(lock_);
+    return address_ == address;
+}
+
+bool MailAccount::hasPassword(std::string_view password) const
+{
+    const LockGuard guard(lock_);
+    return password_ == password;
+}
+
+void MailAccount::setIdentity(std::string_view address, std::string_view password)
+{
+    address = address.substr(0, MaxText);
+    password = password.substr(0, MaxText);
+    const LockGuard guard(lock_);
+    if (address_ == address && password_ == password)
+        return;
+    address_.assign(address);
+    password_.assign(password);
+    ++settingsChange_;
+}
+
+std::unique_ptr<MailboxTransaction> MailAccount::open(OpenMode mode)
+{
+    const LockGuard guard(lock_);
+    if (mode == OpenMode::Login) {
+        if (loginLocked_)
+            return nullptr;
+        loginLocked_ = true;
+    }
+    // A delivery only adds to the mailbox: the sizes kept in memory serve it
+    // without looking at every file.
+    if (mode != OpenMode::Delivery)
+        refreshSizes();
+    auto transaction = std::make_unique<MailboxTransaction>(user_, password_, address_, storedSize_);
+    transaction->shareSlots(listed_.snapshot());
+    return transaction;
+}
+
+MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, std::vector<StagedCopy>& staged,
+                                        bool unlock)
+{
+    Applied result;
+    const LockGuard guard(lock_);
+    bool deleted = false;
+    for (const MailboxTransaction::PendingDeletion& deletion : transaction.pendingDeletions()) {
+        std::string value = deletion.entry.id;
+        value.push_back('\0');
+        const auto found = std::find_if(records_.begin(), records_.end(),
+                                        [&](const IndexRecord& record) { return record.value == value; });
+        if (found == records_.end())
+            continue;  // deleted by an earlier transaction
+        (void)deleteFile(found->path);
+        records_.erase(found);
+        deleted = true;
+    }
+
+    const std::vector<MessageEntry>& additions = transaction.pendingAdditions();
+    for (std::size_t i = 0; i < additions.size(); ++i) {
+        const std::uint32_t number = nextNumber_++;
+        const std::string target = Folder + std::to_string(number) + messageSuffix_;
+        const bool placed = i < staged.size() && placeMessage(staged[i], target);
+        if (!placed)
+            result.copyFailed = true;
+        IndexRecord record = IndexRecord::make(target, std::string_view(additions[i].id).substr(0, MessageEntry::MaxId),
+                                               placed ? staged[i].size : 0);
+        if (!deleted) {
+            // The record goes after the others in the file now; a full
+            // rewrite is owed instead when it cannot.
+            if (!index_.appendRecord(record))
+                index_.oweRewrite();
+            storedSize_ += record.size;
+            if (record.size > 3)
+                listed_.append(MessageEntry{record.path, record.id(), record.size});
+        }
+        records_.push_back(std::move(record));
+    }
+    if (deleted) {
+        rebuildListed();
+        index_.oweRewrite();
+    }
+    if (!additions.empty())
+        ++settingsChange_;
+    if (unlock)
+        loginLocked_ = false;
+    if (deleted || !additions.empty())
+        result.change = ++change_;
+    return result;
+}
+
+bool MailAccount::placeMessage(StagedCopy& copy, const std::string& target)
+{
+    if (copy.path.empty())
+        return false;
+    if (!moveFile(copy.path, target)) {
+        // A file of that name that no record names (a crash left it) gives way.
+        if (!deleteFile(target) || !moveFile(copy.path, target))
+            return false;
+    }
+    copy.path.clear();
+    return true;
+}
+
+void MailAccount::refreshSizes()
+{
+    bool changed = false;
+    for (IndexRecord& record : records_) {
+        std::uint64_t size = 0;
+        if (!fileSize(record.path, size))
+            size = 0;
+        changed = changed || size != record.size;
+        record.size = size;
+    }
+    if (changed)
+        rebuildListed();
+}
+
+void MailAccount::rebuildListed()
+{
+    listed_.clear();
+    storedSize_ = 0;
+    for (const IndexRecord& record : records_) {
+        storedSize_ += record.size;
+        if (record.size > 3)
+            listed_.append(MessageEntry{record.path, record.id(), record.size});
+    }
+}
+
+bool MailAccount::isLoginLocked() const
+{
+    const LockGuard guard(lock_);
+    return loginLocked_;
+}
+
+std::uint32_t MailAccount::nextMessageNumber() const
+{
+    const LockGuard guard(lock_);
+    return nextNumber_;
+}
+
+std::uint64_t MailAccount::storedSize() const
+{
+    const LockGuard guard(lock_);
+    return storedSize_;
+}
+
+FileState MailAccount::indexFileState() const
+{
+    const LockGuard guard(lock_);
+    return index_.state();
+}
+
+FileState MailAccount::settingsFileState() const
+{
+    const LockGuard guard(flushLock_);
+    return settingsFile_.state();
+}
+
+} // namespace vantrel

@@ -1,0 +1,38 @@
+// TrackedFile: loading and saving with the file's state kept.
+#include "email/tracked_file.h"
+
+#include "foundation/file_handle.h"
+#include "foundation/file_system.h"
+
+#include <unistd.h>
+
+namespace vantrel {
+
+bool syncFileData(std::string_view path)
+{
+    // Any descriptor of the file will do; reading ones are never refused.
+    FileHandle file;
+    return file.open(path, FileMode::Read, IfMissing::Fail) && ::fdatasync(file.descriptor()) == 0;
+}
+
+bool TrackedFile::load(SettingsStore& store)
+{
+    if (store.load(path_)) {
+        state_ = FileState::Loaded;
+        return true;
+    }
+    state_ = pathExists(path_) ? FileState::Damaged : FileState::Missing;
+    return false;
+}
+
+bool TrackedFile::save(const SettingsStore& store)
+{
+    // A Damaged file is overwritten here: this is where a copy of it is to
+    // be kept before the save.
+    if (!store.save(path_))
+        return false;
+    state_ = FileState::Written;
+    return true;
+}
+
+} // namespace vantrel

@@ -1,0 +1,237 @@
+// A harness that runs the email service for the protocol tests and the
+// benchmarks. Usage:
+//   email_test_server <working folder> [option]... [user:password:address]...
+// Options:
+//   --local-domain=NAME    the local domain ("localhost" of emailmapper.dat)
+//   --catch-all=USER       the catch-all user
+//   --relay-host=HOST      the relay host (no relaying is done by this build)
+//   --relay-subnet=PREFIX  the relay subnet
+//   --max-email=BYTES      the largest message accepted
+//   --max-account=BYTES    the quota of one mailbox
+//   --banned=LIST          the banned attachment extensions, blank-separated
+//   --idle-ms=N            the sessions' idle limit
+// It works in the given folder (settings, logs, the "email" folder), loads
+// what is there, adds or updates the accounts (user names and addresses as
+// given: lowercase them yourself), saves, activates SMTP and POP3 on ports
+// of the system's choice and prints "SMTP <port>" and "POP3 <port>" (or
+// "ACTIVATION FAILED" and ends with status 1).
+// Lines on stdin steer it, each answered with one line:
+//   deactivate             "DEACTIVATED"
+//   activate               "SMTP <port>" and "POP3 <port>", or "ACTIVATION FAILED"
+//   count                  "COUNT <connections>"
+//   save                   "SAVED" or "SAVE FAILED"
+//   add user:password:address   "ADDED" or "ADD FAILED"
+//   remove USER            "REMOVED" or "REMOVE FAILED"
+//   mailbox USER           "MAILBOX <listed messages> <stored bytes> <next number> <locked 0|1>"
+//                          or "NO ACCOUNT"
+// It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.
+#include "email/email_service.h"
+#include "email/mail_account.h"
+#include "foundation/file_system.h"
+#include "foundation/tcp_socket.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+using namespace vantrel;
+
+namespace {
+
+bool addAccount(EmailService& service, std::string_view text)
+{
+    const std::size_t first = text.find(':');
+    const std::size_t last = text.rfind(':');
+    if (first == std::string_view::npos || first == last)
+        return false;
+    return service.directory().addOrUpdateAccount(text.substr(0, first), text.substr(last + 1),
+                                                  text.substr(first + 1, last - first - 1));
+}
+
+// "--name=value": the value when arg has that name.
+bool optionValue(std::string_view arg, std::string_view name, std::string_view& value)
+{
+    if (arg.size() < name.size() + 3 || arg.substr(0, 2) != "--" || arg.substr(2, name.size()) != name ||
+        arg[name.size() + 2] != '=')
+        return false;
+    value = arg.substr(name.size() + 3);
+    return true;
+}
+
+std::int32_t number(std::string_view text)
+{
+    return static_cast<std::int32_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
+}
+
+bool applyOption(MailDirectory& directory, std::string_view arg)
+{
+    std::string_view value;
+    if (optionValue(arg, "local-domain", value))
+        directory.setLocalDomain(value);
+    else if (optionValue(arg, "catch-all", value))
+        directory.setCatchAllUser(value);
+    else if (optionValue(arg, "relay-host", value))
+        directory.setRelayHost(value);
+    else if (optionValue(arg, "relay-subnet", value))
+        directory.setRelaySubnet(value);
+    else if (optionValue(arg, "max-email", value))
+        directory.setMaxEmailSize(number(value));
+    else if (optionValue(arg, "max-account", value))
+        directory.setMaxAccountSize(number(value));
+    else if (optionValue(arg, "banned", value))
+        directory.setBannedExtensions(value);
+    else
+        return optionValue(arg, "idle-ms", value);  // taken before the service is made
+    return true;
+}
+
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+bool activateAndReport(EmailService& service)
+{
+    if (!service.activate()) {
+        std::printf("ACTIVATION FAILED\n");
+        return false;
+    }
+    std::printf("SMTP %u\nPOP3 %u\n", static_cast<unsigned>(service.smtpListeningPort()),
+                static_cast<unsigned>(service.popListeningPort()));
+    return true;
+}
+
+void describeMailbox(EmailService& service, std::string_view user)
+{
+    const auto account = service.directory().account(user);
+    if (!account) {
+        std::printf("NO ACCOUNT\n");
+        return;
+    }
+    auto transaction = account->open(OpenMode::Browse);
+    std::printf("MAILBOX %d %llu %u %d\n", transaction->liveCount(),
+                static_cast<unsigned long long>(account->storedSize()), account->nextMessageNumber(),
+                account->isLoginLocked() ? 1 : 0);
+    (void)service.directory().commitDelivery(std::move(transaction));
+}
+
+void runCommand(EmailService& service, const std::string& line)
+{
+    const std::size_t blank = line.find(' ');
+    const std::string word = line.substr(0, blank);
+    const std::string_view rest = blank == std::string::npos ? std::string_view() : std::string_view(line).substr(blank + 1);
+    if (word == "deactivate") {
+        service.deactivate();
+        std::printf("DEACTIVATED\n");
+    } else if (word == "activate") {
+        activateAndReport(service);
+    } else if (word == "count") {
+        std::printf("COUNT %d\n", service.connectionCount());
+    } else if (word == "save") {
+        std::printf(service.saveSettings() ? "SAVED\n" : "SAVE FAILED\n");
+    } else if (word == "add") {
+        std::printf(addAccount(service, rest) ? "ADDED\n" : "ADD FAILED\n");
+    } else if (word == "remove") {
+        std::printf(service.directory().removeAccount(rest) ? "REMOVED\n" : "REMOVE FAILED\n");
+    } else if (word == "mailbox") {
+        describeMailbox(service, rest);
+    } else {
+        std::printf("UNKNOWN\n");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <working folder> [--option=value]... [user:password:address]...\n", argv[0]);
+        return 2;
+    }
+    if (::chdir(argv[1]) != 0) {
+        std::perror("chdir");
+        return 2;
+    }
+    raiseDescriptorLimit();
+    createDirectory("logs");
+    createDirectory("email");
+
+    // Every thread inherits the blocked signals; the main thread takes
+    // them from the signalfd.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    startNetworking();
+
+    std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
+    for (int i = 2; i < argc; ++i) {
+        std::string_view value;
+        if (optionValue(argv[i], "idle-ms", value))
+            idleLimitMs = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
+    }
+    int status = 0;
+    {
+        EmailService service(0, idleLimitMs);
+        // A fresh folder has no settings yet: that load fails, and is fine.
+        (void)service.loadSettings();
+        for (int i = 2; i < argc; ++i) {
+            const std::string_view arg(argv[i]);
+            const bool done = arg.substr(0, 2) == "--" ? applyOption(service.directory(), arg) : addAccount(service, arg);
+            if (!done) {
+                std::fprintf(stderr, "bad argument: %s\n", argv[i]);
+                return 2;
+            }
+        }
+        service.setPopPort(0);
+        if (!service.saveSettings()) {
+            std::fprintf(stderr, "settings could not be saved\n");
+            return 1;
+        }
+        const bool active = activateAndReport(service);
+        std::fflush(stdout);
+        if (!active)
+            return 1;
+
+        std::string pending;
+        for (;;) {
+            pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signalDescriptor, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0)
+                continue;
+            if (fds[1].revents != 0)
+                break;
+            if (fds[0].revents == 0)
+                continue;
+            char chunk[256];
+            const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            pending.append(chunk, static_cast<std::size_t>(got));
+            std::size_t end;
+            while ((end = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                runCommand(service, line);
+                std::fflush(stdout);
+            }
+        }
+        service.deactivate();
+        if (!service.saveSettings())
+            status = 1;
+    }
+    stopNetworking();
+    return status;
+}
