@@ -11,8 +11,8 @@
 namespace vantrel {
 
 SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
-                           ServiceLog& log)
-    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log)
+                           ServiceLog& log, std::uint16_t relayPort)
+    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log), relayPort_(relayPort)
 {
 }
 
@@ -25,12 +25,13 @@ SmtpListener::~SmtpListener()
 std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<LineSocket> socket)
 {
 #if VT_EMAIL_SMTP_SESSION
-    return std::make_unique<SmtpSession>(std::move(socket), directory_, log_);
+    return std::make_unique<SmtpSession>(std::move(socket), directory_, log_, relayPort_);
 #else
     // Built without its session: the connection is refused.
     (void)socket;
     (void)directory_;
     (void)log_;
+    (void)relayPort_;
     return nullptr;
 #endif
 }

@@ -32,12 +32,9 @@ public:
     // Bytes taken per receive in data mode.
     static constexpr std::size_t DataChunk = 4000;
 
-    // The relay host listens on this port; tests play the relay host on
-    // another one.
-    static constexpr std::uint16_t RelayPort = 25;
-
+    // The relay client reaches the relay host on relayPort.
     SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
-                std::uint16_t relayPort = RelayPort);
+                std::uint16_t relayPort);
     ~SmtpSession() override;
 
     // --- for the command handlers and the steps after the dialogue ---

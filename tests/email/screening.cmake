@@ -11,7 +11,7 @@ if(TARGET vantrel_email)
 endif()
 
 # The screening steps on message files, against a live mail directory.
-if(TARGET vantrel_email AND EXISTS ${PROJECT_SOURCE_DIR}/src/email/mail_directory.cpp)
+if(TARGET vantrel_email)
   vt_add_gtest(email_message_screening_tests
     ${CMAKE_CURRENT_LIST_DIR}/message_screening_test.cpp
   )
