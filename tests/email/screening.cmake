@@ -17,3 +17,16 @@ if(TARGET vantrel_email)
   )
   target_link_libraries(email_message_screening_tests PRIVATE vantrel_email)
 endif()
+
+# Relaying and screening end to end: the harness from store.cmake runs the
+# service, the tests play the relay host and use python's mail clients.
+if(TARGET email_test_server)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_FOUND)
+    foreach(script relay_test screening_clients_test)
+      add_test(NAME email_${script}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/${script}.py $<TARGET_FILE:email_test_server>)
+      set_tests_properties(email_${script} PROPERTIES TIMEOUT 300)
+    endforeach()
+  endif()
+endif()
