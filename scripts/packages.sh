@@ -28,6 +28,6 @@ vt_ensure_packages() {
 # What building the program needs.
 VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev"
 # What the tests need on top: GoogleTest and the real clients they drive.
-VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl lftp swaks msmtp"
+VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl lftp swaks msmtp fetchmail mpop"
 # The browser test needs Chromium; its absence skips that one test.
 VT_BROWSER_PACKAGES="chromium"

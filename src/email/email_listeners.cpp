@@ -1,12 +1,8 @@
 // The session factories of the two email listeners.
 #include "email/email_listeners.h"
 
-#if VT_EMAIL_SMTP_SESSION
-#include "email/smtp_session.h"
-#endif
-#if VT_EMAIL_POP3_SESSION
 #include "email/pop3_session.h"
-#endif
+#include "email/smtp_session.h"
 
 namespace vantrel {
 
@@ -24,16 +20,7 @@ SmtpListener::~SmtpListener()
 
 std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<LineSocket> socket)
 {
-#if VT_EMAIL_SMTP_SESSION
     return std::make_unique<SmtpSession>(std::move(socket), directory_, log_, relayPort_);
-#else
-    // Built without its session: the connection is refused.
-    (void)socket;
-    (void)directory_;
-    (void)log_;
-    (void)relayPort_;
-    return nullptr;
-#endif
 }
 
 Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
@@ -49,14 +36,7 @@ Pop3Listener::~Pop3Listener()
 
 std::unique_ptr<ServiceSession> Pop3Listener::createSession(std::unique_ptr<LineSocket> socket)
 {
-#if VT_EMAIL_POP3_SESSION
     return std::make_unique<Pop3Session>(std::move(socket), directory_, log_);
-#else
-    (void)socket;
-    (void)directory_;
-    (void)log_;
-    return nullptr;
-#endif
 }
 
 } // namespace vantrel

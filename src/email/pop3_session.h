@@ -6,22 +6,47 @@
 
 #include "foundation/service_session.h"
 
+#include <cstddef>
 #include <memory>
+#include <string_view>
 
 namespace vantrel {
 
 class MailDirectory;
+class MailboxTransaction;
 class ServiceLog;
 
 class Pop3Session final : public ServiceSession {
 public:
+    // A refused login costs the client this long, which slows guessing.
+    static constexpr int BadLoginPauseMs = 5000;
+    // The local domain shown in the greeting is cut to fit this buffer.
+    static constexpr std::size_t HostNameSize = 200;
+
     Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log);
     ~Pop3Session() override;
+
+    // --- for the transaction commands ---
+    // One reply line; CR LF is added.
+    bool reply(std::string_view text);
+    // Bytes as they are (listings, message text); false when the connection
+    // failed or a stop was requested.
+    bool sendBytes(std::string_view bytes);
+    // Ends the conversation after QUIT.
+    void closeConnection();
 
 protected:
     void serve() override;
 
 private:
+    bool greet();
+    // The authorization phase: the locked mailbox, or null when the client
+    // went away, quit or a stop came first.
+    std::unique_ptr<MailboxTransaction> authorize();
+    std::unique_ptr<MailboxTransaction> tryLogin(std::string_view user, std::string_view password);
+    // True when QUIT ended the phase.
+    bool transactionPhase(MailboxTransaction& transaction);
+
     MailDirectory& directory_;
     ServiceLog& log_;
 };

@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""POP3 benchmark: our server (the tests' email_test_server harness) and
+Debian's Dovecot side by side on 127.0.0.1, over the same messages.
+
+  1. One poplib session retrieving 1000 messages of 10 KiB: messages/s and
+     MB/s (10^6 bytes).
+  2. One poplib session retrieving one 20 MiB message: MB/s.
+
+Both servers serve mailboxes written before they start: ours in its own
+mailbox files, Dovecot from maildirs in a private folder, with its own
+configuration, on a loopback port of the system's choice; nothing of the
+machine's Dovecot set-up is used or changed. Each measurement is warmed up
+once, then taken several times alternating between the servers; the
+medians are printed, the figures last. Without Dovecot (apt-get install
+dovecot-pop3d) only our figures are taken.
+
+Usage: bench/pop3_bench.py [--server PATH] [--runs N]
+"""
+import argparse
+import os
+import poplib
+import pwd
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "email"))
+from pop3_harness import Account, seed  # noqa: E402
+
+SMALL_COUNT = 1000
+SMALL_BYTES = 10 * 1024
+BIG_BYTES = 20 * 1024 * 1024
+START_DEADLINE_S = 20
+TIMEOUT = 300
+
+DOVECOT_CONF = """\
+base_dir = {prefix}/run
+state_dir = {prefix}/state
+log_path = {prefix}/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+first_valid_uid = 1
+mail_location = maildir:{prefix}/mail/%u
+pop3_uidl_format = %08Xu%08Xv
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {prefix}/passwd
+}}
+userdb {{
+  driver = static
+  args = uid={uid} gid={gid} home={prefix}/mail/%u
+}}
+service pop3-login {{
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {port}
+  }}
+  inet_listener pop3s {{
+    port = 0
+  }}
+}}
+service anvil {{
+  chroot =
+}}
+"""
+
+
+def find_server(explicit):
+    if explicit:
+        return explicit
+    candidate = os.path.join(HERE, "..", "build", "email_test_server")
+    if os.access(candidate, os.X_OK):
+        return os.path.abspath(candidate)
+    sys.exit("email_test_server not found; build it or pass --server")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, process, name):
+    deadline = time.monotonic() + START_DEADLINE_S
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            sys.exit(f"{name} exited early")
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.05)
+    sys.exit(f"{name} did not start listening")
+
+
+def text_lines(total, tag):
+    """CR LF lines of 80 bytes making up about total bytes of text."""
+    head = [b"Subject: %s" % tag, b"From: bench@example.org", b""]
+    lines = head[:]
+    size = sum(len(line) + 2 for line in head)
+    number = 0
+    while size + 82 <= total:
+        line = b"%08d " % number + b"abcdefghijklmnopqrstuvwxyz0123456789"[:35] * 2
+        lines.append(line[:78])
+        size += 80
+        number += 1
+    return lines
+
+
+def stored(lines):
+    return b"".join(line + b"\r\n" for line in lines) + b".\r\n"
+
+
+def maildir_file(lines):
+    return b"".join(line + b"\n" for line in lines)
+
+
+def make_mail(folder):
+    small = [text_lines(SMALL_BYTES, b"small %d" % i) for i in range(SMALL_COUNT)]
+    big = [text_lines(BIG_BYTES, b"big")]
+    ours = os.path.join(folder, "ours")
+    os.makedirs(ours)
+    seed(ours, [Account("bench", "pw", messages=[(stored(m), "%d:bench" % i) for i, m in enumerate(small)]),
+                Account("big", "pw", messages=[(stored(big[0]), "0:big")])])
+    dovecot_mail = os.path.join(folder, "dovecot", "mail")
+    for user, messages in (("bench", small), ("big", big)):
+        for sub in ("cur", "new", "tmp"):
+            os.makedirs(os.path.join(dovecot_mail, user, sub))
+        for i, lines in enumerate(messages):
+            name = "%d.M%dP1.bench:2,S" % (1700000000 + i, i)
+            with open(os.path.join(dovecot_mail, user, "cur", name), "wb") as f:
+                f.write(maildir_file(lines))
+    return ours
+
+
+def start_ours(server, work):
+    process = subprocess.Popen([server, work], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    port = None
+    deadline = time.monotonic() + START_DEADLINE_S
+    while port is None and time.monotonic() < deadline:
+        line = process.stdout.readline()
+        if not line:
+            sys.exit("harness did not start")
+        fields = line.split()
+        if fields and fields[0] == "PORTS":
+            port = int(fields[2])
+    if port is None:
+        sys.exit("harness did not report its POP3 port")
+    return process, port
+
+
+def start_dovecot(folder):
+    prefix = os.path.join(folder, "dovecot")
+    for sub in ("run", "state"):
+        os.makedirs(os.path.join(prefix, sub))
+    nobody = pwd.getpwnam("nobody")
+    for root, dirs, files in os.walk(os.path.join(prefix, "mail")):
+        for name in dirs + files:
+            os.chown(os.path.join(root, name), nobody.pw_uid, nobody.pw_gid)
+    os.chown(os.path.join(prefix, "mail"), nobody.pw_uid, nobody.pw_gid)
+    with open(os.path.join(prefix, "passwd"), "w") as f:
+        f.write("bench:{PLAIN}pw\nbig:{PLAIN}pw\n")
+    port = free_port()
+    conf = os.path.join(prefix, "dovecot.conf")
+    with open(conf, "w") as f:
+        f.write(DOVECOT_CONF.format(prefix=prefix, port=port, uid=nobody.pw_uid, gid=nobody.pw_gid))
+    process = subprocess.Popen(["dovecot", "-F", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for_port(port, process, "dovecot")
+    return process, port
+
+
+def retrieve_all(port, user, count):
+    """Seconds and octets for one session retrieving messages 1..count."""
+    started = time.monotonic()
+    pop = poplib.POP3("127.0.0.1", port, timeout=TIMEOUT)
+    pop.user(user)
+    pop.pass_("pw")
+    octets = 0
+    for number in range(1, count + 1):
+        octets += pop.retr(number)[2]
+    pop.quit()
+    return time.monotonic() - started, octets
+
+
+def small_run(port):
+    seconds, octets = retrieve_all(port, "bench", SMALL_COUNT)
+    return SMALL_COUNT / seconds, octets / seconds / 1e6
+
+
+def big_run(port):
+    seconds, octets = retrieve_all(port, "big", 1)
+    if octets < BIG_BYTES - 200:
+        sys.exit(f"short retrieval from port {port}: {octets} octets")
+    return octets / seconds / 1e6
+
+
+def measure(runs, action, ports):
+    """Medians per port (None for a missing server), warm-up first."""
+    results = {port: [] for port in ports if port}
+    for port in results:
+        action(port)
+    for _ in range(runs):
+        for port in results:
+            results[port].append(action(port))
+    return results
+
+
+def median_of(values, index=None):
+    return statistics.median(v if index is None else v[index] for v in values)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    server = find_server(args.server)
+    have_dovecot = shutil.which("dovecot") is not None
+    if not have_dovecot:
+        print("dovecot not found (apt-get install dovecot-pop3d): measuring ours only")
+
+    folder = tempfile.mkdtemp(prefix="vt-pop3-bench-")
+    os.chmod(folder, 0o755)
+    processes = []
+    try:
+        work = make_mail(folder)
+        ours, ours_port = start_ours(server, work)
+        processes.append(ours)
+        dovecot_port = None
+        if have_dovecot:
+            dovecot, dovecot_port = start_dovecot(folder)
+            processes.append(dovecot)
+        ports = (ours_port, dovecot_port)
+        small = measure(args.runs, small_run, ports)
+        big = measure(args.runs, big_run, ports)
+    finally:
+        for process in processes:
+            if process.stdin:
+                process.stdin.close()
+            process.terminate()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        shutil.rmtree(folder, ignore_errors=True)
+
+    print(f"median of {args.runs} runs after one warm-up")
+    figures = []
+    for name, port in (("ours", ours_port), ("dovecot", dovecot_port)):
+        if port is None:
+            continue
+        rate, mbs, big_mbs = median_of(small[port], 0), median_of(small[port], 1), median_of(big[port])
+        print(f"{name}: {rate:.0f} messages/s, {mbs:.1f} MB/s on {SMALL_COUNT} x 10 KiB; "
+              f"{big_mbs:.1f} MB/s on one 20 MiB message")
+        figures.append(f"{name}={rate:.0f}msg/s,{mbs:.1f}MB/s,big={big_mbs:.1f}MB/s")
+    print("FIGURES " + " ".join(figures))
+
+
+if __name__ == "__main__":
+    main()

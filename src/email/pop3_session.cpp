@@ -1,0 +1,168 @@
+// The POP3 session's life: greeting, the authorization dialogue that ends
+// with the mailbox's login lock held, the transaction phase, and the
+// hand-back. Deletions marked during the transaction phase are kept only
+// when QUIT ended it; any other end puts them back before the hand-back,
+// which always releases the lock.
+#include "email/pop3_session.h"
+
+#include "email/mail_directory.h"
+#include "email/mailbox_transaction.h"
+#include "email/pop3_command.h"
+#include "email/pop3_commands.h"
+#include "email/pop3_replies.h"
+#include "foundation/product.h"
+#include "foundation/service_log.h"
+#include "foundation/text.h"
+
+#include <algorithm>
+#include <string>
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t ReplyLimit = ServiceSession::LongestLineSize;
+constexpr std::size_t LogLimit = 1024;
+
+} // namespace
+
+Pop3Session::Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log)
+    : ServiceSession(std::move(control)), directory_(directory), log_(log)
+{
+    startSession();
+}
+
+Pop3Session::~Pop3Session()
+{
+    stopSession();
+}
+
+bool Pop3Session::reply(std::string_view text)
+{
+    return sendLine(control(), text);
+}
+
+bool Pop3Session::sendBytes(std::string_view bytes)
+{
+    return sendBuffer(control(), bytes.data(), bytes.size());
+}
+
+void Pop3Session::closeConnection()
+{
+    control().shutdownAndClose();
+}
+
+void Pop3Session::serve()
+{
+    if (greet()) {
+        std::unique_ptr<MailboxTransaction> transaction = authorize();
+        if (transaction != nullptr) {
+            if (!transactionPhase(*transaction))
+                transaction->undoDeletions();
+            directory_.commitAndUnlock(std::move(transaction));
+        }
+    }
+    control().shutdownAndClose();
+}
+
+bool Pop3Session::greet()
+{
+    std::string host = directory_.localHostName();
+    host.resize(std::min(host.size(), HostNameSize - 1));
+    if (host.empty())
+        return reply(formatText(ReplyLimit, pop3::GreetingNoHostFormat, ProductName, MakerName));
+    return reply(formatText(ReplyLimit, pop3::GreetingFormat, host.c_str(), ProductName, MakerName));
+}
+
+std::unique_ptr<MailboxTransaction> Pop3Session::authorize()
+{
+    bool expectPass = false;
+    std::string user;
+    char buffer[pop3::LoginLineSize];
+    while (nextLine(buffer, sizeof buffer) == NextLine::Line) {
+        // A zero byte ends the line, as it ends any text.
+        const std::string_view line(buffer);
+        if (line.empty())
+            continue;
+        switch (pop3::classifyLoginLine(line)) {
+        case pop3::LoginStep::BadCommand:
+            reply(pop3::BadCommand);
+            continue;
+        case pop3::LoginStep::Quit:
+            reply(pop3::Goodbye);
+            closeConnection();
+            return nullptr;
+        case pop3::LoginStep::User:
+            if (expectPass)
+                break;
+            user = lowerAscii(pop3::loginArgument(line));
+            expectPass = true;
+            reply(pop3::SendPassNow);
+            continue;
+        case pop3::LoginStep::Pass:
+            if (!expectPass)
+                break;
+            expectPass = false;
+            if (auto transaction = tryLogin(user, pop3::loginArgument(line)))
+                return transaction;
+            continue;
+        case pop3::LoginStep::Other:
+            break;
+        }
+        if (expectPass) {
+            expectPass = false;
+            reply(pop3::RestartFromUser);
+        } else {
+            reply(pop3::SendUserFirst);
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<MailboxTransaction> Pop3Session::tryLogin(std::string_view user, std::string_view password)
+{
+    const std::string userText(user);
+    const int passwordLength = static_cast<int>(password.size());
+    const char* peer = control().peerAddress();
+    std::unique_ptr<MailboxTransaction> transaction = directory_.openMailboxForLogin(user, password);
+    if (transaction != nullptr) {
+        log_.appendLine(formatText(LogLimit, pop3::LogLoggedIn, peer, userText.c_str(), passwordLength));
+        reply(formatText(ReplyLimit, pop3::LoggedInFormat, userText.c_str()));
+        return transaction;
+    }
+    log_.appendLine(formatText(LogLimit, pop3::LogBadLogin, peer, userText.c_str(), passwordLength));
+    // The right password for a mailbox held by another session.
+    if (directory_.checkLogin(user, password)) {
+        reply(pop3::MailboxBusy);
+        return nullptr;
+    }
+    if (!pause(BadLoginPauseMs))
+        reply(pop3::BadLogin);
+    return nullptr;
+}
+
+bool Pop3Session::transactionPhase(MailboxTransaction& transaction)
+{
+    char buffer[pop3::CommandLineSize];
+    while (nextLine(buffer, sizeof buffer) == NextLine::Line) {
+        const std::string_view line(buffer);
+        if (line.empty())
+            continue;
+        if (line.size() <= 3) {
+            reply(pop3::BadCommand);
+            continue;
+        }
+        noteActivity();
+        switch (pop3::runCommand(*this, transaction, pop3::classifyCommand(line), line)) {
+        case pop3::Outcome::Continue:
+            continue;
+        case pop3::Outcome::Quit:
+            return true;
+        case pop3::Outcome::Lost:
+            return false;
+        }
+    }
+    return false;
+}
+
+} // namespace vantrel
