@@ -131,8 +131,12 @@ void deliverLocally(MailDirectory& directory, ServiceLog& log, MailEnvelope& env
         std::string id = directory.newMessageId();
         id = cut(std::move(id), MailDirectory::MaxMessageId);
         mailbox->addMessage(envelope.messageFile, std::move(id), size);
-        directory.commitDelivery(std::move(mailbox));
-        delivered.push_back(user);
+        const CommitOutcome outcome = directory.commitDelivery(std::move(mailbox));
+        if (outcome == CommitOutcome::Applied)
+            delivered.push_back(user);
+        else if (outcome == CommitOutcome::CopyFailed)
+            log.appendLine(formatText(smtp::LogLimit, smtp::LogCopyFailed, envelope.clientIp.c_str(),
+                                      envelope.heloHost.c_str(), envelope.sender.c_str(), user.c_str()));
     }
     envelope.localRecipients.clear();
     log.appendLine(withRecipients(formatText(smtp::LogLimit, smtp::LogMailReceived, envelope.clientIp.c_str(),

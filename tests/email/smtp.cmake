@@ -10,3 +10,16 @@ vt_add_gtest(smtp_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/end_of_data_scanner_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/message_file_test.cpp)
 target_link_libraries(smtp_unit_tests PRIVATE vantrel_email)
+
+# The protocol against the harness: exact replies, what is stored, real
+# clients, hostile input. A client program that is not installed skips.
+if(TARGET email_test_server)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_FOUND)
+    foreach(script smtp_dialogue_test smtp_delivery_test smtp_clients_test smtp_hostile_test)
+      add_test(NAME ${script}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/${script}.py $<TARGET_FILE:email_test_server>)
+      set_tests_properties(${script} PROPERTIES TIMEOUT 300)
+    endforeach()
+  endif()
+endif()
