@@ -46,8 +46,10 @@ class Harness:
             if not line:
                 sys.exit("harness did not start")
             fields = line.split()
-            if fields and fields[0] == "PORTS":
-                self.smtp_port, self.pop_port = int(fields[1]), int(fields[2])
+            if len(fields) == 2 and fields[0] == "SMTP":
+                self.smtp_port = int(fields[1])
+            elif len(fields) == 2 and fields[0] == "POP3":
+                self.pop_port = int(fields[1])
         if self.pop_port is None:
             sys.exit("harness did not report its ports")
 

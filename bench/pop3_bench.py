@@ -150,8 +150,8 @@ def start_ours(server, work):
         if not line:
             sys.exit("harness did not start")
         fields = line.split()
-        if fields and fields[0] == "PORTS":
-            port = int(fields[2])
+        if len(fields) == 2 and fields[0] == "POP3":
+            port = int(fields[1])
     if port is None:
         sys.exit("harness did not report its POP3 port")
     return process, port

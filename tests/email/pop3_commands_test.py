@@ -3,9 +3,11 @@ LIST, UIDL, RETR, TOP, DELE, RSET, NOOP, HELP and QUIT with the numbering
 rules and exact replies; deletions kept only after QUIT; a dropped
 connection that deletes nothing and releases the lock."""
 import os
+import threading
+import time
 import unittest
 
-from pop3_harness import Account, ServerCase, harness_path, message, settings_file
+from pop3_harness import Account, Raw, Server, ServerCase, harness_path, message, settings_file
 
 harness_path()
 
@@ -191,6 +193,52 @@ class Hostile(ServerCase):
             pass
         self.assertTrue(client.closed_by_server())
         self.login_when_free("ann", "pw")
+
+
+class IdleLimit(ServerCase):
+    idle_ms = 500
+
+    def accounts(self):
+        return [ann()]
+
+    def test_idle_session_ends_without_deleting(self):
+        client = self.logged_in("ann", "pw")
+        self.assertEqual(client.cmd("DELE 1"), "+OK message 1 deleted")
+        started = time.monotonic()
+        self.assertTrue(client.closed_by_server())
+        self.assertLess(time.monotonic() - started, 10)
+        again = self.login_when_free("ann", "pw")
+        self.assertEqual(again.cmd("STAT"), "+OK 3 %d" % sum(SIZES))
+
+
+class StopDuringRetrieval(unittest.TestCase):
+    def test_stalled_reader_does_not_hold_the_stop(self):
+        big = message(["Subject: big"], ["%07d %s" % (i, "y" * 70) for i in range(250000)])
+        server = Server([Account("ann", "pw", messages=[(big, IDS[0])])])
+        client = Raw(server.port)
+        self.addCleanup(client.close)
+        client.login("ann", "pw")
+        # The client reads nothing: the server fills the socket buffers and
+        # waits to send more.
+        client.send("RETR 1")
+        time.sleep(0.5)
+        closed = []
+        reader = threading.Thread(target=lambda: closed.append(self.drain(client)))
+        took = server.stop()
+        reader.start()
+        reader.join()
+        self.assertLess(took, 3.0)
+        self.assertEqual(closed, [True])
+
+    @staticmethod
+    def drain(client):
+        """Reads until the server closes; False when the whole message came."""
+        received = len(client.buffer)
+        while True:
+            chunk = client.sock.recv(1 << 20)
+            if not chunk:
+                return received < 19000000
+            received += len(chunk)
 
 
 if __name__ == "__main__":

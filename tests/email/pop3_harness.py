@@ -2,6 +2,7 @@
 starts, the harness itself in a temporary folder, and a raw POP3 client
 that returns replies exactly as sent."""
 import os
+import select
 import shutil
 import socket
 import struct
@@ -132,19 +133,37 @@ class Server:
             args.append("--idle-ms=%d" % idle_ms)
         env = dict(os.environ, TZ="UTC")
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-        self.smtp_port, self.port = self.read_ports()
+        self.output = b""
+        try:
+            self.smtp_port, self.port = self.read_ports()
+        except BaseException:
+            self.process.kill()
+            self.process.wait()
+            self.process.stdin.close()
+            self.process.stdout.close()
+            shutil.rmtree(self.base, ignore_errors=True)
+            raise
 
     def read_ports(self):
-        line = self.expect_line("PORTS")
-        fields = line.split()
-        return int(fields[1]), int(fields[2])
+        smtp = int(self.expect_line("SMTP ").split()[1])
+        return smtp, int(self.expect_line("POP3 ").split()[1])
+
+    def steer(self, command, answer):
+        self.process.stdin.write((command + "\n").encode())
+        self.process.stdin.flush()
+        return self.expect_line(answer)
 
     def expect_line(self, prefix):
-        import select
-        ready, _, _ = select.select([self.process.stdout], [], [], DEADLINE)
-        if not ready:
-            raise AssertionError("harness did not answer")
-        line = self.process.stdout.readline().decode()
+        end = time.monotonic() + DEADLINE
+        descriptor = self.process.stdout.fileno()
+        while b"\n" not in self.output:
+            ready, _, _ = select.select([descriptor], [], [], max(0.0, end - time.monotonic()))
+            chunk = os.read(descriptor, 4096) if ready else b""
+            if not chunk:
+                raise AssertionError("harness did not answer")
+            self.output += chunk
+        line, self.output = self.output.split(b"\n", 1)
+        line = line.decode()
         if not line.startswith(prefix):
             raise AssertionError("harness said %r, expected %s" % (line, prefix))
         return line
@@ -282,12 +301,13 @@ class ServerCase(unittest.TestCase):
     """A fresh server per test, over the accounts that accounts() gives."""
 
     local_domain = None
+    idle_ms = None
 
     def accounts(self):
         raise NotImplementedError
 
     def setUp(self):
-        self.server = Server(self.accounts(), self.local_domain)
+        self.server = Server(self.accounts(), self.local_domain, self.idle_ms)
         self.addCleanup(self.server.stop)
 
     def connect(self):
