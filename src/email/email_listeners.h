@@ -12,7 +12,9 @@ class ServiceLog;
 
 class SmtpListener final : public ServiceListener {
 public:
-    SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log);
+    // Sessions relay to the relay host on relayPort.
+    SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log,
+                 std::uint16_t relayPort);
     ~SmtpListener() override;
 
 protected:
@@ -21,6 +23,7 @@ protected:
 private:
     MailDirectory& directory_;
     ServiceLog& log_;
+    std::uint16_t relayPort_;
 };
 
 class Pop3Listener final : public ServiceListener {

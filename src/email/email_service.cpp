@@ -24,13 +24,13 @@ std::string logHeader(const char* suffix) { return std::string(ProductName) + su
 
 } // namespace
 
-EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs)
+EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs, std::uint16_t relayPort)
     : directory_(AccountCapacity),
       smtpLog_(SmtpLogPrefix, logHeader(SmtpLogHeaderSuffix)),
       popLog_(PopLogPrefix, logHeader(PopLogHeaderSuffix)),
       smtpPort_(smtpPort),
       settingsFile_(SettingsFile),
-      smtpListener_(SessionLimit, idleLimitMs, directory_, smtpLog_.log()),
+      smtpListener_(SessionLimit, idleLimitMs, directory_, smtpLog_.log(), relayPort),
       popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log())
 {
 }

@@ -20,12 +20,16 @@ public:
     static constexpr int AccountCapacity = 1000;
     static constexpr std::uint16_t SmtpPort = 25;
     static constexpr std::uint16_t DefaultPopPort = 110;
+    // The relay host is reached on the SMTP port.
+    static constexpr std::uint16_t RelayPort = 25;
     static constexpr char SettingsFile[] = "email.dat";
 
-    // The program uses port 25 and the idle limit of the sessions; tests
-    // pass port 0 (the system picks one) and shorter limits.
+    // The program uses port 25, the idle limit of the sessions and the
+    // relay host's port 25; tests pass port 0 (the system picks one),
+    // shorter limits and the port of a relay host they play themselves.
     explicit EmailService(std::uint16_t smtpPort = SmtpPort,
-                          std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs);
+                          std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs,
+                          std::uint16_t relayPort = RelayPort);
     ~EmailService() override;
     EmailService(const EmailService&) = delete;
     EmailService& operator=(const EmailService&) = delete;

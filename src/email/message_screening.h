@@ -1,9 +1,9 @@
 // The two screening steps a received message passes before it goes on:
 // screenForSize before relaying, screenAttachments after it and before
-// local delivery. A false result means nothing is delivered (the session
-// writes its failure log line). Both pass the message on unchanged for
-// now; the rejection notices that replace an oversized message or one
-// with a banned attachment are not built in yet.
+// local delivery. A message that is too large, or that carries a file of a
+// banned type, is replaced in its message file by a rejection notice for
+// its recipients; the sender is not told. A false result means nothing is
+// delivered (the session writes its failure log line).
 #pragma once
 
 namespace vantrel {
@@ -11,9 +11,11 @@ namespace vantrel {
 class MailDirectory;
 struct MailEnvelope;
 
-// False when the message file is missing or holds 3 bytes or less.
+// False when the message file cannot be opened, holds 3 bytes or less, or
+// the size notice cannot be written.
 [[nodiscard]] bool screenForSize(MailEnvelope& envelope, MailDirectory& directory);
-// False when the message file is missing.
+// False when the message file cannot be opened or the attachment notice
+// cannot be written.
 [[nodiscard]] bool screenAttachments(MailEnvelope& envelope, MailDirectory& directory);
 
 } // namespace vantrel

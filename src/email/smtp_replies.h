@@ -38,10 +38,15 @@ constexpr char LogListEnd[] = "]";
 constexpr char LogListSeparator[] = ", ";
 constexpr char LogMailLoop[] = "***INTERNAL MAIL LOOP DETECTED! CHECK SETTINGS*** IP:[%s], Host:[%s], Mail From:[%s]";
 constexpr char LogRelayFailed[] = "***RELAY FAILED*** Host:[%s], Mail From:[%s]";  // relay host, sender
+// A relay that ended after QUIT; continues with the recipients the host
+// took, then, when it refused some, the refused part and those.
+constexpr char LogRelayed[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s], Sent To:[";  // IP, HELO, sender
+constexpr char LogRelayRefusedPart[] = "], Failed To Send[";
 // A message that could not be copied into a mailbox after it was accepted.
 constexpr char LogCopyFailed[] = "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]";  // IP, HELO, sender, user
 
 constexpr std::size_t ReplyLimit = 2045;
 constexpr std::size_t LogLimit = 2047;
+constexpr std::size_t RelayLogLimit = 3047;
 
 } // namespace vantrel::smtp

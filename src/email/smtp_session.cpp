@@ -37,8 +37,9 @@ std::string cutText(std::string_view text, std::size_t limit)
 
 } // namespace
 
-SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log)
-    : ServiceSession(std::move(control)), directory_(directory), log_(log)
+SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
+                         std::uint16_t relayPort)
+    : ServiceSession(std::move(control)), directory_(directory), log_(log), relayPort_(relayPort)
 {
     startSession();
 }

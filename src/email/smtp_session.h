@@ -12,6 +12,7 @@
 #include "foundation/service_session.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -31,7 +32,9 @@ public:
     // Bytes taken per receive in data mode.
     static constexpr std::size_t DataChunk = 4000;
 
-    SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log);
+    // The relay client reaches the relay host on relayPort.
+    SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
+                std::uint16_t relayPort);
     ~SmtpSession() override;
 
     // --- for the command handlers and the steps after the dialogue ---
@@ -49,6 +52,11 @@ public:
     [[nodiscard]] bool discardMessage();
     // Ends the conversation: the client has had its last reply.
     void closeConnection();
+    // --- for the relay client, which reuses the connection once the
+    // client has gone ---
+    std::uint16_t relayPort() const { return relayPort_; }
+    // The next reply line of the relay host; see ServiceSession::nextLine.
+    NextLine readReply(char* dest, std::size_t capacity) { return nextLine(dest, capacity); }
 
 protected:
     void serve() override;
@@ -62,6 +70,7 @@ private:
 
     MailDirectory& directory_;
     ServiceLog& log_;
+    std::uint16_t relayPort_;
     MailEnvelope envelope_;
     MessageFile messageFile_;
     EndOfDataScanner scanner_;

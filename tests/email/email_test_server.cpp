@@ -4,7 +4,8 @@
 // Options:
 //   --local-domain=NAME    the local domain ("localhost" of emailmapper.dat)
 //   --catch-all=USER       the catch-all user
-//   --relay-host=HOST      the relay host (no relaying is done by this build)
+//   --relay-host=HOST      the relay host
+//   --relay-port=N         the port the relay host listens on (25 by default)
 //   --relay-subnet=PREFIX  the relay subnet
 //   --max-email=BYTES      the largest message accepted
 //   --max-account=BYTES    the quota of one mailbox
@@ -90,8 +91,8 @@ bool applyOption(MailDirectory& directory, std::string_view arg)
         directory.setMaxAccountSize(number(value));
     else if (optionValue(arg, "banned", value))
         directory.setBannedExtensions(value);
-    else
-        return optionValue(arg, "idle-ms", value);  // taken before the service is made
+    else  // taken before the service is made
+        return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value);
     return true;
 }
 
@@ -181,14 +182,17 @@ int main(int argc, char** argv)
     startNetworking();
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
+    std::uint16_t relayPort = EmailService::RelayPort;
     for (int i = 2; i < argc; ++i) {
         std::string_view value;
         if (optionValue(argv[i], "idle-ms", value))
             idleLimitMs = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
+        if (optionValue(argv[i], "relay-port", value))
+            relayPort = static_cast<std::uint16_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
     }
     int status = 0;
     {
-        EmailService service(0, idleLimitMs);
+        EmailService service(0, idleLimitMs, relayPort);
         // A fresh folder has no settings yet: that load fails, and is fine.
         (void)service.loadSettings();
         for (int i = 2; i < argc; ++i) {

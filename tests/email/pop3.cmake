@@ -22,11 +22,3 @@ if(TARGET email_test_server)
     endforeach()
   endif()
 endif()
-
-# A libFuzzer target for the line parsers (clang, -DVT_FUZZ=ON).
-if(VT_FUZZ)
-  add_executable(pop3_command_fuzz ${CMAKE_CURRENT_LIST_DIR}/pop3_command_fuzz.cpp)
-  target_compile_options(pop3_command_fuzz PRIVATE ${VT_WARNINGS} -fsanitize=fuzzer)
-  target_link_options(pop3_command_fuzz PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(pop3_command_fuzz PRIVATE vantrel_email)
-endif()

@@ -3,9 +3,13 @@
 // the window closes.
 #include "shell/qt/settings_windows.h"
 
+#include "email/email_service.h"
+#include "email/email_settings_panel.h"
 #include "ftp/ftp_service.h"
 #include "ftp/ftp_settings_panel.h"
 #include "http/http_service.h"
+#include "shell/qt/attachment_info_dialog.h"
+#include "shell/qt/email_settings_dialog.h"
 #include "shell/qt/folder_select_dialog.h"
 #include "shell/qt/ftp_settings_dialog.h"
 #include "shell/qt/http_settings_dialog.h"
@@ -28,8 +32,13 @@ bool openSettingsWindow(ServiceKind kind, ServiceControl& service, QWidget* pare
         dialog.exec();
         return true;
     }
-    case ServiceKind::Email:
-        break;
+    case ServiceKind::Email: {
+        EmailPanelTargetOf<EmailService> target(static_cast<EmailService&>(service));
+        QtAttachmentInfoWindow info(parent);
+        EmailSettingsDialog dialog(target, prompt, info, parent);
+        dialog.exec();
+        return true;
+    }
     }
     return false;
 }

@@ -1,0 +1,133 @@
+// The logic of the "Email Settings" window: its fields, the account actions
+// (Add/Update, Delete Account, the two arrows), More Info and Apply General
+// Settings, with every message and correction it shows. Account changes go
+// straight into the live mail directory; the general settings change only
+// on Apply, which also closes the window. The window that shows it only
+// copies widgets to the fields and back.
+#pragma once
+
+#include "email/mail_directory.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+class MessagePrompt;
+
+// What the panel edits of the running email service.
+class EmailPanelTarget {
+public:
+    virtual ~EmailPanelTarget() = default;
+    virtual MailDirectory& directory() = 0;
+    virtual std::uint16_t popPort() const = 0;
+    virtual void setPopPort(std::uint16_t port) = 0;
+    virtual bool autostart() const = 0;
+    virtual void setAutostart(bool on) = 0;
+    virtual bool isActive() const = 0;
+};
+
+// Lets any service with these members be edited by the panel without the
+// service knowing the panel.
+template <typename Service>
+class EmailPanelTargetOf final : public EmailPanelTarget {
+public:
+    explicit EmailPanelTargetOf(Service& service) : service_(service) {}
+    MailDirectory& directory() override { return service_.directory(); }
+    std::uint16_t popPort() const override { return service_.popPort(); }
+    void setPopPort(std::uint16_t port) override { service_.setPopPort(port); }
+    bool autostart() const override { return service_.autostart(); }
+    void setAutostart(bool on) override { service_.setAutostart(on); }
+    bool isActive() const override { return service_.isActive(); }
+
+private:
+    Service& service_;
+};
+
+// The "Dangerous Email Attachments" window that More Info opens; it returns
+// once the operator has closed it.
+class AttachmentInfoWindow {
+public:
+    virtual ~AttachmentInfoWindow() = default;
+    virtual void open() = 0;
+};
+
+// The texts of the "Dangerous Email Attachments" window.
+struct AttachmentInfo {
+    static constexpr char Title[] = "Dangerous Email Attachments";
+    static constexpr char Warning[] =
+        "Even with anti-virus software, your system may still be vulnerable to dangerous email viruses. "
+        "Usually, the viruses travel in the form of an attachment contained within the email.";
+    static constexpr char Advice[] =
+        "Vantrel Server can completely block these potentially dangerous attachments, preventing them from "
+        "ever entering your system.\n\nBelow is a list of recommended file types that should be blocked for "
+        "email attachments.";
+    // The read-only list field: the recommended list with a blank on each side.
+    static std::string listText();
+};
+
+// The window's controls as texts and flags. `caption`, `inboxStatus`,
+// `arrowsEnabled` and `moreInfoLabel` are shown only; the others are read
+// back before every action. The number fields are texts as typed: one that
+// holds no number reads as 0.
+struct EmailPanelFields {
+    std::string caption;
+    std::string user;
+    std::string address;
+    std::string password;
+    std::string inboxStatus;
+    bool arrowsEnabled = false;
+    std::string localDomain;
+    std::string popPort;
+    std::string maxEmailSizeKb;
+    std::string maxAccountSizeKb;
+    std::string catchAllUser;
+    std::string relayHost;
+    std::string relaySubnet;
+    std::string bannedExtensions;
+    std::string moreInfoLabel;
+    bool autoActivate = false;
+};
+
+class EmailSettingsPanel final {
+public:
+    static constexpr char WindowTitle[] = "Email Settings";
+    static constexpr char GeneralGroupTitle[] = "General Settings";
+    static constexpr char MoreInfoLabel[] = "More Info";
+    // The line at the bottom of the window: this text and the product page.
+    static constexpr char SetupInfoText[] = "Setup information: ";
+    // Sizes are entered in kilobytes; these keep every byte count, twice
+    // the email size included, within the directory's 32-bit values.
+    static constexpr std::int64_t MaxEmailSizeKb = 1048575;
+    static constexpr std::int64_t MaxAccountSizeKb = 2097151;
+
+    EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info);
+
+    EmailPanelFields& fields() { return fields_; }
+    const EmailPanelFields& fields() const { return fields_; }
+    int position() const { return position_; }
+
+    // Fills every field from the service, as when the window opens.
+    void show();
+    void addOrUpdate();
+    void deleteAccount();
+    void previous();
+    void next();
+    void moreInfo();
+    // Every value is corrected and stored, with its warning; the window
+    // then closes.
+    void applyGeneralSettings();
+
+private:
+    void fillGeneral();
+    void showAccount();
+    void message(const char* text, const char* title);
+
+    EmailPanelTarget& target_;
+    MessagePrompt& prompt_;
+    AttachmentInfoWindow& info_;
+    EmailPanelFields fields_;
+    int position_ = 0;
+};
+
+} // namespace vantrel

@@ -1,0 +1,61 @@
+// RelayDialogue: the client side of handing one message to the relay host,
+// as a step function: each reply line of the host gives the next command to
+// send, the message to send, a wait or the end. It does no I/O, so that the
+// session only moves bytes. Recipients the host refuses are collected, and
+// the log line of a finished relay is built here.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+enum class RelayAction {
+    Wait,         // nothing to send; read the next reply
+    Send,         // send `line` as a command
+    SendMessage,  // send the message file as it is stored
+    Fail,         // the relay failed; stop
+};
+
+struct RelayStep {
+    RelayAction action = RelayAction::Wait;
+    std::string line;
+};
+
+class RelayDialogue final {
+public:
+    // Values written into commands have every CR and LF as a blank, so
+    // that no value can add a command of its own.
+    RelayDialogue(std::string_view heloName, std::string_view sender, std::vector<std::string> recipients);
+
+    // One reply line of the host, longer than two characters; only its
+    // first three are read.
+    RelayStep onReply(std::string_view reply);
+    // QUIT has been sent: the host closing the connection now ends the
+    // dialogue as a success.
+    bool quitSent() const { return state_ == State::QuitSent; }
+
+    const std::vector<std::string>& accepted() const { return accepted_; }
+    const std::vector<std::string>& refused() const { return refused_; }
+
+private:
+    enum class State { Greeting, HeloSent, MailSent, RcptSent, DataSent, MessageSent, QuitSent };
+
+    RelayStep nextRecipientOrData();
+
+    std::string heloName_;
+    std::string sender_;
+    std::vector<std::string> recipients_;
+    std::size_t sent_ = 0;
+    State state_ = State::Greeting;
+    std::vector<std::string> accepted_;
+    std::vector<std::string> refused_;
+};
+
+// "Email Relayed: IP:[..], Host:[..], Mail From:[..], Sent To:[a, b]", with
+// "], Failed To Send[c" before the last bracket when some were refused.
+std::string relayLogLine(std::string_view clientIp, std::string_view heloHost, std::string_view sender,
+                         const std::vector<std::string>& accepted, const std::vector<std::string>& refused);
+
+} // namespace vantrel
