@@ -179,7 +179,6 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
-    startNetworking();
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;
@@ -239,6 +238,5 @@ int main(int argc, char** argv)
         if (!service.saveSettings())
             status = 1;
     }
-    stopNetworking();
     return status;
 }
