@@ -6,6 +6,7 @@
 
 #include "foundation/file_system.h"
 #include "foundation/settings_store.h"
+#include "tools/task_tool.h"
 
 #include <algorithm>
 #include <array>
@@ -18,10 +19,12 @@ namespace vantrel {
 namespace {
 
 constexpr char UsageText[] =
-    "Usage: vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
-    "Prints or edits one Vantrel Server settings file (.dat).\n"
+    "Usage: vantrel-settings [--data-dir DIR] TASK-COMMAND...\n"
+    "       vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
+    "The first form changes accounts, sites and switches of a data folder (below);\n"
+    "the second prints or edits the records of one settings file (.dat).\n"
     "\n"
-    "Commands:\n"
+    "Record commands:\n"
     "  print                list every record: position, name, kind, value (default)\n"
     "  get KEY              print the value of the first record named KEY\n"
     "  set-int KEY NUMBER   store a 32-bit integer under KEY\n"
@@ -414,9 +417,11 @@ std::string_view valueKindName(ValueKind kind)
 int SettingsTool::run(std::span<const std::string> args)
 {
     if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
-        out_ << UsageText;
+        out_ << UsageText << '\n' << TaskTool::UsageText;
         return 0;
     }
+    if (!args.empty() && TaskTool::startsTask(args[0]))
+        return TaskTool(out_, err_).run(args);
     // FILE, then commands each followed by its operands; FILE alone prints.
     struct Step {
         const Command* command;
