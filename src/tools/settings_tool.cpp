@@ -45,7 +45,8 @@ constexpr char UsageText[] =
     "written once, only when every one of them succeeded.\n"
     "set-* replace the first record of that name in place or append a new one.\n"
     "set-*, append-* and create make FILE when it does not exist. A FILE that\n"
-    "cannot be parsed is never changed.\n"
+    "cannot be parsed is never changed. A FILE named like a task command\n"
+    "(\"autostart\", \"--data-dir\", ...) is given as ./FILE.\n"
     "The running server rewrites its settings files every minute: edit them\n"
     "while it is stopped.\n";
 

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -172,21 +173,18 @@ int runOn(const TaskCommand<Service>& command, TaskContext& context)
     return 0;
 }
 
-// Finds the command in one service's table and runs it; -1 when the table
-// has no such command.
+// The command of those words in one service's table, bound to its run.
+// Null when the table has no such command; `usable` is false when it has
+// but the remaining words do not fit it.
 template <typename Service>
-int tryRun(std::span<const TaskCommand<Service>> commands, std::span<const std::string> words,
-           TaskContext& context, TaskArgs& args)
+std::function<int(TaskContext&)> resolve(std::span<const TaskCommand<Service>> commands,
+                                         std::span<const std::string> words, TaskArgs& args, bool& usable)
 {
     const TaskCommand<Service>* command = findCommand(commands, words[0], words[1]);
     if (command == nullptr)
-        return -1;
-    if (!parseArgs(*command, words.subspan(2), args)) {
-        context.err << "vantrel-settings: wrong operands for \"" << words[0] << ' ' << words[1]
-                    << "\"\n\n" << TaskTool::UsageText;
-        return 2;
-    }
-    return runOn(*command, context);
+        return nullptr;
+    usable = parseArgs(*command, words.subspan(2), args);
+    return [command](TaskContext& context) { return runOn(*command, context); };
 }
 
 bool knownGroup(std::string_view word)
@@ -295,26 +293,33 @@ int TaskTool::run(std::span<const std::string> args)
         return 2;
     }
 
+    // The command line is checked in full before anything is touched.
+    TaskArgs taskArgs;
+    bool usable = false;
+    auto task = resolve(ftpTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(httpTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(emailTaskCommands(), args, taskArgs, usable);
+    if (!task) {
+        err_ << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
+        return 2;
+    }
+    if (!usable) {
+        err_ << "vantrel-settings: wrong operands for \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
+        return 2;
+    }
+
     InstanceLock lock;
     if (!lockServer(lock, err_))
         return 1;
     TaskPrompt prompt(err_);
-    TaskArgs taskArgs;
     TaskContext context{taskArgs, out_, err_, prompt, currentDirectory()};
     if (dataDir.empty() || !directoryExists(dataDir) || ::chdir(dataDir.c_str()) != 0) {
         err_ << "vantrel-settings: the data folder " << dataDir << " does not exist\n";
         return 1;
     }
-    int result = tryRun(ftpTaskCommands(), args, context, taskArgs);
-    if (result < 0)
-        result = tryRun(httpTaskCommands(), args, context, taskArgs);
-    if (result < 0)
-        result = tryRun(emailTaskCommands(), args, context, taskArgs);
-    if (result < 0) {
-        err_ << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
-        return 2;
-    }
-    return result;
+    return task(context);
 }
 
 } // namespace vantrel

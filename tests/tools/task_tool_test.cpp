@@ -425,6 +425,9 @@ TEST_F(TaskToolTest, NothingRunsWhileTheServerHoldsItsLock)
     InstanceLock server;
     ASSERT_TRUE(server.acquire(ServerInstanceName));
     expectRefused({"autostart", "ftp", "on"}, "Vantrel Server 2.33 is running on this machine");
+    expectRefused({"mail-account", "list"}, "stop it first, since it would overwrite the change");
+    // A wrong command line is told as such first.
+    expectRefused({"autostart", "ftp"}, "wrong operands for \"autostart ftp\"", 2);
     EXPECT_TRUE(snapshot(toolData).empty());
 }
 
