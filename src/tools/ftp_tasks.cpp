@@ -1,4 +1,5 @@
-// The FTP task commands: accounts and the autostart switch. Each drives the
+// The FTP task commands: accounts, the welcome message and the autostart
+// switch. Each drives the
 // "FTP Settings" window's logic with the words of the command line in its
 // fields, so names, passwords, folders and rights are checked and corrected
 // exactly as in the window.
@@ -152,6 +153,30 @@ TaskResult removeAccount(FtpService& service, TaskContext& context)
     return context.prompt.refused() ? TaskResult::Refused : TaskResult::Changed;
 }
 
+TaskResult showSite(FtpService& service, TaskContext& context)
+{
+    FtpPanelTarget target(service);
+    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    panel.show();
+    context.out << "welcome\t" << panel.fields().welcome << '\n'
+                << "autostart\t" << (panel.fields().autoActivate ? "on" : "off") << '\n';
+    return TaskResult::Unchanged;
+}
+
+// The welcome message goes through Apply General Settings, which keeps the
+// port and the autostart switch that show() put in the fields.
+TaskResult setSite(FtpService& service, TaskContext& context)
+{
+    FtpPanelTarget target(service);
+    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    panel.show();
+    if (const std::string* welcome = context.args.option("welcome"))
+        panel.fields().welcome = *welcome;
+    if (!panel.applyGeneralSettings() || context.prompt.refused())
+        return TaskResult::Refused;
+    return TaskResult::Changed;
+}
+
 TaskResult switchAutostart(FtpService& service, TaskContext& context)
 {
     bool on = false;
@@ -166,6 +191,8 @@ constexpr TaskCommand<FtpService> Commands[] = {
     {"ftp-account", "add", 1, "password folder rights", addAccount},
     {"ftp-account", "set", 1, "password folder rights", setAccount},
     {"ftp-account", "remove", 1, "", removeAccount},
+    {"ftp-site", "show", 0, "", showSite},
+    {"ftp-site", "set", 0, "welcome", setSite},
     {"autostart", "ftp", 1, "", switchAutostart},
 };
 

@@ -40,6 +40,8 @@ const char TaskTool::UsageText[] =
     "  ftp-account remove USER\n"
     "      LIST: comma-separated file-read, file-write, file-modify, folder-read,\n"
     "      folder-create, folder-modify, or none (add: file-read,folder-read)\n"
+    "  ftp-site show\n"
+    "  ftp-site set --welcome TEXT      the greeting of every FTP connection\n"
     "  http-domain list                 DOMAIN and FOLDER of each domain map\n"
     "  http-domain add DOMAIN DIR       map DOMAIN to DIR (replaces its folder)\n"
     "  http-domain remove DOMAIN\n"

@@ -237,6 +237,22 @@ TEST_F(TaskToolTest, FtpAccountsAreWrittenAsTheWindowWritesThem)
     // The window's Auto Activate box sets the service's switch.
     expectSame({"autostart", "ftp", "on"}, [&] { window<FtpService>([](FtpService& s) { s.setAutostart(true); }); });
 
+    expectSame({"ftp-site", "set", "--welcome", ""}, [&] {
+        ftpWindow([&](FtpSettingsPanel& panel) {
+            panel.fields().welcome.clear();
+            ASSERT_TRUE(panel.applyGeneralSettings());
+        });
+    });
+    EXPECT_NE(err.str().find("Warning: There is no welcome message supplied."), std::string::npos);
+    expectSame({"ftp-site", "set", "--welcome", "Files for Bob."}, [&] {
+        ftpWindow([&](FtpSettingsPanel& panel) {
+            panel.fields().welcome = "Files for Bob.";
+            ASSERT_TRUE(panel.applyGeneralSettings());
+        });
+    });
+    ASSERT_EQ(tool({"ftp-site", "show"}), 0);
+    EXPECT_EQ(out.str(), "welcome\tFiles for Bob.\nautostart\ton\n");
+
     ASSERT_EQ(tool({"ftp-account", "list"}), 0);
     EXPECT_EQ(out.str(), "bobsmith\t" + site + "\\\tnone\n" + "anonymous\t" + site +
                              "\\\tfile-read,folder-read\n");
@@ -445,7 +461,7 @@ TEST_F(TaskToolTest, HelpDocumentsBothForms)
     std::ostringstream out, err;
     const std::vector<std::string> words{"--help"};
     EXPECT_EQ(SettingsTool(out, err).run(words), 0);
-    for (const char* text : {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "http-site set",
+    for (const char* text : {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "ftp-site set --welcome", "http-site set",
                              "http-domain add", "mail-account add", "mail-routing set", "autostart ftp|http|email"})
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }
