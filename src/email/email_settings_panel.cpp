@@ -85,9 +85,9 @@ std::int64_t numberIn(std::string_view text, std::int64_t cap)
     return value;
 }
 
-std::string accountUser(const std::string& text)
+std::string accountUser(std::string_view text)
 {
-    std::string user = lowerAscii(field(text, MaxAccountField));
+    std::string user = lowerAscii(text.substr(0, MaxAccountField));
     for (const std::string_view pair : ReservedPairs) {
         for (auto at = user.find(pair); at != std::string::npos; at = user.find(pair, at + pair.size()))
             user.replace(at, pair.size(), ReservedReplacement);
@@ -101,6 +101,8 @@ std::string AttachmentInfo::listText()
 {
     return " " + std::string(MailDirectory::RecommendedBannedExtensions) + " ";
 }
+
+std::string EmailSettingsPanel::cleanedUser(std::string_view field) { return accountUser(field); }
 
 EmailSettingsPanel::EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info)
     : target_(target), prompt_(prompt), info_(info)

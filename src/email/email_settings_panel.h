@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vantrel {
 
@@ -102,6 +103,11 @@ public:
     static constexpr std::int64_t MaxAccountSizeKb = 2097151;
 
     EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info);
+
+    // The user name that Add/Update stores for the text of the user field:
+    // lower case, cut to 99 characters, "_s" and "_e" (the endings of the
+    // account's own files) replaced by "xx".
+    static std::string cleanedUser(std::string_view field);
 
     EmailPanelFields& fields() { return fields_; }
     const EmailPanelFields& fields() const { return fields_; }

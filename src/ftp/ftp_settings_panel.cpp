@@ -115,15 +115,21 @@ void FtpSettingsPanel::warnRelogin()
         message(ReloginText, WarningTitle);
 }
 
+std::string FtpSettingsPanel::cleanedUser(std::string_view field)
+{
+    std::string user = lowerAscii(field);
+    user.erase(std::remove(user.begin(), user.end(), ' '), user.end());
+    return user.substr(0, FtpAccount::MaxText);
+}
+
 bool FtpSettingsPanel::takeUser(FtpAccount& account)
 {
-    std::string user = lowerAscii(fields_.user);
-    user.erase(std::remove(user.begin(), user.end(), ' '), user.end());
+    const std::string user = cleanedUser(fields_.user);
     if (user.empty()) {
         message(NoUserText, InputErrorTitle);
         return false;
     }
-    account.user = user.substr(0, FtpAccount::MaxText);
+    account.user = user;
     fields_.user = account.user;
     // The name becomes the name of the account's file in the "ftp" folder;
     // a separator would put that file somewhere else.

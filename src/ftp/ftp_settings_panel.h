@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vantrel {
 
@@ -66,6 +67,10 @@ public:
     static constexpr char SetupInfoText[] = "Setup information: ";
 
     FtpSettingsPanel(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser);
+
+    // The user name that Add/Update stores for the text of the user field:
+    // lower case, without spaces, cut to the account's length.
+    static std::string cleanedUser(std::string_view field);
 
     FtpPanelFields& fields() { return fields_; }
     const FtpPanelFields& fields() const { return fields_; }

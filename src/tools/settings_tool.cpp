@@ -6,6 +6,7 @@
 
 #include "foundation/file_system.h"
 #include "foundation/settings_store.h"
+#include "tools/task_tool.h"
 
 #include <algorithm>
 #include <array>
@@ -18,10 +19,12 @@ namespace vantrel {
 namespace {
 
 constexpr char UsageText[] =
-    "Usage: vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
-    "Prints or edits one Vantrel Server settings file (.dat).\n"
+    "Usage: vantrel-settings [--data-dir DIR] TASK-COMMAND...\n"
+    "       vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
+    "The first form changes accounts, sites and switches of a data folder (below);\n"
+    "the second prints or edits the records of one settings file (.dat).\n"
     "\n"
-    "Commands:\n"
+    "Record commands:\n"
     "  print                list every record: position, name, kind, value (default)\n"
     "  get KEY              print the value of the first record named KEY\n"
     "  set-int KEY NUMBER   store a 32-bit integer under KEY\n"
@@ -42,7 +45,8 @@ constexpr char UsageText[] =
     "written once, only when every one of them succeeded.\n"
     "set-* replace the first record of that name in place or append a new one.\n"
     "set-*, append-* and create make FILE when it does not exist. A FILE that\n"
-    "cannot be parsed is never changed.\n"
+    "cannot be parsed is never changed. A FILE named like a task command\n"
+    "(\"autostart\", \"--data-dir\", ...) is given as ./FILE.\n"
     "The running server rewrites its settings files every minute: edit them\n"
     "while it is stopped.\n";
 
@@ -414,9 +418,11 @@ std::string_view valueKindName(ValueKind kind)
 int SettingsTool::run(std::span<const std::string> args)
 {
     if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
-        out_ << UsageText;
+        out_ << UsageText << '\n' << TaskTool::UsageText;
         return 0;
     }
+    if (!args.empty() && TaskTool::startsTask(args[0]))
+        return TaskTool(out_, err_).run(args);
     // FILE, then commands each followed by its operands; FILE alone prints.
     struct Step {
         const Command* command;

@@ -1,0 +1,327 @@
+// Parsing a task command, the data folder, the instance lock, and one run
+// of a service's load, handler and save. A settings file that exists but
+// cannot be read whole stops the command before anything is written.
+#include "tools/task_tool.h"
+
+#include "email/email_service.h"
+#include "email/mail_directory.h"
+#include "foundation/directory_scan.h"
+#include "foundation/file_system.h"
+#include "foundation/instance_lock.h"
+#include "foundation/product.h"
+#include "foundation/server_instance.h"
+#include "foundation/settings_store.h"
+#include "ftp/ftp_account_table.h"
+#include "ftp/ftp_service.h"
+#include "http/http_service.h"
+#include "tools/task_context.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+namespace vantrel {
+
+const char TaskTool::UsageText[] =
+    "Task commands: vantrel-settings [--data-dir DIR] COMMAND...\n"
+    "They work on the settings of the data folder DIR (default: the current\n"
+    "folder) with the checks, corrections and warnings of the settings windows,\n"
+    "and refuse to run while the server runs (it would overwrite the change).\n"
+    "Relative folders are taken from the current folder and stored in full.\n"
+    "\n"
+    "  ftp-account list                 USER, FOLDER and RIGHTS of each account\n"
+    "  ftp-account add USER [--password PW] [--folder DIR] [--rights LIST]\n"
+    "  ftp-account set USER [--password PW] [--folder DIR] [--rights LIST]\n"
+    "  ftp-account remove USER\n"
+    "      LIST: comma-separated file-read, file-write, file-modify, folder-read,\n"
+    "      folder-create, folder-modify, or none (add: file-read,folder-read)\n"
+    "  ftp-site show\n"
+    "  ftp-site set --welcome TEXT      the greeting of every FTP connection\n"
+    "  http-domain list                 DOMAIN and FOLDER of each domain map\n"
+    "  http-domain add DOMAIN DIR       map DOMAIN to DIR (replaces its folder)\n"
+    "  http-domain remove DOMAIN\n"
+    "  http-site show\n"
+    "  http-site set [--port N] [--default-folder DIR] [--default-page PAGE]\n"
+    "                [--folder-view on|off] [--admin-password PW]\n"
+    "  mail-account list                USER, ADDRESS and mailbox use of each account\n"
+    "  mail-account add USER --address ADDRESS --password PW\n"
+    "  mail-account set USER [--address ADDRESS] [--password PW]\n"
+    "  mail-account remove USER\n"
+    "  mail-routing show\n"
+    "  mail-routing set [--local-domain DOMAIN] [--relay-host HOST]\n"
+    "                   [--relay-subnet SUBNET] [--catch-all USER] [--pop3-port N]\n"
+    "                   [--max-email-size KB] [--max-account-size KB]\n"
+    "                   [--banned-extensions LIST]\n"
+    "  autostart ftp|http|email on|off  start the service with the program or not\n"
+    "\n"
+    "Options take their value as the next word or after \"=\" (--port=8080).\n";
+
+namespace {
+
+constexpr std::string_view DataDirOption = "--data-dir";
+constexpr std::string_view OptionPrefix = "--";
+
+// The files a service loads directly, and the folder its saves write into.
+template <typename Service>
+struct ServiceFiles;
+
+template <>
+struct ServiceFiles<FtpService> {
+    static constexpr const char* Settings[] = {FtpService::SettingsFile, FtpAccountTable::ListFile};
+    static constexpr char Folder[] = "ftp";
+};
+
+template <>
+struct ServiceFiles<HttpService> {
+    static constexpr const char* Settings[] = {HttpService::SettingsFile, HttpService::DomainsFile};
+    static constexpr char Folder[] = "http";
+};
+
+template <>
+struct ServiceFiles<EmailService> {
+    static constexpr const char* Settings[] = {EmailService::SettingsFile, MailDirectory::AccountsFile,
+                                               MailDirectory::MapperFile};
+    static constexpr char Folder[] = "email";
+};
+
+std::string_view optionName(std::string_view word) { return word.substr(OptionPrefix.size()); }
+
+bool allowsOption(std::string_view allowed, std::string_view name)
+{
+    while (!allowed.empty()) {
+        const std::size_t space = allowed.find(' ');
+        if (allowed.substr(0, space) == name)
+            return true;
+        allowed = space == std::string_view::npos ? std::string_view() : allowed.substr(space + 1);
+    }
+    return false;
+}
+
+// Operands and options after the command words; false on a word that does
+// not fit the command.
+template <typename Service>
+bool parseArgs(const TaskCommand<Service>& command, std::span<const std::string> words, TaskArgs& args)
+{
+    for (std::size_t at = 0; at < words.size(); ++at) {
+        const std::string& word = words[at];
+        if (!word.starts_with(OptionPrefix)) {
+            args.operands.push_back(word);
+            continue;
+        }
+        std::string_view name = optionName(word);
+        std::string value;
+        if (const std::size_t equals = name.find('='); equals != std::string_view::npos) {
+            value = std::string(name.substr(equals + 1));
+            name = name.substr(0, equals);
+        } else if (at + 1 < words.size()) {
+            value = words[++at];
+        } else {
+            return false;
+        }
+        if (!allowsOption(command.options, name))
+            return false;
+        args.options.emplace_back(std::string(name), std::move(value));
+    }
+    return args.operands.size() == command.operands;
+}
+
+template <typename Service>
+const TaskCommand<Service>* findCommand(std::span<const TaskCommand<Service>> commands, std::string_view group,
+                                        std::string_view action)
+{
+    for (const TaskCommand<Service>& command : commands)
+        if (command.group == group && command.action == action)
+            return &command;
+    return nullptr;
+}
+
+// True when every settings file of the service is either readable whole
+// or missing; a damaged one is named on stderr.
+template <typename Service>
+bool settingsReadable(std::ostream& err)
+{
+    for (const char* file : ServiceFiles<Service>::Settings) {
+        SettingsStore store;
+        if (store.loadFile(file) == SettingsLoad::Damaged) {
+            err << "vantrel-settings: " << file
+                << " is not a readable settings file; nothing was changed\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename Service>
+int runOn(const TaskCommand<Service>& command, TaskContext& context)
+{
+    if (!settingsReadable<Service>(context.err))
+        return 1;
+    (void)createDirectory(ServiceFiles<Service>::Folder);
+    auto service = std::make_unique<Service>();
+    // Missing files leave the defaults, as on the program's first start.
+    (void)service->loadSettings();
+    const TaskResult result = command.run(*service, context);
+    if (result == TaskResult::Refused)
+        return 1;
+    if (result == TaskResult::Changed && !service->saveSettings()) {
+        context.err << "vantrel-settings: the settings could not all be written\n";
+        return 1;
+    }
+    return 0;
+}
+
+// The command of those words in one service's table, bound to its run.
+// Null when the table has no such command; `usable` is false when it has
+// but the remaining words do not fit it.
+template <typename Service>
+std::function<int(TaskContext&)> resolve(std::span<const TaskCommand<Service>> commands,
+                                         std::span<const std::string> words, TaskArgs& args, bool& usable)
+{
+    const TaskCommand<Service>* command = findCommand(commands, words[0], words[1]);
+    if (command == nullptr)
+        return nullptr;
+    usable = parseArgs(*command, words.subspan(2), args);
+    return [command](TaskContext& context) { return runOn(*command, context); };
+}
+
+bool knownGroup(std::string_view word)
+{
+    for (const auto& command : ftpTaskCommands())
+        if (command.group == word)
+            return true;
+    for (const auto& command : httpTaskCommands())
+        if (command.group == word)
+            return true;
+    for (const auto& command : emailTaskCommands())
+        if (command.group == word)
+            return true;
+    return false;
+}
+
+// Holds the server's lock; false (with the reason on stderr) when the
+// server runs or the lock cannot be had.
+bool lockServer(InstanceLock& lock, std::ostream& err)
+{
+    if (lock.acquire(ServerInstanceName))
+        return true;
+    if (lock.failure() == InstanceLockFailure::HeldElsewhere)
+        err << "vantrel-settings: " << ProductName << " is running on this machine (it holds "
+            << lock.lockFile() << "); stop it first, since it would overwrite the change\n";
+    else
+        err << "vantrel-settings: the lock file " << lock.lockFile() << " cannot be made ("
+            << std::strerror(lock.failureError())
+            << "); TMPDIR must name a folder that exists and may be written\n";
+    return false;
+}
+
+} // namespace
+
+const std::string* TaskArgs::option(std::string_view name) const
+{
+    const std::string* found = nullptr;
+    for (const auto& [key, value] : options)
+        if (key == name)
+            found = &value;
+    return found;
+}
+
+PromptAnswer TaskPrompt::show(std::string_view text, std::string_view title, PromptButtons, PromptIcon)
+{
+    // Titles of the windows' notices; every other message refuses the input.
+    static constexpr std::string_view NoticeTitles[] = {"Warning", "Apply Changes"};
+    err_ << "vantrel-settings: " << title << ": " << text << '\n';
+    bool notice = false;
+    for (std::string_view noticeTitle : NoticeTitles)
+        notice = notice || title == noticeTitle;
+    refused_ = refused_ || !notice;
+    return PromptAnswer::Ok;
+}
+
+std::string TaskContext::absoluteFolder(const std::string& folder) const
+{
+    if (folder.empty() || folder.front() == '/')
+        return folder;
+    return callerFolder + '/' + folder;
+}
+
+bool parseSwitch(TaskContext& context, const std::string& word, bool& on)
+{
+    if (word != "on" && word != "off") {
+        context.err << "vantrel-settings: \"on\" or \"off\" expected, not \"" << word << "\"\n";
+        return false;
+    }
+    on = word == "on";
+    return true;
+}
+
+bool parsePort(TaskContext& context, const std::string& text, std::uint16_t& port)
+{
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, port);
+    if (text.empty() || error != std::errc() || stop != end) {
+        context.err << "vantrel-settings: not a port number (0 to 65535): " << text << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool TaskTool::startsTask(std::string_view word)
+{
+    return word == DataDirOption || word.starts_with(std::string(DataDirOption) + "=") || knownGroup(word);
+}
+
+int TaskTool::run(std::span<const std::string> args)
+{
+    std::string dataDir = ".";
+    if (!args.empty() && args[0].starts_with(DataDirOption)) {
+        if (args[0] == DataDirOption && args.size() > 1) {
+            dataDir = args[1];
+            args = args.subspan(2);
+        } else if (args[0].size() > DataDirOption.size() && args[0][DataDirOption.size()] == '=') {
+            dataDir = args[0].substr(DataDirOption.size() + 1);
+            args = args.subspan(1);
+        } else {
+            err_ << TaskTool::UsageText;
+            return 2;
+        }
+    }
+    if (args.size() < 2 || !knownGroup(args[0])) {
+        err_ << TaskTool::UsageText;
+        return 2;
+    }
+
+    // The command line is checked in full before anything is touched.
+    TaskArgs taskArgs;
+    bool usable = false;
+    auto task = resolve(ftpTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(httpTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(emailTaskCommands(), args, taskArgs, usable);
+    if (!task) {
+        err_ << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
+        return 2;
+    }
+    if (!usable) {
+        err_ << "vantrel-settings: wrong operands for \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
+        return 2;
+    }
+
+    InstanceLock lock;
+    if (!lockServer(lock, err_))
+        return 1;
+    TaskPrompt prompt(err_);
+    TaskContext context{taskArgs, out_, err_, prompt, currentDirectory()};
+    if (dataDir.empty() || !directoryExists(dataDir) || ::chdir(dataDir.c_str()) != 0) {
+        err_ << "vantrel-settings: the data folder " << dataDir << " does not exist\n";
+        return 1;
+    }
+    return task(context);
+}
+
+} // namespace vantrel
