@@ -23,12 +23,6 @@ using testing::writeBytes;
 
 class EmailServiceTest : public testing::MailFolderTest {
 protected:
-    void SetUp() override
-    {
-        MailFolderTest::SetUp();
-        startNetworking();
-    }
-
     static void writeEmailDat(const std::string& records, int count)
     {
         writeBytes("email.dat", settingsFile(count, records));
