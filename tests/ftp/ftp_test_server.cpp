@@ -9,11 +9,8 @@
 #include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "ftp/ftp_service.h"
+#include "test_server_loop.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,15 +39,6 @@ bool parseAccount(std::string_view text, FtpAccount& account)
     return true;
 }
 
-void raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 bool activateAndReport(FtpService& service)
 {
     if (!service.activate()) {
@@ -75,18 +63,11 @@ int main(int argc, char** argv)
         std::perror("chdir");
         return 2;
     }
-    raiseDescriptorLimit();
+    testing::raiseDescriptorLimit();
     createDirectory("logs");
     createDirectory("ftp");
-
-    // Every thread inherits the blocked signals; the main thread takes
-    // them from the signalfd.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    // Before any thread starts, so that every thread inherits the mask.
+    const int signalDescriptor = testing::blockStopSignals();
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     for (int i = 2; i < argc; ++i) {
@@ -116,33 +97,14 @@ int main(int argc, char** argv)
     if (!activateAndReport(service))
         return 1;
 
-    std::string pending;
-    for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signalDescriptor, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents != 0)
-            break;
-        if (fds[0].revents == 0)
-            continue;
-        char chunk[256];
-        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got <= 0)
-            break;
-        pending.append(chunk, static_cast<std::size_t>(got));
-        std::size_t end;
-        while ((end = pending.find('\n')) != std::string::npos) {
-            const std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            if (line == "deactivate") {
-                service.deactivate();
-                std::printf("DEACTIVATED\n");
-            } else if (line == "count") {
-                std::printf("COUNT %d\n", service.connectionCount());
-            }
-            std::fflush(stdout);
+    testing::serveCommands(signalDescriptor, [&service](const std::string& line) {
+        if (line == "deactivate") {
+            service.deactivate();
+            std::printf("DEACTIVATED\n");
+        } else if (line == "count") {
+            std::printf("COUNT %d\n", service.connectionCount());
         }
-    }
+    });
     service.deactivate();
     return 0;
 }
