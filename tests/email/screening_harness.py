@@ -8,7 +8,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 import harness_support  # noqa: E402
-from harness_support import DEADLINE, LineClient, TempServer, wait_until  # noqa: E402,F401
+from harness_support import LineClient, TempServer, wait_until  # noqa: E402,F401
 
 PRODUCT = "Vantrel Server 2.33"
 # The long date form of the notices: "Tue, 07 Dec 2049 09:23:34".

@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 import harness_support  # noqa: E402
-from harness_support import (DEADLINE, LineClient, TempServer, read_logs, read_settings,  # noqa: E402,F401
+from harness_support import (LineClient, TempServer, read_logs, read_settings,  # noqa: E402,F401
                              wait_until)
 
 GREETING = "220 Welcome, Quorvell-Labs Vantrel Server 2.33 ready and waiting."
