@@ -31,11 +31,8 @@
 // It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.
 #include "email/email_service.h"
 #include "email/mail_account.h"
-#include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "test_server_loop.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -151,15 +148,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <working folder> [--option=value]... [user:password:address]...\n", argv[0]);
         return 2;
     }
-    if (::chdir(argv[1]) != 0) {
-        std::perror("chdir");
-        return 2;
-    }
     testing::raiseDescriptorLimit();
-    createDirectory("logs");
-    createDirectory("email");
-    // Before any thread starts, so that every thread inherits the mask.
-    const int signalDescriptor = testing::blockStopSignals();
+    const int signalDescriptor = testing::enterWorkFolder(argv[1], "email");
+    if (signalDescriptor < 0)
+        return 2;
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;

@@ -6,12 +6,9 @@
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
 // "DEACTIVATED") and "count" (prints "COUNT <n>"). It ends when stdin
 // closes or on SIGTERM/SIGINT, deactivating first.
-#include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "ftp/ftp_service.h"
 #include "test_server_loop.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,15 +56,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <working folder> [--welcome=TEXT] [user:password:rights:folder]...\n", argv[0]);
         return 2;
     }
-    if (::chdir(argv[1]) != 0) {
-        std::perror("chdir");
-        return 2;
-    }
     testing::raiseDescriptorLimit();
-    createDirectory("logs");
-    createDirectory("ftp");
-    // Before any thread starts, so that every thread inherits the mask.
-    const int signalDescriptor = testing::blockStopSignals();
+    const int signalDescriptor = testing::enterWorkFolder(argv[1], "ftp");
+    if (signalDescriptor < 0)
+        return 2;
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     for (int i = 2; i < argc; ++i) {

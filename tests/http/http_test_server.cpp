@@ -12,8 +12,6 @@
 #include "http/http_service.h"
 #include "test_server_loop.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,13 +53,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <working folder> [--option value]...\n", argv[0]);
         return 2;
     }
-    if (::chdir(argv[1]) != 0) {
-        std::perror("chdir");
+    const int signals = vantrel::testing::enterWorkFolder(argv[1], "http");
+    if (signals < 0)
         return 2;
-    }
-    vantrel::createDirectory("logs");
-    vantrel::createDirectory("http");
-    const int signals = vantrel::testing::blockStopSignals();
     HttpService service;
     if (!vantrel::pathExists(HttpService::DomainsFile))
         service.log().openNumber(0);

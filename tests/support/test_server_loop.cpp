@@ -2,6 +2,8 @@
 // signalfd, steering lines from stdin.
 #include "test_server_loop.h"
 
+#include "foundation/file_system.h"
+
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -37,6 +39,17 @@ int blockStopSignals()
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return ::signalfd(-1, &signals, SFD_CLOEXEC);
+}
+
+int enterWorkFolder(const char* folder, const char* serviceFolder)
+{
+    if (::chdir(folder) != 0) {
+        std::perror("chdir");
+        return -1;
+    }
+    createDirectory("logs");
+    createDirectory(serviceFolder);
+    return blockStopSignals();
 }
 
 void serveCommands(int stopSignals, const std::function<void(const std::string&)>& onLine, int tickMs,

@@ -15,6 +15,12 @@ void raiseDescriptorLimit();
 // it; returns a signalfd that reports them.
 int blockStopSignals();
 
+// The start every test server shares, before any thread exists: works in
+// `folder`, with "logs" and `serviceFolder` made there, and blocks the stop
+// signals. Returns the stop-signal descriptor, or -1 when the folder cannot
+// be entered (said on stderr).
+int enterWorkFolder(const char* folder, const char* serviceFolder);
+
 // Hands each line read from stdin (without its '\n') to onLine and flushes
 // stdout after it. Returns when stdin closes or a stop signal arrives on
 // stopSignals. With tickMs >= 0, onTick runs at least that often.
