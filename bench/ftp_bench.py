@@ -12,17 +12,17 @@ The figures are printed last.
 """
 import ftplib
 import os
-import resource
 import shutil
 import socket
-import statistics
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import bench_support
+from bench_support import measured, raise_file_limit
+
 BIG = 256 * 1024 * 1024
 SMALL = 1024 * 1024
 PARALLEL = 20
@@ -33,14 +33,8 @@ TIMEOUT = 300
 
 
 def find_harness(args):
-    for arg in args:
-        if os.path.isfile(arg) and os.access(arg, os.X_OK):
-            return arg
-    for build in ("build",):
-        path = os.path.join(HERE, "..", build, "ftp_test_server")
-        if os.path.isfile(path):
-            return os.path.abspath(path)
-    sys.exit("ftp_test_server not found; pass its path")
+    given = [arg for arg in args if os.path.isfile(arg) and os.access(arg, os.X_OK)]
+    return bench_support.find_server(given[0] if given else None, "ftp_test_server")
 
 
 def runs_from(args):
@@ -49,46 +43,24 @@ def runs_from(args):
     return 5
 
 
-class Harness:
+class Harness(bench_support.Harness):
     def __init__(self, path, base, root):
         work = os.path.join(base, "work")
         os.makedirs(work, exist_ok=True)
-        self.process = subprocess.Popen([path, work, "bench:pw:63:" + root],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        line = self.process.stdout.readline().decode()
-        if not line.startswith("PORT "):
-            sys.exit("harness did not start: " + line)
-        self.port = int(line.split()[1])
+        super().__init__([path, work, "bench:pw:63:" + root], ["PORT"])
+        self.port = self.ports["PORT"]
 
     def url(self, name):
         return "ftp://bench:pw@127.0.0.1:%d/%s" % (self.port, name)
 
-    def cpu_seconds(self):
-        with open("/proc/%d/stat" % self.process.pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-    def rss_kib(self):
-        with open("/proc/%d/status" % self.process.pid) as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        return 0
-
     def stop(self):
-        self.process.stdin.close()
-        self.process.wait(TIMEOUT)
+        super().stop(TIMEOUT)
 
 
 def curl(*args):
     result = subprocess.run(["curl", "--silent", "--show-error", "--fail", "--ftp-pasv"] + list(args),
                             capture_output=True, text=True, timeout=TIMEOUT, check=True)
     return result.stdout
-
-
-def measured(runs, action):
-    action()  # warm-up, not counted
-    return statistics.median(action() for _ in range(runs))
 
 
 def download_rate(harness):
@@ -159,15 +131,12 @@ def login(port):
 
 
 def idle_cost(harness):
-    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+    raise_file_limit(4096)
     before = harness.rss_kib()
     sessions = [login(harness.port) for _ in range(IDLE_SESSIONS)]
     time.sleep(1)  # let every session settle into its wait
     rss = harness.rss_kib()
-    cpu_start, wall_start = harness.cpu_seconds(), time.monotonic()
-    time.sleep(IDLE_SECONDS)
-    cpu = (harness.cpu_seconds() - cpu_start) / (time.monotonic() - wall_start) * 100
+    cpu = harness.cpu_percent(IDLE_SECONDS)
     for sock in sessions:
         sock.close()
     return cpu, (rss - before) / IDLE_SESSIONS

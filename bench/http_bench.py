@@ -14,17 +14,16 @@ import argparse
 import os
 import re
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+from bench_support import Harness, alternating, find_server, free_port, stop_peer, wait_for_port
 
 PAGE_BYTES = 1024
 BIG_BYTES = 64 * 1024 * 1024
 WRK_CONNECTIONS = 50
-START_DEADLINE_S = 10
 
 # Debian's stock configuration, with every path moved into a temporary prefix.
 NGINX_CONF = """\
@@ -60,37 +59,6 @@ http {{
 """
 
 
-def find_server(explicit):
-    if explicit:
-        return explicit
-    here = os.path.dirname(os.path.abspath(__file__))
-    root = os.path.dirname(here)
-    for build in ("build",):
-        candidate = os.path.join(root, build, "http_test_server")
-        if os.access(candidate, os.X_OK):
-            return candidate
-    sys.exit("http_test_server not found; build it or pass --server")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, process, name):
-    deadline = time.monotonic() + START_DEADLINE_S
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            sys.exit(f"{name} exited early")
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return
-        except OSError:
-            time.sleep(0.05)
-    sys.exit(f"{name} did not start listening")
-
-
 def make_site(folder):
     site = os.path.join(folder, "site")
     os.makedirs(site)
@@ -106,13 +74,8 @@ def make_site(folder):
 def start_ours(server, folder, site):
     work = os.path.join(folder, "ours")
     os.makedirs(work)
-    process = subprocess.Popen([server, work, "--default-folder", site],
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    line = process.stdout.readline()
-    match = re.match(r"PORT (\d+)", line)
-    if not match:
-        sys.exit("harness did not report its port")
-    return process, int(match.group(1))
+    harness = Harness([server, work, "--default-folder", site], ["PORT"])
+    return harness, harness.ports["PORT"]
 
 
 def start_nginx(folder, site):
@@ -125,7 +88,7 @@ def start_nginx(folder, site):
         f.write(NGINX_CONF.format(user=user, prefix=prefix, port=port, site=site))
     process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for_port(port, process, "nginx")
+    wait_for_port(port, "nginx", process)
     return process, port
 
 
@@ -152,15 +115,6 @@ def curl_rate(port):
     return float(out[0]) / 1e6
 
 
-def measure(runs, first, second):
-    first(), second()  # warm-up, not counted
-    a, b = [], []
-    for _ in range(runs):
-        a.append(first())
-        b.append(second())
-    return statistics.median(a), statistics.median(b)
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server")
@@ -170,29 +124,25 @@ def main():
     for tool in ("wrk", "curl", "nginx"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is needed")
-    server = find_server(args.server)
+    server = find_server(args.server, "http_test_server")
 
     folder = tempfile.mkdtemp(prefix="vt-http-bench-")
     os.chmod(folder, 0o755)
-    processes = []
+    ours = nginx = None
     try:
         site = make_site(folder)
         ours, ours_port = start_ours(server, folder, site)
-        processes.append(ours)
         nginx, nginx_port = start_nginx(folder, site)
-        processes.append(nginx)
 
-        page_ours, page_nginx = measure(args.runs, lambda: wrk_rate(ours_port, args.seconds),
-                                        lambda: wrk_rate(nginx_port, args.seconds))
-        big_ours, big_nginx = measure(args.runs, lambda: curl_rate(ours_port),
-                                      lambda: curl_rate(nginx_port))
+        page_ours, page_nginx = map(statistics.median, alternating(
+            args.runs, [lambda: wrk_rate(ours_port, args.seconds), lambda: wrk_rate(nginx_port, args.seconds)]))
+        big_ours, big_nginx = map(statistics.median, alternating(
+            args.runs, [lambda: curl_rate(ours_port), lambda: curl_rate(nginx_port)]))
     finally:
-        for process in processes:
-            process.terminate()
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
+        if ours is not None:
+            ours.stop(timeout=10)
+        if nginx is not None:
+            stop_peer(nginx)
         shutil.rmtree(folder, ignore_errors=True)
 
     print(f"median of {args.runs} runs after one warm-up")

@@ -21,21 +21,20 @@ import os
 import poplib
 import pwd
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+from bench_support import HERE, Harness, alternating, find_server, free_port, stop_peer, wait_for_port
+
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "email"))
 from pop3_harness import Account, seed  # noqa: E402
 
 SMALL_COUNT = 1000
 SMALL_BYTES = 10 * 1024
 BIG_BYTES = 20 * 1024 * 1024
-START_DEADLINE_S = 20
 TIMEOUT = 300
 
 DOVECOT_CONF = """\
@@ -71,34 +70,6 @@ service anvil {{
   chroot =
 }}
 """
-
-
-def find_server(explicit):
-    if explicit:
-        return explicit
-    candidate = os.path.join(HERE, "..", "build", "email_test_server")
-    if os.access(candidate, os.X_OK):
-        return os.path.abspath(candidate)
-    sys.exit("email_test_server not found; build it or pass --server")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, process, name):
-    deadline = time.monotonic() + START_DEADLINE_S
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            sys.exit(f"{name} exited early")
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return
-        except OSError:
-            time.sleep(0.05)
-    sys.exit(f"{name} did not start listening")
 
 
 def text_lines(total, tag):
@@ -141,22 +112,6 @@ def make_mail(folder):
     return ours
 
 
-def start_ours(server, work):
-    process = subprocess.Popen([server, work], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    port = None
-    deadline = time.monotonic() + START_DEADLINE_S
-    while port is None and time.monotonic() < deadline:
-        line = process.stdout.readline()
-        if not line:
-            sys.exit("harness did not start")
-        fields = line.split()
-        if len(fields) == 2 and fields[0] == "POP3":
-            port = int(fields[1])
-    if port is None:
-        sys.exit("harness did not report its POP3 port")
-    return process, port
-
-
 def start_dovecot(folder):
     prefix = os.path.join(folder, "dovecot")
     for sub in ("run", "state"):
@@ -173,7 +128,7 @@ def start_dovecot(folder):
     with open(conf, "w") as f:
         f.write(DOVECOT_CONF.format(prefix=prefix, port=port, uid=nobody.pw_uid, gid=nobody.pw_gid))
     process = subprocess.Popen(["dovecot", "-F", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for_port(port, process, "dovecot")
+    wait_for_port(port, "dovecot", process)
     return process, port
 
 
@@ -203,14 +158,9 @@ def big_run(port):
 
 
 def measure(runs, action, ports):
-    """Medians per port (None for a missing server), warm-up first."""
-    results = {port: [] for port in ports if port}
-    for port in results:
-        action(port)
-    for _ in range(runs):
-        for port in results:
-            results[port].append(action(port))
-    return results
+    """Results per port (None for a missing server), warm-up first."""
+    ports = [port for port in ports if port]
+    return dict(zip(ports, alternating(runs, [lambda port=port: action(port) for port in ports])))
 
 
 def median_of(values, index=None):
@@ -222,34 +172,29 @@ def main():
     parser.add_argument("--server")
     parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
-    server = find_server(args.server)
+    server = find_server(args.server, "email_test_server")
     have_dovecot = shutil.which("dovecot") is not None
     if not have_dovecot:
         print("dovecot not found (apt-get install dovecot-pop3d): measuring ours only")
 
     folder = tempfile.mkdtemp(prefix="vt-pop3-bench-")
     os.chmod(folder, 0o755)
-    processes = []
+    ours = dovecot = None
     try:
         work = make_mail(folder)
-        ours, ours_port = start_ours(server, work)
-        processes.append(ours)
+        ours = Harness([server, work], ["POP3"])
+        ours_port = ours.ports["POP3"]
         dovecot_port = None
         if have_dovecot:
             dovecot, dovecot_port = start_dovecot(folder)
-            processes.append(dovecot)
         ports = (ours_port, dovecot_port)
         small = measure(args.runs, small_run, ports)
         big = measure(args.runs, big_run, ports)
     finally:
-        for process in processes:
-            if process.stdin:
-                process.stdin.close()
-            process.terminate()
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
+        if ours is not None:
+            ours.stop(timeout=10)
+        if dovecot is not None:
+            stop_peer(dovecot)
         shutil.rmtree(folder, ignore_errors=True)
 
     print(f"median of {args.runs} runs after one warm-up")

@@ -20,7 +20,6 @@ import argparse
 import multiprocessing
 import os
 import pwd
-import re
 import shutil
 import socket
 import statistics
@@ -29,45 +28,18 @@ import sys
 import tempfile
 import time
 
+from bench_support import Harness, alternating, find_server, free_port, wait_for_port
+
 MESSAGES = 2000
 MESSAGE_BYTES = 10 * 1024
 CLIENTS = 20
 ACCOUNT = "bench"
 DOMAIN = "bench.example"
 ADDRESS = ACCOUNT + "@" + DOMAIN
-START_DEADLINE_S = 20
 DELIVERY_DEADLINE_S = 300
 POLL_S = 0.01
 # Postfix's virtual delivery runs as this user; it owns the Maildir.
 MAILDIR_USER = "nobody"
-
-
-def find_server(explicit):
-    if explicit:
-        return explicit
-    here = os.path.dirname(os.path.abspath(__file__))
-    candidate = os.path.join(os.path.dirname(here), "build", "email_test_server")
-    if os.access(candidate, os.X_OK):
-        return candidate
-    sys.exit("email_test_server not found; build it or pass --server")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, name):
-    deadline = time.monotonic() + START_DEADLINE_S
-    while time.monotonic() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5) as s:
-                s.recv(512)
-                return
-        except OSError:
-            time.sleep(0.05)
-    sys.exit(f"{name} did not start listening")
 
 
 def message_body():
@@ -141,14 +113,9 @@ class Ours(Target):
     def __init__(self, server, folder):
         self.work = os.path.join(folder, "ours")
         os.makedirs(self.work)
-        self.process = subprocess.Popen(
-            [server, self.work, "--max-account=2000000000", f"{ACCOUNT}:pw:{ADDRESS}"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        match = re.match(r"SMTP (\d+)", line)
-        if not match:
-            sys.exit(f"harness did not report its ports: {line!r}")
-        self.port = int(match.group(1))
+        self.harness = Harness([server, self.work, "--max-account=2000000000", f"{ACCOUNT}:pw:{ADDRESS}"],
+                               ["SMTP"])
+        self.port = self.harness.ports["SMTP"]
         self.mailbox = os.path.join(self.work, "email")
         self.suffix = "@" + ACCOUNT + "_e.dat"
 
@@ -164,11 +131,7 @@ class Ours(Target):
             os.remove(path)
 
     def stop(self):
-        self.process.stdin.close()
-        try:
-            self.process.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        self.harness.stop()
 
 
 class Postfix(Target):
@@ -188,7 +151,7 @@ class Postfix(Target):
         self._write_config(mail, owner)
         subprocess.run(["postfix", "-c", self.conf, "start"], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for_port(self.port, "postfix")
+        wait_for_port(self.port, "postfix", greeting=True)
         self.maildir = os.path.join(mail, ACCOUNT, "new")
 
     def _write_config(self, mail, owner):
@@ -285,7 +248,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--no-postfix", action="store_true")
     args = parser.parse_args()
-    server = find_server(args.server)
+    server = find_server(args.server, "email_test_server")
     with_postfix = not args.no_postfix and shutil.which("postfix") is not None
     if with_postfix and os.geteuid() != 0:
         print("postfix needs root to start; measuring ours alone")
@@ -301,12 +264,8 @@ def main():
         targets.append(Ours(server, folder))
         if with_postfix:
             targets.append(Postfix(folder))
-        for target in targets:
-            rate(target, body)  # warm-up, not counted
-        results = {target.name: [] for target in targets}
-        for _ in range(args.runs):
-            for target in targets:
-                results[target.name].append(rate(target, body))
+        runs = alternating(args.runs, [lambda target=target: rate(target, body) for target in targets])
+        results = {target.name: values for target, values in zip(targets, runs)}
     finally:
         for target in targets:
             target.stop()

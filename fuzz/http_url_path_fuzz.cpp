@@ -2,25 +2,12 @@
 // the path stays below the site root, in lower case, with no name that
 // begins with a dot, no device name and no empty name.
 #include "http/http_request.h"
-#include "foundation/text.h"
+#include "path_names.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-namespace {
-
-bool isDevice(std::string_view name)
-{
-    for (const char* device : {"aux", "con", "com1", "com2", "com3", "com4", "lpt1", "lpt2", "lpt3", "prn", "nul"}) {
-        if (vantrel::equalsIgnoreCase(name, device))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -41,14 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rest.remove_prefix(1);
     if (!rest.empty() && rest.back() == '\\')
         rest.remove_suffix(1);
-    while (!rest.empty()) {
-        const std::size_t cut = rest.find('\\');
-        const std::string_view name = rest.substr(0, cut);
-        if (name.empty() || name.front() == '.' || isDevice(name))
-            __builtin_trap();
-        if (cut == std::string_view::npos)
-            break;
-        rest.remove_prefix(cut + 1);
-    }
+    if (!fuzzcheck::namesAreSafe(rest))
+        __builtin_trap();
     return 0;
 }

@@ -7,20 +7,7 @@
 #include <string_view>
 
 #include "foundation/normalize_path.h"
-#include "foundation/text.h"
-
-namespace {
-
-bool isDevice(std::string_view name)
-{
-    for (const char* device : {"aux", "con", "com1", "com2", "com3", "com4", "lpt1", "lpt2", "lpt3", "prn", "nul"}) {
-        if (vantrel::equalsIgnoreCase(name, device))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
+#include "path_names.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -36,14 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest.remove_prefix(1);
     if (rest.size() > 260)
         __builtin_trap();
-    while (!rest.empty()) {
-        const std::size_t cut = rest.find('\\');
-        const std::string_view name = rest.substr(0, cut);
-        if (name.empty() || name.front() == '.' || isDevice(name))
-            __builtin_trap();
-        if (cut == std::string_view::npos)
-            break;
-        rest.remove_prefix(cut + 1);
-    }
+    if (!fuzzcheck::namesAreSafe(rest))
+        __builtin_trap();
     return 0;
 }

@@ -23,17 +23,6 @@ constexpr char DataCommand[] = "DATA";
 constexpr char QuitCommand[] = "QUIT";
 constexpr std::size_t MaxCommand = 1000;
 
-std::string joined(const std::vector<std::string>& items)
-{
-    std::string text;
-    for (const std::string& item : items) {
-        if (!text.empty())
-            text += smtp::LogListSeparator;
-        text += item;
-    }
-    return text;
-}
-
 } // namespace
 
 RelayDialogue::RelayDialogue(std::string_view heloName, std::string_view sender, std::vector<std::string> recipients)
@@ -101,10 +90,10 @@ std::string relayLogLine(std::string_view clientIp, std::string_view heloHost, s
     const std::string host(heloHost);
     const std::string from(sender);
     std::string line = formatText(smtp::RelayLogLimit, smtp::LogRelayed, ip.c_str(), host.c_str(), from.c_str());
-    line += joined(accepted);
+    line += joinText(accepted, smtp::LogListSeparator);
     if (!refused.empty()) {
         line += smtp::LogRelayRefusedPart;
-        line += joined(refused);
+        line += joinText(refused, smtp::LogListSeparator);
     }
     line += smtp::LogListEnd;
     return line.substr(0, smtp::RelayLogLimit);

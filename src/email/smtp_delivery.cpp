@@ -20,17 +20,6 @@ namespace vantrel {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& items)
-{
-    std::string text;
-    for (const std::string& item : items) {
-        if (!text.empty())
-            text += smtp::LogListSeparator;
-        text += item;
-    }
-    return text;
-}
-
 std::string cut(std::string text, std::size_t limit)
 {
     if (text.size() > limit)
@@ -42,9 +31,9 @@ std::string cut(std::string text, std::size_t limit)
 std::string withRecipients(std::string head, const std::vector<std::string>& users,
                            const std::vector<std::string>& refused)
 {
-    head += joined(users);
+    head += joinText(users, smtp::LogListSeparator);
     head += smtp::LogRefusedPart;
-    head += joined(refused);
+    head += joinText(refused, smtp::LogListSeparator);
     head += smtp::LogListEnd;
     return cut(std::move(head), smtp::LogLimit);
 }

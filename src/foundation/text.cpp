@@ -81,4 +81,15 @@ std::size_t copyBounded(char* dest, std::size_t capacity, std::string_view text)
     return n;
 }
 
+std::string joinText(const std::vector<std::string>& items, std::string_view separator)
+{
+    std::string text;
+    for (const std::string& item : items) {
+        if (!text.empty())
+            text += separator;
+        text += item;
+    }
+    return text;
+}
+
 } // namespace vantrel

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
 
@@ -25,6 +26,8 @@ bool hasControlByte(std::string_view text);
 // The text with every byte below 32 written as a blank: a name made by
 // someone else, shown in a listing whose lines must not break.
 std::string blankControlBytes(std::string_view text);
+// The items with the separator between each two: a list in a log line.
+std::string joinText(const std::vector<std::string>& items, std::string_view separator);
 // Copies at most capacity - 1 bytes and a zero; returns the bytes copied.
 std::size_t copyBounded(char* dest, std::size_t capacity, std::string_view text);
 

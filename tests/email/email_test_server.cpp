@@ -31,14 +31,8 @@
 // It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.
 #include "email/email_service.h"
 #include "email/mail_account.h"
-#include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
-
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include "test_server_loop.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -94,15 +88,6 @@ bool applyOption(MailDirectory& directory, std::string_view arg)
     else  // taken before the service is made
         return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value);
     return true;
-}
-
-void raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 bool activateAndReport(EmailService& service)
@@ -163,22 +148,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <working folder> [--option=value]... [user:password:address]...\n", argv[0]);
         return 2;
     }
-    if (::chdir(argv[1]) != 0) {
-        std::perror("chdir");
+    testing::raiseDescriptorLimit();
+    const int signalDescriptor = testing::enterWorkFolder(argv[1], "email");
+    if (signalDescriptor < 0)
         return 2;
-    }
-    raiseDescriptorLimit();
-    createDirectory("logs");
-    createDirectory("email");
-
-    // Every thread inherits the blocked signals; the main thread takes
-    // them from the signalfd.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;
@@ -212,28 +185,7 @@ int main(int argc, char** argv)
         if (!active)
             return 1;
 
-        std::string pending;
-        for (;;) {
-            pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signalDescriptor, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0)
-                continue;
-            if (fds[1].revents != 0)
-                break;
-            if (fds[0].revents == 0)
-                continue;
-            char chunk[256];
-            const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-            if (got <= 0)
-                break;
-            pending.append(chunk, static_cast<std::size_t>(got));
-            std::size_t end;
-            while ((end = pending.find('\n')) != std::string::npos) {
-                const std::string line = pending.substr(0, end);
-                pending.erase(0, end + 1);
-                runCommand(service, line);
-                std::fflush(stdout);
-            }
-        }
+        testing::serveCommands(signalDescriptor, [&service](const std::string& line) { runCommand(service, line); });
         service.deactivate();
         if (!service.saveSettings())
             status = 1;

@@ -2,55 +2,22 @@
 starts, the harness itself in a temporary folder, and a raw POP3 client
 that returns replies exactly as sent."""
 import os
-import select
-import shutil
-import socket
 import struct
-import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-DEADLINE = 20.0
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+import harness_support  # noqa: E402
+from harness_support import (DEADLINE, LineClient, TempServer, read_logs, settings_file,  # noqa: E402,F401
+                             wait_until)
+
 PRODUCT = "Vantrel Server 2.33"
 MAKER = "Quorvell-Labs"
 
-_harness = None
-
 
 def harness_path():
-    """Takes the harness executable out of the command line (unittest's own
-    options may come before or after it); later calls return the same."""
-    global _harness
-    if _harness is not None:
-        return _harness
-    for index, arg in enumerate(sys.argv[1:], start=1):
-        if os.path.isfile(arg) and os.access(arg, os.X_OK):
-            _harness = sys.argv.pop(index)
-            return _harness
-    sys.exit("usage: %s <email_test_server> [unittest options]" % sys.argv[0])
-
-
-def wait_until(condition, what, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return
-        time.sleep(0.01)
-    raise AssertionError("timed out waiting for " + what)
-
-
-# --- the settings file format: version 3, record count, records of a
-# 300-byte zero-padded name, a 4-byte length and the value ---
-
-def record(name, value):
-    raw = name.encode("latin-1")
-    return raw + b"\0" * (300 - len(raw)) + struct.pack("<i", len(value)) + value
-
-
-def settings_file(records):
-    return struct.pack("<ii", 3, len(records)) + b"".join(record(n, v) for n, v in records)
+    return harness_support.harness_path("email_test_server")
 
 
 def text_value(text, width=None):
@@ -119,54 +86,21 @@ def seed(work, accounts, local_domain=None):
                     f.write(content)
 
 
-class Server:
+class Server(TempServer):
     """One harness process over a working folder seeded with the accounts."""
 
     def __init__(self, accounts, local_domain=None, idle_ms=None):
-        self.base = tempfile.mkdtemp(prefix="vtpop3-")
-        self.work = os.path.join(self.base, "work")
-        os.mkdir(self.work)
+        super().__init__("vtpop3-")
         self.accounts = {a.user: a for a in accounts}
         seed(self.work, accounts, local_domain)
         args = [harness_path(), self.work]
         if idle_ms is not None:
             args.append("--idle-ms=%d" % idle_ms)
-        env = dict(os.environ, TZ="UTC")
-        self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-        self.output = b""
-        try:
-            self.smtp_port, self.port = self.read_ports()
-        except BaseException:
-            self.process.kill()
-            self.process.wait()
-            self.process.stdin.close()
-            self.process.stdout.close()
-            shutil.rmtree(self.base, ignore_errors=True)
-            raise
+        self.start(args, dict(os.environ, TZ="UTC"), self._read_ports)
 
-    def read_ports(self):
-        smtp = int(self.expect_line("SMTP ").split()[1])
-        return smtp, int(self.expect_line("POP3 ").split()[1])
-
-    def steer(self, command, answer):
-        self.process.stdin.write((command + "\n").encode())
-        self.process.stdin.flush()
-        return self.expect_line(answer)
-
-    def expect_line(self, prefix):
-        end = time.monotonic() + DEADLINE
-        descriptor = self.process.stdout.fileno()
-        while b"\n" not in self.output:
-            ready, _, _ = select.select([descriptor], [], [], max(0.0, end - time.monotonic()))
-            chunk = os.read(descriptor, 4096) if ready else b""
-            if not chunk:
-                raise AssertionError("harness did not answer")
-            self.output += chunk
-        line, self.output = self.output.split(b"\n", 1)
-        line = line.decode()
-        if not line.startswith(prefix):
-            raise AssertionError("harness said %r, expected %s" % (line, prefix))
-        return line
+    def _read_ports(self):
+        self.smtp_port = int(self.expect_line("SMTP ").split()[1])
+        self.port = int(self.expect_line("POP3 ").split()[1])
 
     def path(self, relative):
         return os.path.join(self.work, relative.replace("\\", "/"))
@@ -188,86 +122,21 @@ class Server:
         wait_until(written, "the mailbox files of " + user)
 
     def log_text(self):
-        logs = os.path.join(self.work, "logs")
-        text = []
-        for name in sorted(os.listdir(logs)):
-            if name.startswith("pop3log_"):
-                with open(os.path.join(logs, name), encoding="latin-1") as log:
-                    text.append(log.read())
-        return "".join(text)
+        return read_logs(os.path.join(self.work, "logs"), "pop3log_")
 
     def wait_for_log(self, text):
         wait_until(lambda: text in self.log_text(), "log line " + text)
 
-    def stop(self, deadline=DEADLINE):
-        """Stops the harness; a sanitizer report or a hang fails the test.
-        Returns the seconds the harness took to end."""
-        hung = False
-        started = time.monotonic()
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(deadline)
-            except subprocess.TimeoutExpired:
-                hung = True
-                self.process.kill()
-                self.process.wait()
-        took = time.monotonic() - started
-        self.process.stdout.close()
-        shutil.rmtree(self.base, ignore_errors=True)
-        if hung or self.process.returncode != 0:
-            raise AssertionError("harness ended badly (exit %s)" % self.process.returncode)
-        return took
 
-
-class Raw:
+class Raw(LineClient):
     """A POP3 connection that returns reply lines exactly as sent."""
 
     def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
-        self.buffer = b""
+        super().__init__(port)
         self.greeting = self.line()
 
-    def raw_line(self):
-        while b"\r\n" not in self.buffer:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                raise EOFError("connection closed")
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\r\n", 1)
-        return line
-
-    def line(self):
-        return self.raw_line().decode("latin-1")
-
-    def read_exact(self, count):
-        while len(self.buffer) < count:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                raise EOFError("connection closed")
-            self.buffer += chunk
-        data, self.buffer = self.buffer[:count], self.buffer[count:]
-        return data
-
-    def read_through(self, mark=b"\r\n.\r\n"):
-        """Bytes up to and including the first end mark."""
-        while mark not in self.buffer:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                raise EOFError("connection closed")
-            self.buffer += chunk
-        end = self.buffer.index(mark) + len(mark)
-        data, self.buffer = self.buffer[:end], self.buffer[end:]
-        return data
-
     def send(self, text):
-        if isinstance(text, str):
-            text = text.encode("latin-1")
-        self.sock.sendall(text + b"\r\n")
-
-    def cmd(self, text):
-        self.send(text)
-        return self.line()
+        self.send_line(text)
 
     def listing(self, text):
         """A command with a multi-line answer: first line, then the lines
@@ -287,23 +156,6 @@ class Raw:
         reply = self.cmd("PASS " + password)
         assert reply.startswith("+OK Welcome "), reply
         return reply
-
-    def closed_by_server(self):
-        """True once the server has closed the connection (within the
-        socket's time-out)."""
-        try:
-            while True:
-                chunk = self.sock.recv(65536)
-                if not chunk:
-                    return True
-                self.buffer += chunk
-        except ConnectionResetError:
-            return True
-        except socket.timeout:
-            return False
-
-    def close(self):
-        self.sock.close()
 
 
 class ServerCase(unittest.TestCase):

@@ -4,67 +4,33 @@ readers for the SMTP log and the stored mailbox files."""
 import glob
 import os
 import re
-import select
-import shutil
-import socket
-import subprocess
 import sys
-import tempfile
-import time
 
-DEADLINE = 20.0
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+import harness_support  # noqa: E402
+from harness_support import LineClient, TempServer, wait_until  # noqa: E402,F401
+
 PRODUCT = "Vantrel Server 2.33"
 # The long date form of the notices: "Tue, 07 Dec 2049 09:23:34".
 DATE = r"[A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d"
 
-_harness = None
-
 
 def harness_path():
-    """Takes the harness executable out of the command line (unittest's own
-    options may come before or after it); later calls return the same."""
-    global _harness
-    if _harness is not None:
-        return _harness
-    for index, arg in enumerate(sys.argv[1:], start=1):
-        if os.path.isfile(arg) and os.access(arg, os.X_OK):
-            _harness = sys.argv.pop(index)
-            return _harness
-    sys.exit("usage: %s <email_test_server> [unittest options]" % sys.argv[0])
+    return harness_support.harness_path("email_test_server")
 
 
-def wait_until(condition, what, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return
-        time.sleep(0.01)
-    raise AssertionError("timed out waiting for " + what)
-
-
-class Server:
+class Server(TempServer):
     """One harness process. accounts: "user:password:address" texts;
     options: "--name=value" texts."""
 
     def __init__(self, accounts, options=()):
-        self.base = tempfile.mkdtemp(prefix="vtscreen-")
-        self.work = os.path.join(self.base, "work")
-        os.mkdir(self.work)
+        super().__init__("vtscreen-")
         args = [harness_path(), self.work] + list(options) + list(accounts)
-        env = dict(os.environ, TMPDIR=self.base)
-        # Unbuffered, so that select sees every line that readline has not taken.
-        self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env, bufsize=0)
+        self.start(args, dict(os.environ, TMPDIR=self.base), self._read_ports)
+
+    def _read_ports(self):
         self.smtp_port = int(self.expect_line("SMTP").split()[1])
         self.pop3_port = int(self.expect_line("POP3").split()[1])
-
-    def expect_line(self, prefix):
-        ready, _, _ = select.select([self.process.stdout], [], [], DEADLINE)
-        if not ready:
-            raise AssertionError("harness did not answer")
-        line = self.process.stdout.readline().decode()
-        if not line.startswith(prefix):
-            raise AssertionError("harness said %r, expected %s" % (line, prefix))
-        return line
 
     def log_lines(self):
         """The text of every SMTP log line, without its date."""
@@ -103,43 +69,14 @@ class Server:
         """Files left in the temporary folder (message and notice files)."""
         return [name for name in os.listdir(self.base) if name != "work"]
 
-    def stop(self):
-        """Stops the harness; a sanitizer report or a hang fails the test."""
-        hung = False
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(DEADLINE)
-            except subprocess.TimeoutExpired:
-                hung = True
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        shutil.rmtree(self.base, ignore_errors=True)
-        if hung or self.process.returncode != 0:
-            raise AssertionError("harness ended badly (exit %s)" % self.process.returncode)
 
 
-class Smtp:
+class Smtp(LineClient):
     """A raw SMTP connection that returns replies exactly as sent."""
 
     def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
-        self.buffer = b""
+        super().__init__(port)
         self.greeting = self.line()
-
-    def line(self):
-        while b"\r\n" not in self.buffer:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                raise EOFError("connection closed")
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\r\n", 1)
-        return line.decode("latin-1")
-
-    def cmd(self, text):
-        self.sock.sendall(text.encode("latin-1") + b"\r\n")
-        return self.line()
 
     def send_mail(self, sender, recipients, data, helo="client"):
         """HELO, MAIL, RCPT for each, DATA, the bytes as given (they end
@@ -147,7 +84,7 @@ class Smtp:
         replies = [self.cmd("HELO " + helo), self.cmd("MAIL FROM:<%s>" % sender)]
         replies += [self.cmd("RCPT TO:<%s>" % r) for r in recipients]
         replies.append(self.cmd("DATA"))
-        self.sock.sendall(data)
+        self.send_bytes(data)
         replies.append(self.line())
         replies.append(self.cmd("QUIT"))
         self.sock.close()

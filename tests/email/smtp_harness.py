@@ -4,100 +4,41 @@ account files and the SMTP log. Raw is an SMTP connection that returns the
 replies exactly as sent."""
 import os
 import re
-import select
-import shutil
-import socket
 import struct
-import subprocess
 import sys
-import tempfile
-import time
 import unittest
 
-DEADLINE = 20.0
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+import harness_support  # noqa: E402
+from harness_support import (LineClient, TempServer, read_logs, read_settings,  # noqa: E402,F401
+                             wait_until)
+
 GREETING = "220 Welcome, Quorvell-Labs Vantrel Server 2.33 ready and waiting."
 SEND_DATA = "354 Please send the data and end with a <CRLF>.<CRLF>"
 RECEIVED_LINE = re.compile(
     rb"Received: from (?P<helo>[^\r\n]*) \[(?P<ip>[0-9.]+)\] by (?P<by>[^\r\n]*) with Quorvell-Labs "
     rb"Vantrel Server 2\.33; [A-Z][a-z]{2}, \d{2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2}\r\n")
 
-_harness = None
-
 
 def harness_path():
-    """Takes the harness executable out of the command line (unittest's own
-    options may come before or after it); later calls return the same."""
-    global _harness
-    if _harness is not None:
-        return _harness
-    for index, arg in enumerate(sys.argv[1:], start=1):
-        if os.path.isfile(arg) and os.access(arg, os.X_OK):
-            _harness = sys.argv.pop(index)
-            return _harness
-    sys.exit("usage: %s <email_test_server> [unittest options]" % sys.argv[0])
+    return harness_support.harness_path("email_test_server")
 
 
-def wait_until(condition, what, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return
-        time.sleep(0.01)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def read_settings(path):
-    """The records of a settings file: [(name, value bytes)]."""
-    with open(path, "rb") as f:
-        data = f.read()
-    version, count = struct.unpack_from("<ii", data, 0)
-    assert version == 3, path
-    records, at = [], 8
-    for _ in range(max(count, 0)):
-        name = data[at:at + 300].split(b"\0", 1)[0].decode("latin-1")
-        (length,) = struct.unpack_from("<i", data, at + 300)
-        records.append((name, data[at + 304:at + 304 + length]))
-        at += 304 + length
-    assert at == len(data), "trailing bytes in " + path
-    return records
-
-
-class Server:
+class Server(TempServer):
     """One harness process in its own working folder, with its own TMPDIR so
     that the sessions' message files can be watched. accounts: strings
     "user:password:address"; options: "--name=value" strings."""
 
     def __init__(self, accounts=("ann:pw:ann@example.org",), options=()):
-        self.base = tempfile.mkdtemp(prefix="vtsmtp-")
-        self.work = os.path.join(self.base, "work")
+        super().__init__("vtsmtp-")
         self.temp = os.path.join(self.base, "tmp")
-        os.mkdir(self.work)
         os.mkdir(self.temp)
-        env = dict(os.environ, TMPDIR=self.temp)
-        self.output = b""
-        self.process = subprocess.Popen([harness_path(), self.work, *options, *accounts],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        self.start([harness_path(), self.work, *options, *accounts], dict(os.environ, TMPDIR=self.temp),
+                   self._read_ports)
+
+    def _read_ports(self):
         self.smtp_port = int(self.expect_line("SMTP").split()[1])
         self.pop_port = int(self.expect_line("POP3").split()[1])
-
-    def expect_line(self, prefix):
-        end = time.monotonic() + DEADLINE
-        while b"\n" not in self.output:
-            ready, _, _ = select.select([self.process.stdout], [], [], max(0, end - time.monotonic()))
-            chunk = os.read(self.process.stdout.fileno(), 4096) if ready else b""
-            if not chunk:
-                raise AssertionError("harness did not answer")
-            self.output += chunk
-        line, self.output = self.output.split(b"\n", 1)
-        line = line.decode()
-        if not line.startswith(prefix):
-            raise AssertionError("harness said %r, expected %s" % (line, prefix))
-        return line
-
-    def steer(self, command, answer):
-        self.process.stdin.write((command + "\n").encode())
-        self.process.stdin.flush()
-        return self.expect_line(answer)
 
     def connections(self):
         return int(self.steer("count", "COUNT").split()[1])
@@ -135,13 +76,7 @@ class Server:
         return None
 
     def log_text(self):
-        logs = self.path("logs")
-        text = []
-        for name in sorted(os.listdir(logs)):
-            if name.startswith("smtplog_"):
-                with open(os.path.join(logs, name), encoding="latin-1", newline="") as log:
-                    text.append(log.read())
-        return "".join(text)
+        return read_logs(self.path("logs"), "smtplog_", newline="")
 
     def log_lines(self):
         """The texts of the SMTP log's lines, without their dates."""
@@ -153,48 +88,16 @@ class Server:
     def temporary_files(self):
         return os.listdir(self.temp)
 
-    def stop(self):
-        """Stops the harness; a sanitizer report or a hang fails the test."""
-        hung = False
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(DEADLINE)
-            except subprocess.TimeoutExpired:
-                hung = True
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        shutil.rmtree(self.base, ignore_errors=True)
-        if hung or self.process.returncode != 0:
-            raise AssertionError("harness ended badly (exit %s)" % self.process.returncode)
 
-
-class Raw:
+class Raw(LineClient):
     """An SMTP connection that returns each reply line exactly as sent."""
 
     def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
-        self.buffer = b""
+        super().__init__(port)
         self.greeting = self.line()
 
-    def line(self):
-        while b"\r\n" not in self.buffer:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                raise EOFError("connection closed; unread: %r" % self.buffer)
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\r\n", 1)
-        return line.decode("latin-1")
-
     def send(self, data):
-        if isinstance(data, str):
-            data = data.encode("latin-1")
-        self.sock.sendall(data)
-
-    def cmd(self, text):
-        self.send(text + "\r\n" if isinstance(text, str) else text + b"\r\n")
-        return self.line()
+        self.send_bytes(data)
 
     def envelope(self, sender="bob@client.example", recipients=("ann@example.org",), helo="client.example"):
         assert self.cmd("HELO " + helo).startswith("250 "), "HELO"
@@ -202,24 +105,6 @@ class Raw:
         for recipient in recipients:
             reply = self.cmd("RCPT TO:<%s>" % recipient)
             assert reply.startswith("250 "), reply
-
-    def closed_by_server(self):
-        """True once the server has closed the connection."""
-        try:
-            self.sock.settimeout(DEADLINE)
-            while True:
-                chunk = self.sock.recv(4096)
-                if not chunk:
-                    return True
-                self.buffer += chunk
-        except ConnectionResetError:
-            # Closed with our bytes still unread on its side.
-            return True
-        except socket.timeout:
-            return False
-
-    def close(self):
-        self.sock.close()
 
 
 class ServerCase(unittest.TestCase):

@@ -19,4 +19,4 @@ target_link_libraries(email_service_tests PRIVATE vantrel_email)
 
 add_executable(email_test_server ${CMAKE_CURRENT_LIST_DIR}/email_test_server.cpp)
 target_compile_options(email_test_server PRIVATE ${VT_WARNINGS})
-target_link_libraries(email_test_server PRIVATE vantrel_email)
+target_link_libraries(email_test_server PRIVATE vantrel_email vt_test_server_loop)

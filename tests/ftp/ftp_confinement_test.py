@@ -3,13 +3,11 @@ leads out of the folder is, for every path command, a path that does not
 exist; a link that stays inside works; a link swapped in while commands
 run never leads out. A named pipe, directly or through a link, cannot be
 opened, and opening it does not hold the session."""
-import ctypes
 import os
-import threading
 import time
 import unittest
 
-from ftp_harness import DEADLINE, ServerCase, harness_path, read_all
+from ftp_harness import DEADLINE, ServerCase, harness_path, read_all, swapping
 
 harness_path()  # out of the command line before unittest reads it
 NO_FILE = "550 File does not exist."
@@ -19,15 +17,6 @@ OPEN_FAILED = "550 File open failed, try again later."
 STARTED = "150 Data connetion established, beginning transfer."
 COMPLETE = "226 Transfer complete."
 SECRET = b"the machine's secret"
-
-LIBC = ctypes.CDLL(None, use_errno=True)
-AT_FDCWD = -100
-RENAME_EXCHANGE = 2
-
-
-def exchange(a, b):
-    """Swaps two names in one step, so that one of them always exists."""
-    LIBC.renameat2(AT_FDCWD, a.encode(), AT_FDCWD, b.encode(), RENAME_EXCHANGE)
 
 
 class LinksAndPipes(ServerCase):
@@ -162,15 +151,7 @@ class LinksAndPipes(ServerCase):
             f.write(b"inside")
         os.symlink(self.outside, flip_link)
         before = self.outside_names()
-        stop = threading.Event()
-
-        def swap():
-            while not stop.is_set():
-                exchange(flip, flip_link)
-
-        swapper = threading.Thread(target=swap)
-        swapper.start()
-        try:
+        with swapping(flip, flip_link):
             c = self.session()
             end = time.monotonic() + 4
             while time.monotonic() < end:
@@ -187,9 +168,6 @@ class LinksAndPipes(ServerCase):
                 if c.cmd("CWD flip").startswith("250"):
                     self.assertNotIn("empty", self.listing(c, "NLST"))
                     c.cmd("CWD /")
-        finally:
-            stop.set()
-            swapper.join()
         self.assertEqual(self.outside_names(), before)
         with open(os.path.join(self.outside, "secret.txt"), "rb") as f:
             self.assertEqual(f.read(), SECRET)

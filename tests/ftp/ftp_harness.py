@@ -1,14 +1,14 @@
 """Runs the ftp_test_server harness in a temporary folder for the protocol
 tests, and a raw control-connection client for exact replies."""
 import os
-import select
-import shutil
 import socket
-import subprocess
 import sys
-import tempfile
-import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+import harness_support  # noqa: E402
+from harness_support import (DEADLINE, LineClient, TempServer, read_logs, swapping,  # noqa: E402,F401
+                             wait_until)
 
 ALL_RIGHTS = 63
 FILE_READ, FILE_WRITE, FILE_MODIFY = 1, 2, 4
@@ -16,41 +16,17 @@ FOLDER_READ, FOLDER_CREATE, FOLDER_MODIFY = 8, 16, 32
 
 WELCOME = "Welcome to Quorvell-Labs - Vantrel Server 2.33."
 GREETING = "220 %s (Vantrel Server 2.33 by Quorvell-Labs)." % WELCOME
-DEADLINE = 20.0
-
-
-_harness = None
 
 
 def harness_path():
-    """Takes the harness executable out of the command line (unittest's own
-    options may come before or after it); later calls return the same."""
-    global _harness
-    if _harness is not None:
-        return _harness
-    for index, arg in enumerate(sys.argv[1:], start=1):
-        if os.path.isfile(arg) and os.access(arg, os.X_OK):
-            _harness = sys.argv.pop(index)
-            return _harness
-    sys.exit("usage: %s <ftp_test_server> [unittest options]" % sys.argv[0])
+    return harness_support.harness_path("ftp_test_server")
 
 
-def wait_until(condition, what, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return
-        time.sleep(0.01)
-    raise AssertionError("timed out waiting for " + what)
-
-
-class Server:
+class Server(TempServer):
     """One harness process. accounts: (user, password, rights[, folder name])."""
 
     def __init__(self, harness, accounts, welcome=None, idle_ms=None):
-        self.base = tempfile.mkdtemp(prefix="vtftp-")
-        self.work = os.path.join(self.base, "work")
-        os.mkdir(self.work)
+        super().__init__("vtftp-")
         self.roots = {}
         args = [harness, self.work]
         if welcome is not None:
@@ -64,72 +40,27 @@ class Server:
             os.makedirs(root, exist_ok=True)
             self.roots[user] = root
             args.append("%s:%s:%d:%s" % (user, password, rights, root))
-        env = dict(os.environ, TZ="UTC")
-        self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        self.start(args, dict(os.environ, TZ="UTC"), self._read_port)
+
+    def _read_port(self):
         self.port = int(self.expect_line("PORT").split()[1])
-
-    def expect_line(self, prefix):
-        ready, _, _ = select.select([self.process.stdout], [], [], DEADLINE)
-        if not ready:
-            raise AssertionError("harness did not answer")
-        line = self.process.stdout.readline().decode()
-        if not line.startswith(prefix):
-            raise AssertionError("harness said %r, expected %s" % (line, prefix))
-        return line
-
-    def steer(self, command, answer):
-        self.process.stdin.write((command + "\n").encode())
-        self.process.stdin.flush()
-        return self.expect_line(answer)
 
     def root(self, user):
         return self.roots[user]
 
     def log_text(self):
-        logs = os.path.join(self.work, "logs")
-        text = []
-        for name in sorted(os.listdir(logs)):
-            with open(os.path.join(logs, name), encoding="latin-1") as log:
-                text.append(log.read())
-        return "".join(text)
+        return read_logs(os.path.join(self.work, "logs"))
 
     def wait_for_log(self, text):
         wait_until(lambda: text in self.log_text(), "log line " + text)
 
-    def stop(self):
-        """Stops the harness; a sanitizer report or a hang fails the test."""
-        hung = False
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(DEADLINE)
-            except subprocess.TimeoutExpired:
-                hung = True
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        shutil.rmtree(self.base, ignore_errors=True)
-        if hung or self.process.returncode != 0:
-            raise AssertionError("harness ended badly (exit %s)" % self.process.returncode)
 
-
-class Raw:
+class Raw(LineClient):
     """A control connection that returns replies exactly as sent."""
 
     def __init__(self, port, source="127.0.0.1"):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE,
-                                             source_address=(source, 0))
-        self.buffer = b""
+        super().__init__(port, source)
         self.greeting = self.reply()
-
-    def line(self):
-        while b"\r\n" not in self.buffer:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                raise EOFError("control connection closed")
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\r\n", 1)
-        return line.decode("latin-1")
 
     def reply(self):
         first = self.line()
@@ -140,13 +71,7 @@ class Raw:
         return "\r\n".join(lines)
 
     def send(self, text):
-        if isinstance(text, str):
-            text = text.encode("latin-1")
-        self.sock.sendall(text + b"\r\n")
-
-    def cmd(self, text):
-        self.send(text)
-        return self.reply()
+        self.send_line(text)
 
     def login(self, user, password):
         self.cmd("USER " + user)
@@ -161,18 +86,9 @@ class Raw:
         return socket.create_connection(("127.0.0.1", numbers[4] * 256 + numbers[5]), timeout=DEADLINE)
 
     def closed_by_server(self):
-        """True once the server has closed the control connection."""
-        try:
-            while True:
-                chunk = self.sock.recv(4096)
-                if not chunk:
-                    return True
-                self.buffer += chunk
-        except (ConnectionResetError, socket.timeout):
-            return False
-
-    def close(self):
-        self.sock.close()
+        """True once the server has closed the control connection; a reset
+        is not a close."""
+        return super().closed_by_server(reset_is_close=False)
 
 
 def read_all(sock):

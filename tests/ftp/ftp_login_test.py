@@ -98,12 +98,12 @@ class CustomWelcomeAndDeactivation(unittest.TestCase):
             self.addCleanup(c.close)
             self.assertEqual(c.greeting, "220 Hello there (Vantrel Server 2.33 by Quorvell-Labs).")
             self.assertEqual(c.login("bob", "pw"), "230- Hello there\r\n230 User 'bob' logged in.")
-        wait_until(lambda: server.steer("count", "COUNT") == "COUNT 2\n", "two sessions")
+        wait_until(lambda: server.steer("count", "COUNT") == "COUNT 2", "two sessions")
         server.steer("deactivate", "DEACTIVATED")
         for c in clients:
             self.assertEqual(c.reply(), "421 Control connection time out.")
             self.assertTrue(c.closed_by_server())
-        self.assertEqual(server.steer("count", "COUNT"), "COUNT 0\n")
+        self.assertEqual(server.steer("count", "COUNT"), "COUNT 0")
 
 
 if __name__ == "__main__":

@@ -6,15 +6,9 @@
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
 // "DEACTIVATED") and "count" (prints "COUNT <n>"). It ends when stdin
 // closes or on SIGTERM/SIGINT, deactivating first.
-#include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "ftp/ftp_service.h"
-
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include "test_server_loop.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,15 +36,6 @@ bool parseAccount(std::string_view text, FtpAccount& account)
     return true;
 }
 
-void raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 bool activateAndReport(FtpService& service)
 {
     if (!service.activate()) {
@@ -71,22 +56,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <working folder> [--welcome=TEXT] [user:password:rights:folder]...\n", argv[0]);
         return 2;
     }
-    if (::chdir(argv[1]) != 0) {
-        std::perror("chdir");
+    testing::raiseDescriptorLimit();
+    const int signalDescriptor = testing::enterWorkFolder(argv[1], "ftp");
+    if (signalDescriptor < 0)
         return 2;
-    }
-    raiseDescriptorLimit();
-    createDirectory("logs");
-    createDirectory("ftp");
-
-    // Every thread inherits the blocked signals; the main thread takes
-    // them from the signalfd.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalDescriptor = ::signalfd(-1, &signals, SFD_CLOEXEC);
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     for (int i = 2; i < argc; ++i) {
@@ -116,33 +89,14 @@ int main(int argc, char** argv)
     if (!activateAndReport(service))
         return 1;
 
-    std::string pending;
-    for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signalDescriptor, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents != 0)
-            break;
-        if (fds[0].revents == 0)
-            continue;
-        char chunk[256];
-        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got <= 0)
-            break;
-        pending.append(chunk, static_cast<std::size_t>(got));
-        std::size_t end;
-        while ((end = pending.find('\n')) != std::string::npos) {
-            const std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            if (line == "deactivate") {
-                service.deactivate();
-                std::printf("DEACTIVATED\n");
-            } else if (line == "count") {
-                std::printf("COUNT %d\n", service.connectionCount());
-            }
-            std::fflush(stdout);
+    testing::serveCommands(signalDescriptor, [&service](const std::string& line) {
+        if (line == "deactivate") {
+            service.deactivate();
+            std::printf("DEACTIVATED\n");
+        } else if (line == "count") {
+            std::printf("COUNT %d\n", service.connectionCount());
         }
-    }
+    });
     service.deactivate();
     return 0;
 }

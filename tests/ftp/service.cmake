@@ -13,7 +13,7 @@ target_link_libraries(ftp_service_unit_tests PRIVATE vantrel_ftp)
 
 add_executable(ftp_test_server ${CMAKE_CURRENT_SOURCE_DIR}/ftp_test_server.cpp)
 target_compile_options(ftp_test_server PRIVATE ${VT_WARNINGS})
-target_link_libraries(ftp_test_server PRIVATE vantrel_ftp)
+target_link_libraries(ftp_test_server PRIVATE vantrel_ftp vt_test_server_loop)
 
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_FOUND)

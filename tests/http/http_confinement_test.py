@@ -8,26 +8,15 @@ with control bytes are listed with blanks.
 
 Usage: http_confinement_test.py <path of http_test_server>
 """
-import ctypes
 import http.client
 import os
 import socket
-import threading
 import time
 
-from http_harness import ServerCase, main, write_files
+from http_harness import ServerCase, main, swapping, write_files
 
 SECRET = b"the machine's secret"
 SITE_LIMIT = 256
-
-LIBC = ctypes.CDLL(None, use_errno=True)
-AT_FDCWD = -100
-RENAME_EXCHANGE = 2
-
-
-def exchange(a, b):
-    """Swaps two names in one step, so that one of them always exists."""
-    LIBC.renameat2(AT_FDCWD, a.encode(), AT_FDCWD, b.encode(), RENAME_EXCHANGE)
 
 
 class SiteCase(ServerCase):
@@ -99,15 +88,7 @@ class Links(SiteCase):
     def test_a_link_swapped_while_requests_run_never_leads_out(self):
         flip = os.path.join(self.site, "flip")
         flip_link = os.path.join(self.site, "flip_link")
-        stop = threading.Event()
-
-        def swap():
-            while not stop.is_set():
-                exchange(flip, flip_link)
-
-        swapper = threading.Thread(target=swap)
-        swapper.start()
-        try:
+        with swapping(flip, flip_link):
             end = time.monotonic() + 4
             while time.monotonic() < end:
                 self.assertEqual(self.request("GET", "/flip/secret.txt")[0], 404)
@@ -116,11 +97,6 @@ class Links(SiteCase):
                 status, body = self.request("GET", "/flip/")
                 self.assertNotIn(b"secret", body)
                 self.assertNotIn(b"sub/", body)
-        finally:
-            stop.set()
-            swapper.join()
-            if os.path.islink(flip):
-                exchange(flip, flip_link)
 
     def test_targets_too_long_to_name_are_not_cut(self):
         # The site folder, the path's "\" and a name that just fits.

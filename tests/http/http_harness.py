@@ -1,52 +1,31 @@
 """Starts the stand-alone web server (http_test_server) in a working folder
 and stops it again; shared by the real-client tests."""
 import os
-import re
-import select
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+from harness_support import HarnessProcess, swapping  # noqa: E402,F401
+
 START_DEADLINE_S = 20
+STOP_DEADLINE_S = 30
 
 
-class HttpServer:
+class HttpServer(HarnessProcess):
     def __init__(self, binary, workdir, *options):
-        self.process = subprocess.Popen([binary, workdir, *options], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.port = self._read_port()
+        super().__init__([binary, workdir, *options], stderr=subprocess.PIPE)
+        try:
+            self.port = int(self.expect_line("PORT ", START_DEADLINE_S).split()[1])
+        except (AssertionError, IndexError, ValueError) as failure:
+            self.stop()
+            raise RuntimeError(f"server did not report its port: {failure}")
         self.base = f"http://127.0.0.1:{self.port}"
 
-    def _read_port(self):
-        deadline = time.monotonic() + START_DEADLINE_S
-        line = b""
-        while time.monotonic() < deadline and not line.endswith(b"\n"):
-            ready, _, _ = select.select([self.process.stdout], [], [], 0.5)
-            if ready:
-                byte = os.read(self.process.stdout.fileno(), 1)
-                if not byte:
-                    break
-                line += byte
-        match = re.match(rb"PORT (\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError(f"server did not report its port: {line!r}")
-        return int(match.group(1))
-
     def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        for stream in (self.process.stdout, self.process.stderr):
-            stream.close()
-        return self.process.returncode
+        return self.end(STOP_DEADLINE_S)[0]
 
 
 def write_files(folder, files):

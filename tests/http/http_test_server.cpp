@@ -10,11 +10,7 @@
 #include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "http/http_service.h"
-
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include "test_server_loop.h"
 
 #include <cstdio>
 #include <cstring>
@@ -49,37 +45,6 @@ bool applyOption(HttpService& service, std::string_view name, std::string_view v
     return true;
 }
 
-// Blocks SIGTERM and SIGINT and hands them out through a descriptor.
-int signalDescriptor()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return signalfd(-1, &set, SFD_CLOEXEC);
-}
-
-// Serves until stdin reaches its end or a signal arrives; rolls the log
-// over once a second as the main window does.
-void serveUntilTold(HttpService& service, int signals)
-{
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signals, POLLIN, 0}};
-    for (;;) {
-        const int ready = ::poll(fds, 2, TickMs);
-        service.tick();
-        if (ready <= 0)
-            continue;
-        if (fds[1].revents != 0)
-            return;
-        if (fds[0].revents != 0) {
-            char buffer[256];
-            if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-                return;
-        }
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -88,13 +53,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <working folder> [--option value]...\n", argv[0]);
         return 2;
     }
-    if (::chdir(argv[1]) != 0) {
-        std::perror("chdir");
+    const int signals = vantrel::testing::enterWorkFolder(argv[1], "http");
+    if (signals < 0)
         return 2;
-    }
-    vantrel::createDirectory("logs");
-    vantrel::createDirectory("http");
-    const int signals = signalDescriptor();
     HttpService service;
     if (!vantrel::pathExists(HttpService::DomainsFile))
         service.log().openNumber(0);
@@ -114,7 +75,9 @@ int main(int argc, char** argv)
     std::printf("PORT %u\n", static_cast<unsigned>(service.listeningPort()));
     std::fflush(stdout);
 
-    serveUntilTold(service, signals);
+    // Stdin carries no commands here; the log rolls over once a second as
+    // the main window does.
+    vantrel::testing::serveCommands(signals, [](const std::string&) {}, TickMs, [&service] { service.tick(); });
     service.deactivate();
     return 0;
 }

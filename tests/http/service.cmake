@@ -7,7 +7,7 @@ endif()
 
 add_executable(http_test_server ${CMAKE_CURRENT_LIST_DIR}/http_test_server.cpp)
 target_compile_options(http_test_server PRIVATE ${VT_WARNINGS})
-target_link_libraries(http_test_server PRIVATE vantrel_http)
+target_link_libraries(http_test_server PRIVATE vantrel_http vt_test_server_loop)
 
 vt_add_gtest(http_service_tests
   ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp
