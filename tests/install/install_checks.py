@@ -4,9 +4,11 @@ in its place, each valid for the tool that reads it."""
 
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
+import time
 import xml.dom.minidom
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -29,6 +31,40 @@ EXPECTED = (
 
 def run(command, **kwargs):
     return subprocess.run(command, capture_output=True, text=True, timeout=120, **kwargs)
+
+
+def wait_for(condition, limit, what):
+    deadline = time.monotonic() + limit
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.01)
+
+
+def desktop_exec_arguments(value):
+    """The arguments of a desktop file's Exec value: its string escapes
+    undone, then split by the Desktop Entry quoting rules (inside double
+    quotes a backslash escapes '"', '`', '$' and itself)."""
+    value = value.replace("\\\\", "\0").replace("\\s", " ").replace("\0", "\\")
+    arguments, current, quoted, started, i = [], "", False, False, 0
+    while i < len(value):
+        c = value[i]
+        if quoted and c == "\\" and i + 1 < len(value) and value[i + 1] in '"`$\\':
+            current += value[i + 1]
+            i += 1
+        elif c == '"':
+            quoted, started = not quoted, True
+        elif c == " " and not quoted:
+            if started:
+                arguments.append(current)
+            current, started = "", False
+        else:
+            current, started = current + c, True
+        i += 1
+    assert not quoted, value
+    if started:
+        arguments.append(current)
+    return arguments
 
 
 def png_size(path):
@@ -108,7 +144,35 @@ class InstalledTree:
         categories = [l for l in lines if l.startswith("Categories=")]
         self.test.assertEqual(len(categories), 1)
         self.test.assertIn("Network", categories[0][len("Categories="):].split(";"))
-        self.test.assertTrue(any(l.startswith("Exec=") and "--data-dir" in l for l in lines))
+        self.check_launcher([l[len("Exec="):] for l in lines if l.startswith("Exec=")][0])
+
+    def check_launcher(self, exec_value):
+        """The launcher's command, run as the desktop runs it for a user,
+        keeps the data below the user's ~/.local/share."""
+        with tempfile.TemporaryDirectory(prefix="vt-launcher-") as scratch:
+            home = os.path.join(scratch, "home")
+            tmpdir = os.path.join(scratch, "tmp")
+            os.makedirs(home)
+            os.makedirs(tmpdir)
+            env = {k: v for k, v in os.environ.items()
+                   if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_DATA_HOME")}
+            env.update(HOME=home, TMPDIR=tmpdir, PATH=self.path("bin") + ":/usr/bin:/bin")
+            data = os.path.join(home, ".local", "share", "vantrel-server")
+            process = subprocess.Popen(desktop_exec_arguments(exec_value), cwd=home, env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                wait_for(lambda: os.path.isdir(os.path.join(data, "logs")) or
+                         process.poll() is not None, 20, "the launcher's data folder")
+                self.test.assertIsNone(process.poll(), "the launched program ended")
+                process.send_signal(signal.SIGTERM)
+                self.test.assertEqual(process.wait(timeout=30), 0)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+                process.stderr.close()
+            self.test.assertTrue(os.path.isfile(os.path.join(data, "general.dat")))
+            self.test.assertEqual(sorted(os.listdir(home)), [".local"])
 
     def check_manual_pages(self):
         for page in ("vantrel-server", "vantrel-settings"):
