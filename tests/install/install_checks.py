@@ -17,10 +17,11 @@ SAMPLE_SITE = ("index.html", "files/about.html", "files/readme.txt", "images/van
 TASK_COMMANDS = ("ftp-account", "http-site", "http-domain", "mail-account", "mail-routing",
                  "autostart")
 UNIT = "lib/systemd/system/vantrel-server.service"
+TMPFILES = "lib/tmpfiles.d/vantrel-server.conf"
 
 # Below the prefix.
 EXPECTED = (
-    ["bin/vantrel-server", "bin/vantrel-settings", UNIT,
+    ["bin/vantrel-server", "bin/vantrel-settings", UNIT, TMPFILES,
      "share/applications/vantrel-server.desktop",
      "share/doc/vantrel-server/README.md",
      "share/man/man1/vantrel-server.1", "share/man/man1/vantrel-settings.1",
@@ -213,6 +214,9 @@ class InstalledTree:
         self.test.assertIn("QT_QPA_PLATFORM=offscreen", environment)
         self.test.assertIn("TMPDIR=/run/vantrel-server", environment)
         self.test.assertEqual(settings.get("RuntimeDirectory"), ["vantrel-server"])
+        with open(self.path(TMPFILES)) as f:
+            entries = [l.split() for l in f if l.strip() and not l.startswith("#")]
+        self.test.assertEqual(entries, [["d", "/run/vantrel-server", "0750", "vantrel", "vantrel", "-"]])
 
         with tempfile.TemporaryDirectory(prefix="vt-unit-") as scratch:
             reason = systemd_analyze_usable(scratch)

@@ -83,7 +83,7 @@ class PackageTest(unittest.TestCase):
         record = 'echo "$(basename "$0") $*" >>"%s"' % log
         stand_in(stand_ins, "getent", record + "\nexit %d" % (0 if user_exists else 2))
         for command in ("adduser", "useradd", "systemctl", "deb-systemd-helper",
-                        "deb-systemd-invoke", "systemd-sysusers"):
+                        "deb-systemd-invoke", "systemd-sysusers", "systemd-tmpfiles"):
             stand_in(stand_ins, command, record)
         script = os.path.join(self.maintainer_scripts(), name)
         result = run(["sh", script, argument],
@@ -108,6 +108,8 @@ class PackageTest(unittest.TestCase):
         for word in ("--system", "--group", "vantrel"):
             self.assertIn(word, words)
         self.assertEqual(words[words.index("--home") + 1], "/var/lib/vantrel-server")
+        self.assertIn("systemd-tmpfiles --create vantrel-server.conf", calls)
+        self.assertLess(calls.index(made[0]), calls.index("systemd-tmpfiles --create vantrel-server.conf"))
         calls = self.run_script("postinst", "configure", user_exists=True)
         self.assertFalse([c for c in calls if c.startswith("adduser ")], calls)
 
