@@ -40,7 +40,8 @@ constexpr char TextAlreadyRunning[] = "%s is already running.";
 constexpr char TextNoLockFile[] =
     "%s cannot start: its lock file %s cannot be made (%s).\nTMPDIR must name a folder that "
     "exists and may be written.";
-constexpr char TextNoDataFolder[] = "%s cannot start: its data folder %s cannot be made or entered (%s).";
+constexpr char TextNoDataFolder[] =
+    "%s cannot start: its data folder %s cannot be made or entered (%s).";
 constexpr char TextFewFiles[] =
     "%s: at most %llu files may be open, too few for every service's sessions with their data "
     "connections (%llu); raise the hard limit of open files (ulimit -Hn).\n";
