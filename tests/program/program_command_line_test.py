@@ -122,6 +122,18 @@ class CommandLineTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(data, "general.dat")))
         self.assertEqual(os.listdir(self.cwd), [])
 
+    def test_a_second_copy_leaves_its_data_dir_unmade(self):
+        first = self.start("--data-dir", "first")
+        data = os.path.join(self.cwd, "first")
+        wait_for(lambda: all(os.path.isdir(os.path.join(data, f)) for f in FOLDERS)
+                 or first.poll() is not None, START_DEADLINE_S, "the working folders")
+        result = self.run_program("--data-dir", "second")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"is already running", result.stderr)
+        self.assertEqual(os.listdir(self.cwd), ["first"])
+        status, err = self.stop(first)
+        self.assertEqual(status, 0, err)
+
     def test_data_dir_that_cannot_be_made_ends_with_1(self):
         blocker = os.path.join(self.cwd, "file")
         with open(blocker, "w"):
