@@ -1,5 +1,7 @@
-// Program entry: one instance per machine, the working folders, the
-// services and the main window, torn down in a fixed order.
+// Program entry: the command line, one instance per machine, the data
+// folder and its working folders, the services and the main window, torn
+// down in a fixed order. --help and --version answer before anything is
+// opened.
 // SIGTERM and SIGINT close the window as its close command does, without
 // the question, so that settings are saved and the services stopped; they
 // are caught from the first moment, before anything is written. The exit
@@ -10,6 +12,8 @@
 #include "foundation/process_limits.h"
 #include "foundation/product.h"
 #include "foundation/text.h"
+#include "shell/command_line.h"
+#include "shell/data_folder.h"
 #include "shell/news_feed.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/qt_message_prompt.h"
@@ -25,7 +29,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -34,6 +40,8 @@ constexpr char TextAlreadyRunning[] = "%s is already running.";
 constexpr char TextNoLockFile[] =
     "%s cannot start: its lock file %s cannot be made (%s).\nTMPDIR must name a folder that "
     "exists and may be written.";
+constexpr char TextNoDataFolder[] =
+    "%s cannot start: its data folder %s cannot be made or entered (%s).";
 constexpr char TextFewFiles[] =
     "%s: at most %llu files may be open, too few for every service's sessions with their data "
     "connections (%llu); raise the hard limit of open files (ulimit -Hn).\n";
@@ -105,6 +113,11 @@ void warnAboutOpenFiles(const vantrel::Services& services, vantrel::OpenFileLimi
                      static_cast<unsigned long long>(limit.soft), needed);
 }
 
+std::string programName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -112,11 +125,32 @@ int main(int argc, char** argv) {
     // First of all: a signal that arrives from here on is answered with a
     // clean end, whatever the start has already written.
     const int signalReadEnd = installTerminationSignals();
+    const std::string name = programName(argc > 0 ? argv[0] : "vantrel-server");
+    CommandLine commandLine = parseCommandLine(std::vector<std::string>(argv, argv + argc));
+    switch (commandLine.action) {
+    case CommandAction::ShowHelp:
+        std::fputs(usageText(name).c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case CommandAction::ShowVersion:
+        std::fputs(versionText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case CommandAction::UsageError:
+        std::fputs(usageErrorText(name, commandLine.error).c_str(), stderr);
+        std::fputs(usageText(name).c_str(), stderr);
+        return ExitUsageError;
+    case CommandAction::Run:
+        break;
+    }
     chooseHeadlessPlatform();
     const OpenFileLimit openFiles = raiseOpenFileLimit();
     InstanceLock instance;
     const bool onlyInstance = instance.acquire(InstanceName);
-    QApplication app(argc, argv);
+    // Qt sees only its own options; it keeps pointers into them for its life.
+    std::vector<char*> qtArgv;
+    for (std::string& argument : commandLine.qtArguments) qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
+    QApplication app(qtArgc, qtArgv.data());
     if (!onlyInstance) {
         restoreDefaultSignals();
         if (instance.failure() == InstanceLockFailure::HeldElsewhere)
@@ -124,6 +158,13 @@ int main(int argc, char** argv) {
         else
             refuseStart(formatText(1023, TextNoLockFile, ProductName, instance.lockFile().c_str(),
                                    std::strerror(instance.failureError())));
+        return 1;
+    }
+    if (!commandLine.dataDir.empty() && !enterDataFolder(commandLine.dataDir)) {
+        const int error = errno;
+        restoreDefaultSignals();
+        refuseStart(formatText(1023, TextNoDataFolder, ProductName, commandLine.dataDir.c_str(),
+                               std::strerror(error)));
         return 1;
     }
 

@@ -20,6 +20,8 @@ const QColor Deep(20, 52, 96);
 const QColor Light(58, 128, 196);
 const QColor Accent(250, 186, 60);
 
+} // namespace
+
 QPixmap iconPicture(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
@@ -48,8 +50,6 @@ QPixmap iconPicture(int size) {
     painter.drawEllipse(QPointF(size * 0.5, size * 0.26), size * 0.07, size * 0.07);
     return pixmap;
 }
-
-} // namespace
 
 QIcon mainIcon() {
     QIcon icon;

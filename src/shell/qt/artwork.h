@@ -8,6 +8,8 @@
 namespace vantrel {
 
 QIcon mainIcon();
+// The main icon at one size, as installed in the desktop's icon theme.
+QPixmap iconPicture(int size);
 QPixmap logoPicture(int width, int height);
 
 } // namespace vantrel
