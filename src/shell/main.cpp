@@ -11,6 +11,7 @@
 #include "foundation/instance_lock.h"
 #include "foundation/process_limits.h"
 #include "foundation/product.h"
+#include "foundation/server_instance.h"
 #include "foundation/text.h"
 #include "shell/command_line.h"
 #include "shell/data_folder.h"
@@ -35,7 +36,6 @@
 
 namespace {
 
-constexpr char InstanceName[] = "QUORVELL_LABS_VANTREL_SERVER";
 constexpr char TextAlreadyRunning[] = "%s is already running.";
 constexpr char TextNoLockFile[] =
     "%s cannot start: its lock file %s cannot be made (%s).\nTMPDIR must name a folder that "
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     chooseHeadlessPlatform();
     const OpenFileLimit openFiles = raiseOpenFileLimit();
     InstanceLock instance;
-    const bool onlyInstance = instance.acquire(InstanceName);
+    const bool onlyInstance = instance.acquire(ServerInstanceName);
     // Qt sees only its own options; it keeps pointers into them for its life.
     std::vector<char*> qtArgv;
     for (std::string& argument : commandLine.qtArguments) qtArgv.push_back(argument.data());
