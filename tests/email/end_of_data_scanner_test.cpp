@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -158,18 +157,18 @@ std::string modelStored(const std::string& received, std::size_t& used)
     const std::size_t mark = full.find("\r\n.\r\n");
     used = mark + 5 - 2;
     const std::string message = full.substr(0, mark + 5);
-    static const std::regex lineBreak("\r\n|\n|\r");
     std::string stored;
     std::string before;
     std::size_t at = 0;
-    for (auto it = std::sregex_iterator(message.begin(), message.end(), lineBreak); it != std::sregex_iterator();
-         ++it) {
-        const std::string line = message.substr(at, static_cast<std::size_t>(it->position()) - at);
-        const std::string after = it->str();
+    for (std::size_t end = message.find_first_of("\r\n"); end != std::string::npos;
+         end = message.find_first_of("\r\n", at)) {
+        const std::string line = message.substr(at, end - at);
+        const std::size_t breakLength = message.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        const std::string after = message.substr(end, breakLength);
         const bool loneDot = line == "." && !(before == "\r\n" && after == "\r\n");
         stored += (loneDot ? ".." : line) + after;
         before = after;
-        at = static_cast<std::size_t>(it->position() + it->length());
+        at = end + breakLength;
     }
     return stored.substr(2);
 }
