@@ -70,7 +70,7 @@ protected:
 
     // Waits until the control socket has input (or already holds a complete
     // line), a stop is requested, or timeoutMs passes (negative: no limit).
-    // Replaces the 2 ms pause of a command loop that found no line.
+    // A command loop that found no line sleeps here rather than polling.
     void awaitControlInput(int timeoutMs = -1);
 
     // The command loop's one way to wait for input: copies the next CR LF
