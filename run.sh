@@ -3,10 +3,10 @@
 # with DATA_DIR (default ./server-data) as its working directory. Sourced,
 # it only defines configure_release, which the first-run test runs.
 
-# Configures the release build in folder $1 (more cmake arguments may
+# Configures the release build in ./build (more cmake arguments may
 # follow). Without the tests, so that building needs no GoogleTest.
 configure_release() {
-  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVT_TESTS=OFF "${@:2}" >/dev/null
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVT_TESTS=OFF "$@" >/dev/null
 }
 [ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 
@@ -21,7 +21,7 @@ data_dir=${1:-server-data}
 mkdir -p "$data_dir"
 data_dir=$(cd "$data_dir" && pwd)
 
-configure_release build
+configure_release
 cmake --build build -j "$(nproc)" --target vantrel-server vantrel-settings
 
 if [ -x scripts/seed-data.sh ]; then

@@ -24,10 +24,10 @@ tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./server-da
 hide_gtest=(-DCMAKE_DISABLE_FIND_PACKAGE_GTest=TRUE -DCMAKE_DISABLE_FIND_PACKAGE_GMock=TRUE)
 
 # run.sh's own configure step.
-if ! output=$(cd "$copy" && . ./run.sh && configure_release "$work/build" "${hide_gtest[@]}" 2>&1); then
+if ! output=$(cd "$copy" && . ./run.sh && configure_release "${hide_gtest[@]}" 2>&1); then
   fail "run.sh's configure step needs more than the build packages: $output"
 fi
-grep -q "^VT_TESTS:BOOL=OFF" "$work/build/CMakeCache.txt" 2>/dev/null || fail "run.sh builds the tests"
+grep -q "^VT_TESTS:BOOL=OFF" "$copy/build/CMakeCache.txt" 2>/dev/null || fail "run.sh builds the tests"
 if (cd "$copy" && cmake -S . -B "$work/build-tests" -G Ninja -DVT_TESTS=ON "${hide_gtest[@]}") >/dev/null 2>&1; then
   fail "the tests configured with GoogleTest hidden: the check above proves nothing"
 fi
