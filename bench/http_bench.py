@@ -4,11 +4,13 @@ Debian's nginx side by side on 127.0.0.1, on the same temporary site.
 
   1. wrk, 50 connections, "Connection: close", a 1 KiB page: requests/s.
   2. curl, one 64 MiB download: MB/s.
+  3. A name that does not exist in a folder of 100,000 files, and one that
+     does, one request per connection: milliseconds per request.
 
 Each measurement is warmed up once, then taken several times alternating
 between the two servers; the medians are printed, the figures last.
 
-Usage: bench/http_bench.py [--server PATH] [--runs N] [--seconds S]
+Usage: bench/http_bench.py [--server PATH] [--runs N] [--seconds S] [--lookups N]
 """
 import argparse
 import os
@@ -18,12 +20,18 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
+import http.client
 
 from bench_support import Harness, alternating, find_server, free_port, stop_peer, wait_for_port
 
 PAGE_BYTES = 1024
 BIG_BYTES = 64 * 1024 * 1024
 WRK_CONNECTIONS = 50
+MANY_FILES = 100_000
+# Our server keeps a folder's name index only once the folder has not
+# changed for two seconds (file-system clocks may tick that coarsely).
+SETTLE_S = 2.5
 
 # Debian's stock configuration, with every path moved into a temporary prefix.
 NGINX_CONF = """\
@@ -62,6 +70,11 @@ http {{
 def make_site(folder):
     site = os.path.join(folder, "site")
     os.makedirs(site)
+    many = os.path.join(site, "many")
+    os.makedirs(many)
+    for i in range(MANY_FILES):
+        with open(os.path.join(many, f"File{i:06d}.txt"), "wb") as f:
+            f.write(b"x")
     with open(os.path.join(site, "page.html"), "wb") as f:
         f.write(b"<p>" + b"x" * (PAGE_BYTES - 8) + b"</p>\r\n")
     with open(os.path.join(site, "big.bin"), "wb") as f:
@@ -115,11 +128,26 @@ def curl_rate(port):
     return float(out[0]) / 1e6
 
 
+def request_ms(port, path, count):
+    """Median milliseconds of `count` requests, each on its own connection."""
+    times = []
+    for _ in range(count):
+        start = time.perf_counter()
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        connection.request("GET", path, headers={"Connection": "close"})
+        response = connection.getresponse()
+        response.read()
+        connection.close()
+        times.append((time.perf_counter() - start) * 1000)
+    return statistics.median(times)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--seconds", type=int, default=5)
+    parser.add_argument("--lookups", type=int, default=200, help="requests per 404/hit measurement")
     args = parser.parse_args()
     for tool in ("wrk", "curl", "nginx"):
         if not shutil.which(tool):
@@ -131,13 +159,21 @@ def main():
     ours = nginx = None
     try:
         site = make_site(folder)
+        settled = time.monotonic() + SETTLE_S
         ours, ours_port = start_ours(server, folder, site)
         nginx, nginx_port = start_nginx(folder, site)
+        time.sleep(max(0.0, settled - time.monotonic()))
 
         page_ours, page_nginx = map(statistics.median, alternating(
             args.runs, [lambda: wrk_rate(ours_port, args.seconds), lambda: wrk_rate(nginx_port, args.seconds)]))
         big_ours, big_nginx = map(statistics.median, alternating(
             args.runs, [lambda: curl_rate(ours_port), lambda: curl_rate(nginx_port)]))
+        miss = "/many/NoSuchFile.txt"
+        hit = f"/many/File{MANY_FILES // 2:06d}.txt"
+        miss_ours, miss_nginx = map(statistics.median, alternating(
+            args.runs, [lambda: request_ms(ours_port, miss, args.lookups), lambda: request_ms(nginx_port, miss, args.lookups)]))
+        hit_ours, hit_nginx = map(statistics.median, alternating(
+            args.runs, [lambda: request_ms(ours_port, hit, args.lookups), lambda: request_ms(nginx_port, hit, args.lookups)]))
     finally:
         if ours is not None:
             ours.stop(timeout=10)
@@ -151,6 +187,8 @@ def main():
           f"ratio {page_ours / page_nginx:.2f} (target >= 1.0)")
     print(f"64 MiB download, curl: ours {big_ours:.0f} MB/s, nginx {big_nginx:.0f} MB/s "
           f"(target >= 1000)")
+    print(f"HTTP 404 in a folder of {MANY_FILES:,} files: ours {miss_ours:.2f} ms, nginx {miss_nginx:.2f} ms "
+          f"(a hit: ours {hit_ours:.2f} ms, nginx {hit_nginx:.2f} ms; target < 1 ms)")
 
 
 if __name__ == "__main__":

@@ -3,7 +3,6 @@
 // name goes away.
 #include "foundation/file_at.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "foundation/directory_scan.h"
 #include "foundation/file_handle.h"
+#include "foundation/folder_name_index.h"
 #include "foundation/text.h"
 #include "foundation/writer_registry.h"
 
@@ -61,26 +61,7 @@ bool moveByCopy(int fromFolder, const char* fromName, int toFolder, const char* 
 
 bool findNameIgnoringCase(int folder, std::string_view name, std::string& found)
 {
-    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (copy < 0)
-        return false;
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr) {
-        ::close(copy);
-        return false;
-    }
-    bool any = false;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view candidate(entry->d_name);
-        if (!equalsIgnoreCase(candidate, name))
-            continue;
-        if (!any || candidate < std::string_view(found)) {
-            found.assign(candidate);
-            any = true;
-        }
-    }
-    ::closedir(dir);
-    return any;
+    return FolderNameIndex::instance().find(folder, name, found);
 }
 
 bool describeEntryAt(int folder, const char* name, FollowLinks follow, FindRecord& record)

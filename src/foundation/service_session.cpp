@@ -126,6 +126,32 @@ bool ServiceSession::sendBuffer(TcpSocket& socket, const void* bytes, std::size_
     return false;
 }
 
+bool ServiceSession::sendFileRange(TcpSocket& socket, int file, std::uint64_t offset, std::uint64_t length) {
+    // One call moves at most this much, so progress is noted regularly.
+    constexpr std::uint64_t MaxPerCall = 1024 * 1024;
+    std::uint64_t done = 0;
+    while (!stopRequested()) {
+        if (done == length) {
+            return true;
+        }
+        std::size_t count = static_cast<std::size_t>(std::min(length - done, MaxPerCall));
+        bool fileEnded = false;
+        if (!socket.sendFileSome(file, offset, count, fileEnded)) {
+            return false;
+        }
+        if (fileEnded) {
+            return true;
+        }
+        done += count;
+        if (count > 0) {
+            noteActivity();
+        } else {
+            waitFor({{&socket, WaitFor::Writable}}, -1);
+        }
+    }
+    return false;
+}
+
 void ServiceSession::noteActivity() {
     LockGuard guard(lock_);
     lastActivity_ = tickCount();

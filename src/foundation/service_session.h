@@ -50,6 +50,9 @@ public:
     bool sendShortLine(TcpSocket& socket, std::string_view text);
     // Sends every byte, waiting for buffer space; gives up on a stop request.
     bool sendBuffer(TcpSocket& socket, const void* bytes, std::size_t length);
+    // Sends `length` bytes of an open file from `offset` in the same way,
+    // without reading them into memory; a file that ends early ends it.
+    bool sendFileRange(TcpSocket& socket, int file, std::uint64_t offset, std::uint64_t length);
 
     void noteActivity();
     void refreshCounters();

@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -236,6 +238,40 @@ bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
         return failClosed(SocketError::ConnectionLost);
     }
     bytesSent_ += static_cast<std::uint32_t>(sent);
+    length = static_cast<std::size_t>(sent);
+    return true;
+}
+
+bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded) {
+    fileEnded = false;
+    if (state_ != SocketState::Connected) {
+        lastError_ = SocketError::NotConnected;
+        length = 0;
+        return false;
+    }
+    if (length == 0) {
+        return true;
+    }
+    // sendfile has no MSG_DONTWAIT: the socket does not block for the call.
+    const int flags = ::fcntl(handle_, F_GETFL);
+    if (flags < 0 || ::fcntl(handle_, F_SETFL, flags | O_NONBLOCK) != 0) {
+        length = 0;
+        return failClosed(SocketError::ConnectionLost);
+    }
+    auto position = static_cast<off_t>(offset);
+    const ssize_t sent = ::sendfile(handle_, file, &position, length);
+    const int error = errno;
+    ::fcntl(handle_, F_SETFL, flags);
+    if (sent < 0) {
+        length = 0;
+        if (wouldBlock(error)) {
+            return true;
+        }
+        return failClosed(SocketError::ConnectionLost);
+    }
+    fileEnded = sent == 0;
+    bytesSent_ += static_cast<std::uint32_t>(sent);
+    offset += static_cast<std::uint64_t>(sent);
     length = static_cast<std::size_t>(sent);
     return true;
 }

@@ -53,6 +53,10 @@ public:
     // length: bytes to send in, bytes sent out (0 when the socket cannot take
     // data now, with a true result).
     bool sendSome(const void* bytes, std::size_t& length);
+    // The same for `length` bytes of an open file from `offset`, moved by
+    // the system without passing through this process; `offset` advances.
+    // fileEnded: the file had no more bytes (it shrank).
+    bool sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded);
     // length: capacity in, bytes received out (0 with true: nothing waiting).
     virtual bool receiveSome(void* buffer, std::size_t& length);
     virtual void close();

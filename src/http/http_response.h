@@ -68,6 +68,10 @@ public:
     // next bytes of the file (offset plays no part), never more in all than
     // the length the header announced. 0 at the end.
     std::size_t nextBodyChunk(char* buffer, std::size_t maximum, std::uint64_t offset);
+    // A file body's open file, or -1 for a generated body; and how many of
+    // the announced bytes nextBodyChunk has not given yet.
+    int bodyFile() const { return body_.empty() && file_.isOpen() ? file_.descriptor() : -1; }
+    std::uint64_t bodyFileLeft() const { return fileLeft_; }
 
 private:
     // The header of the file just opened; `path` chooses its content type.

@@ -124,7 +124,6 @@ void routeName(HttpResponse& response, const RouteRequest& request)
 std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::string_view host,
                                                     std::string_view ifModifiedSince) const
 {
-    LockGuard guard(lock_);
     auto response = std::make_unique<HttpResponse>();
     std::string path;
     const bool whole = urlToPath(url, path);
@@ -133,19 +132,29 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
         return response;
     }
 
+    // The settings are copied under the site lock; the disk is read after
+    // it is released, so a slow folder never holds up other sessions.
     std::string folder;
     bool admin = false;
-    const std::size_t prefixLength = adminPrefix_.size();
-    if (path.size() >= prefixLength &&
-        equalsIgnoreCase(std::string_view(path).substr(0, prefixLength), adminPrefix_)) {
-        folder = LogFolder;
-        path.erase(0, prefixLength);
-        admin = true;
-        response->setAdmin(true);
-    } else {
-        const std::string mapped = lookupDomain(hostKeyOf(host));
-        folder = mapped.empty() ? defaultFolder_ : mapped;
+    bool folderView = false;
+    std::string defaultPage;
+    {
+        LockGuard guard(lock_);
+        const std::size_t prefixLength = adminPrefix_.size();
+        if (path.size() >= prefixLength &&
+            equalsIgnoreCase(std::string_view(path).substr(0, prefixLength), adminPrefix_)) {
+            folder = LogFolder;
+            path.erase(0, prefixLength);
+            admin = true;
+        } else {
+            const std::string mapped = lookupDomain(hostKeyOf(host));
+            folder = mapped.empty() ? defaultFolder_ : mapped;
+        }
+        folderView = folderView_;
+        defaultPage = defaultPage_;
     }
+    if (admin)
+        response->setAdmin(true);
 
     // A path that would have to be cut names another file than the one
     // asked for; an empty folder is no site (not the disk's root).
@@ -154,7 +163,7 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
         return response;
     }
     const RootFolder root(folder);
-    RouteRequest request{url, host, ifModifiedSince, root, std::move(path), admin, folderView_, defaultPage_};
+    RouteRequest request{url, host, ifModifiedSince, root, std::move(path), admin, folderView, std::move(defaultPage)};
     if (endsWithBackslash(request.path))
         routeFolder(*response, request);
     else

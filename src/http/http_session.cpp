@@ -103,6 +103,9 @@ bool HttpSession::sendResponse(HttpResponse& response, bool headOnly)
         return false;
     if (headOnly)
         return true;
+    // The rest of a file goes from the file to the socket by the system.
+    if (count == sizeof chunk && response.bodyFile() >= 0)
+        return sendFileRange(socket, response.bodyFile(), count, response.bodyFileLeft());
     for (std::uint64_t offset = count; count != 0; offset += count) {
         count = response.nextBodyChunk(chunk, sizeof chunk, offset);
         if (count != 0 && !sendBuffer(socket, chunk, count))

@@ -1,10 +1,11 @@
 // HttpSiteConfig: what every HTTP session shares - the domain maps that
 // choose a site folder by the request's Host, the default folder, the
 // default page, the folder view switch and the password of the log area.
-// One lock (the site lock) guards all of it and is held for the whole
-// routing of each request, so a change from the settings panel applies to
-// the next request routed. The lock is recursive: the panel may hold it
-// around a sequence of reads and changes with LockGuard(site.lock()).
+// One lock (the site lock) guards all of it; routing copies what it needs
+// under the lock and reads the disk after, so a change from the settings
+// panel applies to the next request routed. The lock is recursive: the
+// panel may hold it around a sequence of reads and changes with
+// LockGuard(site.lock()).
 #pragma once
 
 #include "foundation/critical_lock.h"

@@ -29,5 +29,8 @@ add_test(NAME http_browser
 # Responses that must arrive whole although the client sent more than the head.
 add_test(NAME http_close
          COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/http_close_test.py $<TARGET_FILE:http_test_server>)
-set_tests_properties(http_clients http_confinement http_browser http_close PROPERTIES TIMEOUT 300)
+# System calls per small request, counted under strace: a guard, not a timing.
+add_test(NAME http_syscalls
+         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/http_syscalls_test.py $<TARGET_FILE:http_test_server>)
+set_tests_properties(http_clients http_confinement http_browser http_close http_syscalls PROPERTIES TIMEOUT 300)
 set_tests_properties(http_browser PROPERTIES SKIP_RETURN_CODE 77)
