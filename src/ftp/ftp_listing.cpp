@@ -1,6 +1,7 @@
 // Listings in the layout of a Unix long listing with fixed permission
 // texts, the fixed group "VantrelServer" and a date without year. The
-// listing is never built in memory: each line goes out as it is formatted.
+// listing is never built in memory whole: lines are gathered in a small
+// bounded buffer that goes out whenever it is nearly full.
 #include "ftp/ftp_listing.h"
 
 #include "foundation/file_time.h"
@@ -9,6 +10,10 @@
 #include "ftp/ftp_path.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
 
 namespace vantrel {
 
@@ -20,6 +25,12 @@ constexpr char FilePermissions[] = "-rw-rw-r--";
 constexpr char FolderPermissions[] = "drwxrwxr-x";
 
 constexpr char NoSuchPath[] = "550 File/Directory does not exist.";
+
+// Lines are gathered up to about this size before they are sent; each is
+// cut as a single sent line would be.
+constexpr std::size_t ListingBufferSize = 16 * 1024;
+constexpr std::size_t ListingLineLimit = ServiceSession::LongestLineSize - 3;
+constexpr std::string_view LineEnd = "\r\n";
 
 // Any option after LIST but this one is taken as a path.
 constexpr std::string_view LongListingOption = "list -al";
@@ -42,6 +53,8 @@ CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const st
         data.finish();
         return replyAndContinue(session, TransferComplete);
     }
+    std::string pending;
+    pending.reserve(ListingBufferSize);
     while (session.mayGoOn()) {
         if (!data.isConnected()) {
             data.finish();
@@ -49,8 +62,15 @@ CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const st
             session.reply(TransferLost);
             return CommandOutcome::Continue;
         }
-        session.sendLine(data.socket(), formatListingLine(entry, session.login().user, form));
-        if (!scan.next(entry)) {
+        const std::string line = formatListingLine(entry, session.login().user, form);
+        pending.append(line, 0, std::min(line.size(), ListingLineLimit));
+        pending.append(LineEnd);
+        const bool more = scan.next(entry);
+        if (!more || pending.size() + ListingLineLimit + LineEnd.size() > ListingBufferSize) {
+            session.sendBuffer(data.socket(), pending.data(), pending.size());
+            pending.clear();
+        }
+        if (!more) {
             session.reply(TransferComplete);
             data.finish();
             return CommandOutcome::Continue;
