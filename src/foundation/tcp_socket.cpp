@@ -339,6 +339,13 @@ void TcpSocket::keepUrgentDataInline() {
     }
 }
 
+void TcpSocket::sendPromptly() {
+    if (handle_ >= 0) {
+        const int value = 1;
+        ::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+    }
+}
+
 void TcpSocket::coalesceSends(bool on) {
     if (handle_ >= 0) {
         const int value = on ? 1 : 0;

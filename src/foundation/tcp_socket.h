@@ -71,6 +71,11 @@ public:
     // Lets the system hold back partial segments while a stream of small
     // sends follows (a download in 1024-byte blocks); closing sends the rest.
     void coalesceSends(bool on);
+    // Sends each write at once instead of holding a small one back until
+    // the previous one is acknowledged: a connection that sends two replies
+    // in a row with no request between them (FTP's 150 and 226) would
+    // otherwise wait for the peer's delayed acknowledgement.
+    void sendPromptly();
 
     bool isConnected() const { return state_ == SocketState::Connected; }
     SocketState state() const { return state_; }

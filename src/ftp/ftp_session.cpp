@@ -69,6 +69,9 @@ FtpSession::FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTabl
 {
     // ABOR often arrives as urgent data; it must stay part of the line.
     ServiceSession::control().keepUrgentDataInline();
+    // The closing reply of a transfer follows its 150 with nothing from
+    // the client between them.
+    ServiceSession::control().sendPromptly();
     setDataSocket(&data_.socket());
     startSession();
 }
