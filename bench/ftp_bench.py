@@ -1,19 +1,23 @@
 #!/usr/bin/env python3
-"""FTP benchmarks against the ftp_test_server harness on loopback.
+"""FTP benchmarks against the ftp_test_server harness on loopback, beside
+Debian's vsftpd serving the same files from a temporary configuration.
 
     bench/ftp_bench.py [path/to/ftp_test_server] [--runs N]
 
-Measures, each with one unmeasured warm-up run and the median of N runs:
-a passive curl download and upload of a 256 MiB file (MB/s, 10^6 bytes),
-20 simultaneous ftplib downloads of a 1 MiB file (total seconds), a curl
-LIST of a folder of 2000 entries (seconds), and the cost of 1000 logged-in
+Side by side, each warmed up once and then run N times alternating vsftpd
+and ours (medians): a passive curl download and upload of a 256 MiB file
+(MB/s, 10^6 bytes) and an ftplib LIST of a folder of 2000 entries (ms from
+the command to its closing reply, the login not counted). Ours only, each
+with one warm-up and the median of N runs: 20 simultaneous ftplib
+downloads of a 1 MiB file (total seconds) and the cost of 1000 logged-in
 idle sessions (CPU % of one core over 10 s, resident memory per session).
-The figures are printed last.
+The figures, then the ratios to vsftpd, are printed last.
 """
 import ftplib
 import os
 import shutil
 import socket
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -21,7 +25,7 @@ import threading
 import time
 
 import bench_support
-from bench_support import measured, raise_file_limit
+from bench_support import alternating, free_port, measured, raise_file_limit, stop_peer, wait_for_port
 
 BIG = 256 * 1024 * 1024
 SMALL = 1024 * 1024
@@ -53,8 +57,58 @@ class Harness(bench_support.Harness):
     def url(self, name):
         return "ftp://bench:pw@127.0.0.1:%d/%s" % (self.port, name)
 
+    def login(self, ftp):
+        ftp.login("bench", "pw")
+
     def stop(self):
         super().stop(TIMEOUT)
+
+
+# vsftpd, for comparison only: anonymous access rooted at the benchmark's
+# folder, passive mode, on a loopback port of its own, run as the user who
+# starts it, with nothing logged.
+VSFTPD_CONF = """listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port={port}
+background=NO
+run_as_launching_user=YES
+anonymous_enable=YES
+no_anon_password=YES
+anon_root={root}
+local_enable=NO
+write_enable=YES
+anon_upload_enable=YES
+anon_other_write_enable=YES
+anon_mkdir_write_enable=YES
+anon_world_readable_only=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+connect_from_port_20=NO
+seccomp_sandbox=NO
+xferlog_enable=NO
+dirmessage_enable=NO
+use_localtime=NO
+"""
+
+
+class Vsftpd:
+    def __init__(self, base, root):
+        self.port = free_port()
+        conf = os.path.join(base, "vsftpd.conf")
+        with open(conf, "w") as f:
+            f.write(VSFTPD_CONF.format(port=self.port, root=root))
+        self.process = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL)
+        wait_for_port(self.port, "vsftpd", self.process, greeting=True)
+
+    def url(self, name):
+        return "ftp://127.0.0.1:%d/%s" % (self.port, name)
+
+    def login(self, ftp):
+        ftp.login()
+
+    def stop(self):
+        stop_peer(self.process)
 
 
 def curl(*args):
@@ -109,11 +163,17 @@ def parallel_seconds(harness):
     return seconds
 
 
-def list_seconds(harness):
-    out = curl("-o", "/dev/null", "-w", "%{size_download} %{time_total}", harness.url("list/"))
-    size, seconds = out.split()
-    assert int(size) > LIST_ENTRIES * 40, size
-    return float(seconds)
+def list_ms(server):
+    ftp = ftplib.FTP()
+    ftp.connect("127.0.0.1", server.port, timeout=TIMEOUT)
+    server.login(ftp)
+    lines = []
+    started = time.monotonic()
+    ftp.retrlines("LIST list", lines.append)
+    elapsed = time.monotonic() - started
+    ftp.quit()
+    assert len(lines) >= LIST_ENTRIES, len(lines)  # ours also lists . and ..
+    return elapsed * 1000
 
 
 def login(port):
@@ -161,22 +221,34 @@ def main():
         shutil.copy(os.path.join(root, "big.bin"), source)
 
         harness = Harness(path, base, root)
+        peer = None
         try:
-            down = measured(runs, lambda: download_rate(harness))
-            print("download 256 MiB, passive: %.0f MB/s" % down, flush=True)
-            up = measured(runs, lambda: upload_rate(harness, source))
-            print("upload 256 MiB, passive: %.0f MB/s" % up, flush=True)
+            peer = Vsftpd(base, root)
+            down_peer, down = map(statistics.median, alternating(
+                runs, [lambda: download_rate(peer), lambda: download_rate(harness)]))
+            print("download 256 MiB, passive: ours %.0f MB/s, vsftpd %.0f MB/s" % (down, down_peer), flush=True)
+            up_peer, up = map(statistics.median, alternating(
+                runs, [lambda: upload_rate(peer, source), lambda: upload_rate(harness, source)]))
+            print("upload 256 MiB, passive: ours %.0f MB/s, vsftpd %.0f MB/s" % (up, up_peer), flush=True)
+            list_peer, listing = map(statistics.median, alternating(
+                runs, [lambda: list_ms(peer), lambda: list_ms(harness)]))
+            print("LIST of %d entries: ours %.1f ms, vsftpd %.1f ms" % (LIST_ENTRIES, listing, list_peer),
+                  flush=True)
+            peer.stop()
+            peer = None
             parallel = measured(runs, lambda: parallel_seconds(harness))
             print("%d parallel 1 MiB downloads: %.3f s" % (PARALLEL, parallel), flush=True)
-            listing = measured(runs, lambda: list_seconds(harness))
-            print("LIST of %d entries: %.3f s" % (LIST_ENTRIES, listing), flush=True)
             cpu, per_session = idle_cost(harness)
             print("%d idle sessions: %.2f %% of a core, %.1f KiB each" % (IDLE_SESSIONS, cpu, per_session),
                   flush=True)
         finally:
+            if peer is not None:
+                peer.stop()
             harness.stop()
-        print("FIGURES download=%.0fMB/s upload=%.0fMB/s parallel20x1MiB=%.3fs list2000=%.3fs "
+        print("FIGURES download=%.0fMB/s upload=%.0fMB/s parallel20x1MiB=%.3fs list2000=%.1fms "
               "idle1000=%.2f%%cpu,%.1fKiB/session" % (down, up, parallel, listing, cpu, per_session))
+        print("RATIO to vsftpd (target >= 1.0): download %.2f, upload %.2f, list %.2f (vsftpd ms / ours ms)"
+              % (down / down_peer, up / up_peer, list_peer / listing))
     finally:
         shutil.rmtree(base, ignore_errors=True)
 
