@@ -2,10 +2,13 @@
 folder (the instance lock lives there), settings files written and read in
 their binary layout, bounded waits, and one started program."""
 
+import fcntl
 import os
+import socket
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -166,3 +169,37 @@ def leftovers(folder):
     for root, _, files in os.walk(folder):
         found += [os.path.join(root, f) for f in files if f.endswith(".tmp")]
     return found
+
+
+SKIP = 77
+_INSIDE = "VT_PROGRAM_TEST_INSIDE"
+
+
+def _loopback_up():
+    """Brings up lo in the new network namespace (SIOCSIFFLAGS)."""
+    siocgifflags, siocsifflags, iff_up = 0x8913, 0x8914, 0x1
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        request = struct.pack("16sh", b"lo", 0)
+        flags = struct.unpack("16sh", fcntl.ioctl(s, siocgifflags, request))[1]
+        fcntl.ioctl(s, siocsifflags, struct.pack("16sh", b"lo", flags | iff_up))
+
+
+def enter_private_network(script):
+    """Runs the calling test script again in a user and network namespace of
+    its own, where the program may bind its fixed ports on a private
+    loopback, and exits with its status; inside, brings loopback up. Exits
+    with SKIP where namespaces cannot be had."""
+    if os.environ.get(_INSIDE) != "1":
+        command = ["unshare", "--user", "--map-root-user", "--net", sys.executable,
+                   os.path.abspath(script)] + sys.argv[1:]
+        try:
+            result = subprocess.run(command, env=dict(os.environ, **{_INSIDE: "1"}))
+        except FileNotFoundError:
+            print("unshare is missing: skipped")
+            sys.exit(SKIP)
+        sys.exit(result.returncode)
+    try:
+        _loopback_up()
+    except OSError as error:
+        print("no private network namespace (%s): skipped" % error)
+        sys.exit(SKIP)

@@ -10,36 +10,22 @@ private; without user namespaces it is skipped.
 Usage: program_sessions_test.py <vantrel-server>"""
 
 import errno
-import fcntl
 import os
 import resource
 import selectors
 import socket
-import struct
-import subprocess
 import sys
 import time
 import unittest
 
-from program_harness import Program, Workspace, seed_settings, wait_for
+from program_harness import Program, Workspace, enter_private_network, seed_settings, wait_for
 
 PROGRAM = None  # set by main
 CLIENTS = 1000
 FTP_PORT = 21
 DEFAULT_SOFT_LIMIT = 1024
 GREETING_DEADLINE_S = 60
-INSIDE = "VT_SESSIONS_TEST_INSIDE"
-SKIP = 77
 TOO_FEW = "too few for every service's sessions"
-
-
-def loopback_up():
-    """Brings up lo in the new network namespace (SIOCSIFFLAGS)."""
-    siocgifflags, siocsifflags, iff_up = 0x8913, 0x8914, 0x1
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        request = struct.pack("16sh", b"lo", 0)
-        flags = struct.unpack("16sh", fcntl.ioctl(s, siocgifflags, request))[1]
-        fcntl.ioctl(s, siocsifflags, struct.pack("16sh", b"lo", flags | iff_up))
 
 
 def limit_open_files(soft, hard=None):
@@ -128,21 +114,7 @@ class SessionLimits(unittest.TestCase):
 
 def main():
     global PROGRAM
-    if os.environ.get(INSIDE) != "1":
-        # Again, in a user and network namespace of its own.
-        command = ["unshare", "--user", "--map-root-user", "--net", sys.executable,
-                   os.path.abspath(__file__)] + sys.argv[1:]
-        try:
-            result = subprocess.run(command, env=dict(os.environ, **{INSIDE: "1"}))
-        except FileNotFoundError:
-            print("unshare is missing: skipped")
-            sys.exit(SKIP)
-        sys.exit(result.returncode)
-    try:
-        loopback_up()
-    except OSError as error:
-        print("no private network namespace (%s): skipped" % error)
-        sys.exit(SKIP)
+    enter_private_network(__file__)
     PROGRAM = os.path.abspath(sys.argv.pop(1))
     unittest.main()
 

@@ -22,8 +22,7 @@ import subprocess
 import sys
 import unittest
 
-from program_harness import Program, Workspace, wait_for
-from program_sessions_test import INSIDE, SKIP, loopback_up
+from program_harness import Program, Workspace, enter_private_network, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -139,21 +138,7 @@ class TaskCommandsServeEveryService(unittest.TestCase):
 
 def main():
     global PROGRAM, SETTINGS
-    if os.environ.get(INSIDE) != "1":
-        # Again, in a user and network namespace of its own.
-        command = ["unshare", "--user", "--map-root-user", "--net", sys.executable,
-                   os.path.abspath(__file__)] + sys.argv[1:]
-        try:
-            result = subprocess.run(command, env=dict(os.environ, **{INSIDE: "1"}))
-        except FileNotFoundError:
-            print("unshare is missing: skipped")
-            sys.exit(SKIP)
-        sys.exit(result.returncode)
-    try:
-        loopback_up()
-    except OSError as error:
-        print("no private network namespace (%s): skipped" % error)
-        sys.exit(SKIP)
+    enter_private_network(__file__)
     PROGRAM = os.path.abspath(sys.argv.pop(1))
     SETTINGS = os.path.abspath(sys.argv.pop(1))
     unittest.main()
