@@ -9,7 +9,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,6 +27,20 @@ namespace {
 constexpr int ListenBacklog = SOMAXCONN;
 constexpr int ConnectTimeoutMs = 30000;
 constexpr char UnknownAddress[] = "0.0.0.0";
+
+// sendfile cannot be told MSG_NOSIGNAL: on a connection the peer has reset
+// it raises SIGPIPE, which would end the process. A thread that sends files
+// keeps the signal blocked from its first such send on (one call per thread);
+// the lost connection is seen as EPIPE all the same.
+void blockPipeSignalInThisThread() {
+    thread_local bool blocked = false;
+    if (!blocked) {
+        sigset_t pipeOnly;
+        sigemptyset(&pipeOnly);
+        sigaddset(&pipeOnly, SIGPIPE);
+        blocked = ::pthread_sigmask(SIG_BLOCK, &pipeOnly, nullptr) == 0;
+    }
+}
 
 bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
@@ -252,16 +267,15 @@ bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& lengt
     if (length == 0) {
         return true;
     }
-    // sendfile has no MSG_DONTWAIT: the socket does not block for the call.
-    const int flags = ::fcntl(handle_, F_GETFL);
-    if (flags < 0 || ::fcntl(handle_, F_SETFL, flags | O_NONBLOCK) != 0) {
-        length = 0;
-        return failClosed(SocketError::ConnectionLost);
-    }
+    blockPipeSignalInThisThread();
+    // Every descriptor here is non-blocking, so sendfile takes what the
+    // socket has room for and returns.
     auto position = static_cast<off_t>(offset);
-    const ssize_t sent = ::sendfile(handle_, file, &position, length);
+    ssize_t sent;
+    do {
+        sent = ::sendfile(handle_, file, &position, length);
+    } while (sent < 0 && errno == EINTR);
     const int error = errno;
-    ::fcntl(handle_, F_SETFL, flags);
     if (sent < 0) {
         length = 0;
         if (wouldBlock(error)) {
@@ -321,6 +335,14 @@ void TcpSocket::close() {
 void TcpSocket::shutdownAndClose() {
     if (state_ == SocketState::Connected) {
         ::shutdown(handle_, SHUT_RDWR);
+    }
+    close();
+}
+
+void TcpSocket::resetAndClose() {
+    if (state_ == SocketState::Connected) {
+        const linger dropQueued{1, 0};
+        ::setsockopt(handle_, SOL_SOCKET, SO_LINGER, &dropQueued, sizeof dropQueued);
     }
     close();
 }

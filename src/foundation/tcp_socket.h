@@ -61,6 +61,9 @@ public:
     virtual bool receiveSome(void* buffer, std::size_t& length);
     virtual void close();
     void shutdownAndClose();
+    // Closes at once with a reset: bytes still queued for the peer are
+    // dropped rather than delivered (a transfer that was aborted).
+    void resetAndClose();
     // Ends the sending side after what is queued (the peer reads the end
     // of the stream); receiving goes on.
     void shutdownSending();

@@ -48,6 +48,9 @@ public:
     [[nodiscard]] bool connectToPortTarget();
     // The end of every transfer and listing.
     void finish() { socket_.shutdownAndClose(); }
+    // The end of a transfer that failed or was aborted: what is still
+    // queued for the client is dropped, not delivered after the 426.
+    void abort() { socket_.resetAndClose(); }
     void close() { socket_.close(); }
 
 private:

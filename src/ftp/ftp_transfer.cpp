@@ -1,7 +1,8 @@
 // RETR, STOR, APPE, REST and ABOR, and the transfer engine. A transfer is
-// started by its command and then moved one block at a time by the command
-// loop whenever no command line waits; a block that the data socket cannot
-// take yet is kept and the loop sleeps until either socket is ready.
+// started by its command and then moved one piece at a time by the command
+// loop whenever no command line waits: downloads go from the file to the
+// socket by the system, uploads through a buffer written behind. When the
+// data socket is not ready the loop sleeps until either socket is.
 #include "ftp/ftp_transfer.h"
 
 #include "foundation/clock.h"
@@ -58,27 +59,30 @@ void startTransfer(FtpSession& session, const FtpPath& path, TransferDirection d
     FtpTransfer& transfer = session.transfer();
     transfer.path = path.full;
     transfer.direction = direction;
-    transfer.buffer = std::make_unique<char[]>(FtpTransfer::BufferSize);
     transfer.bufferLength = 0;
-    transfer.bufferPosition = 0;
     transfer.blocksSinceLook = 0;
-    if (direction == TransferDirection::Download)
-        session.data().socket().coalesceSends(true);
+    if (direction == TransferDirection::Upload)
+        transfer.buffer = std::make_unique<char[]>(FtpTransfer::PieceSize);
     session.reply(DataStarted);
 }
 
-void endTransfer(FtpSession& session)
+enum class TransferEnd { Completed, Failed };
+
+void endTransfer(FtpSession& session, TransferEnd end)
 {
     FtpTransfer& transfer = session.transfer();
     transfer.file.close();
     transfer.buffer.reset();
-    session.data().finish();
+    if (end == TransferEnd::Completed)
+        session.data().finish();
+    else
+        session.data().abort();
     session.noteActivity();
 }
 
 void finishCompleted(FtpSession& session)
 {
-    endTransfer(session);
+    endTransfer(session, TransferEnd::Completed);
     const FtpTransfer& transfer = session.transfer();
     logEvent(session, transfer.direction == TransferDirection::Download ? LogDownload : LogUpload, transfer.path);
     session.reply(TransferComplete);
@@ -86,15 +90,15 @@ void finishCompleted(FtpSession& session)
 
 void finishFailed(FtpSession& session, const char* reason, const char* secondReply)
 {
-    endTransfer(session);
+    endTransfer(session, TransferEnd::Failed);
     logFailed(session, session.transfer().direction, session.transfer().path, reason);
     session.reply(TransferComplete);
     session.reply(secondReply);
 }
 
 // Moving bytes is activity. A fast transfer notes it on the passes that
-// look at the control connection (every 16 KiB); a slow one waits before
-// each block, so every block of it counts.
+// look at the control connection; a slow one waits before each piece, so
+// every piece of it counts.
 void noteProgress(FtpSession& session)
 {
     if (session.transfer().blocksSinceLook == 0)
@@ -116,30 +120,22 @@ void downloadStep(FtpSession& session)
         finishFailed(session, ReasonAborted, TransferLost);
         return;
     }
-    if (transfer.bufferPosition == transfer.bufferLength) {
-        if (transfer.file.atEnd()) {
-            finishCompleted(session);
-            return;
-        }
-        transfer.bufferLength = transfer.file.read(transfer.buffer.get(), FtpTransfer::BufferSize);
-        transfer.bufferPosition = 0;
+    std::size_t length = FtpTransfer::PieceSize;
+    bool fileEnded = false;
+    if (!data.sendFileSome(transfer.file.descriptor(), transfer.position, length, fileEnded)) {
+        finishFailed(session, ReasonAborted, TransferLost);
+        return;
     }
-    std::size_t length = std::min(FtpTransfer::BlockSize, transfer.bufferLength - transfer.bufferPosition);
-    if (length > 0) {
-        if (!data.sendSome(transfer.buffer.get() + transfer.bufferPosition, length)) {
-            finishFailed(session, ReasonAborted, TransferLost);
-            return;
-        }
-        if (length == 0) {
-            session.awaitDataOrControl(WaitFor::Writable, -1);
-            transfer.lookAtControlNext();
-            return;
-        }
-        transfer.bufferPosition += length;
-        noteProgress(session);
-    }
-    if (transfer.bufferPosition == transfer.bufferLength && transfer.file.atEnd())
+    if (fileEnded) {
         finishCompleted(session);
+        return;
+    }
+    if (length == 0) {
+        session.awaitDataOrControl(WaitFor::Writable, -1);
+        transfer.lookAtControlNext();
+        return;
+    }
+    noteProgress(session);
 }
 
 void uploadStep(FtpSession& session)
@@ -152,7 +148,7 @@ void uploadStep(FtpSession& session)
         finishFailed(session, ReasonAborted, TransferLost);
         return;
     }
-    std::size_t length = FtpTransfer::BlockSize;
+    std::size_t length = FtpTransfer::PieceSize - transfer.bufferLength;
     char* block = transfer.buffer.get() + transfer.bufferLength;
     // The client ends an upload by closing the data connection.
     if (!data.isConnected() || !data.receiveSome(block, length)) {
@@ -176,7 +172,7 @@ void uploadStep(FtpSession& session)
     }
     transfer.bufferLength += length;
     noteProgress(session);
-    if (transfer.bufferLength + FtpTransfer::BlockSize > FtpTransfer::BufferSize && !flushUpload(transfer))
+    if (transfer.bufferLength == FtpTransfer::PieceSize && !flushUpload(transfer))
         finishFailed(session, ReasonWrite, WriteAborted);
 }
 
@@ -362,6 +358,7 @@ CommandOutcome handleRetr(FtpSession& session, const FtpCommand& command)
         file.close();
         return replyAndContinue(session, RestOutside);
     }
+    session.transfer().position = offset;
     return connectAndStart(session, path, direction, ReasonData);
 }
 

@@ -1,6 +1,6 @@
 // The file transfers of an FTP session: REST, RETR, STOR, APPE and ABOR,
-// and the engine that moves one 1024-byte block per pass of the command
-// loop, so that ABOR and STAT are served between blocks.
+// and the engine that moves one bounded piece per pass of the command
+// loop, so that ABOR and STAT are served between pieces.
 #pragma once
 
 #include "foundation/file_handle.h"
@@ -20,27 +20,28 @@ enum class CommandOutcome;
 enum class TransferDirection { Download, Upload };
 
 struct FtpTransfer {
-    static constexpr std::size_t BlockSize = 1024;
-    // The file is read ahead and written behind in this size, so that a
-    // block costs one send or receive and not also a file access.
-    static constexpr std::size_t BufferSize = 64 * 1024;
+    // A download moves at most this much per pass straight from the file
+    // to the socket; an upload receives at most this much per pass and
+    // writes it behind in one piece, so a session's memory stays bounded
+    // whatever the file's size.
+    static constexpr std::size_t PieceSize = 128 * 1024;
     // The command loop looks at the control connection once in this many
-    // blocks, and at once after any wait: ABOR and STAT still come between
-    // blocks, at most 16 KiB late, while a block costs little more than
-    // its one send or receive.
-    static constexpr unsigned BlocksPerControlLook = 16;
+    // pieces, and at once after any wait: ABOR and STAT come at most
+    // 256 KiB of transfer late (well under a millisecond on a fast link),
+    // while a piece costs one system call.
+    static constexpr unsigned BlocksPerControlLook = 2;
 
     FileHandle file;  // a transfer is in progress exactly while it is open
     std::string path;
     TransferDirection direction = TransferDirection::Download;
     std::uint64_t restartOffset = 0;
     bool abortRequested = false;
-    // Held only while a transfer runs, so idle sessions stay small.
+    // Download: the offset in the file of the next byte to send.
+    std::uint64_t position = 0;
+    // Upload: bytes received and not yet written; held only while an
+    // upload runs, so idle sessions stay small.
     std::unique_ptr<char[]> buffer;
-    // Download: bytes read ahead and the next one to send.
-    // Upload: bytes received and not yet written (position unused).
     std::size_t bufferLength = 0;
-    std::size_t bufferPosition = 0;
     unsigned blocksSinceLook = 0;
 
     bool inProgress() const { return file.isOpen(); }

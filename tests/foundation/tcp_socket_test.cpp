@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -192,6 +193,38 @@ TEST_F(LineSocketTest, SendSomeOnAFullBufferReportsZeroBytesAndSuccess) {
     ASSERT_TRUE(sawFull);
     EXPECT_EQ(pair.server.bytesSent(), static_cast<std::uint32_t>(total));
     EXPECT_TRUE(pair.server.isConnected());
+}
+
+// Sending a file after the sending side has ended fails with EPIPE, for
+// which sendfile raises SIGPIPE (it cannot be told MSG_NOSIGNAL). Under the
+// default action that signal would end this test's process.
+TEST_F(LineSocketTest, SendingAFileOnAnEndedConnectionFailsWithoutEndingTheProcess) {
+    char path[] = "/tmp/vt-sendfile-XXXXXX";
+    const int file = ::mkstemp(path);
+    ASSERT_GE(file, 0);
+    ::unlink(path);
+    ASSERT_EQ(::write(file, "0123456789", 10), 10);
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGPIPE, &defaultAction, &previous), 0);
+
+    std::uint64_t offset = 3;
+    std::size_t length = 4;
+    bool ended = true;
+    ASSERT_TRUE(pair.server.sendFileSome(file, offset, length, ended));
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(offset, 7u);
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(testing::receiveBytes(pair.client, 4), "3456");
+
+    pair.server.shutdownSending();
+    length = 3;
+    EXPECT_FALSE(pair.server.sendFileSome(file, offset, length, ended));
+    EXPECT_EQ(length, 0u);
+    EXPECT_FALSE(pair.server.isConnected());
+    ::sigaction(SIGPIPE, &previous, nullptr);
+    ::close(file);
 }
 
 TEST(TcpSocketTest, BytesAreCountedAcrossConnectionsAndTakeFromMovesTheConnection) {

@@ -8,7 +8,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 import harness_support  # noqa: E402
 from harness_support import (DEADLINE, LineClient, TempServer, read_logs, swapping,  # noqa: E402,F401
-                             wait_until)
+                             strace_total, wait_until)
 
 ALL_RIGHTS = 63
 FILE_READ, FILE_WRITE, FILE_MODIFY = 1, 2, 4
@@ -91,10 +91,17 @@ class Raw(LineClient):
         return super().closed_by_server(reset_is_close=False)
 
 
-def read_all(sock):
+def read_all(sock, reset_ends=False):
+    """The bytes up to the end of the stream; with `reset_ends`, a reset
+    (an aborted transfer) ends it as well."""
     data = []
     while True:
-        chunk = sock.recv(65536)
+        try:
+            chunk = sock.recv(65536)
+        except ConnectionResetError:
+            if not reset_ends:
+                raise
+            chunk = b""
         if not chunk:
             return b"".join(data)
         data.append(chunk)

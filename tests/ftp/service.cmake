@@ -25,4 +25,8 @@ if(Python3_FOUND)
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script}.py $<TARGET_FILE:ftp_test_server>)
     set_tests_properties(${script} PROPERTIES TIMEOUT 300)
   endforeach()
+  # Counts the system calls of a download with strace; nothing is timed.
+  add_test(NAME ftp_syscalls_test
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/ftp_syscalls_test.py $<TARGET_FILE:ftp_test_server>)
+  set_tests_properties(ftp_syscalls_test PROPERTIES TIMEOUT 300 LABELS syscalls)
 endif()

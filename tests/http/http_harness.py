@@ -8,7 +8,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
-from harness_support import HarnessProcess, swapping  # noqa: E402,F401
+from harness_support import HarnessProcess, strace_total, swapping  # noqa: E402,F401
 
 START_DEADLINE_S = 20
 STOP_DEADLINE_S = 30

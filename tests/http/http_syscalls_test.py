@@ -10,14 +10,13 @@ Usage: http_syscalls_test.py <path of http_test_server>
 """
 import http.client
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 
-from http_harness import HttpServer, START_DEADLINE_S, write_files
+from http_harness import HttpServer, START_DEADLINE_S, strace_total, write_files
 
 FEW = 20
 MANY = 220
@@ -56,12 +55,7 @@ def calls_for(binary, requests):
             status = server.stop()
         if status != 0:
             raise AssertionError(f"server exited with {status}")
-        with open(summary) as f:
-            text = f.read()
-        match = re.search(r"^\s*100\.00\s+\S+\s+\S+\s+(\d+)\s+(?:\d+\s+)?total\s*$", text, re.M)
-        if match is None:
-            raise AssertionError("no total in strace's summary:\n" + text)
-        return int(match.group(1))
+        return strace_total(summary)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

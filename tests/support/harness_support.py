@@ -8,6 +8,7 @@ particular to a protocol stays in that protocol's harness."""
 import contextlib
 import ctypes
 import os
+import re
 import select
 import shutil
 import socket
@@ -43,6 +44,16 @@ def wait_until(condition, what, deadline=DEADLINE):
             return
         time.sleep(0.01)
     raise AssertionError("timed out waiting for " + what)
+
+
+def strace_total(summary_path):
+    """The number of calls on the total line of an `strace -c` summary."""
+    with open(summary_path) as f:
+        text = f.read()
+    match = re.search(r"^\s*100\.00\s+\S+\s+\S+\s+(\d+)\s+(?:\d+\s+)?total\s*$", text, re.M)
+    if match is None:
+        raise AssertionError("no total in strace's summary:\n" + text)
+    return int(match.group(1))
 
 
 # --- the settings file layout: version 3, record count, records of a
