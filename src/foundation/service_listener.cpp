@@ -21,6 +21,8 @@ namespace {
 constexpr int IdleCheckIntervalMs = 1000;
 // Pause before retrying an accept that failed on a ready socket.
 constexpr int AcceptRetryMs = 2;
+// A client that speaks first but sends nothing is accepted after this long.
+constexpr int SilentClientAcceptS = 1;
 
 } // namespace
 
@@ -76,6 +78,9 @@ bool ServiceListener::activate(std::uint16_t port) {
         if (!listening_.listenOn(port)) {
             return false;
         }
+        if (clientSpeaksFirst_) {
+            listening_.acceptWithData(SilentClientAcceptS);
+        }
     }
     if (!start()) {
         LockGuard guard(lock_);
@@ -98,8 +103,13 @@ void ServiceListener::deactivate() {
 }
 
 int ServiceListener::connectionCount() const {
+    // Finished sessions wait for the next reap; they no longer count.
     LockGuard guard(lock_);
-    return static_cast<int>(sessions_.size());
+    int count = 0;
+    for (const auto& session : sessions_) {
+        count += session->isFinished() ? 0 : 1;
+    }
+    return count;
 }
 
 std::uint32_t ServiceListener::totalBytesIn() const {
@@ -220,11 +230,18 @@ void ServiceListener::run() {
         if (acceptFailed) {
             timeoutMs = AcceptRetryMs;
         }
-        if (!waker_.arm()) {
+        // A finished session wakes the listener only when the listener waits
+        // for room under its cap. Otherwise it is reaped at the next accept
+        // or idle check: a wake per connection would cost a switch to this
+        // thread for every request on a busy server.
+        const bool reapPromptly = !mayAccept;
+        if (reapPromptly && !waker_.arm()) {
             continue;  // a session finished meanwhile: reap it first
         }
         const int ready = ::poll(fds, count, timeoutMs);
-        waker_.disarm(ready > 0 && fds[1].revents != 0);
+        if (reapPromptly) {
+            waker_.disarm(ready > 0 && fds[1].revents != 0);
+        }
         listenerSignalled = watchListener && ready > 0 && fds[2].revents != 0;
         if (ready < 0 && errno != EINTR) {
             // Nothing sensible to wait on; keep the loop alive but slow.

@@ -346,6 +346,12 @@ void TcpSocket::sendPromptly() {
     }
 }
 
+void TcpSocket::acceptWithData(int seconds) {
+    if (handle_ >= 0) {
+        ::setsockopt(handle_, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+    }
+}
+
 void TcpSocket::coalesceSends(bool on) {
     if (handle_ >= 0) {
         const int value = on ? 1 : 0;

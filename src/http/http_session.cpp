@@ -140,6 +140,7 @@ void HttpSession::serve()
 HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log)
     : ServiceListener(maximumSessions), site_(site), log_(log)
 {
+    acceptWhenClientSpeaks();
 }
 
 HttpListener::~HttpListener()
