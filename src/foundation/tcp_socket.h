@@ -130,6 +130,8 @@ private:
     std::uint32_t bytesSent_ = 0;
     mutable std::uint32_t localIp_ = 0;
     std::uint32_t peerIp_ = 0;
+    // Partial segments are held back (coalesceSends); most sockets never are.
+    bool corked_ = false;
 };
 
 } // namespace vantrel
