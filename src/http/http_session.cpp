@@ -132,9 +132,18 @@ void HttpSession::serve()
     if (!sendResponse(*response, head.headOnly))
         return;
     writeLogLine(*response, head);
-    // The client may have sent more than the head (a body, a second
-    // request); closing over it unread would cut the response short.
-    lingeringClose(control());
+    // A client that said this request is its last, without a body, has
+    // nothing more to send: unless something came all the same, the
+    // connection closes at once (no input is left unread, so the close
+    // ends the stream normally). Otherwise the client may have sent more
+    // than the head (a body, a second request), and closing over it
+    // unread would cut the response short.
+    LineSocket& socket = control();
+    if (head.saysNothingMore() && socket.bufferInput() && !socket.hasBufferedBytes()) {
+        socket.shutdownAndClose();
+        return;
+    }
+    lingeringClose(socket);
 }
 
 HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log)
