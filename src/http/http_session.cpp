@@ -140,7 +140,7 @@ void HttpSession::serve()
     // unread would cut the response short.
     LineSocket& socket = control();
     if (head.saysNothingMore() && socket.bufferInput() && !socket.hasBufferedBytes()) {
-        socket.shutdownAndClose();
+        socket.close();
         return;
     }
     lingeringClose(socket);
