@@ -291,7 +291,7 @@ bool FileHandle::writeLogLine(std::string_view text)
 {
     if (fd_ < 0)
         return false;
-    std::string line = formatDateText(localNow(), DateForm::Long);
+    std::string line = longDateText(timeNow(), TimeZone::Local);
     line += " -> ";
     line.append(text);
     line += "\r\n";
