@@ -1,7 +1,8 @@
 // ServiceListener: the accept loop of one port. The thread sleeps in one
-// poll on the listening socket (only while a session may still be added),
-// the sessions' shared waker and its stop event; it reaps at every wake and
-// at least once a second while sessions live, for the idle limit.
+// poll on its stop event and either the listening socket (while a session
+// may still be added) or the sessions' shared waker (while it waits for
+// room); it reaps finished sessions at every wake and at least once a
+// second while sessions live, for the idle limit.
 #include "foundation/service_listener.h"
 
 #include "foundation/clock.h"
@@ -212,11 +213,22 @@ void ServiceListener::run() {
             haveSessions = !sessions_.empty();
         }
 
+        // A finished session wakes the listener only while it waits for room
+        // under its cap. Otherwise it is reaped at the next accept or idle
+        // check: a wake per connection would cost a switch to this thread
+        // for every request on a busy server. Unarmed, the waker is not
+        // watched either, so a signal left from an armed wait cannot keep
+        // the poll from sleeping; the next armed wait drains it.
+        const bool reapPromptly = !mayAccept;
+        const bool watchListener = mayAccept && !acceptFailed;
         pollfd fds[3];
         nfds_t count = 0;
         fds[count++] = pollfd{stopEventDescriptor(), POLLIN, 0};
-        fds[count++] = pollfd{waker_.descriptor(), POLLIN, 0};
-        const bool watchListener = mayAccept && !acceptFailed;
+        const nfds_t wakerAt = count;
+        if (reapPromptly) {
+            fds[count++] = pollfd{waker_.descriptor(), POLLIN, 0};
+        }
+        const nfds_t listenerAt = count;
         if (watchListener) {
             fds[count++] = pollfd{listening_.descriptor(), POLLIN, 0};
         }
@@ -230,19 +242,14 @@ void ServiceListener::run() {
         if (acceptFailed) {
             timeoutMs = AcceptRetryMs;
         }
-        // A finished session wakes the listener only when the listener waits
-        // for room under its cap. Otherwise it is reaped at the next accept
-        // or idle check: a wake per connection would cost a switch to this
-        // thread for every request on a busy server.
-        const bool reapPromptly = !mayAccept;
         if (reapPromptly && !waker_.arm()) {
             continue;  // a session finished meanwhile: reap it first
         }
         const int ready = ::poll(fds, count, timeoutMs);
         if (reapPromptly) {
-            waker_.disarm(ready > 0 && fds[1].revents != 0);
+            waker_.disarm(ready > 0 && fds[wakerAt].revents != 0);
         }
-        listenerSignalled = watchListener && ready > 0 && fds[2].revents != 0;
+        listenerSignalled = watchListener && ready > 0 && fds[listenerAt].revents != 0;
         if (ready < 0 && errno != EINTR) {
             // Nothing sensible to wait on; keep the loop alive but slow.
             pause(IdleCheckIntervalMs);

@@ -31,7 +31,8 @@ public:
     SessionWaker(const SessionWaker&) = delete;
     SessionWaker& operator=(const SessionWaker&) = delete;
     // A session has finished. Signals the descriptor only while the
-    // listener sleeps (or is about to), so a busy listener costs no call.
+    // listener is armed for it (it waits for room under its cap), so a busy
+    // listener costs no call.
     void wake();
     // Listener side: whether a session finished since the last call.
     bool takeWake() { return pending_.exchange(false); }
