@@ -70,9 +70,9 @@ bool FileHandle::adopt(int descriptor, FileMode mode)
     if (descriptor < 0)
         return false;
     struct stat st {};
-    const int status = ::fcntl(descriptor, F_GETFL);
-    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
-        ::fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    // Our opens set no status flag but O_NONBLOCK, so clearing them all
+    // clears it without asking for the current ones first.
+    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(descriptor, F_SETFL, 0) != 0) {
         ::close(descriptor);
         return false;
     }
@@ -291,7 +291,7 @@ bool FileHandle::writeLogLine(std::string_view text)
 {
     if (fd_ < 0)
         return false;
-    std::string line = formatDateText(localNow(), DateForm::Long);
+    std::string line = longDateText(timeNow(), TimeZone::Local);
     line += " -> ";
     line.append(text);
     line += "\r\n";

@@ -2,6 +2,8 @@
 // UTC time, over the C library's thread-safe calls.
 #include "foundation/file_time.h"
 
+#include <array>
+#include <cstddef>
 #include <ctime>
 
 #include "foundation/text.h"
@@ -58,6 +60,32 @@ std::string formatDateText(const DateParts& parts, DateForm form)
     }
     return formatText(64, "%s %s %s:%s", monthName(parts.month), twoDigits(parts.day).c_str(),
                       twoDigits(parts.hour).c_str(), twoDigits(parts.minute).c_str());
+}
+
+std::string longDateText(FileTime time, TimeZone zone)
+{
+    // A server formats "now" in local time for its logs and in UTC for
+    // headers, and the times of the files it serves: a few slots suffice.
+    constexpr std::size_t Slots = 4;
+    struct Slot {
+        std::int64_t seconds = 0;
+        TimeZone zone = TimeZone::Utc;
+        bool used = false;
+        std::string text;
+    };
+    thread_local std::array<Slot, Slots> slots;
+    thread_local std::size_t nextReplaced = 0;
+    for (const Slot& slot : slots) {
+        if (slot.used && slot.seconds == time.seconds && slot.zone == zone)
+            return slot.text;
+    }
+    Slot& slot = slots[nextReplaced];
+    nextReplaced = (nextReplaced + 1) % Slots;
+    slot.seconds = time.seconds;
+    slot.zone = zone;
+    slot.used = true;
+    slot.text = formatDateText(zone == TimeZone::Local ? localParts(time) : utcParts(time), DateForm::Long);
+    return slot.text;
 }
 
 std::string formatFileTime(FileTime time, DateForm form)

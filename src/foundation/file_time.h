@@ -30,6 +30,12 @@ std::string formatDateText(const DateParts& parts, DateForm form);
 // Converts to local time first.
 std::string formatFileTime(FileTime time, DateForm form);
 
+enum class TimeZone { Local, Utc };
+// formatDateText(parts of `time`, DateForm::Long), remembered per thread for
+// the last few seconds asked: the headers and log lines of one second
+// format it once.
+std::string longDateText(FileTime time, TimeZone zone);
+
 FileTime timeNow();
 DateParts localParts(FileTime time);
 DateParts utcParts(FileTime time);

@@ -118,6 +118,16 @@ RootFolder::~RootFolder()
         ::close(fd_);
 }
 
+bool RootFolder::identity(std::uint64_t& device, std::uint64_t& inode) const
+{
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return false;
+    device = static_cast<std::uint64_t>(st.st_dev);
+    inode = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
 bool RootFolder::fits(std::string_view relative) const
 {
     while (!relative.empty() && isSeparator(relative.front()))

@@ -11,6 +11,7 @@
 #include "foundation/file_handle.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,8 @@ public:
     RootFolder& operator=(const RootFolder&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    // The device and inode of the folder held open; false when none is.
+    bool identity(std::uint64_t& device, std::uint64_t& inode) const;
     Confinement confinement() const { return confinement_; }
 
     // Every `relative` below is names joined by "\" or "/"; "" is the

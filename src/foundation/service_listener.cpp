@@ -1,7 +1,8 @@
 // ServiceListener: the accept loop of one port. The thread sleeps in one
-// poll on the listening socket (only while a session may still be added),
-// the sessions' shared waker and its stop event; it reaps at every wake and
-// at least once a second while sessions live, for the idle limit.
+// poll on its stop event and either the listening socket (while a session
+// may still be added) or the sessions' shared waker (while it waits for
+// room); it reaps finished sessions at every wake and at least once a
+// second while sessions live, for the idle limit.
 #include "foundation/service_listener.h"
 
 #include "foundation/clock.h"
@@ -21,6 +22,8 @@ namespace {
 constexpr int IdleCheckIntervalMs = 1000;
 // Pause before retrying an accept that failed on a ready socket.
 constexpr int AcceptRetryMs = 2;
+// A client that speaks first but sends nothing is accepted after this long.
+constexpr int SilentClientAcceptS = 1;
 
 } // namespace
 
@@ -76,6 +79,9 @@ bool ServiceListener::activate(std::uint16_t port) {
         if (!listening_.listenOn(port)) {
             return false;
         }
+        if (clientSpeaksFirst_) {
+            listening_.acceptWithData(SilentClientAcceptS);
+        }
     }
     if (!start()) {
         LockGuard guard(lock_);
@@ -98,8 +104,13 @@ void ServiceListener::deactivate() {
 }
 
 int ServiceListener::connectionCount() const {
+    // Finished sessions wait for the next reap; they no longer count.
     LockGuard guard(lock_);
-    return static_cast<int>(sessions_.size());
+    int count = 0;
+    for (const auto& session : sessions_) {
+        count += session->isFinished() ? 0 : 1;
+    }
+    return count;
 }
 
 std::uint32_t ServiceListener::totalBytesIn() const {
@@ -202,11 +213,22 @@ void ServiceListener::run() {
             haveSessions = !sessions_.empty();
         }
 
+        // A finished session wakes the listener only while it waits for room
+        // under its cap. Otherwise it is reaped at the next accept or idle
+        // check: a wake per connection would cost a switch to this thread
+        // for every request on a busy server. Unarmed, the waker is not
+        // watched either, so a signal left from an armed wait cannot keep
+        // the poll from sleeping; the next armed wait drains it.
+        const bool reapPromptly = !mayAccept;
+        const bool watchListener = mayAccept && !acceptFailed;
         pollfd fds[3];
         nfds_t count = 0;
         fds[count++] = pollfd{stopEventDescriptor(), POLLIN, 0};
-        fds[count++] = pollfd{waker_.descriptor(), POLLIN, 0};
-        const bool watchListener = mayAccept && !acceptFailed;
+        const nfds_t wakerAt = count;
+        if (reapPromptly) {
+            fds[count++] = pollfd{waker_.descriptor(), POLLIN, 0};
+        }
+        const nfds_t listenerAt = count;
         if (watchListener) {
             fds[count++] = pollfd{listening_.descriptor(), POLLIN, 0};
         }
@@ -220,12 +242,14 @@ void ServiceListener::run() {
         if (acceptFailed) {
             timeoutMs = AcceptRetryMs;
         }
-        if (!waker_.arm()) {
+        if (reapPromptly && !waker_.arm()) {
             continue;  // a session finished meanwhile: reap it first
         }
         const int ready = ::poll(fds, count, timeoutMs);
-        waker_.disarm(ready > 0 && fds[1].revents != 0);
-        listenerSignalled = watchListener && ready > 0 && fds[2].revents != 0;
+        if (reapPromptly) {
+            waker_.disarm(ready > 0 && fds[wakerAt].revents != 0);
+        }
+        listenerSignalled = watchListener && ready > 0 && fds[listenerAt].revents != 0;
         if (ready < 0 && errno != EINTR) {
             // Nothing sensible to wait on; keep the loop alive but slow.
             pause(IdleCheckIntervalMs);

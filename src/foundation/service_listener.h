@@ -31,7 +31,8 @@ public:
     SessionWaker(const SessionWaker&) = delete;
     SessionWaker& operator=(const SessionWaker&) = delete;
     // A session has finished. Signals the descriptor only while the
-    // listener sleeps (or is about to), so a busy listener costs no call.
+    // listener is armed for it (it waits for room under its cap), so a busy
+    // listener costs no call.
     void wake();
     // Listener side: whether a session finished since the last call.
     bool takeWake() { return pending_.exchange(false); }
@@ -65,6 +66,12 @@ public:
     void setMaximumSessions(int maximum);
 
 protected:
+    // For a protocol whose client speaks first: the accept waits for the
+    // client's first bytes (a silent client is still accepted, after a
+    // second or so, and meets the idle limit as usual), so the session's
+    // thread finds its request waiting. Takes effect at activate().
+    void acceptWhenClientSpeaks() { clientSpeaksFirst_ = true; }
+
     // Returns a new, already started session that owns the socket, or null
     // to refuse the connection.
     virtual std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket);
@@ -81,6 +88,7 @@ private:
     std::uint32_t finishedBytesOut_ VT_GUARDED_BY(lock_) = 0;
     int maximumSessions_ VT_GUARDED_BY(lock_);
     std::uint32_t idleLimitMs_;
+    bool clientSpeaksFirst_ = false;
     SessionWaker waker_;
 };
 

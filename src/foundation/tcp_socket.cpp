@@ -126,9 +126,11 @@ void TcpSocket::takeFrom(TcpSocket& other) {
     state_ = other.state_;
     localIp_ = other.localIp_;
     peerIp_ = other.peerIp_;
+    corked_ = other.corked_;
     // The descriptor now belongs here; `other` forgets it without closing.
     other.handle_ = -1;
     other.state_ = SocketState::Closed;
+    other.corked_ = false;
     other.close();
 }
 
@@ -328,6 +330,7 @@ void TcpSocket::close() {
         ::close(handle_);
         handle_ = -1;
         state_ = SocketState::Closed;
+        corked_ = false;
     }
     resetAddresses();
 }
@@ -368,10 +371,17 @@ void TcpSocket::sendPromptly() {
     }
 }
 
-void TcpSocket::coalesceSends(bool on) {
+void TcpSocket::acceptWithData(int seconds) {
     if (handle_ >= 0) {
+        ::setsockopt(handle_, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+    }
+}
+
+void TcpSocket::coalesceSends(bool on) {
+    if (handle_ >= 0 && on != corked_) {
         const int value = on ? 1 : 0;
         ::setsockopt(handle_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+        corked_ = on;
     }
 }
 

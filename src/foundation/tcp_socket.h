@@ -79,6 +79,11 @@ public:
     // in a row with no request between them (FTP's 150 and 226) would
     // otherwise wait for the peer's delayed acknowledgement.
     void sendPromptly();
+    // Listening socket: hands out a connection only once its first bytes
+    // have arrived, or after about `seconds` (the system's next handshake
+    // retry) for a client that sends nothing, which is then accepted as
+    // usual. For protocols where the client speaks first.
+    void acceptWithData(int seconds);
 
     bool isConnected() const { return state_ == SocketState::Connected; }
     SocketState state() const { return state_; }
@@ -128,6 +133,8 @@ private:
     std::uint32_t bytesSent_ = 0;
     mutable std::uint32_t localIp_ = 0;
     std::uint32_t peerIp_ = 0;
+    // Partial segments are held back (coalesceSends); most sockets never are.
+    bool corked_ = false;
 };
 
 } // namespace vantrel

@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <semaphore.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -141,12 +143,10 @@ public:
             }
         }
         if (waiting) {
-            {
-                const std::lock_guard<std::mutex> guard(waiting->mutex);
-                waiting->job = ticket;
-            }
-            // Outside the lock, so the woken thread does not wait for it.
-            waiting->wake.notify_one();
+            // Off the list, the thread is this call's alone: the job is
+            // written before the post, which the thread's wait pairs with.
+            waiting->job = ticket;
+            ::sem_post(&waiting->ready);
             return true;
         }
         pthread_attr_t attributes;
@@ -178,12 +178,32 @@ private:
         std::shared_ptr<BodyTicket> ticket;
         StackSize stack;
     };
-    // One per thread; shared with a launch() that is about to wake it.
+    // One per thread; shared with a launch() that is about to wake it. A
+    // semaphore rather than a condition variable: a hand-over costs one
+    // wake and one wait, without the mutex a condition variable retakes.
     struct Parked {
-        std::mutex mutex;
-        std::condition_variable wake;
-        std::shared_ptr<BodyTicket> job;  // guarded by mutex, set once off the list
+        Parked() { ::sem_init(&ready, 0, 0); }
+        ~Parked() { ::sem_destroy(&ready); }
+        Parked(const Parked&) = delete;
+        Parked& operator=(const Parked&) = delete;
+        sem_t ready;
+        std::shared_ptr<BodyTicket> job;  // set once off the list, before the post
     };
+
+    // Waits for the post of a launch(), until `deadline` (CLOCK_MONOTONIC)
+    // or, with none, for as long as it takes. False when the time ran out.
+    static bool awaitJob(Parked& self, const timespec* deadline) {
+        for (;;) {
+            const int result = deadline != nullptr ? ::sem_clockwait(&self.ready, CLOCK_MONOTONIC, deadline)
+                                                   : ::sem_wait(&self.ready);
+            if (result == 0) {
+                return true;
+            }
+            if (errno != EINTR) {
+                return false;
+            }
+        }
+    }
 
     static std::size_t classOf(StackSize stack) { return stack == StackSize::Session ? 1 : 0; }
 
@@ -228,10 +248,10 @@ private:
                 return;
             }
 
-            std::unique_lock<std::mutex> lock(self->mutex);
-            const auto deadline = std::chrono::steady_clock::now() + ParkedLifetime;
-            if (!self->wake.wait_until(lock, deadline, [&] { return self->job != nullptr; })) {
-                lock.unlock();
+            timespec deadline{};
+            ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+            deadline.tv_sec += static_cast<time_t>(ParkedLifetime.count());
+            if (!awaitJob(*self, &deadline)) {
                 {
                     const std::lock_guard<std::mutex> guard(mutex_);
                     // launch() takes a thread off the list before it hands
@@ -242,8 +262,7 @@ private:
                         return;
                     }
                 }
-                lock.lock();
-                self->wake.wait(lock, [&] { return self->job != nullptr; });
+                (void)awaitJob(*self, nullptr);
             }
             ticket = std::move(self->job);
         }

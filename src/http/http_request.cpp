@@ -10,7 +10,7 @@ namespace vantrel {
 
 namespace {
 
-enum class HeadField { GetUrl, HeadUrl, Host, IfModifiedSince, Referer };
+enum class HeadField { GetUrl, HeadUrl, Host, IfModifiedSince, Referer, Connection, ContentLength, TransferEncoding };
 
 struct HeadRule {
     std::string_view prefix;
@@ -19,13 +19,19 @@ struct HeadRule {
     HeadField field;
 };
 
-constexpr std::array<HeadRule, 5> HeadRules{{
+constexpr std::array<HeadRule, 8> HeadRules{{
     {"Get ", 14, 3999, HeadField::GetUrl},
     {"Head ", 14, 3999, HeadField::HeadUrl},
     {"Host: ", 7, 256, HeadField::Host},
     {"If-Modified-Since: ", 26, 199, HeadField::IfModifiedSince},
     {"referer: ", 10, 1999, HeadField::Referer},
+    {"Connection:", 11, 3999, HeadField::Connection},
+    {"Content-Length:", 15, 3999, HeadField::ContentLength},
+    {"Transfer-Encoding:", 18, 3999, HeadField::TransferEncoding},
 }};
+
+constexpr std::string_view CloseToken = "close";
+constexpr std::string_view OptionalWhitespace = " \t";
 
 constexpr std::size_t MaxUrlCopy = 4999;
 
@@ -34,6 +40,28 @@ constexpr std::size_t MaxUrlCopy = 4999;
 std::string_view beforeNul(std::string_view text)
 {
     return text.substr(0, text.find('\0'));
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(OptionalWhitespace);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(OptionalWhitespace) - first + 1);
+}
+
+// Whether a comma-separated list of connection options holds "close".
+bool listsClose(std::string_view options)
+{
+    while (!options.empty()) {
+        const std::size_t comma = options.find(',');
+        if (equalsIgnoreCase(trimmed(options.substr(0, comma)), CloseToken))
+            return true;
+        if (comma == std::string_view::npos)
+            break;
+        options.remove_prefix(comma + 1);
+    }
+    return false;
 }
 
 std::string_view beforeSpace(std::string_view text)
@@ -75,6 +103,15 @@ void applyHeadLine(HttpRequestHead& head, std::string_view line)
             break;
         case HeadField::Referer:
             head.referer = value;
+            break;
+        case HeadField::Connection:
+            head.closeAnnounced = head.closeAnnounced || listsClose(value);
+            break;
+        case HeadField::ContentLength:
+            head.bodyAnnounced = head.bodyAnnounced || trimmed(value) != "0";
+            break;
+        case HeadField::TransferEncoding:
+            head.bodyAnnounced = true;
             break;
         }
     }

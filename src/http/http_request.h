@@ -17,6 +17,14 @@ struct HttpRequestHead {
     std::string host;
     std::string ifModifiedSince;
     std::string referer = UnknownReferer;
+    // "Connection: close": the client sends nothing after this request.
+    bool closeAnnounced = false;
+    // A Content-Length other than 0, or a Transfer-Encoding: a body follows.
+    bool bodyAnnounced = false;
+
+    // Nothing but this head comes from the client, so its end of the
+    // stream need not be waited for before closing.
+    bool saysNothingMore() const { return closeAnnounced && !bodyAnnounced; }
 };
 
 // Applies one head line (without its CR LF, at most 3999 characters as the

@@ -33,7 +33,7 @@ constexpr std::size_t MaxHeaderLength = 4000;
 
 std::string httpDateText(FileTime time)
 {
-    return formatDateText(utcParts(time), DateForm::Long) + GmtSuffix;
+    return longDateText(time, TimeZone::Utc) + GmtSuffix;
 }
 
 } // namespace

@@ -162,8 +162,8 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
         response->prepareNotFound();
         return response;
     }
-    const RootFolder root(folder);
-    RouteRequest request{url, host, ifModifiedSince, root, std::move(path), admin, folderView, std::move(defaultPage)};
+    const std::shared_ptr<const RootFolder> root = rootFolders_.open(folder);
+    RouteRequest request{url, host, ifModifiedSince, *root, std::move(path), admin, folderView, std::move(defaultPage)};
     if (endsWithBackslash(request.path))
         routeFolder(*response, request);
     else

@@ -18,6 +18,8 @@ constexpr char LogArrow[] = " -> ";
 constexpr char LogLineFormat[] = "%s -> %s";
 constexpr std::size_t MaxLogText = 3999;
 constexpr std::size_t MaxLogLine = 4100;
+// Room for a response header on the stack; headers are at most 4000 bytes.
+constexpr std::size_t GatheredHeaderSize = 4096;
 
 const char* markerOf(ResponseKind kind)
 {
@@ -87,25 +89,33 @@ bool HttpSession::readHead(HttpRequestHead& head)
 bool HttpSession::sendResponse(HttpResponse& response, bool headOnly)
 {
     LineSocket& socket = control();
-    char chunk[HttpResponse::BodyChunk];
-    std::size_t count = headOnly ? 0 : response.nextBodyChunk(chunk, sizeof chunk, 0);
+    constexpr std::size_t Piece = HttpResponse::BodyChunk;
     // The header leaves in one send, together with the first piece of the
-    // body: a small page is then a single send.
-    std::string first;
-    first.reserve(response.header().size() + count);
-    first.append(response.header()).append(chunk, count);
+    // body: a small page is then a single send. The two are gathered on
+    // the stack, unless the header is longer than any this server makes.
+    const std::string& header = response.header();
+    char gathered[GatheredHeaderSize + Piece];
+    std::string longer;
+    char* first = gathered;
+    if (header.size() > GatheredHeaderSize) {
+        longer.resize(header.size() + Piece);
+        first = longer.data();
+    }
+    std::memcpy(first, header.data(), header.size());
+    std::size_t count = headOnly ? 0 : response.nextBodyChunk(first + header.size(), Piece, 0);
     // A body longer than one piece goes out with partial segments held
     // back, so that it leaves in full-sized segments rather than one per
     // piece; closing the connection sends whatever is still held.
-    if (count == sizeof chunk)
+    if (count == Piece)
         socket.coalesceSends(true);
-    if (!sendBuffer(socket, first.data(), first.size()))
+    if (!sendBuffer(socket, first, header.size() + count))
         return false;
     if (headOnly)
         return true;
     // The rest of a file goes from the file to the socket by the system.
-    if (count == sizeof chunk && response.bodyFile() >= 0)
+    if (count == Piece && response.bodyFile() >= 0)
         return sendFileRange(socket, response.bodyFile(), count, response.bodyFileLeft());
+    char chunk[Piece];
     for (std::uint64_t offset = count; count != 0; offset += count) {
         count = response.nextBodyChunk(chunk, sizeof chunk, offset);
         if (count != 0 && !sendBuffer(socket, chunk, count))
@@ -132,14 +142,24 @@ void HttpSession::serve()
     if (!sendResponse(*response, head.headOnly))
         return;
     writeLogLine(*response, head);
-    // The client may have sent more than the head (a body, a second
-    // request); closing over it unread would cut the response short.
-    lingeringClose(control());
+    // A client that said this request is its last, without a body, has
+    // nothing more to send: unless something came all the same, the
+    // connection closes at once (no input is left unread, so the close
+    // ends the stream normally). Otherwise the client may have sent more
+    // than the head (a body, a second request), and closing over it
+    // unread would cut the response short.
+    LineSocket& socket = control();
+    if (head.saysNothingMore() && socket.bufferInput() && !socket.hasBufferedBytes()) {
+        socket.close();
+        return;
+    }
+    lingeringClose(socket);
 }
 
 HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log)
     : ServiceListener(maximumSessions), site_(site), log_(log)
 {
+    acceptWhenClientSpeaks();
 }
 
 HttpListener::~HttpListener()

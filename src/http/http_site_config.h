@@ -9,6 +9,7 @@
 #pragma once
 
 #include "foundation/critical_lock.h"
+#include "foundation/root_folder_cache.h"
 #include "foundation/settings_store.h"
 
 #include <cstddef>
@@ -94,6 +95,8 @@ private:
     std::string defaultPage_ VT_GUARDED_BY(lock_) = InitialDefaultPage;
     std::string adminPassword_ VT_GUARDED_BY(lock_);
     std::string adminPrefix_ VT_GUARDED_BY(lock_) = "\\admin\\logfile";
+    // The site folders stay open between requests (it has a lock of its own).
+    mutable RootFolderCache rootFolders_;
 };
 
 } // namespace vantrel

@@ -42,6 +42,23 @@ TEST(DateText, UtcAndLocalTime)
     EXPECT_LE(now.seconds, std::time(nullptr));
 }
 
+TEST(FileTimeText, TheRememberedLongTextIsAlwaysTheTextOfItsSecondAndZone)
+{
+    // More distinct seconds than the per-thread memory holds, asked in an
+    // interleaved order and in both zones, with other nanoseconds.
+    const std::int64_t seconds[] = {0, 2486882977, 86399, 2486882978, 951782400, 2486882977, 1, 86399};
+    for (int round = 0; round < 3; ++round) {
+        for (const std::int64_t second : seconds) {
+            for (const TimeZone zone : {TimeZone::Utc, TimeZone::Local}) {
+                const FileTime time{second, 1000 * round};
+                const DateParts parts = zone == TimeZone::Utc ? utcParts(time) : localParts(time);
+                EXPECT_EQ(longDateText(time, zone), formatDateText(parts, DateForm::Long)) << second;
+            }
+        }
+    }
+    EXPECT_EQ(longDateText(FileTime{2486882977, 0}, TimeZone::Utc), "Wed, 21 Oct 2048 08:49:37");
+}
+
 TEST(TextAndClock, BoundedFormattingAndTicks)
 {
     const std::string big(5000, 'q');

@@ -69,6 +69,22 @@ protected:
     }
 };
 
+// The same protocol, for a client that speaks first: connections are
+// handed over only once they have bytes to read.
+class ClientFirstListener final : public ServiceListener {
+public:
+    ClientFirstListener(int maximumSessions, std::uint32_t idleLimitMs)
+        : ServiceListener(maximumSessions, idleLimitMs) {
+        acceptWhenClientSpeaks();
+    }
+    ~ClientFirstListener() override { deactivate(); }
+
+protected:
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+        return std::make_unique<EchoSession>(std::move(socket));
+    }
+};
+
 struct Client {
     LineSocket socket;
 
@@ -197,6 +213,26 @@ TEST(ServiceListenerTest, DeactivateEndsEverySessionAndTheListenerCanComeBack) {
     Client c;
     ASSERT_TRUE(c.connect(listener));
     EXPECT_EQ(c.ask("back"), "back");
+}
+
+TEST(ServiceListenerTest, ASilentClientOfAClientFirstProtocolStillMeetsTheIdleLimit) {
+    ClientFirstListener listener(10, 300);
+    ASSERT_TRUE(listener.activate(0));
+    Client silent;
+    ASSERT_TRUE(silent.connect(listener));
+    Client talker;
+    ASSERT_TRUE(talker.connect(listener));
+    // The talker is served at once; the silent client is not a session yet.
+    EXPECT_EQ(talker.ask("hi"), "hi");
+    EXPECT_EQ(listener.connectionCount(), 1);
+
+    // It is accepted all the same a moment later, and ends as any idle
+    // session does: last words, then the close.
+    EXPECT_EQ(readLineText(silent.socket), "421 bye");
+    EXPECT_TRUE(testing::waitForPeerClose(silent.socket));
+    ASSERT_TRUE(waitUntil([&] { return listener.connectionCount() == 0; }));
+    EXPECT_EQ(listener.totalBytesIn(), 4u);
+    EXPECT_EQ(listener.totalBytesOut(), 4u + 9u + 9u);
 }
 
 } // namespace

@@ -82,6 +82,26 @@ class ResponsesEndWhole(ServerCase):
                 # One request per connection: the second one gets no answer.
                 self.assert_whole_file(answer)
 
+    def test_a_last_request_closes_at_once_yet_never_over_unread_bytes(self):
+        # "Connection: close" without a body: nothing more comes, and the
+        # server closes without waiting for the client's end of the stream.
+        sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=DEADLINE_S)
+        try:
+            sock.sendall(b"GET /small.txt HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n")
+            answer = receive_all(sock)
+            self.assertTrue(answer.endswith(b"\r\n\r\nsmall"), answer[-100:])
+        finally:
+            sock.close()
+        # The same announcement with a body, or with bytes sent all the
+        # same, still lets the client read the whole response.
+        close = b"GET /big.bin HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+        with_body = close + b"Content-Length: %d\r\n\r\n" % BODY_BYTES + os.urandom(BODY_BYTES)
+        with_more = close + b"\r\n" + b"GET /small.txt HTTP/1.1\r\nHost: localhost\r\n\r\n"
+        for request in (with_body, with_more):
+            for buffer in (None, 16 * 1024):
+                for _ in range(ROUNDS):
+                    self.assert_whole_file(self.exchange(request, buffer))
+
     def test_a_client_that_keeps_sending_is_cut_off_in_bounded_time(self):
         sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=DEADLINE_S)
         try:

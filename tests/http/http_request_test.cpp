@@ -48,6 +48,38 @@ TEST(HttpRequestHead, HeadLineSetsHeadOnlyAndALaterLineOverwrites)
     EXPECT_EQ(head.host, "two");
 }
 
+TEST(HttpRequestHead, KnowsWhenTheClientSaysNothingAfterTheHead)
+{
+    struct Case {
+        std::initializer_list<std::string> lines;
+        bool nothingMore;
+    };
+    const Case cases[] = {
+        {{"GET / HTTP/1.1", "Connection: close"}, true},
+        {{"GET / HTTP/1.1", "connection:Keep-Alive, CLOSE "}, true},
+        {{"GET / HTTP/1.1", "Connection: close", "Content-Length: 0"}, true},
+        {{"GET / HTTP/1.1"}, false},
+        {{"GET / HTTP/1.1", "Connection: keep-alive"}, false},
+        {{"GET / HTTP/1.1", "Connection: closed"}, false},
+        {{"GET / HTTP/1.1", "X-Connection: close"}, false},
+        {{"GET / HTTP/1.1", "Connection: close", "Content-Length: 12"}, false},
+        {{"GET / HTTP/1.1", "Content-Length: 5", "Connection: close"}, false},
+        {{"GET / HTTP/1.1", "Connection: close", "Transfer-Encoding: chunked"}, false},
+        // A later line never takes back a body or the close.
+        {{"GET / HTTP/1.1", "Connection: close", "Content-Length: 3", "Content-Length: 0"}, false},
+        {{"GET / HTTP/1.1", "Connection: close", "Connection: keep-alive"}, true},
+    };
+    for (const Case& c : cases) {
+        HttpRequestHead head;
+        std::string text;
+        for (const auto& line : c.lines) {
+            applyHeadLine(head, line);
+            text += line + " | ";
+        }
+        EXPECT_EQ(head.saysNothingMore(), c.nothingMore) << text;
+    }
+}
+
 TEST(HttpRequestHead, LengthWindowsDecideWhetherALineCounts)
 {
     // Request lines need 14 characters, Host 7 to 256, If-Modified-Since
