@@ -190,11 +190,14 @@ private:
         std::shared_ptr<BodyTicket> job;  // set once off the list, before the post
     };
 
-    // Waits for the post of a launch(), until `deadline` (CLOCK_MONOTONIC)
-    // or, with none, for as long as it takes. False when the time ran out.
+    // Waits for the post of a launch() until `deadline`, or with none for as
+    // long as it takes; false when the time ran out. The deadline is on
+    // CLOCK_REALTIME, sem_timedwait's clock (the race checker follows that
+    // call, not sem_clockwait); a clock change only moves the moment an
+    // idle parked thread ends.
     static bool awaitJob(Parked& self, const timespec* deadline) {
         for (;;) {
-            const int result = deadline != nullptr ? ::sem_clockwait(&self.ready, CLOCK_MONOTONIC, deadline)
+            const int result = deadline != nullptr ? ::sem_timedwait(&self.ready, deadline)
                                                    : ::sem_wait(&self.ready);
             if (result == 0) {
                 return true;
@@ -249,7 +252,7 @@ private:
             }
 
             timespec deadline{};
-            ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+            ::clock_gettime(CLOCK_REALTIME, &deadline);
             deadline.tv_sec += static_cast<time_t>(ParkedLifetime.count());
             if (!awaitJob(*self, &deadline)) {
                 {
