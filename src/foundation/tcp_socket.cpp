@@ -5,6 +5,7 @@
 #include "foundation/tcp_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -294,6 +295,32 @@ bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& lengt
 
 bool TcpSocket::receiveSome(void* buffer, std::size_t& length) {
     return receiveFromNetwork(buffer, length);
+}
+
+bool TcpSocket::receiveIntoPipe(int pipeWriteEnd, std::size_t& length) {
+    if (state_ != SocketState::Connected) {
+        lastError_ = SocketError::NotConnected;
+        length = 0;
+        return false;
+    }
+    if (length == 0) {
+        return true;
+    }
+    ssize_t received;
+    do {
+        received = ::splice(handle_, nullptr, pipeWriteEnd, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0 && wouldBlock(errno)) {
+        length = 0;
+        return true;
+    }
+    if (received <= 0) {
+        length = 0;
+        return failClosed(SocketError::ConnectionLost);
+    }
+    bytesReceived_ += static_cast<std::uint32_t>(received);
+    length = static_cast<std::size_t>(received);
+    return true;
 }
 
 bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length) {

@@ -59,6 +59,9 @@ public:
     bool sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded);
     // length: capacity in, bytes received out (0 with true: nothing waiting).
     virtual bool receiveSome(void* buffer, std::size_t& length);
+    // The same, into the write end of an empty pipe, without copying the
+    // bytes through this process.
+    bool receiveIntoPipe(int pipeWriteEnd, std::size_t& length);
     virtual void close();
     void shutdownAndClose();
     // Closes at once with a reset: bytes still queued for the peer are

@@ -1,8 +1,9 @@
 // RETR, STOR, APPE, REST and ABOR, and the transfer engine. A transfer is
 // started by its command and then moved one piece at a time by the command
 // loop whenever no command line waits: downloads go from the file to the
-// socket by the system, uploads through a buffer written behind. When the
-// data socket is not ready the loop sleeps until either socket is.
+// socket and uploads from the socket to the file through a pipe, both by
+// the system without a copy here. When the data socket is not ready the
+// loop sleeps until either socket is.
 #include "ftp/ftp_transfer.h"
 
 #include "foundation/clock.h"
@@ -59,10 +60,7 @@ void startTransfer(FtpSession& session, const FtpPath& path, TransferDirection d
     FtpTransfer& transfer = session.transfer();
     transfer.path = path.full;
     transfer.direction = direction;
-    transfer.bufferLength = 0;
     transfer.blocksSinceLook = 0;
-    if (direction == TransferDirection::Upload)
-        transfer.buffer = std::make_unique<char[]>(FtpTransfer::PieceSize);
     session.reply(DataStarted);
 }
 
@@ -72,7 +70,7 @@ void endTransfer(FtpSession& session, TransferEnd end)
 {
     FtpTransfer& transfer = session.transfer();
     transfer.file.close();
-    transfer.buffer.reset();
+    transfer.pipe.close();
     if (end == TransferEnd::Completed)
         session.data().finish();
     else
@@ -103,13 +101,6 @@ void noteProgress(FtpSession& session)
 {
     if (session.transfer().blocksSinceLook == 0)
         session.noteActivity();
-}
-
-// Writes what an upload has collected; false when the file refuses it.
-bool flushUpload(FtpTransfer& transfer)
-{
-    const std::size_t length = std::exchange(transfer.bufferLength, 0);
-    return length == 0 || transfer.file.writeAll(transfer.buffer.get(), length);
 }
 
 void downloadStep(FtpSession& session)
@@ -143,36 +134,25 @@ void uploadStep(FtpSession& session)
     FtpTransfer& transfer = session.transfer();
     LineSocket& data = session.data().socket();
     if (transfer.abortRequested) {
-        // What arrived before the abort reaches the file all the same.
-        [[maybe_unused]] const bool written = flushUpload(transfer);
         finishFailed(session, ReasonAborted, TransferLost);
         return;
     }
-    std::size_t length = FtpTransfer::PieceSize - transfer.bufferLength;
-    char* block = transfer.buffer.get() + transfer.bufferLength;
+    // Each piece reaches the file before the next is received, so what
+    // arrived before an abort or a pause is on disk.
+    std::size_t length = FtpTransfer::PieceSize;
     // The client ends an upload by closing the data connection.
-    if (!data.isConnected() || !data.receiveSome(block, length)) {
+    if (!data.isConnected() || !data.receiveIntoPipe(transfer.pipe.writeEnd(), length)) {
         session.data().close();
-        if (!flushUpload(transfer)) {
-            finishFailed(session, ReasonWrite, WriteAborted);
-            return;
-        }
         finishCompleted(session);
         return;
     }
     if (length == 0) {
-        // While the client keeps us waiting the file is brought up to date.
-        if (!flushUpload(transfer)) {
-            finishFailed(session, ReasonWrite, WriteAborted);
-            return;
-        }
         session.awaitDataOrControl(WaitFor::Readable, -1);
         transfer.lookAtControlNext();
         return;
     }
-    transfer.bufferLength += length;
     noteProgress(session);
-    if (transfer.bufferLength == FtpTransfer::PieceSize && !flushUpload(transfer))
+    if (!transfer.pipe.drainTo(transfer.file.descriptor(), length))
         finishFailed(session, ReasonWrite, WriteAborted);
 }
 
@@ -247,8 +227,16 @@ bool admitTransfer(FtpSession& session, const FtpCommand& command, const Transfe
 CommandOutcome connectAndStart(FtpSession& session, const FtpPath& path, TransferDirection direction,
                                const char* dataReason)
 {
+    FtpTransfer& transfer = session.transfer();
+    // An upload's pipe is made first: without a descriptor to spare, the
+    // file counts as not opened.
+    if (direction == TransferDirection::Upload && !transfer.pipe.open(FtpTransfer::PieceSize)) {
+        transfer.file.close();
+        return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
+    }
     if (!openDataConnection(session)) {
-        session.transfer().file.close();
+        transfer.file.close();
+        transfer.pipe.close();
         return refuseTransfer(session, direction, path.full, dataReason, DataFailed);
     }
     startTransfer(session, path, direction);
@@ -309,10 +297,8 @@ bool openDataConnection(FtpSession& session)
 
 void abandonTransfer(FtpTransfer& transfer)
 {
-    if (transfer.inProgress() && transfer.direction == TransferDirection::Upload)
-        [[maybe_unused]] const bool written = flushUpload(transfer);
     transfer.file.close();
-    transfer.buffer.reset();
+    transfer.pipe.close();
 }
 
 void transferStep(FtpSession& session)

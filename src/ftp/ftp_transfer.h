@@ -4,10 +4,10 @@
 #pragma once
 
 #include "foundation/file_handle.h"
+#include "foundation/kernel_pipe.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,8 +22,8 @@ enum class TransferDirection { Download, Upload };
 struct FtpTransfer {
     // A download moves at most this much per pass straight from the file
     // to the socket; an upload receives at most this much per pass and
-    // writes it behind in one piece, so a session's memory stays bounded
-    // whatever the file's size.
+    // moves it on to the file, so a session's memory stays bounded whatever
+    // the file's size.
     static constexpr std::size_t PieceSize = 128 * 1024;
     // The command loop looks at the control connection once in this many
     // pieces, and at once after any wait: ABOR and STAT come at most
@@ -38,10 +38,9 @@ struct FtpTransfer {
     bool abortRequested = false;
     // Download: the offset in the file of the next byte to send.
     std::uint64_t position = 0;
-    // Upload: bytes received and not yet written; held only while an
-    // upload runs, so idle sessions stay small.
-    std::unique_ptr<char[]> buffer;
-    std::size_t bufferLength = 0;
+    // Upload: the pipe from the data socket to the file, open only while
+    // an upload runs, so idle sessions hold nothing.
+    KernelPipe pipe;
     unsigned blocksSinceLook = 0;
 
     bool inProgress() const { return file.isOpen(); }

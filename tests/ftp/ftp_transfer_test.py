@@ -4,7 +4,10 @@ between blocks, and the one-shot passive connection."""
 import ftplib
 import io
 import os
+import shutil
 import socket
+import sys
+import tempfile
 import time
 import unittest
 
@@ -179,6 +182,45 @@ class EngineEdges(ServerCase):
         self.assertEqual(c.reply(), "226 Transfer complete.")
         self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
         self.assertEqual(c.cmd("ABOR"), "225 No transfer in progress.")
+
+
+class WriteFailure(unittest.TestCase):
+    """A server whose files may not grow past 1 MiB, as on a full disk."""
+    LIMIT = 1024 * 1024
+
+    def setUp(self):
+        # The harness is started through a script that sets the limit and
+        # ignores SIGXFSZ (so that a write past it fails instead of ending
+        # the process) before it becomes the harness; subprocess would
+        # restore the signal's default if this process set it.
+        folder = tempfile.mkdtemp(prefix="vtftp-limit-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        wrapper = os.path.join(folder, "limited_server")
+        with open(wrapper, "w") as f:
+            f.write("#!%s\nimport os, resource, signal, sys\n"
+                    "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+                    "resource.setrlimit(resource.RLIMIT_FSIZE, (%d, resource.RLIM_INFINITY))\n"
+                    "os.execv(%r, [%r] + sys.argv[1:])\n" % (sys.executable, self.LIMIT, HARNESS, HARNESS))
+        os.chmod(wrapper, 0o755)
+        self.server = Server(wrapper, [("ann", "pw", ALL_RIGHTS)])
+        self.addCleanup(self.server.stop)
+
+    def test_an_upload_the_file_cannot_take_fails_with_what_fitted_on_disk(self):
+        c = logged_in(self, self.server.port)
+        data = c.pasv()
+        self.assertEqual(c.cmd("STOR full.bin"), "150 Data connetion established, beginning transfer.")
+        try:
+            data.sendall(PAYLOAD)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the server has given up on the data connection
+        data.close()
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+        self.assertEqual(c.reply(), "426 Transfer aborted, writing to file failed.")
+        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\full.bin], "
+                                 "Reason:[File Write Failed]" % self.server.root("ann"))
+        with open(os.path.join(self.server.root("ann"), "full.bin"), "rb") as f:
+            self.assertEqual(f.read(), PAYLOAD[:self.LIMIT])
+        self.assertEqual(c.cmd("NOOP"), "200 Hi.")
 
 
 class IdleLimit(unittest.TestCase):
