@@ -298,6 +298,14 @@ bool TcpSocket::receiveSome(void* buffer, std::size_t& length) {
 }
 
 bool TcpSocket::receiveIntoPipe(int pipeWriteEnd, std::size_t& length) {
+    return receiveInto(nullptr, pipeWriteEnd, length);
+}
+
+bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length) {
+    return receiveInto(buffer, -1, length);
+}
+
+bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length) {
     if (state_ != SocketState::Connected) {
         lastError_ = SocketError::NotConnected;
         length = 0;
@@ -308,31 +316,10 @@ bool TcpSocket::receiveIntoPipe(int pipeWriteEnd, std::size_t& length) {
     }
     ssize_t received;
     do {
-        received = ::splice(handle_, nullptr, pipeWriteEnd, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        received = buffer != nullptr
+                       ? ::recv(handle_, buffer, length, MSG_DONTWAIT)
+                       : ::splice(handle_, nullptr, pipeWriteEnd, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     } while (received < 0 && errno == EINTR);
-    if (received < 0 && wouldBlock(errno)) {
-        length = 0;
-        return true;
-    }
-    if (received <= 0) {
-        length = 0;
-        return failClosed(SocketError::ConnectionLost);
-    }
-    bytesReceived_ += static_cast<std::uint32_t>(received);
-    length = static_cast<std::size_t>(received);
-    return true;
-}
-
-bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length) {
-    if (state_ != SocketState::Connected) {
-        lastError_ = SocketError::NotConnected;
-        length = 0;
-        return false;
-    }
-    if (length == 0) {
-        return true;
-    }
-    const ssize_t received = ::recv(handle_, buffer, length, MSG_DONTWAIT);
     if (received < 0 && wouldBlock(errno)) {
         length = 0;
         return true;

@@ -60,7 +60,8 @@ public:
     // length: capacity in, bytes received out (0 with true: nothing waiting).
     virtual bool receiveSome(void* buffer, std::size_t& length);
     // The same, into the write end of an empty pipe, without copying the
-    // bytes through this process.
+    // bytes through this process; for a socket that has never been read
+    // through a subclass's buffer (a data connection).
     bool receiveIntoPipe(int pipeWriteEnd, std::size_t& length);
     virtual void close();
     void shutdownAndClose();
@@ -108,6 +109,8 @@ protected:
     bool receiveFromNetwork(void* buffer, std::size_t& length);
 
 private:
+    // Into `buffer`, or with none into the pipe `pipeWriteEnd`.
+    bool receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length);
     bool open();
     // Closes (the subclass's close included) and records why; always false.
     bool failClosed(SocketError error);
