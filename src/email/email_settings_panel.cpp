@@ -72,10 +72,7 @@ std::string field(const std::string& text, std::size_t limit = MaxTextField)
 // reads as 0. Values above `cap` read as `cap`.
 std::int64_t numberIn(std::string_view text, std::int64_t cap)
 {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return 0;
-    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    text = trimText(text);
     std::int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')

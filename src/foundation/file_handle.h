@@ -28,8 +28,9 @@ public:
     // append, nothing is truncated.
     [[nodiscard]] bool open(std::string_view path, FileMode mode, IfMissing missing);
     // Takes over a descriptor opened with O_NONBLOCK and no other status
-    // flag (O_NONBLOCK is cleared here) and the access of `mode`. Refused, and the descriptor closed,
-    // unless it is a regular file that, for writing, nobody here writes.
+    // flag (O_NONBLOCK is cleared here) and the access of `mode`. Refused,
+    // and the descriptor closed, unless it is a regular file that, for
+    // writing, nobody here writes.
     [[nodiscard]] bool adopt(int descriptor, FileMode mode);
     void close();
     bool isOpen() const { return fd_ >= 0; }

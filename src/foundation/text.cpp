@@ -58,6 +58,14 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b)
     return true;
 }
 
+std::string_view trimText(std::string_view text, std::string_view blanks)
+{
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 bool hasControlByte(std::string_view text)
 {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });

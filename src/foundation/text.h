@@ -21,6 +21,8 @@ constexpr char lowerByte(char c)
 void toLowerAscii(std::string& text);
 std::string lowerAscii(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
+// The text without the `blanks` bytes around it (empty when it holds nothing else).
+std::string_view trimText(std::string_view text, std::string_view blanks = " ");
 // True when a byte below 32 (a line break, a tab, ...) is in the text.
 bool hasControlByte(std::string_view text);
 // The text with every byte below 32 written as a blank: a name made by

@@ -56,10 +56,9 @@ PromptIcon iconFor(std::string_view title)
 // A port field holds digits, maybe with spaces around them.
 std::optional<std::uint16_t> parsePort(std::string_view text)
 {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos)
+    text = trimText(text);
+    if (text.empty())
         return std::nullopt;
-    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()

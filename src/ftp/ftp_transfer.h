@@ -28,7 +28,8 @@ struct FtpTransfer {
     // The command loop looks at the control connection once in this many
     // pieces, and at once after any wait: ABOR and STAT come at most
     // 256 KiB of transfer late (well under a millisecond on a fast link),
-    // while a piece costs one system call.
+    // while a piece costs one system call (two for an upload: in and out
+    // of the pipe).
     static constexpr unsigned BlocksPerControlLook = 2;
 
     FileHandle file;  // a transfer is in progress exactly while it is open

@@ -42,20 +42,12 @@ std::string_view beforeNul(std::string_view text)
     return text.substr(0, text.find('\0'));
 }
 
-std::string_view trimmed(std::string_view text)
-{
-    const std::size_t first = text.find_first_not_of(OptionalWhitespace);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(OptionalWhitespace) - first + 1);
-}
-
 // Whether a comma-separated list of connection options holds "close".
 bool listsClose(std::string_view options)
 {
     while (!options.empty()) {
         const std::size_t comma = options.find(',');
-        if (equalsIgnoreCase(trimmed(options.substr(0, comma)), CloseToken))
+        if (equalsIgnoreCase(trimText(options.substr(0, comma), OptionalWhitespace), CloseToken))
             return true;
         if (comma == std::string_view::npos)
             break;
@@ -108,7 +100,7 @@ void applyHeadLine(HttpRequestHead& head, std::string_view line)
             head.closeAnnounced = head.closeAnnounced || listsClose(value);
             break;
         case HeadField::ContentLength:
-            head.bodyAnnounced = head.bodyAnnounced || trimmed(value) != "0";
+            head.bodyAnnounced = head.bodyAnnounced || trimText(value, OptionalWhitespace) != "0";
             break;
         case HeadField::TransferEncoding:
             head.bodyAnnounced = true;
