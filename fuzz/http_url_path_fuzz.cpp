@@ -13,7 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view url(reinterpret_cast<const char*>(data), size);
     const std::string path = vantrel::urlToPath(url);
-    if (path.empty() || path.front() != '\\' || path.size() > 262)
+    // At most the 260 working characters, after a prefix of up to three
+    // (a separator, or a drive-like one such as "/:/" becomes) and before
+    // a final separator.
+    if (path.empty() || path.front() != '\\' || path.size() > 3 + 260 + 1)
         __builtin_trap();
     if (path.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
         __builtin_trap();
