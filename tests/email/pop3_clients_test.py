@@ -3,13 +3,13 @@ retrieves byte-exact (a large message too) and deletes; curl's pop3://
 lists, retrieves and deletes; fetchmail and mpop collect a mailbox and
 empty it. A client that is not installed skips with a message."""
 import os
-import poplib
 import shutil
 import subprocess
 import tempfile
 import unittest
 
 from pop3_harness import Account, ServerCase, harness_path, message, settings_file
+from harness_support import poplib_login
 
 harness_path()
 TIMEOUT = 120
@@ -69,10 +69,8 @@ class ClientCase(ServerCase):
 
 class Poplib(ClientCase):
     def session(self):
-        pop = poplib.POP3("127.0.0.1", self.server.port, timeout=TIMEOUT)
+        pop = poplib_login(self.server.port, "ann", "pw", TIMEOUT)
         self.addCleanup(pop.close)
-        pop.user("ann")
-        pop.pass_("pw")
         return pop
 
     def test_retrieves_byte_exact(self):

@@ -3,7 +3,6 @@ smtp://, swaks and msmtp. Each greets with EHLO first and falls back to
 HELO; each message lands in the mailbox exactly as sent and comes back
 whole over POP3. A program that is not installed skips with a message."""
 import os
-import poplib
 import shutil
 import smtplib
 import subprocess
@@ -11,6 +10,7 @@ import tempfile
 import unittest
 
 from smtp_harness import ServerCase, harness_path
+from harness_support import poplib_login
 
 harness_path()  # out of the command line before unittest reads it
 TIMEOUT = 60
@@ -59,10 +59,8 @@ class Clients(ServerCase):
         self.assertEqual(self.last_stored("cy"), stored)
         self.server.wait_for_log("Mail From:[bob@client.example], For:[ann, cy], 'Bad' For:[nobody@example.org]")
 
-        pop = poplib.POP3("127.0.0.1", self.server.pop_port, timeout=TIMEOUT)
+        pop = poplib_login(self.server.pop_port, "cy", "pw", TIMEOUT)
         try:
-            pop.user("cy")
-            pop.pass_("pw")
             _, lines, _ = pop.retr(pop.stat()[0])
         finally:
             pop.quit()

@@ -4,13 +4,13 @@ one delivery per account however many of its addresses are named; the end
 of data wherever the receives split it and with the next commands in the
 same packet; and the lenient-reader end marks, each stored with its dot
 doubled and read back whole over POP3."""
-import poplib
 import re
 import socket
 import time
 import unittest
 
 from smtp_harness import RECEIVED_LINE, SEND_DATA, ServerCase, harness_path
+from harness_support import poplib_login
 
 harness_path()  # out of the command line before unittest reads it
 
@@ -198,10 +198,8 @@ class Smuggling(ServerCase):
     def retrieve_all(self):
         """Every message of ann over POP3, as poplib hands out its lines, and
         deletes them."""
-        pop = poplib.POP3("127.0.0.1", self.server.pop_port, timeout=20)
+        pop = poplib_login(self.server.pop_port, "ann", "pw")
         try:
-            pop.user("ann")
-            pop.pass_("pw")
             count, _ = pop.stat()
             messages = []
             for number in range(1, count + 1):

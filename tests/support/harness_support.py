@@ -8,6 +8,7 @@ particular to a protocol stays in that protocol's harness."""
 import contextlib
 import ctypes
 import os
+import poplib
 import re
 import select
 import shutil
@@ -44,6 +45,24 @@ def wait_until(condition, what, deadline=DEADLINE):
             return
         time.sleep(0.01)
     raise AssertionError("timed out waiting for " + what)
+
+
+def poplib_login(port, user, password, timeout=DEADLINE):
+    """A poplib client logged in as `user` once the mailbox's lock is free:
+    a session hands its mailbox back only after its client has seen the
+    QUIT reply or gone away, so a login right after it may find it busy."""
+    end = time.monotonic() + DEADLINE
+    while True:
+        pop = poplib.POP3("127.0.0.1", port, timeout=timeout)
+        try:
+            pop.user(user)
+            pop.pass_(password)
+            return pop
+        except poplib.error_proto as error:
+            pop.close()
+            if not error.args[0].startswith(b"-ERR Mail box is busy") or time.monotonic() > end:
+                raise
+        time.sleep(0.02)
 
 
 def strace_total(summary_path):
