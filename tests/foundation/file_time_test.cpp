@@ -36,10 +36,14 @@ TEST(DateText, UtcAndLocalTime)
     ::unsetenv("TZ");
     ::tzset();
 
-    const std::time_t before = std::time(nullptr);
+    // Against the same clock read directly: std::time may lag it by a tick.
+    timespec before{};
+    ::clock_gettime(CLOCK_REALTIME, &before);
     const FileTime now = timeNow();
-    EXPECT_GE(now.seconds, before);
-    EXPECT_LE(now.seconds, std::time(nullptr));
+    timespec after{};
+    ::clock_gettime(CLOCK_REALTIME, &after);
+    EXPECT_GE(now.seconds, before.tv_sec);
+    EXPECT_LE(now.seconds, after.tv_sec);
 }
 
 TEST(FileTimeText, TheRememberedLongTextIsAlwaysTheTextOfItsSecondAndZone)
