@@ -6,9 +6,8 @@
 
 namespace vantrel {
 
-SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
-                           ServiceLog& log, std::uint16_t relayPort)
-    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log), relayPort_(relayPort)
+SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, const CourierPost& post)
+    : ServiceListener(maximumSessions, idleLimitMs), post_(post)
 {
 }
 
@@ -20,7 +19,7 @@ SmtpListener::~SmtpListener()
 
 std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<LineSocket> socket)
 {
-    return std::make_unique<SmtpSession>(std::move(socket), directory_, log_, relayPort_);
+    return std::make_unique<SmtpSession>(std::move(socket), post_);
 }
 
 Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,

@@ -3,6 +3,7 @@
 // each given the mail directory and its protocol's log.
 #pragma once
 
+#include "email/mail_courier.h"
 #include "foundation/service_listener.h"
 
 namespace vantrel {
@@ -12,18 +13,15 @@ class ServiceLog;
 
 class SmtpListener final : public ServiceListener {
 public:
-    // Sessions relay to the relay host on relayPort.
-    SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log,
-                 std::uint16_t relayPort);
+    // Every session queues and delivers its mail through `post`.
+    SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, const CourierPost& post);
     ~SmtpListener() override;
 
 protected:
     std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override;
 
 private:
-    MailDirectory& directory_;
-    ServiceLog& log_;
-    std::uint16_t relayPort_;
+    CourierPost post_;
 };
 
 class Pop3Listener final : public ServiceListener {

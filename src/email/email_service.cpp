@@ -24,19 +24,23 @@ std::string logHeader(const char* suffix) { return std::string(ProductName) + su
 
 } // namespace
 
-EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs, std::uint16_t relayPort)
+EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs, std::uint16_t relayPort,
+                           std::uint32_t copyRetryMs)
     : directory_(AccountCapacity),
       smtpLog_(SmtpLogPrefix, logHeader(SmtpLogHeaderSuffix)),
       popLog_(PopLogPrefix, logHeader(PopLogHeaderSuffix)),
       smtpPort_(smtpPort),
       settingsFile_(SettingsFile),
-      smtpListener_(SessionLimit, idleLimitMs, directory_, smtpLog_.log(), relayPort),
-      popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log())
+      smtpListener_(SessionLimit, idleLimitMs,
+                    CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}),
+      popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log()),
+      runner_(CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}, idleLimitMs)
 {
 }
 
 EmailService::~EmailService()
 {
+    runner_.stop(WorkerThread::StopTimeoutMs);
     popListener_.deactivate();
     smtpListener_.deactivate();
     (void)saveSettings();
@@ -71,9 +75,11 @@ bool EmailService::saveSettings()
 
 bool EmailService::activate()
 {
-    if (directory_.accountCount() == 0)
+    if (directory_.accountCount() == 0 || !queue_.prepare())
         return false;
-    if (smtpListener_.activate(smtpPort_) && popListener_.activate(popPort_))
+    (void)directory_.adoptOrphans(smtpLog_.log());
+    queue_.recover([this](std::string_view id) { directory_.noteMessageId(id); });
+    if (smtpListener_.activate(smtpPort_) && popListener_.activate(popPort_) && runner_.start())
         return true;
     // Neither port stays bound when the other could not be.
     deactivate();
@@ -82,6 +88,7 @@ bool EmailService::activate()
 
 void EmailService::deactivate()
 {
+    runner_.stop(WorkerThread::StopTimeoutMs);
     smtpListener_.deactivate();
     popListener_.deactivate();
 }

@@ -6,6 +6,8 @@
 
 #include "email/email_listeners.h"
 #include "email/mail_directory.h"
+#include "email/mail_queue.h"
+#include "email/queue_runner.h"
 #include "email/tracked_file.h"
 #include "foundation/service_control.h"
 #include "foundation/service_log.h"
@@ -22,14 +24,17 @@ public:
     static constexpr std::uint16_t DefaultPopPort = 110;
     // The relay host is reached on the SMTP port.
     static constexpr std::uint16_t RelayPort = 25;
+    // A copy that failed (a full disk) is tried again after this long.
+    static constexpr std::uint32_t CopyRetryMs = 60000;
     static constexpr char SettingsFile[] = "email.dat";
 
-    // The program uses port 25, the idle limit of the sessions and the
-    // relay host's port 25; tests pass port 0 (the system picks one),
-    // shorter limits and the port of a relay host they play themselves.
+    // The program uses port 25, the idle limit of the sessions, the relay
+    // host's port 25 and a minute between tries of a failed copy; tests
+    // pass port 0 (the system picks one), shorter limits and the port of a
+    // relay host they play themselves.
     explicit EmailService(std::uint16_t smtpPort = SmtpPort,
                           std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs,
-                          std::uint16_t relayPort = RelayPort);
+                          std::uint16_t relayPort = RelayPort, std::uint32_t copyRetryMs = CopyRetryMs);
     ~EmailService() override;
     EmailService(const EmailService&) = delete;
     EmailService& operator=(const EmailService&) = delete;
@@ -39,8 +44,11 @@ public:
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) { autostart_ = on; }
     bool isActive() const override { return smtpListener_.isActive(); }
-    // Fails without an account, or when either port cannot be bound (both
-    // listeners are then inactive).
+    // Fails without an account, without a mail queue folder, or when either
+    // port cannot be bound (both listeners are then inactive). Before the
+    // listeners start, message files that no index names are taken into
+    // their mailboxes and the queue left by the last run is taken up; its
+    // mail is delivered first, by the queue runner.
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     int connectionCount() const override;
@@ -56,23 +64,26 @@ public:
     std::uint16_t popListeningPort() const { return popListener_.listeningPort(); }
 
     MailDirectory& directory() { return directory_; }
+    MailQueue& queue() { return queue_; }
     ServiceLog& smtpLog() { return smtpLog_.log(); }
     ServiceLog& popLog() { return popLog_.log(); }
     std::int32_t smtpLogNumber() const { return smtpLog_.number(); }
     std::int32_t popLogNumber() const { return popLog_.number(); }
 
 private:
-    // Sessions use the directory and the logs, so the listeners come last
-    // and are destroyed first.
+    // Sessions use the directory, the logs and the queue, so the listeners
+    // and the runner come last and are destroyed first.
     MailDirectory directory_;
     NumberedLog smtpLog_;
     NumberedLog popLog_;
+    MailQueue queue_;
     std::uint16_t smtpPort_;
     std::uint16_t popPort_ = DefaultPopPort;
     bool autostart_ = false;
     TrackedFile settingsFile_;  // "email.dat"
     SmtpListener smtpListener_;
     Pop3Listener popListener_;
+    QueueRunner runner_;
 };
 
 } // namespace vantrel

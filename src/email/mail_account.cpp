@@ -58,7 +58,17 @@ bool MailAccount::load()
     SettingsStore settings;
     const bool settingsLoaded = settingsFile_.load(settings);
     const LockGuard guard(lock_);
-    const bool indexLoaded = index_.load(records_);
+    std::vector<IndexRecord> uncounted;
+    const bool indexLoaded = index_.load(records_, uncounted);
+    // Written just before a crash, with the message in place: it was
+    // delivered. Without its file it was not.
+    bool adopted = false;
+    for (IndexRecord& record : uncounted) {
+        if (fileSize(record.path, record.size) && record.size > 0) {
+            records_.push_back(std::move(record));
+            adopted = true;
+        }
+    }
 
     const auto storedCount = static_cast<std::uint32_t>(settings.getInt(CountKey));
     // A number that the index already uses is never handed out again, even
@@ -95,6 +105,10 @@ bool MailAccount::load()
     if (settingsLoaded && next != storedCount)
         ++settingsChange_;
     flushed_ = change_;
+    if (adopted) {
+        index_.oweRewrite();
+        ++change_;
+    }
     return settingsLoaded && indexLoaded;
 }
 
@@ -123,7 +137,9 @@ bool MailAccount::writeOut(std::uint64_t change, bool always)
             return true;  // a flush that ran meanwhile wrote it
         version = change_;
         settingsVersion = settingsChange_;
-        if (settingsWritten_ != settingsChange_ || !settingsFile_.holdsLastKnown())
+        // A save also puts back a file removed from under the program.
+        if (settingsWritten_ != settingsChange_ || !settingsFile_.holdsLastKnown() ||
+            (always && !pathExists(settingsPath_)))
             settings = settingsRecords();
     }
     bool ok = true;
@@ -141,7 +157,7 @@ bool MailAccount::writeOut(std::uint64_t change, bool always)
     std::int32_t target = 0;
     {
         const LockGuard guard(lock_);
-        if (!index_.canAppend())
+        if (!index_.canAppend() || (always && !pathExists(indexPath_)))
             ok = index_.rewrite(records_) && ok;
         else if (static_cast<std::int32_t>(records_.size()) > index_.published())
             target = static_cast<std::int32_t>(records_.size());
@@ -231,7 +247,6 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
 {
     Applied result;
     const LockGuard guard(lock_);
-    bool deleted = false;
     for (const MailboxTransaction::PendingDeletion& deletion : transaction.pendingDeletions()) {
         std::string value = deletion.entry.id;
         value.push_back('\0');
@@ -239,25 +254,36 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
                                         [&](const IndexRecord& record) { return record.value == value; });
         if (found == records_.end())
             continue;  // deleted by an earlier transaction
-        (void)deleteFile(found->path);
+        result.removed.push_back(
+            RemovedRecord{static_cast<std::size_t>(found - records_.begin()), std::move(*found)});
         records_.erase(found);
-        deleted = true;
     }
+    const bool deleted = !result.removed.empty();
 
     const std::vector<MessageEntry>& additions = transaction.pendingAdditions();
+    bool added = false;
     for (std::size_t i = 0; i < additions.size(); ++i) {
-        const std::uint32_t number = nextNumber_++;
-        const std::string target = Folder + std::to_string(number) + messageSuffix_;
-        const bool placed = i < staged.size() && placeMessage(staged[i], target);
-        if (!placed)
+        if (i >= staged.size() || staged[i].path.empty()) {
             result.copyFailed = true;
-        IndexRecord record = IndexRecord::make(target, std::string_view(additions[i].id).substr(0, MessageEntry::MaxId),
-                                               placed ? staged[i].size : 0);
+            continue;
+        }
+        const std::string target = Folder + std::to_string(nextNumber_) + messageSuffix_;
+        IndexRecord record =
+            IndexRecord::make(target, std::string_view(additions[i].id).substr(0, MessageEntry::MaxId), staged[i].size);
+        // The record goes after the others in the file now; a full rewrite
+        // is owed instead when it cannot.
+        const bool appended = !deleted && index_.appendRecord(record);
+        if (!placeMessage(staged[i], target)) {
+            result.copyFailed = true;
+            if (appended)
+                index_.oweRewrite();  // the written record names no file
+            continue;
+        }
+        if (!appended)
+            index_.oweRewrite();
+        ++nextNumber_;
+        added = true;
         if (!deleted) {
-            // The record goes after the others in the file now; a full
-            // rewrite is owed instead when it cannot.
-            if (!index_.appendRecord(record))
-                index_.oweRewrite();
             storedSize_ += record.size;
             if (record.size > 3)
                 listed_.append(MessageEntry{record.path, record.id(), record.size});
@@ -268,13 +294,68 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
         rebuildListed();
         index_.oweRewrite();
     }
-    if (!additions.empty())
+    if (added)
         ++settingsChange_;
     if (unlock)
         loginLocked_ = false;
-    if (deleted || !additions.empty())
+    if (deleted || added)
         result.change = ++change_;
     return result;
+}
+
+void MailAccount::restoreRemoved(const std::vector<RemovedRecord>& removed)
+{
+    const LockGuard guard(lock_);
+    // Taken out front to back, each position counted after the earlier
+    // ones were gone: put back in reverse order.
+    for (auto it = removed.rbegin(); it != removed.rend(); ++it)
+        records_.insert(records_.begin() + static_cast<std::ptrdiff_t>(std::min(it->position, records_.size())),
+                        it->record);
+    rebuildListed();
+    index_.oweRewrite();
+    ++change_;
+}
+
+void MailAccount::adoptMessage(const std::string& path, const std::string& id, std::uint64_t size)
+{
+    const LockGuard guard(lock_);
+    const std::string_view name = std::string_view(path).substr(std::string_view(Folder).size());
+    std::uint32_t number = 0;
+    std::from_chars(name.data(), name.data() + name.size(), number);
+    if (number != UINT32_MAX)
+        nextNumber_ = std::max(nextNumber_, number + 1);
+    records_.push_back(IndexRecord::make(path, id, size));
+    storedSize_ += size;
+    if (size > 3)
+        listed_.append(MessageEntry{path, id, size});
+    index_.oweRewrite();
+    ++settingsChange_;
+    ++change_;
+}
+
+bool MailAccount::holdsId(std::string_view id) const
+{
+    std::string value(id);
+    value.push_back('\0');
+    const LockGuard guard(lock_);
+    return std::any_of(records_.begin(), records_.end(), [&](const IndexRecord& record) { return record.value == value; });
+}
+
+bool MailAccount::indexes(std::string_view path) const
+{
+    const LockGuard guard(lock_);
+    return std::any_of(records_.begin(), records_.end(),
+                       [&](const IndexRecord& record) { return equalsIgnoreCase(record.path, path); });
+}
+
+std::vector<std::string> MailAccount::messageIds() const
+{
+    std::vector<std::string> ids;
+    const LockGuard guard(lock_);
+    ids.reserve(records_.size());
+    for (const IndexRecord& record : records_)
+        ids.push_back(record.id());
+    return ids;
 }
 
 bool MailAccount::placeMessage(StagedCopy& copy, const std::string& target)

@@ -33,8 +33,15 @@ enum class OpenMode {
     Browse,    // no login lock; every message file is looked at
 };
 
-// A message copied into the email folder under a temporary name, waiting
-// to be renamed to its message number.
+// An index record taken out by a deletion, with its place in the index,
+// so that it can be put back when the index cannot be written without it.
+struct RemovedRecord {
+    std::size_t position = 0;
+    IndexRecord record;
+};
+
+// A message linked or copied into the email folder under a temporary name,
+// waiting to be renamed to its message number.
 struct StagedCopy {
     std::string path;  // empty when the copy failed
     std::uint64_t size = 0;
@@ -68,9 +75,11 @@ public:
     std::string settingsPath() const { return settingsPath_; }
 
     // Reads both files, each whatever became of the other; false when
-    // either is missing or damaged.
+    // either is missing or damaged. Records that a crash left written but
+    // not yet counted in the index are taken in when their files are there.
     [[nodiscard]] bool load();
-    // Writes whatever the files do not hold yet; false when a write failed.
+    // Writes whatever the files do not hold yet, and each file that is no
+    // longer on disk; false when a write failed.
     [[nodiscard]] bool save();
 
     std::string address() const;
@@ -84,12 +93,22 @@ public:
 
     struct Applied {
         std::uint64_t change = 0;  // for flush(); 0 when nothing changed
-        bool copyFailed = false;
+        bool copyFailed = false;   // some copy left no trace: not stored
+        // Records the deletions took out; their files are still there and
+        // go once the index without them is written (or come back).
+        std::vector<RemovedRecord> removed;
     };
-    // Deletions by id, then the staged copies renamed to the next message
-    // numbers and indexed, in memory and on the message files. A staged
-    // copy that was placed has its path cleared.
+    // Deletions by id (records only), then the staged copies indexed and
+    // renamed to the next message numbers. A new record reaches the index
+    // file (uncounted) before its message file has its name, so that a
+    // crash between leaves no message that no record names. A staged copy
+    // that was placed has its path cleared; one that was not leaves no
+    // record and uses no number.
     Applied apply(const MailboxTransaction& transaction, std::vector<StagedCopy>& staged, bool unlock);
+    // Puts records taken out by apply back in their places.
+    void restoreRemoved(const std::vector<RemovedRecord>& removed);
+    // A message file no record names, adopted with a new id.
+    void adoptMessage(const std::string& path, const std::string& id, std::uint64_t size);
     // Returns once every change up to `change` is in the account's files
     // (written by this call or by a concurrent one).
     bool flush(std::uint64_t change);
@@ -98,6 +117,11 @@ public:
     // case than the account would write it (made by hand): new message
     // names must then be looked up without case before they are created.
     void setCaseVariantsOnDisk(bool present);
+
+    // The index has a record with this id / naming this file (any case).
+    bool holdsId(std::string_view id) const;
+    bool indexes(std::string_view path) const;
+    std::vector<std::string> messageIds() const;
 
     bool isLoginLocked() const;
     std::uint32_t nextMessageNumber() const;

@@ -5,12 +5,24 @@
 #include "email/mail_directory.h"
 
 #include "email/mail_account.h"
+#include "foundation/file_handle.h"
 #include "foundation/file_system.h"
 #include "foundation/file_time.h"
 #include "foundation/text.h"
 
+#include "email/smtp_replies.h"
+#include "foundation/service_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <optional>
 #include <filesystem>
 #include <set>
 #include <unordered_map>
@@ -23,14 +35,17 @@ constexpr char KeyRelayHost[] = "relayhost";
 constexpr char KeyRelaySubnet[] = "relaysubnet";
 constexpr char KeyLocalDomain[] = "localhost";
 constexpr char KeyCatchAllUser[] = "catchalluser";
-// Messages are copied next to their final place and renamed into it, so
-// that a message file is never seen half-written. These names never end in
-// ".dat", so they cannot be taken for an account's file.
+// Messages are linked or copied next to their final place and renamed into
+// it, so that a message file is never seen half-written. Every file of an
+// account ends in ".dat"; these names end in ".stage", so no account's
+// file can ever be taken for one, and only they are swept.
 constexpr char StagingFolder[] = "email";
-constexpr char StagingPrefix[] = "~";
-// makeTempFile adds this many characters to the prefix.
+constexpr std::string_view StagingPrefix = "~";
+constexpr std::string_view StagingSuffix = ".stage";
 constexpr std::size_t StagingUniquePart = 6;
+constexpr int StagingAttempts = 16;
 constexpr std::size_t MaxSearchText = 260;
+constexpr std::string_view MessageEnd = "\r\n.\r\n";
 
 std::string cut(std::string_view text, std::size_t maxLength)
 {
@@ -43,20 +58,90 @@ bool nameCanBeAccount(std::string_view user)
     return !user.empty() && user.find_first_of(std::string_view("\\/\0", 3)) == std::string_view::npos;
 }
 
+// The date part of a message id: the mail date with blanks and commas as ':'.
+std::string idDate()
+{
+    std::string date = formatDateText(localNow(), DateForm::Long);
+    std::replace(date.begin(), date.end(), ' ', ':');
+    std::replace(date.begin(), date.end(), ',', ':');
+    return date;
+}
+
+// The counter k of an id "k:date"; nothing for an id of another form.
+std::optional<std::uint32_t> idCounter(std::string_view id)
+{
+    std::uint32_t k = 0;
+    const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), k);
+    if (error != std::errc() || end == id.data() || end == id.data() + id.size() || *end != ':')
+        return std::nullopt;
+    return k;
+}
+
+bool isStagingName(std::string_view name)
+{
+    if (name.size() != StagingPrefix.size() + StagingUniquePart + StagingSuffix.size() ||
+        !name.starts_with(StagingPrefix) || !name.ends_with(StagingSuffix))
+        return false;
+    const std::string_view unique = name.substr(StagingPrefix.size(), StagingUniquePart);
+    return std::all_of(unique.begin(), unique.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+// "email/~XXXXXX.stage" with six letters or digits not used before here.
+std::string stagingName()
+{
+    static std::atomic<std::uint64_t> serial{0};
+    static constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::uint64_t value = (serial.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string name = std::string(StagingFolder) + "/" + std::string(StagingPrefix);
+    for (std::size_t i = 0; i < StagingUniquePart; ++i, value /= 62)
+        name.push_back(Digits[value % 62]);
+    name += StagingSuffix;
+    return name;
+}
+
+// A queued message is on disk for good already: a second name for it is
+// enough. Where the folders cannot share a file, the bytes are copied and
+// made durable before any index record can name them.
+StagedCopy stageCopy(const MessageEntry& addition)
+{
+    const std::string source = localPath(addition.path);
+    for (int attempt = 0; attempt < StagingAttempts; ++attempt) {
+        std::string staged = stagingName();
+        if (::link(source.c_str(), staged.c_str()) == 0) {
+            std::uint64_t size = 0;
+            if (fileSize(staged, size))
+                return StagedCopy{std::move(staged), size};
+            (void)::unlink(staged.c_str());
+            return {};
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    for (int attempt = 0; attempt < StagingAttempts; ++attempt) {
+        std::string staged = stagingName();
+        const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return {};
+        }
+        ::close(fd);
+        std::uint64_t size = 0;
+        if (copyFile(addition.path, staged) && fileSize(staged, size) && syncFileData(staged))
+            return StagedCopy{std::move(staged), size};
+        (void)::unlink(staged.c_str());
+        return {};
+    }
+    return {};
+}
+
 std::vector<StagedCopy> stageCopies(const std::vector<MessageEntry>& additions)
 {
-    std::vector<StagedCopy> staged(additions.size());
-    for (std::size_t i = 0; i < additions.size(); ++i) {
-        std::string temporary;
-        if (!makeTempFile(StagingFolder, StagingPrefix, temporary))
-            continue;
-        std::uint64_t size = 0;
-        // On disk before any index record can name it.
-        if (copyFile(additions[i].path, temporary) && fileSize(temporary, size) && syncFileData(temporary))
-            staged[i] = StagedCopy{std::move(temporary), size};
-        else
-            (void)deleteFile(temporary);
-    }
+    std::vector<StagedCopy> staged;
+    staged.reserve(additions.size());
+    for (const MessageEntry& addition : additions)
+        staged.push_back(stageCopy(addition));
     return staged;
 }
 
@@ -94,8 +179,7 @@ void removeStagingLeftovers()
     std::filesystem::directory_iterator entry(localPath(StagingFolder), error);
     for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
         const std::string name = entry->path().filename().string();
-        if (name.size() == std::string_view(StagingPrefix).size() + StagingUniquePart &&
-            name.starts_with(StagingPrefix) && entry->is_regular_file(error))
+        if (isStagingName(name) && entry->is_regular_file(error))
             leftovers.push_back(entry->path().string());
     }
     for (const std::string& path : leftovers)
@@ -171,6 +255,8 @@ bool MailDirectory::load()
     for (const auto& account : accounts_) {
         ok = account->load() && ok;
         account->setCaseVariantsOnDisk(hasCaseVariants(spellings, *account));
+        for (const std::string& id : account->messageIds())
+            raiseCounterLocked(id);
     }
     return ok;
 }
@@ -387,15 +473,45 @@ std::unique_ptr<MailboxTransaction> MailDirectory::openMailboxForLogin(std::stri
 std::unique_ptr<MailboxTransaction> MailDirectory::openMailboxForAddress(std::string_view address)
 {
     const LockGuard guard(lock_);
+    const auto account = resolveLocked(address);
+    return account ? account->open(OpenMode::Delivery) : nullptr;
+}
+
+std::string MailDirectory::localRecipient(std::string_view address) const
+{
+    const LockGuard guard(lock_);
+    const auto account = resolveLocked(address);
+    return account ? account->user() : std::string();
+}
+
+std::unique_ptr<MailboxTransaction> MailDirectory::openMailboxForUser(std::string_view user)
+{
+    const LockGuard guard(lock_);
+    const auto account = findUserLocked(user);
+    return account ? account->open(OpenMode::Delivery) : nullptr;
+}
+
+bool MailDirectory::holdsMessage(std::string_view user, std::string_view id) const
+{
+    const LockGuard guard(lock_);
+    const auto account = findUserLocked(user);
+    return account && account->holdsId(id);
+}
+
+std::string MailDirectory::addressOf(std::string_view user) const
+{
+    const LockGuard guard(lock_);
+    const auto account = findUserLocked(user);
+    return account ? account->address() : std::string();
+}
+
+std::shared_ptr<MailAccount> MailDirectory::resolveLocked(std::string_view address) const
+{
     for (const auto& account : accounts_) {
         if (account->hasAddress(address))
-            return account->open(OpenMode::Delivery);
+            return account;
     }
-    if (catchAllEnabled_) {
-        if (const auto account = findUserLocked(catchAllUser_))
-            return account->open(OpenMode::Delivery);
-    }
-    return nullptr;
+    return catchAllEnabled_ ? findUserLocked(catchAllUser_) : nullptr;
 }
 
 std::unique_ptr<MailboxTransaction> MailDirectory::openMailboxAt(int position)
@@ -439,19 +555,94 @@ CommitOutcome MailDirectory::commit(std::unique_ptr<MailboxTransaction> transact
     discardStaged(staged);
     if (!account)
         return CommitOutcome::NoAccount;
-    // Save failures are not the caller's concern: the changes stay owed to
-    // the files and the next flush or save writes them.
-    (void)account->flush(applied.change);
+    // Save failures of a delivery are not the caller's concern: the changes
+    // stay owed to the files and the next flush or save writes them; a
+    // message placed meanwhile has its record in the index file already.
+    const bool flushed = account->flush(applied.change);
+    if (!applied.removed.empty()) {
+        // Deleted messages' files go only once the index no longer names
+        // them; an index that cannot be written keeps every one of them.
+        if (!flushed) {
+            account->restoreRemoved(applied.removed);
+            return CommitOutcome::DeletionFailed;
+        }
+        for (const RemovedRecord& removed : applied.removed)
+            (void)deleteFile(removed.record.path);
+    }
     return applied.copyFailed ? CommitOutcome::CopyFailed : CommitOutcome::Applied;
 }
 
 std::string MailDirectory::newMessageId()
 {
-    std::string date = formatDateText(localNow(), DateForm::Long);
-    std::replace(date.begin(), date.end(), ' ', ':');
-    std::replace(date.begin(), date.end(), ',', ':');
+    const std::string date = idDate();
     const LockGuard guard(lock_);
     return cut(std::to_string(messageCounter_++) + ":" + date, MaxMessageId);
+}
+
+void MailDirectory::noteMessageId(std::string_view id)
+{
+    const LockGuard guard(lock_);
+    raiseCounterLocked(id);
+}
+
+void MailDirectory::raiseCounterLocked(std::string_view id)
+{
+    const std::optional<std::uint32_t> k = idCounter(id);
+    if (k && *k != UINT32_MAX)
+        messageCounter_ = std::max(messageCounter_, *k + 1);
+}
+
+int MailDirectory::adoptOrphans(ServiceLog& log)
+{
+    constexpr std::string_view Suffix = MailAccount::MessageSuffix;
+    const LockGuard guard(lock_);
+    if (orphansAdopted_)
+        return 0;
+    orphansAdopted_ = true;
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(localPath(StagingFolder), error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        std::string name = entry->path().filename().string();
+        const std::size_t at = name.find('@');
+        if (at == 0 || at == std::string::npos || name.size() < at + 1 + Suffix.size() ||
+            !std::all_of(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(at),
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) ||
+            !equalsIgnoreCase(std::string_view(name).substr(name.size() - Suffix.size()), Suffix))
+            continue;
+        names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    int handled = 0;
+    for (const std::string& name : names) {
+        const std::string stem = lowerAscii(name.substr(name.find('@') + 1, name.size() - name.find('@') - 1 - Suffix.size()));
+        const auto owner = std::find_if(accounts_.begin(), accounts_.end(),
+                                        [&](const auto& account) { return lowerAscii(account->fileStem()) == stem; });
+        // The files of a removed account stay as they are.
+        if (owner == accounts_.end())
+            continue;
+        const std::string path = std::string(MailAccount::Folder) + name;
+        if ((*owner)->indexes(path))
+            continue;
+        std::uint64_t size = 0;
+        std::string tail(MessageEnd.size(), '\0');
+        FileHandle file;
+        const bool whole = file.open(path, FileMode::Read, IfMissing::Fail) && (size = file.size()) > MessageEnd.size() &&
+                           file.seekTo(size - MessageEnd.size()) && file.read(tail.data(), tail.size()) == tail.size() &&
+                           tail == MessageEnd;
+        file.close();
+        const std::string shown = slashedPath(path);
+        if (!whole) {
+            (void)deleteFile(path);
+            log.appendLine(formatText(smtp::LogLimit, smtp::LogPartialRemoved, shown.c_str()));
+        } else {
+            (*owner)->adoptMessage(path, cut(std::to_string(messageCounter_++) + ":" + idDate(), MaxMessageId), size);
+            (void)(*owner)->save();
+            log.appendLine(formatText(smtp::LogLimit, smtp::LogMailAdopted, shown.c_str(), (*owner)->user().c_str()));
+        }
+        ++handled;
+    }
+    return handled;
 }
 
 std::shared_ptr<MailAccount> MailDirectory::account(std::string_view user) const

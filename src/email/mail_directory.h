@@ -23,12 +23,14 @@
 namespace vantrel {
 
 class MailAccount;
+class ServiceLog;
 
 // What became of a transaction handed back.
 enum class CommitOutcome {
-    Applied,     // every queued copy is in the mailbox
-    CopyFailed,  // a queued copy could not be stored; its index record stays
-    NoAccount,   // the account is gone; nothing was applied
+    Applied,        // every change is in the mailbox
+    CopyFailed,     // a queued copy could not be stored; it left no trace
+    DeletionFailed, // the index could not be written without the deleted messages: all stay
+    NoAccount,      // the account is gone; nothing was applied
 };
 
 class MailDirectory final {
@@ -99,6 +101,14 @@ public:
     std::unique_ptr<MailboxTransaction> openMailboxForLogin(std::string_view user, std::string_view password);
     // Recipient resolution: exact address, then the catch-all account.
     std::unique_ptr<MailboxTransaction> openMailboxForAddress(std::string_view address);
+    // The user name recipient resolution gives; empty when none.
+    std::string localRecipient(std::string_view address) const;
+    // The account of that user name, opened for a delivery.
+    std::unique_ptr<MailboxTransaction> openMailboxForUser(std::string_view user);
+    // The account's mailbox holds a message of that id.
+    bool holdsMessage(std::string_view user, std::string_view id) const;
+    // The account's address; empty when there is no such account.
+    std::string addressOf(std::string_view user) const;
     // The caller guarantees 0 <= position < accountCount().
     std::unique_ptr<MailboxTransaction> openMailboxAt(int position);
     // Applies the transaction and releases the login lock. Returns once
@@ -107,8 +117,17 @@ public:
     // Applies the transaction; the login lock stays as it is. Returns once
     // the changes are in the account's files.
     CommitOutcome commitDelivery(std::unique_ptr<MailboxTransaction> transaction);
-    // "k:" + the mail date text with blanks and commas as ':'.
+    // "k:" + the mail date text with blanks and commas as ':'. The counter k
+    // starts above every k in the mailboxes and every one noted, so that
+    // ids stay unique across starts within the same second.
     std::string newMessageId();
+    // An id in use outside the mailboxes (a queued message's).
+    void noteMessageId(std::string_view id);
+    // Message files in the email folder that no index names (a crash
+    // between placing a message and indexing it) go into their account's
+    // mailbox; one that is not a whole message is removed. Each is logged.
+    // Runs while no delivery does. Returns how many files were handled.
+    int adoptOrphans(ServiceLog& log);
 
     // The account of that user name, for tests and the settings panel.
     std::shared_ptr<MailAccount> account(std::string_view user) const;
@@ -117,6 +136,8 @@ private:
     std::shared_ptr<MailAccount> findUserLocked(std::string_view user) const VT_REQUIRES(lock_);
     bool stemTakenLocked(const std::string& user) const VT_REQUIRES(lock_);
     CommitOutcome commit(std::unique_ptr<MailboxTransaction> transaction, bool unlock);
+    std::shared_ptr<MailAccount> resolveLocked(std::string_view address) const VT_REQUIRES(lock_);
+    void raiseCounterLocked(std::string_view id) VT_REQUIRES(lock_);
 
     mutable CriticalLock lock_;
     bool loaded_ VT_GUARDED_BY(lock_) = false;
@@ -134,6 +155,7 @@ private:
     std::int32_t maxAccountSize_ VT_GUARDED_BY(lock_) = DefaultMaxAccountSize;
     std::int32_t maxEmailSize_ VT_GUARDED_BY(lock_) = DefaultMaxEmailSize;
     std::uint32_t messageCounter_ VT_GUARDED_BY(lock_) = 0;
+    bool orphansAdopted_ VT_GUARDED_BY(lock_) = false;
 };
 
 } // namespace vantrel

@@ -1,17 +1,23 @@
-// MailEnvelope: what one SMTP session has gathered about its message: who
-// sent it from where, the local mailboxes and relay addresses it goes to,
-// the addresses that were refused, and the file that holds the message.
-// The receiving session fills it; screening, relaying and delivery read it.
+// MailEnvelope: what one SMTP transaction has gathered about its message:
+// who sent it from where, the local accounts and relay addresses it goes
+// to, the addresses that were refused, and the file that holds the message.
+// The receiving session fills it; once the message is queued the envelope
+// is fixed and travels with it through screening, relaying and delivery.
 #pragma once
 
-#include "email/mailbox_transaction.h"
-
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace vantrel {
+
+// A local account the message goes to, and the id its copy gets there. The
+// id is made when the message is queued, so that a delivery tried again
+// after a crash finds out whether the copy is already in the mailbox.
+struct LocalRecipient {
+    std::string user;
+    std::string id;
+};
 
 struct MailEnvelope {
     static constexpr std::size_t MaxRecipients = 100;
@@ -21,18 +27,21 @@ struct MailEnvelope {
     std::string clientIp;
     std::string heloHost;  // empty until a greeting was accepted
     std::string sender;
-    // One unlocked transaction per distinct local account, held from RCPT
-    // until delivery; each goes back to the directory exactly once.
-    std::vector<std::unique_ptr<MailboxTransaction>> localRecipients;
+    // One entry per distinct local account.
+    std::vector<LocalRecipient> localRecipients;
     std::vector<std::string> relayRecipients;
     // Addresses answered with 550 or 503; later ones are not recorded.
     std::vector<std::string> refusedRecipients;
+    // Relay recipients the relay host did not take: the sender is owed the
+    // "Mail Undelivered" notice for them, which gets the id below.
+    std::vector<std::string> noticeRecipients;
+    std::string noticeId;
     std::string messageFile;
 
     bool holdsUser(const std::string& user) const
     {
-        for (const auto& recipient : localRecipients)
-            if (recipient->user() == user)
+        for (const LocalRecipient& recipient : localRecipients)
+            if (recipient.user == user)
                 return true;
         return false;
     }
@@ -40,6 +49,16 @@ struct MailEnvelope {
     {
         if (refusedRecipients.size() < MaxRecipients)
             refusedRecipients.push_back(address);
+    }
+    bool hasRecipients() const { return !localRecipients.empty() || !relayRecipients.empty(); }
+    // Forgets the recipients: a new transaction begins.
+    void clearRecipients()
+    {
+        localRecipients.clear();
+        relayRecipients.clear();
+        refusedRecipients.clear();
+        noticeRecipients.clear();
+        noticeId.clear();
     }
 };
 

@@ -16,6 +16,9 @@ namespace {
 constexpr std::uint64_t HeaderSize = 8;
 constexpr std::uint64_t CountOffset = 4;
 constexpr std::uint64_t RecordHeadSize = SettingsStore::NameFieldSize + 4;
+// Bounds of what is read past the counted records.
+constexpr std::uint64_t UncountedLimit = 1024 * 1024;
+constexpr std::uint32_t MaxRecordValue = 1024;
 
 void appendLe32(std::string& out, std::uint32_t value)
 {
@@ -48,7 +51,7 @@ IndexRecord IndexRecord::make(std::string path, std::string_view id, std::uint64
     return record;
 }
 
-bool MailboxIndexFile::load(std::vector<IndexRecord>& records)
+bool MailboxIndexFile::load(std::vector<IndexRecord>& records, std::vector<IndexRecord>& uncounted)
 {
     SettingsStore store;
     const bool loaded = file_.load(store);
@@ -75,7 +78,37 @@ bool MailboxIndexFile::load(std::vector<IndexRecord>& records)
     }
     written_ = published_ = static_cast<std::int32_t>(records.size());
     rewriteOwed_ = false;
+    uncounted.clear();
+    if (loaded)
+        readUncounted(uncounted);
     return loaded;
+}
+
+void MailboxIndexFile::readUncounted(std::vector<IndexRecord>& uncounted) const
+{
+    FileHandle file;
+    if (!file.open(file_.path(), FileMode::Read, IfMissing::Fail) || file.size() <= validLength_ ||
+        !file.seekTo(validLength_))
+        return;
+    std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(file.size() - validLength_, UncountedLimit)),
+                     '\0');
+    tail.resize(file.read(tail.data(), tail.size()));
+    std::size_t at = 0;
+    while (tail.size() - at >= RecordHeadSize) {
+        const auto* head = reinterpret_cast<const unsigned char*>(tail.data() + at);
+        const std::uint32_t length = readLe32(head + SettingsStore::NameFieldSize);
+        if (length == 0 || length > MaxRecordValue || tail.size() - at - RecordHeadSize < length)
+            return;
+        IndexRecord record;
+        record.path.assign(tail.data() + at, SettingsStore::NameFieldSize);
+        record.path.resize(record.path.find('\0') == std::string::npos ? 0 : record.path.find('\0'));
+        record.value.assign(tail.data() + at + RecordHeadSize, length);
+        // Only what an append writes: a path and an id with its zero.
+        if (record.path.empty() || record.value.back() != '\0')
+            return;
+        uncounted.push_back(std::move(record));
+        at += RecordHeadSize + length;
+    }
 }
 
 std::string MailboxIndexFile::encodeRecord(const IndexRecord& record)

@@ -38,8 +38,10 @@ public:
     FileState state() const { return file_.state(); }
 
     // The records of the file. False when it is missing or damaged; the
-    // records that could be read are still given.
-    [[nodiscard]] bool load(std::vector<IndexRecord>& records);
+    // records that could be read are still given. Whole records written
+    // after the counted ones (an append whose count a crash did not let
+    // through) go to `uncounted`; they stay in the file until a rewrite.
+    [[nodiscard]] bool load(std::vector<IndexRecord>& records, std::vector<IndexRecord>& uncounted);
 
     // True while records can be appended: the file holds what this object
     // last loaded or wrote, and no rewrite is owed.
@@ -65,6 +67,7 @@ private:
     // Opens the file for writing and checks that its header and length are
     // the ones this object wrote or loaded.
     bool openChecked(class FileHandle& file) const;
+    void readUncounted(std::vector<IndexRecord>& uncounted) const;
 
     TrackedFile file_;
     std::uint64_t validLength_ = 0;  // header plus the records written

@@ -1,7 +1,9 @@
-// MessageFile over TemporaryFile and FileHandle. Emptying truncates the
-// open file rather than deleting and re-creating its name, which another
-// program could take in between in a shared temporary folder.
+// MessageFile over FileHandle.
 #include "email/message_file.h"
+
+#include "foundation/file_system.h"
+
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -10,15 +12,12 @@ MessageFile::~MessageFile()
     remove();
 }
 
-bool MessageFile::create()
+bool MessageFile::open(std::string path)
 {
     remove();
-    if (!file_.create())
+    if (!writer_.open(path, FileMode::Write, IfMissing::Fail))
         return false;
-    if (!writer_.open(file_.path(), FileMode::Write, IfMissing::Fail)) {
-        file_.remove();
-        return false;
-    }
+    path_ = std::move(path);
     return true;
 }
 
@@ -32,23 +31,24 @@ bool MessageFile::append(std::string_view bytes)
     return true;
 }
 
-bool MessageFile::clear()
+bool MessageFile::sync()
 {
-    if (!writer_.isOpen() || !writer_.truncateAt(0))
-        return false;
-    size_ = 0;
-    return true;
+    return writer_.isOpen() && ::fdatasync(writer_.descriptor()) == 0;
 }
 
-void MessageFile::close()
+void MessageFile::release()
 {
     writer_.close();
+    path_.clear();
+    size_ = 0;
 }
 
 void MessageFile::remove()
 {
     writer_.close();
-    file_.remove();
+    if (!path_.empty())
+        (void)deleteFile(path_);
+    path_.clear();
     size_ = 0;
 }
 

@@ -1,11 +1,11 @@
-// MessageFile: the temporary file that one SMTP session receives its
-// message into, with a count of the bytes written. The file is unique in
-// the temporary folder and is deleted by remove() or, at the latest, when
-// the object goes, whatever ended the session.
+// MessageFile: the file that one SMTP transaction receives its message
+// into, with a count of the bytes written. The mail queue makes the file;
+// this object appends to it, makes it durable and either hands it over
+// (release) or deletes it: a file still held when the object goes is
+// deleted, whatever ended the transaction.
 #pragma once
 
 #include "foundation/file_handle.h"
-#include "foundation/temporary_file.h"
 
 #include <cstdint>
 #include <string>
@@ -20,21 +20,23 @@ public:
     MessageFile(const MessageFile&) = delete;
     MessageFile& operator=(const MessageFile&) = delete;
 
-    // A new empty file, open for appending.
-    [[nodiscard]] bool create();
+    // Takes the existing, empty file at `path` for appending.
+    [[nodiscard]] bool open(std::string path);
+    // False when not open or the write failed; errno then tells why.
     [[nodiscard]] bool append(std::string_view bytes);
-    // Empties the file (RSET); it stays open for appending.
-    [[nodiscard]] bool clear();
-    // Closes the writer; the file stays for the steps after the dialogue.
-    void close();
+    // Returns once every byte written is on disk.
+    [[nodiscard]] bool sync();
+    // Closes the file and forgets it: it belongs to the queue now.
+    void release();
     // Closes and deletes the file.
     void remove();
 
+    bool isOpen() const { return writer_.isOpen(); }
     std::uint64_t size() const { return size_; }
-    const std::string& path() const { return file_.path(); }
+    const std::string& path() const { return path_; }
 
 private:
-    TemporaryFile file_;
+    std::string path_;
     FileHandle writer_;
     std::uint64_t size_ = 0;
 };

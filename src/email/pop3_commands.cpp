@@ -96,10 +96,9 @@ private:
     bool ok_ = true;
 };
 
-Outcome handleQuit(Pop3Session& session, MailboxTransaction&, std::string_view)
+// The reply waits until the deletions are applied (see Pop3Session::serve).
+Outcome handleQuit(Pop3Session&, MailboxTransaction&, std::string_view)
 {
-    session.reply(Goodbye);
-    session.closeConnection();
     return Outcome::Quit;
 }
 

@@ -14,6 +14,9 @@ constexpr char GreetingNoHostFormat[] = "+OK Welcome, with %s by %s";
 // Both phases.
 constexpr char BadCommand[] = "-ERR Bad Command";
 constexpr char Goodbye[] = "+OK Thanks for visiting";
+// QUIT after DELE when the mailbox could not be written without the deleted
+// messages: every message stays.
+constexpr char DeletionsFailed[] = "-ERR The deleted messages could not be removed, please try later.";
 
 // Authorization phase.
 constexpr char SendPassNow[] = "+OK Please send PASS now";

@@ -2,7 +2,9 @@
 // with the mailbox's login lock held, the transaction phase, and the
 // hand-back. Deletions marked during the transaction phase are kept only
 // when QUIT ended it; any other end puts them back before the hand-back,
-// which always releases the lock.
+// which always releases the lock. QUIT is answered only once the hand-back
+// has removed the messages and freed the mailbox, so that "+OK" promises
+// what is on disk and the client may log in again at once.
 #include "email/pop3_session.h"
 
 #include "email/mail_directory.h"
@@ -57,9 +59,12 @@ void Pop3Session::serve()
     if (greet()) {
         std::unique_ptr<MailboxTransaction> transaction = authorize();
         if (transaction != nullptr) {
-            if (!transactionPhase(*transaction))
+            const bool quit = transactionPhase(*transaction);
+            if (!quit)
                 transaction->undoDeletions();
-            directory_.commitAndUnlock(std::move(transaction));
+            const CommitOutcome outcome = directory_.commitAndUnlock(std::move(transaction));
+            if (quit)
+                reply(outcome == CommitOutcome::DeletionFailed ? pop3::DeletionsFailed : pop3::Goodbye);
         }
     }
     control().shutdownAndClose();

@@ -2,7 +2,9 @@
 // line of 6 characters or more that starts with H counts); afterwards the
 // first four characters of a line, in any case, pick its handler, so a line
 // whose first four letters are MAIL is MAIL. Only HELO is understood: a
-// client that greets with EHLO is refused and falls back to HELO.
+// client that greets with EHLO is refused and falls back to HELO. Once a
+// message is queued its envelope is fixed: MAIL or RCPT then begin the next
+// transaction, and RSET forgets only the one under way.
 #include "email/smtp_command_table.h"
 
 #include "email/mail_directory.h"
@@ -58,27 +60,23 @@ SmtpOutcome handleMail(SmtpSession& session, std::string_view line)
         session.reply(smtp::IncorrectCommand);
         return SmtpOutcome::Continue;
     }
+    session.beginTransactionIfDone();
     session.envelope().sender = *sender;
     session.reply(formatText(smtp::ReplyLimit, smtp::AddressAccepted, sender->c_str()));
     return SmtpOutcome::Continue;
 }
 
-// A local account takes one transaction, however many of its addresses
-// are named; the directory gets every other one back at once.
-SmtpOutcome acceptLocal(SmtpSession& session, const std::string& address,
-                        std::unique_ptr<MailboxTransaction> mailbox)
+// A local account is named once, however many of its addresses are.
+SmtpOutcome acceptLocal(SmtpSession& session, const std::string& address, std::string user)
 {
     MailEnvelope& envelope = session.envelope();
     if (envelope.localRecipients.size() >= MailEnvelope::MaxRecipients) {
         envelope.refuse(address);
-        session.directory().commitDelivery(std::move(mailbox));
         session.reply(smtp::TooManyRecipients);
         return SmtpOutcome::Continue;
     }
-    if (envelope.holdsUser(mailbox->user()))
-        session.directory().commitDelivery(std::move(mailbox));
-    else
-        envelope.localRecipients.push_back(std::move(mailbox));
+    if (!envelope.holdsUser(user))
+        envelope.localRecipients.push_back(LocalRecipient{std::move(user), {}});
     session.reply(formatText(smtp::ReplyLimit, smtp::AddressAccepted, address.c_str()));
     return SmtpOutcome::Continue;
 }
@@ -108,9 +106,11 @@ SmtpOutcome handleRcpt(SmtpSession& session, std::string_view line)
         session.reply(smtp::IncorrectCommand);
         return SmtpOutcome::Continue;
     }
+    session.beginTransactionIfDone();
     const std::string address = lowerAscii(*recipient);
-    if (auto mailbox = session.directory().openMailboxForAddress(address))
-        return acceptLocal(session, address, std::move(mailbox));
+    std::string user = session.directory().localRecipient(address);
+    if (!user.empty())
+        return acceptLocal(session, address, std::move(user));
     return acceptRelay(session, address);
 }
 
@@ -125,12 +125,8 @@ SmtpOutcome handleData(SmtpSession& session, std::string_view)
         session.reply(smtp::DataAlreadyReceived);
         return SmtpOutcome::Continue;
     }
-    if (!session.beginMessage()) {
-        session.reply(smtp::FatalError);
-        session.closeConnection();
-        return SmtpOutcome::Failed;
-    }
-    return SmtpOutcome::ReceiveData;
+    // Without a message file the client hears 452 and may try again.
+    return session.beginMessage() ? SmtpOutcome::ReceiveData : SmtpOutcome::Continue;
 }
 
 SmtpOutcome handleQuit(SmtpSession& session, std::string_view)
@@ -148,20 +144,7 @@ SmtpOutcome handleNoop(SmtpSession& session, std::string_view)
 
 SmtpOutcome handleRset(SmtpSession& session, std::string_view)
 {
-    if (!session.discardMessage()) {
-        session.reply(smtp::FatalError);
-        session.closeConnection();
-        return SmtpOutcome::Failed;
-    }
-    MailEnvelope& envelope = session.envelope();
-    envelope.sender.clear();
-    for (auto& mailbox : envelope.localRecipients) {
-        mailbox->dropAdditions();
-        session.directory().commitDelivery(std::move(mailbox));
-    }
-    envelope.localRecipients.clear();
-    envelope.relayRecipients.clear();
-    envelope.refusedRecipients.clear();
+    session.resetTransaction();
     session.reply(smtp::Ok);
     return SmtpOutcome::Continue;
 }

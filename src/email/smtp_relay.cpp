@@ -1,5 +1,5 @@
 // The relay client. Its dialogue has no time limit of its own: a relay host
-// that stalls is ended by the session's idle limit, whose stop request ends
+// that stalls is ended by the courier's idle limit, whose stop request ends
 // the wait for the next reply. The connect itself is bounded by the
 // socket's connect time limit.
 #include "email/smtp_relay.h"
@@ -9,11 +9,11 @@
 #include "email/mail_notices.h"
 #include "email/relay_dialogue.h"
 #include "email/smtp_delivery.h"
-#include "email/smtp_session.h"
 #include "foundation/file_handle.h"
 #include "foundation/file_time.h"
 #include "foundation/service_log.h"
-#include "foundation/temporary_file.h"
+#include "foundation/file_replace.h"
+#include "foundation/file_system.h"
 
 #include <string>
 
@@ -25,14 +25,20 @@ constexpr std::size_t ReplyLineSize = 1000;
 constexpr std::size_t ShortestReply = 3;
 constexpr std::size_t FileBlock = 4096;
 
-bool writeNoticeFile(TemporaryFile& file, const std::string& notice)
-{
-    if (!file.create())
-        return false;
-    FileHandle writer;
-    return writer.open(file.path(), FileMode::Write, IfMissing::Fail)
-           && writer.writeAll(notice.data(), notice.size());
-}
+// Removes the notice file however its delivery went.
+class NoticeFile final {
+public:
+    explicit NoticeFile(std::string path) : path_(std::move(path)) {}
+    ~NoticeFile() { (void)deleteFile(path_); }
+    NoticeFile(const NoticeFile&) = delete;
+    NoticeFile& operator=(const NoticeFile&) = delete;
+    // Written whole and durable: its copy in a mailbox may share its bytes.
+    bool write(const std::string& notice) const { return writeWholeFile(path_, notice); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 } // namespace
 
@@ -42,7 +48,7 @@ bool mayRelay(const MailDirectory& directory, const MailEnvelope& envelope)
            && !directory.isLocalDomain(envelope.heloHost);
 }
 
-bool relayMessage(SmtpSession& session, MailEnvelope& envelope)
+bool relayMessage(MailCourier& session, MailEnvelope& envelope)
 {
     if (envelope.relayRecipients.empty() || session.stopRequested())
         return false;
@@ -97,7 +103,7 @@ bool relayMessage(SmtpSession& session, MailEnvelope& envelope)
     return true;
 }
 
-bool sendMessageFile(SmtpSession& session, std::string_view path)
+bool sendMessageFile(MailCourier& session, std::string_view path)
 {
     FileHandle file;
     if (!file.open(path, FileMode::Read, IfMissing::Fail))
@@ -119,19 +125,20 @@ bool sendMessageFile(SmtpSession& session, std::string_view path)
     return true;
 }
 
-bool sendUndeliveredNotice(SmtpSession& session, MailEnvelope& envelope)
+bool sendUndeliveredNotice(MailCourier& courier, const MailEnvelope& envelope, const std::string& noticePath,
+                           DeliveryTry attempt)
 {
-    if (envelope.relayRecipients.empty())
+    if (envelope.noticeRecipients.empty())
         return false;
-    TemporaryFile noticeFile;
-    if (!writeNoticeFile(noticeFile,
-                         undeliveredNotice(formatDateText(localNow(), DateForm::Long), envelope.relayRecipients)))
-        return false;
-
-    MailDirectory& directory = session.directory();
+    MailDirectory& directory = courier.directory();
     // The sender as given in MAIL, not lowercased.
-    std::unique_ptr<MailboxTransaction> mailbox = directory.openMailboxForAddress(envelope.sender);
-    if (!mailbox)
+    const std::string user = directory.localRecipient(envelope.sender);
+    if (user.empty())
+        return false;
+    if (attempt == DeliveryTry::Again && directory.holdsMessage(user, envelope.noticeId))
+        return true;
+    const NoticeFile noticeFile(noticePath);
+    if (!noticeFile.write(undeliveredNotice(formatDateText(localNow(), DateForm::Long), envelope.noticeRecipients)))
         return false;
     MailEnvelope notice;
     notice.clientIp = envelope.clientIp;
@@ -139,9 +146,8 @@ bool sendUndeliveredNotice(SmtpSession& session, MailEnvelope& envelope)
     notice.sender = envelope.sender;
     notice.refusedRecipients = envelope.refusedRecipients;
     notice.messageFile = noticeFile.path();
-    notice.localRecipients.push_back(std::move(mailbox));
-    deliverLocally(directory, session.log(), notice);
-    return true;
+    notice.localRecipients.push_back(LocalRecipient{user, envelope.noticeId});
+    return deliverLocally(directory, courier.log(), notice, DeliveryTry::First).empty();
 }
 
 } // namespace vantrel

@@ -25,6 +25,10 @@ constexpr char Ok[] = "250 OK.";
 constexpr char Bye[] = "221 Bye Bye.";
 constexpr char UnknownCommand[] = "500 Unknown Command.";
 constexpr char FatalError[] = "554 Fatal server error.";
+// The message could not be stored (or kept) for lack of room, or for an
+// error while it was received: the client keeps it and tries again later.
+constexpr char NoRoomForMessage[] = "452 Insufficient system storage, please try again later.";
+constexpr char ReceiveError[] = "451 Local error while receiving the message, please try again later.";
 
 // The first line of every stored message:
 // HELO host, client IP, local domain (or client IP), maker, product, date.
@@ -44,6 +48,12 @@ constexpr char LogRelayed[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s]
 constexpr char LogRelayRefusedPart[] = "], Failed To Send[";
 // A message that could not be copied into a mailbox after it was accepted.
 constexpr char LogCopyFailed[] = "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]";  // IP, HELO, sender, user
+// A message that has been passed on too often: it goes no further.
+constexpr char LogHopLimit[] =
+    "***HOP LIMIT REACHED*** IP:[%s], Host:[%s], Mail From:[%s], Received Lines:[%d]";  // IP, HELO, sender, count
+// Found at start in a mailbox's folder without an index record.
+constexpr char LogMailAdopted[] = "Mail Recovered: File:[%s], For:[%s]";  // file, user
+constexpr char LogPartialRemoved[] = "***PARTIAL MAIL REMOVED*** File:[%s]";  // file
 
 constexpr std::size_t ReplyLimit = 2045;
 constexpr std::size_t LogLimit = 2047;

@@ -8,11 +8,15 @@
 // dialogue as failed; no line costs more memory than that.
 //
 // In data mode the bytes go through the end-of-data scanner into the
-// message file. Bytes that came behind the end mark in the same receive are
-// handed back to the line reader as the next command lines.
+// message file, which the mail queue made. Bytes that came behind the end
+// mark in the same receive are handed back to the line reader as the next
+// command lines. A write that fails does not end the dialogue: the rest of
+// the message is read and dropped, and the client hears at the end mark
+// that it must try again later.
 #include "email/smtp_session.h"
 
 #include "email/mail_directory.h"
+#include "email/mail_queue.h"
 #include "email/smtp_command_table.h"
 #include "email/smtp_delivery.h"
 #include "email/smtp_replies.h"
@@ -21,6 +25,8 @@
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <string>
 
 namespace vantrel {
@@ -37,9 +43,8 @@ std::string cutText(std::string_view text, std::size_t limit)
 
 } // namespace
 
-SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
-                         std::uint16_t relayPort)
-    : ServiceSession(std::move(control)), directory_(directory), log_(log), relayPort_(relayPort)
+SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post)
+    : MailCourier(std::move(control), post)
 {
     startSession();
 }
@@ -59,62 +64,76 @@ void SmtpSession::closeConnection()
     control().shutdownAndClose();
 }
 
+void SmtpSession::beginTransactionIfDone()
+{
+    if (!transactionDone_)
+        return;
+    envelope_.clearRecipients();
+    dataAccepted_ = false;
+    transactionDone_ = false;
+}
+
 bool SmtpSession::beginMessage()
 {
+    entryName_.clear();
+    if (!queue().create(entryName_) || !messageFile_.open(queue().messagePath(entryName_))) {
+        if (!entryName_.empty())
+            queue().discard(entryName_);
+        reply(smtp::NoRoomForMessage);
+        return false;
+    }
     dataAccepted_ = true;
-    sizeLimit_ = static_cast<std::uint64_t>(std::max<std::int32_t>(directory_.maxEmailSize(), 0));
+    receiveError_ = 0;
+    sizeLimit_ = static_cast<std::uint64_t>(std::max<std::int32_t>(directory().maxEmailSize(), 0));
     reply(smtp::SendData);
-    std::string byHost = directory_.localHostName();
+    std::string byHost = directory().localHostName();
     if (byHost.empty())
         byHost = envelope_.clientIp;
     const std::string date = formatDateText(localNow(), DateForm::Long);
-    return messageFile_.append(formatText(smtp::ReplyLimit, smtp::ReceivedLine, envelope_.heloHost.c_str(),
-                                          envelope_.clientIp.c_str(), byHost.c_str(), MakerName, ProductName,
-                                          date.c_str()));
+    if (!messageFile_.append(formatText(smtp::ReplyLimit, smtp::ReceivedLine, envelope_.heloHost.c_str(),
+                                        envelope_.clientIp.c_str(), byHost.c_str(), MakerName, ProductName,
+                                        date.c_str())))
+        receiveError_ = errno != 0 ? errno : EIO;
+    return true;
 }
 
-bool SmtpSession::discardMessage()
+void SmtpSession::resetTransaction()
 {
+    messageFile_.remove();
     dataAccepted_ = false;
-    messageComplete_ = false;
-    return messageFile_.clear();
+    transactionDone_ = false;
+    envelope_.sender.clear();
+    envelope_.clearRecipients();
 }
 
 void SmtpSession::serve()
 {
     envelope_.clientIp = cutText(control().peerAddress(), MailEnvelope::MaxClientIp);
-    const bool succeeded = converse();
-    messageFile_.close();
-    finishMail(*this, succeeded ? DialogueResult::Succeeded : DialogueResult::Failed);
+    converse();
+    // A message cut short was never acknowledged.
     messageFile_.remove();
     closeConnection();
+    finishSession();
 }
 
-bool SmtpSession::converse()
+void SmtpSession::converse()
 {
-    // Without a message file there is nothing to receive into: the client
-    // is let go without a word.
-    if (!messageFile_.create())
-        return false;
-    envelope_.messageFile = messageFile_.path();
     if (!reply(formatText(smtp::ReplyLimit, smtp::Greeting, MakerName, ProductName)))
-        return false;
-
+        return;
     char line[LineLimit + 1];
     for (;;) {
         if (nextLine(line, sizeof line) != NextLine::Line)
-            return messageComplete_;
+            return;
         switch (dispatchSmtpLine(*this, line)) {
         case SmtpOutcome::Continue:
             break;
         case SmtpOutcome::ReceiveData:
             if (!receiveData())
-                return false;
+                return;
             break;
         case SmtpOutcome::Succeeded:
-            return true;
         case SmtpOutcome::Failed:
-            return false;
+            return;
         }
     }
 }
@@ -143,18 +162,56 @@ bool SmtpSession::receiveData()
             closeConnection();
         }
         // A message over the limit stops growing; screening deals with it.
-        if (messageFile_.size() <= sizeLimit_ && !messageFile_.append(stored)) {
-            reply(smtp::FatalError);
-            closeConnection();
-            return false;
-        }
+        if (receiveError_ == 0 && messageFile_.size() <= sizeLimit_ && !messageFile_.append(stored))
+            receiveError_ = errno != 0 ? errno : EIO;
         if (step.complete) {
-            messageComplete_ = true;
-            reply(smtp::ReceivedOk);
+            queueMessage(receiveError_);
             return true;
         }
     }
     return false;
+}
+
+void SmtpSession::queueMessage(int receiveError)
+{
+    int error = receiveError;
+    if (error == 0) {
+        QueuedMail mail;
+        mail.name = entryName_;
+        mail.envelope = envelope_;
+        mail.envelope.messageFile = queue().messagePath(entryName_);
+        mail.queuedAt = static_cast<std::int64_t>(std::time(nullptr));
+        for (LocalRecipient& recipient : mail.envelope.localRecipients)
+            recipient.id = directory().newMessageId();
+        if (messageFile_.sync()) {
+            messageFile_.release();
+            if (queue().commit(mail)) {
+                queued_.push_back(std::move(mail));
+                transactionDone_ = true;
+                reply(smtp::ReceivedOk);
+                return;
+            }
+        }
+        error = errno != 0 ? errno : ENOSPC;
+    }
+    messageFile_.remove();
+    queue().discard(entryName_);
+    const bool noRoom = receiveError == 0 || error == ENOSPC || error == EDQUOT;
+    reply(noRoom ? smtp::NoRoomForMessage : smtp::ReceiveError);
+    resetTransaction();
+}
+
+void SmtpSession::finishSession()
+{
+    for (QueuedMail& mail : queued_)
+        deliver(mail, DeliveryTry::First);
+    // The transaction after the last queued message, if it got anywhere; a
+    // session that queued nothing says so as long as it was greeted.
+    const bool unfinished = queued_.empty()
+                                ? !envelope_.heloHost.empty()
+                                : !transactionDone_ && (envelope_.hasRecipients() || !envelope_.refusedRecipients.empty());
+    if (unfinished)
+        logFailedMail(directory(), log(), envelope_);
 }
 
 } // namespace vantrel

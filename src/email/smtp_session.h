@@ -1,30 +1,31 @@
 // SmtpSession: one connection on the SMTP port. Its thread runs the HELO /
-// MAIL / RCPT / DATA dialogue into a temporary message file, and once the
-// connection has ended screens the message and delivers it into the local
-// mailboxes, writing one line to the SMTP log. The command handlers
-// (smtp_command_table.cpp) work on the session through the small interface
-// below; the steps after the dialogue are in smtp_delivery.cpp.
+// MAIL / RCPT / DATA dialogue; each message goes into the mail queue, and
+// only once it is there for good does the client hear "250". Each "250"
+// ends a transaction: the message keeps its envelope, and a new MAIL or
+// RCPT starts the next one. Once the connection has ended the session
+// delivers the messages it took, in order (smtp_delivery.cpp). The command
+// handlers (smtp_command_table.cpp) work on the session through the small
+// interface below.
 #pragma once
 
 #include "email/end_of_data_scanner.h"
+#include "email/mail_courier.h"
 #include "email/mail_envelope.h"
+#include "email/mail_queue.h"
 #include "email/message_file.h"
-#include "foundation/service_session.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
-
-class MailDirectory;
-class ServiceLog;
 
 // What a command line leaves the dialogue with.
 enum class SmtpOutcome { Continue, ReceiveData, Succeeded, Failed };
 
-class SmtpSession final : public ServiceSession {
+class SmtpSession final : public MailCourier {
 public:
     // A command line holds at most this many bytes; the line reader cuts a
     // longer one there and drops the rest up to its CR LF.
@@ -32,52 +33,53 @@ public:
     // Bytes taken per receive in data mode.
     static constexpr std::size_t DataChunk = 4000;
 
-    // The relay client reaches the relay host on relayPort.
-    SmtpSession(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
-                std::uint16_t relayPort);
+    SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post);
     ~SmtpSession() override;
 
-    // --- for the command handlers and the steps after the dialogue ---
+    // --- for the command handlers ---
     bool reply(std::string_view text);
-    MailDirectory& directory() { return directory_; }
-    ServiceLog& log() { return log_; }
     MailEnvelope& envelope() { return envelope_; }
     bool greeted() const { return greeted_; }
     void setGreeted() { greeted_ = true; }
+    // DATA was accepted in this transaction (its message is queued by now).
     bool dataAccepted() const { return dataAccepted_; }
-    // Marks DATA accepted and starts the message file with its
-    // "Received:" line; false when that cannot be written.
+    // MAIL or RCPT after a queued message: its envelope is fixed, so they
+    // begin the next transaction with no recipients.
+    void beginTransactionIfDone();
+    // Makes the message file, replies 354 and writes the "Received:" line;
+    // false (and a 452 reply) when the file cannot be made or written.
     [[nodiscard]] bool beginMessage();
-    // Forgets DATA and the message (RSET); false when the file fails.
-    [[nodiscard]] bool discardMessage();
+    // Forgets the transaction (RSET). Messages already queued stay.
+    void resetTransaction();
     // Ends the conversation: the client has had its last reply.
     void closeConnection();
-    // --- for the relay client, which reuses the connection once the
-    // client has gone ---
-    std::uint16_t relayPort() const { return relayPort_; }
-    // The next reply line of the relay host; see ServiceSession::nextLine.
-    NextLine readReply(char* dest, std::size_t capacity) { return nextLine(dest, capacity); }
 
 protected:
     void serve() override;
 
 private:
-    // The command dialogue; true when it ended as the mail's success.
-    bool converse();
-    // Data mode, until the end mark (true) or a failure that ends the
-    // dialogue (false).
+    void converse();
+    // Data mode, until the end mark (true) or a lost connection or stop
+    // (false).
     bool receiveData();
+    // At the end mark: the message goes into the queue for good, and the
+    // client hears whether it did.
+    void queueMessage(int receiveError);
+    // After the dialogue: the queued messages, then the log line of a
+    // transaction left unfinished.
+    void finishSession();
 
-    MailDirectory& directory_;
-    ServiceLog& log_;
-    std::uint16_t relayPort_;
     MailEnvelope envelope_;
     MessageFile messageFile_;
+    std::string entryName_;  // the queue entry being received
     EndOfDataScanner scanner_;
     std::uint64_t sizeLimit_ = 0;
+    int receiveError_ = 0;  // errno of the first write that failed in data mode
     bool greeted_ = false;
     bool dataAccepted_ = false;
-    bool messageComplete_ = false;
+    bool transactionDone_ = false;  // its message is queued
+    // The messages this connection handed over, delivered when it ends.
+    std::vector<QueuedMail> queued_;
 };
 
 } // namespace vantrel

@@ -119,7 +119,7 @@ SettingsLoad SettingsStore::loadFile(std::string_view path)
     return SettingsLoad::Loaded;
 }
 
-bool SettingsStore::save(std::string_view path) const
+std::string SettingsStore::encode() const
 {
     std::vector<unsigned char> bytes;
     appendLe32(bytes, FormatVersion);
@@ -131,11 +131,16 @@ bool SettingsStore::save(std::string_view path) const
         appendLe32(bytes, static_cast<std::int32_t>(record.data.size()));
         bytes.insert(bytes.end(), record.data.begin(), record.data.end());
     }
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
 
+bool SettingsStore::save(std::string_view path) const
+{
+    const std::string bytes = encode();
     const std::string target = localPath(path);
     if (!keepIfDamaged(target))
         return false;
-    if (!writeWholeFile(target, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+    if (!writeWholeFile(target, bytes)) {
         std::fprintf(stderr, TextNotSaved, ProductName, target.c_str(), std::strerror(errno));
         return false;
     }

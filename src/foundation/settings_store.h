@@ -39,6 +39,8 @@ public:
     // error; when it cannot be moved, nothing is written and save fails.
     // A failed save leaves the file as it was and says why on standard error.
     [[nodiscard]] bool save(std::string_view path) const;
+    // The bytes that save writes.
+    std::string encode() const;
     void clear() { records_.clear(); }
     int count() const { return static_cast<int>(records_.size()); }
 

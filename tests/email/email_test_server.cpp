@@ -11,6 +11,7 @@
 //   --max-account=BYTES    the quota of one mailbox
 //   --banned=LIST          the banned attachment extensions, blank-separated
 //   --idle-ms=N            the sessions' idle limit
+//   --retry-ms=N           the wait before a failed copy is tried again
 // It works in the given folder (settings, logs, the "email" folder), loads
 // what is there, adds or updates the accounts (user names and addresses as
 // given: lowercase them yourself), saves, activates SMTP and POP3 on ports
@@ -28,6 +29,8 @@
 //                          back after its QUIT reply, and an SMTP session
 //                          delivers after the connection ends: poll until
 //                          the figures are the ones expected.
+//   queue                  "QUEUE <entries>": messages acknowledged and not yet
+//                          delivered (in the folder "mailqueue")
 // It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.
 #include "email/email_service.h"
 #include "email/mail_account.h"
@@ -86,7 +89,8 @@ bool applyOption(MailDirectory& directory, std::string_view arg)
     else if (optionValue(arg, "banned", value))
         directory.setBannedExtensions(value);
     else  // taken before the service is made
-        return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value);
+        return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value) ||
+               optionValue(arg, "retry-ms", value);
     return true;
 }
 
@@ -135,6 +139,8 @@ void runCommand(EmailService& service, const std::string& line)
         std::printf(service.directory().removeAccount(rest) ? "REMOVED\n" : "REMOVE FAILED\n");
     } else if (word == "mailbox") {
         describeMailbox(service, rest);
+    } else if (word == "queue") {
+        std::printf("QUEUE %zu\n", service.queue().size());
     } else {
         std::printf("UNKNOWN\n");
     }
@@ -155,8 +161,11 @@ int main(int argc, char** argv)
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;
+    std::uint32_t retryMs = EmailService::CopyRetryMs;
     for (int i = 2; i < argc; ++i) {
         std::string_view value;
+        if (optionValue(argv[i], "retry-ms", value))
+            retryMs = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
         if (optionValue(argv[i], "idle-ms", value))
             idleLimitMs = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
         if (optionValue(argv[i], "relay-port", value))
@@ -164,7 +173,7 @@ int main(int argc, char** argv)
     }
     int status = 0;
     {
-        EmailService service(0, idleLimitMs, relayPort);
+        EmailService service(0, idleLimitMs, relayPort, retryMs);
         // A fresh folder has no settings yet: that load fails, and is fine.
         (void)service.loadSettings();
         for (int i = 2; i < argc; ++i) {

@@ -108,11 +108,14 @@ TEST_F(MailboxIndexTest, ACrashBeforeTheCountLeavesTheEarlierIndex)
 {
     writeMailbox(2);
     {
-        // The first step of an append, then the process dies.
+        // The first step of an append, then the process dies before the
+        // message file got its name.
         MailboxIndexFile index("email\\ann.dat");
         std::vector<IndexRecord> records;
-        ASSERT_TRUE(index.load(records));
+        std::vector<IndexRecord> uncounted;
+        ASSERT_TRUE(index.load(records, uncounted));
         ASSERT_EQ(records.size(), 2u);
+        EXPECT_TRUE(uncounted.empty());
         ASSERT_TRUE(index.appendRecord(IndexRecord::make("email\\2@ann_e.dat", "id-2", 40)));
     }
     EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(2, indexRecords(3)));
@@ -124,6 +127,22 @@ TEST_F(MailboxIndexTest, ACrashBeforeTheCountLeavesTheEarlierIndex)
     // The next delivery cuts the unfinished record off first.
     const std::string id = deliver(directory, "ann@x.org", messageText(2));
     EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(3, indexRecords(2) + indexRecord(2, id)));
+}
+
+TEST_F(MailboxIndexTest, ARecordWrittenBeforeACrashIsKeptWhenItsMessageIsThere)
+{
+    writeMailbox(2);
+    writeBytes("email/2@ann_e.dat", messageText(2));
+    writeBytes("email/ann.dat", settingsFile(2, indexRecords(2) + indexRecord(2, "7:id-2")));
+    MailDirectory directory(10);
+    ASSERT_TRUE(directory.load());
+    EXPECT_EQ(listedMessages(directory, "ann", "pw").size(), 3u);
+    EXPECT_TRUE(directory.holdsMessage("ann", "7:id-2"));
+    EXPECT_EQ(directory.account("ann")->nextMessageNumber(), 3u);
+    // Ids go on above every id in the mailboxes.
+    EXPECT_EQ(directory.newMessageId().substr(0, 2), "8:");
+    const std::string id = deliver(directory, "ann@x.org", messageText(3));
+    EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(4, indexRecords(2) + indexRecord(2, "7:id-2") + indexRecord(3, id)));
 }
 
 TEST_F(MailboxIndexTest, ACrashInsideARecordLeavesTheEarlierIndex)
@@ -145,7 +164,8 @@ TEST_F(MailboxIndexTest, PublishingCountsTheWrittenRecords)
     writeMailbox(1);
     MailboxIndexFile index("email\\ann.dat");
     std::vector<IndexRecord> records;
-    ASSERT_TRUE(index.load(records));
+    std::vector<IndexRecord> uncounted;
+    ASSERT_TRUE(index.load(records, uncounted));
     ASSERT_TRUE(index.appendRecord(IndexRecord::make("email\\1@ann_e.dat", "id-1", 40)));
     ASSERT_TRUE(index.appendRecord(IndexRecord::make("email\\2@ann_e.dat", "id-2", 40)));
     EXPECT_EQ(index.published(), 1);

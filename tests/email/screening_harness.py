@@ -66,8 +66,10 @@ class Server(TempServer):
         return result
 
     def temporary_files(self):
-        """Files left in the temporary folder (message and notice files)."""
-        return [name for name in os.listdir(self.base) if name != "work"]
+        """Files left in the temporary folder or the mail queue."""
+        queue = os.path.join(self.work, "mailqueue")
+        return ([name for name in os.listdir(self.base) if name != "work"]
+                + (os.listdir(queue) if os.path.isdir(queue) else []))
 
 
 

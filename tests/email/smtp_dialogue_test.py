@@ -118,12 +118,12 @@ class Envelope(ServerCase):
         self.assertEqual(client.cmd("QUIT"), "221 Bye Bye.")
         self.assertTrue(client.closed_by_server())
 
-    def test_rset_forgets_the_message_and_the_recipients(self):
+    def test_rset_after_250_keeps_the_message_and_forgets_the_recipients(self):
         client = self.greeted()
         client.cmd("MAIL FROM:<bob@client.example>")
         client.cmd("RCPT TO:<dan@example.org>")
         client.cmd("DATA")
-        client.send("Subject: forgotten\r\n\r\nfirst\r\n.\r\n")
+        client.send("Subject: first\r\n\r\nfirst\r\n.\r\n")
         self.assertEqual(client.line(), "250 Received OK.")
         self.assertEqual(client.cmd("RSET"), "250 OK.")
         # Still greeted, but no recipient and no DATA any more.
@@ -131,16 +131,18 @@ class Envelope(ServerCase):
         client.cmd("MAIL FROM:<eve@client.example>")
         client.cmd("RCPT TO:<dan@example.org>")
         self.assertEqual(client.cmd("DATA"), SEND_DATA)
-        client.send("Subject: kept\r\n\r\nsecond\r\n.\r\n")
+        client.send("Subject: second\r\n\r\nsecond\r\n.\r\n")
         self.assertEqual(client.line(), "250 Received OK.")
         client.cmd("QUIT")
         self.assertTrue(client.closed_by_server())
         self.server.wait_idle()
+        # An acknowledged message is delivered whatever comes after it.
         stored = self.server.messages("dan")
-        self.assertEqual(len(stored), 1)
-        self.assertEqual(self.body_of(stored[0]), b"Subject: kept\r\n\r\nsecond\r\n.\r\n")
-        self.server.wait_for_log("Mail Received: IP:[127.0.0.1], Host:[client.example], "
-                                 "Mail From:[eve@client.example], For:[dan], 'Bad' For:[]")
+        self.assertEqual([self.body_of(m) for m in stored[-2:]],
+                         [b"Subject: first\r\n\r\nfirst\r\n.\r\n", b"Subject: second\r\n\r\nsecond\r\n.\r\n"])
+        for sender in ("bob", "eve"):
+            self.server.wait_for_log("Mail Received: IP:[127.0.0.1], Host:[client.example], "
+                                     "Mail From:[%s@client.example], For:[dan], 'Bad' For:[]" % sender)
 
     def test_quit_without_data_delivers_nothing_and_logs_the_failure(self):
         self.server.wait_idle()

@@ -86,7 +86,12 @@ class Server(TempServer):
         wait_until(lambda: any(text in line for line in self.log_lines()), "log line " + text)
 
     def temporary_files(self):
-        return os.listdir(self.temp)
+        """What is left in the temporary folder and in the mail queue."""
+        return os.listdir(self.temp) + self.queue_files()
+
+    def queue_files(self):
+        folder = self.path("mailqueue")
+        return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
 
 
 class Raw(LineClient):

@@ -165,11 +165,15 @@ class Vanishing(ServerCase):
         self.server.wait_idle()
         self.assertEqual(len(self.server.index("ann")), before + 1)
 
-    def test_a_temporary_file_lives_only_as_long_as_its_session(self):
+    def test_an_unfinished_message_leaves_no_file(self):
         client = self.connect()
-        wait_until(lambda: len(self.server.temporary_files()) == 1, "the session's message file")
+        client.envelope()
+        client.cmd("DATA")
+        client.send(b"Subject: cut short\r\n\r\nhalf")
+        wait_until(lambda: len(self.server.queue_files()) == 1, "the message file in the queue")
         client.close()
-        wait_until(lambda: self.server.temporary_files() == [], "the message file to go")
+        wait_until(lambda: self.server.queue_files() == [], "the message file to go")
+        self.assertEqual(self.server.temporary_files(), [])
 
 
 class ThousandAtOnce(unittest.TestCase):

@@ -1,0 +1,55 @@
+// MailCourier: a session thread that delivers queued mail. Every SMTP
+// session is one, for the messages its client handed over, once the client
+// has gone; the queue runner starts one for the messages it finds waiting
+// (left by a stopped program, or copies to try again). The relay client
+// reaches the relay host over the courier's own socket object, and the
+// courier's idle limit ends a relay host that stalls.
+#pragma once
+
+#include "foundation/service_session.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace vantrel {
+
+class MailDirectory;
+class MailQueue;
+class ServiceLog;
+struct QueuedMail;
+
+// What every courier of one email service shares.
+struct CourierPost {
+    MailDirectory& directory;
+    ServiceLog& log;
+    MailQueue& queue;
+    std::uint16_t relayPort;  // where the relay host listens
+    std::uint32_t retryMs;    // wait before a failed copy is tried again
+};
+
+// Whether the mail may have reached some mailboxes before (a try that a
+// stop or a failure cut short): its copies are then looked for first.
+enum class DeliveryTry { First, Again };
+
+class MailCourier : public ServiceSession {
+public:
+    MailCourier(std::unique_ptr<LineSocket> control, const CourierPost& post);
+
+    MailDirectory& directory() { return post_.directory; }
+    ServiceLog& log() { return post_.log; }
+    MailQueue& queue() { return post_.queue; }
+    std::uint16_t relayPort() const { return post_.relayPort; }
+    // The next reply line of the relay host; see ServiceSession::nextLine.
+    NextLine readReply(char* dest, std::size_t capacity) { return nextLine(dest, capacity); }
+
+protected:
+    // Takes the mail through screening, relaying and delivery; afterwards
+    // it has left the queue, or waits there for its next try.
+    void deliver(QueuedMail& mail, DeliveryTry attempt);
+
+private:
+    CourierPost post_;
+};
+
+} // namespace vantrel
