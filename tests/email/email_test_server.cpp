@@ -11,11 +11,13 @@
 //   --max-account=BYTES    the quota of one mailbox
 //   --banned=LIST          the banned attachment extensions, blank-separated
 //   --idle-ms=N            the sessions' idle limit
+//   --smtp-port=N          the SMTP port (0 by default: the system picks one)
 // It works in the given folder (settings, logs, the "email" folder), loads
 // what is there, adds or updates the accounts (user names and addresses as
 // given: lowercase them yourself), saves, activates SMTP and POP3 on ports
-// of the system's choice and prints "SMTP <port>" and "POP3 <port>" (or
-// "ACTIVATION FAILED" and ends with status 1).
+// of the system's choice (SMTP on the one --smtp-port names, if given) and
+// prints "SMTP <port>" and "POP3 <port>" (or "ACTIVATION FAILED" and ends
+// with status 1).
 // Lines on stdin steer it, each answered with one line:
 //   deactivate             "DEACTIVATED"
 //   activate               "SMTP <port>" and "POP3 <port>", or "ACTIVATION FAILED"
@@ -86,7 +88,8 @@ bool applyOption(MailDirectory& directory, std::string_view arg)
     else if (optionValue(arg, "banned", value))
         directory.setBannedExtensions(value);
     else  // taken before the service is made
-        return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value);
+        return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value) ||
+               optionValue(arg, "smtp-port", value);
     return true;
 }
 
@@ -155,16 +158,19 @@ int main(int argc, char** argv)
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;
+    std::uint16_t smtpPort = 0;
     for (int i = 2; i < argc; ++i) {
         std::string_view value;
         if (optionValue(argv[i], "idle-ms", value))
             idleLimitMs = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
         if (optionValue(argv[i], "relay-port", value))
             relayPort = static_cast<std::uint16_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
+        if (optionValue(argv[i], "smtp-port", value))
+            smtpPort = static_cast<std::uint16_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
     }
     int status = 0;
     {
-        EmailService service(0, idleLimitMs, relayPort);
+        EmailService service(smtpPort, idleLimitMs, relayPort);
         // A fresh folder has no settings yet: that load fails, and is fine.
         (void)service.loadSettings();
         for (int i = 2; i < argc; ++i) {
