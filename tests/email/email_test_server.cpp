@@ -12,11 +12,13 @@
 //   --banned=LIST          the banned attachment extensions, blank-separated
 //   --idle-ms=N            the sessions' idle limit
 //   --retry-ms=N           the wait before a failed copy is tried again
+//   --smtp-port=N          the SMTP port (0 by default: the system picks one)
 // It works in the given folder (settings, logs, the "email" folder), loads
 // what is there, adds or updates the accounts (user names and addresses as
 // given: lowercase them yourself), saves, activates SMTP and POP3 on ports
-// of the system's choice and prints "SMTP <port>" and "POP3 <port>" (or
-// "ACTIVATION FAILED" and ends with status 1).
+// of the system's choice (SMTP on the one --smtp-port names, if given) and
+// prints "SMTP <port>" and "POP3 <port>" (or "ACTIVATION FAILED" and ends
+// with status 1).
 // Lines on stdin steer it, each answered with one line:
 //   deactivate             "DEACTIVATED"
 //   activate               "SMTP <port>" and "POP3 <port>", or "ACTIVATION FAILED"
@@ -90,7 +92,7 @@ bool applyOption(MailDirectory& directory, std::string_view arg)
         directory.setBannedExtensions(value);
     else  // taken before the service is made
         return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value) ||
-               optionValue(arg, "retry-ms", value);
+               optionValue(arg, "retry-ms", value) || optionValue(arg, "smtp-port", value);
     return true;
 }
 
@@ -162,6 +164,7 @@ int main(int argc, char** argv)
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;
     std::uint32_t retryMs = EmailService::CopyRetryMs;
+    std::uint16_t smtpPort = 0;
     for (int i = 2; i < argc; ++i) {
         std::string_view value;
         if (optionValue(argv[i], "retry-ms", value))
@@ -170,10 +173,12 @@ int main(int argc, char** argv)
             idleLimitMs = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
         if (optionValue(argv[i], "relay-port", value))
             relayPort = static_cast<std::uint16_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
+        if (optionValue(argv[i], "smtp-port", value))
+            smtpPort = static_cast<std::uint16_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
     }
     int status = 0;
     {
-        EmailService service(0, idleLimitMs, relayPort, retryMs);
+        EmailService service(smtpPort, idleLimitMs, relayPort, retryMs);
         // A fresh folder has no settings yet: that load fails, and is fine.
         (void)service.loadSettings();
         for (int i = 2; i < argc; ++i) {

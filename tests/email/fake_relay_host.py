@@ -24,8 +24,9 @@ class Transaction:
 
 class FakeRelayHost:
     """greeting: the reply lines sent on connect; refuse: recipient address
-    -> reply line; quit: "reply" (221 then close) or "drop" (close at once,
-    without a reply); silent: accept and never answer."""
+    -> reply line; quit: "reply" (221 then close), "drop" (close at once,
+    without a reply) or "keep-open" (221, then wait for the other side to
+    close); silent: accept and never answer."""
 
     def __init__(self, greeting=("220 relay.example ready",), refuse=None, quit="reply", silent=False):
         self.greeting = list(greeting)
@@ -120,6 +121,8 @@ class FakeRelayHost:
                 if self.quit == "drop":
                     return
                 self._reply(connection, "221 bye")
+                while self.quit == "keep-open" and connection.recv(4096):
+                    pass
                 return
             else:
                 self._reply(connection, "500 what")

@@ -25,5 +25,10 @@ if(TARGET email_test_server)
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/${script}.py $<TARGET_FILE:email_test_server>)
       set_tests_properties(${script} PROPERTIES TIMEOUT 300)
     endforeach()
+    # Acknowledged mail through crashes, stops, a full disk (a tmpfs it
+    # mounts, so it runs as root or skips that case) and restarts.
+    add_test(NAME mail_durability_test
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/mail_durability_test.py $<TARGET_FILE:email_test_server>)
+    set_tests_properties(mail_durability_test PROPERTIES TIMEOUT 600)
   endif()
 endif()

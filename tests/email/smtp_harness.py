@@ -27,13 +27,22 @@ def harness_path():
 class Server(TempServer):
     """One harness process in its own working folder, with its own TMPDIR so
     that the sessions' message files can be watched. accounts: strings
-    "user:password:address"; options: "--name=value" strings."""
+    "user:password:address"; options: "--name=value" strings. With
+    launch=False the folders are made and launch() starts the process."""
 
-    def __init__(self, accounts=("ann:pw:ann@example.org",), options=()):
+    def __init__(self, accounts=("ann:pw:ann@example.org",), options=(), launch=True):
         super().__init__("vtsmtp-")
         self.temp = os.path.join(self.base, "tmp")
         os.mkdir(self.temp)
-        self.start([harness_path(), self.work, *options, *accounts], dict(os.environ, TMPDIR=self.temp),
+        self.options = list(options)
+        if launch:
+            self.launch(accounts)
+
+    def launch(self, accounts=()):
+        """Starts a harness process on the working folder. Without accounts
+        it serves what the folder holds: after end() or end_by_signal() this
+        is a restart of the program."""
+        self.start([harness_path(), self.work, *self.options, *accounts], dict(os.environ, TMPDIR=self.temp),
                    self._read_ports)
 
     def _read_ports(self):
@@ -42,6 +51,10 @@ class Server(TempServer):
 
     def connections(self):
         return int(self.steer("count", "COUNT").split()[1])
+
+    def listed(self, user):
+        """The number of messages the user's mailbox lists now."""
+        return int(self.steer("mailbox " + user, "MAILBOX").split()[1])
 
     def wait_idle(self):
         """Every session has ended (and so finished its delivery)."""

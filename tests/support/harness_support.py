@@ -175,6 +175,16 @@ class HarnessProcess:
         self.process.stdin.flush()
         return self.expect_line(answer)
 
+    def end_by_signal(self, signum, deadline=DEADLINE):
+        """Sends the process a signal (SIGKILL: a crash) and waits until it
+        is gone; returns what end() returns."""
+        self.process.send_signal(signum)
+        try:
+            self.process.wait(deadline)
+        except subprocess.TimeoutExpired:
+            pass
+        return self.end(deadline)
+
     def end(self, deadline=DEADLINE):
         """Closes stdin and waits; a process still there after `deadline`
         is killed. Returns (exit status, whether it hung)."""
