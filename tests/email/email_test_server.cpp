@@ -36,6 +36,7 @@
 // It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.
 #include "email/email_service.h"
 #include "email/mail_account.h"
+#include "foundation/file_replace.h"
 #include "foundation/tcp_socket.h"
 #include "test_server_loop.h"
 
@@ -160,6 +161,9 @@ int main(int argc, char** argv)
     const int signalDescriptor = testing::enterWorkFolder(argv[1], "email");
     if (signalDescriptor < 0)
         return 2;
+    // As the program does at start: what a killed run left while it saved.
+    for (const char* folder : {".", "email"})
+        (void)removeStaleTemporaryFiles(folder);
 
     std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs;
     std::uint16_t relayPort = EmailService::RelayPort;

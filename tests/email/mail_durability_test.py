@@ -223,7 +223,7 @@ class Durability(unittest.TestCase):
         with smtplib.SMTP("127.0.0.1", server.smtp_port, timeout=TIMEOUT) as client:
             self.assertEqual(client.sendmail("a@client.example", [address("ann")], first), {})
             self.assertEqual(client.sendmail("c@client.example", [address("bob")], second), {})
-        received = re.compile(r"Mail Received: IP:\[127\.0\.0\.1\], Host:\[[^]]*\], Mail From:\[(.*)\], "
+        received = re.compile(r"Mail Received: IP:\[127\.0\.0\.1\], Host:\[.*?\], Mail From:\[(.*?)\], "
                               r"For:\[(.*)\], 'Bad' For:\[\]")
 
         def log_entries():
