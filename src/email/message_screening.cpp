@@ -9,6 +9,8 @@
 #include "email/mail_notices.h"
 #include "email/message_scanner.h"
 #include "foundation/file_handle.h"
+#include "foundation/file_replace.h"
+#include "foundation/file_system.h"
 #include "foundation/file_time.h"
 
 #include <algorithm>
@@ -54,13 +56,12 @@ std::string noticeHost(const MailDirectory& directory, const MailEnvelope& envel
     return host.empty() ? envelope.clientIp : host;
 }
 
-// The message file from now on holds only the notice. The session's writer
-// is closed by now, so nothing else writes to the file.
+// The message file from now on holds only the notice. It is replaced whole
+// and durably, never rewritten in place: a crash leaves the message or the
+// notice, and copies already in mailboxes may share the old file's bytes.
 bool replaceWithNotice(const std::string& path, const std::string& notice)
 {
-    FileHandle file;
-    return file.open(path, FileMode::Write, IfMissing::Create) && file.truncateAt(0)
-           && file.writeAll(notice.data(), notice.size());
+    return writeWholeFile(localPath(path), notice);
 }
 
 } // namespace

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <csignal>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -134,6 +138,39 @@ TEST_F(MailboxStoreTest, DeletionsFindTheirRecordsById)
     EXPECT_EQ(directory.account("ann")->storedSize(), messageText(2).size() + messageText(3).size());
     (void)id0;
     (void)id1;
+}
+
+TEST_F(MailboxStoreTest, DeletionsThatCannotBeWrittenKeepEveryMessage)
+{
+    deliver(directory, "ann@x.org", messageText(0));
+    deliver(directory, "ann@x.org", messageText(1));
+    deliver(directory, "ann@x.org", messageText(2));
+    auto pop = directory.openMailboxForLogin("ann", "pw");
+    pop->markDeleted(0);
+    pop->markDeleted(2);
+    {
+        // Files may not grow beyond a few bytes: the index cannot be written.
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit tiny = saved;
+        tiny.rlim_cur = 64;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        const CommitOutcome outcome = directory.commitAndUnlock(std::move(pop));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+        EXPECT_EQ(outcome, CommitOutcome::DeletionFailed);
+    }
+    EXPECT_EQ(listedMessages(directory, "ann", "pw"), (std::vector<std::string>{messageText(0), messageText(1), messageText(2)}));
+    EXPECT_FALSE(directory.account("ann")->isLoginLocked());
+    // Once the index can be written again, the same deletions go through.
+    pop = directory.openMailboxForLogin("ann", "pw");
+    pop->markDeleted(0);
+    pop->markDeleted(2);
+    EXPECT_EQ(directory.commitAndUnlock(std::move(pop)), CommitOutcome::Applied);
+    EXPECT_EQ(listedMessages(directory, "ann", "pw"), std::vector<std::string>{messageText(1)});
+    EXPECT_FALSE(std::filesystem::exists("email/0@ann_e.dat"));
+    EXPECT_FALSE(std::filesystem::exists("email/2@ann_e.dat"));
 }
 
 TEST_F(MailboxStoreTest, UndoPutsEveryMessageBackInItsSlot)
