@@ -173,6 +173,19 @@ TEST_F(MailboxStoreTest, DeletionsThatCannotBeWrittenKeepEveryMessage)
     EXPECT_FALSE(std::filesystem::exists("email/2@ann_e.dat"));
 }
 
+TEST_F(MailboxStoreTest, ASaveWritesAccountFilesRemovedWhileRunning)
+{
+    deliver(directory, "ann@x.org", messageText(0));
+    ASSERT_TRUE(directory.save());
+    std::filesystem::remove("email/ann.dat");
+    std::filesystem::remove("email/ann_s.dat");
+    ASSERT_TRUE(directory.save());
+    MailDirectory reloaded(10);
+    EXPECT_TRUE(reloaded.load());
+    EXPECT_TRUE(reloaded.checkLogin("ann", "pw"));
+    EXPECT_EQ(listedMessages(reloaded, "ann", "pw"), std::vector<std::string>{messageText(0)});
+}
+
 TEST_F(MailboxStoreTest, UndoPutsEveryMessageBackInItsSlot)
 {
     for (int n = 0; n < 3; ++n)
