@@ -20,9 +20,10 @@ struct MailEnvelope;
 // this server.
 bool mayRelay(const MailDirectory& directory, const MailEnvelope& envelope);
 // Hands the message to the relay host (on the session's relay port) for
-// the relay recipients. True when the host took it for at least one of
-// them and the dialogue ended after QUIT; the relay recipients then hold
-// the ones it refused. On false they are unchanged.
+// the relay recipients. True when the host answered 250 to the message for
+// at least one of them (QUIT is then sent and its answer waited for a short
+// while only); the relay recipients then hold the ones it refused. On false
+// they are unchanged.
 [[nodiscard]] bool relayMessage(SmtpSession& session, MailEnvelope& envelope);
 // Sends the file's bytes as they stand over the session's connection.
 [[nodiscard]] bool sendMessageFile(SmtpSession& session, std::string_view path);

@@ -55,8 +55,12 @@ public:
     // --- for the relay client, which reuses the connection once the
     // client has gone ---
     std::uint16_t relayPort() const { return relayPort_; }
-    // The next reply line of the relay host; see ServiceSession::nextLine.
-    NextLine readReply(char* dest, std::size_t capacity) { return nextLine(dest, capacity); }
+    // The next reply line of the relay host, waiting at most timeoutMs when
+    // that is not negative; see ServiceSession::nextLine.
+    NextLine readReply(char* dest, std::size_t capacity, int timeoutMs = -1)
+    {
+        return nextLine(dest, capacity, timeoutMs);
+    }
 
 protected:
     void serve() override;
