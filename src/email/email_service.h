@@ -39,8 +39,9 @@ public:
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) { autostart_ = on; }
     bool isActive() const override { return smtpListener_.isActive(); }
-    // Fails without an account, or when either port cannot be bound (both
-    // listeners are then inactive).
+    // Fails without an account, when the "email" or "logs" folder cannot be
+    // written (said on standard error), or when either port cannot be bound
+    // (both listeners are then inactive).
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     int connectionCount() const override;
