@@ -2,10 +2,13 @@
 // listeners together.
 #include "email/email_service.h"
 
+#include "foundation/folder_check.h"
 #include "foundation/product.h"
 #include "foundation/settings_store.h"
 
+#include <array>
 #include <string>
+#include <string_view>
 
 namespace vantrel {
 
@@ -19,6 +22,8 @@ constexpr char SmtpLogPrefix[] = "logs\\smtplog_";
 constexpr char PopLogPrefix[] = "logs\\pop3log_";
 constexpr char SmtpLogHeaderSuffix[] = ": SMTP log file\r\n";
 constexpr char PopLogHeaderSuffix[] = ": POP3 log file\r\n";
+// Folders the service writes into: the mailboxes and the logs.
+constexpr std::array<std::string_view, 3> NeededFolders{"email", "logs", MailQueue::Folder};
 
 std::string logHeader(const char* suffix) { return std::string(ProductName) + suffix; }
 
@@ -75,7 +80,11 @@ bool EmailService::saveSettings()
 
 bool EmailService::activate()
 {
-    if (directory_.accountCount() == 0 || !queue_.prepare())
+    if (directory_.accountCount() == 0)
+        return false;
+    // The queue's folder is made here; the check below says when it cannot be.
+    (void)queue_.prepare();
+    if (!foldersWritable(NeededFolders))
         return false;
     (void)directory_.adoptOrphans(smtpLog_.log());
     queue_.recover([this](std::string_view id) { directory_.noteMessageId(id); });

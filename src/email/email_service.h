@@ -44,7 +44,8 @@ public:
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) { autostart_ = on; }
     bool isActive() const override { return smtpListener_.isActive(); }
-    // Fails without an account, without a mail queue folder, or when either
+    // Fails without an account, when the "email", "logs" or "mailqueue"
+    // folder cannot be written (said on standard error), or when either
     // port cannot be bound (both listeners are then inactive). Before the
     // listeners start, message files that no index names are taken into
     // their mailboxes and the queue left by the last run is taken up; its

@@ -4,7 +4,7 @@
 #include "email/hop_count.h"
 
 #include "foundation/file_handle.h"
-
+#include "foundation/text.h"
 
 namespace vantrel {
 
@@ -13,11 +13,6 @@ namespace {
 // Lowercase, as compared with each line's first bytes.
 constexpr std::string_view ReceivedName = "received:";
 constexpr std::size_t FileBlock = 4096;
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 class HopScanner final {
 public:
@@ -55,11 +50,11 @@ private:
         if (column_ == 0)
             onlyCr_ = c == '\r';
         if (matching_ && column_ < ReceivedName.size()) {
-            matching_ = lowerAscii(c) == ReceivedName[column_];
+            matching_ = lowerByte(c) == ReceivedName[column_];
             if (matching_ && column_ + 1 == ReceivedName.size() && ++hops_ >= limit_)
                 finished_ = true;
         }
-        // Only the first bytes of a line matter; a long line stops counting.
+        // Only a line's first bytes matter: the column stops just past the name.
         if (column_ <= ReceivedName.size())
             ++column_;
     }

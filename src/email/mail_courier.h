@@ -40,8 +40,12 @@ public:
     ServiceLog& log() { return post_.log; }
     MailQueue& queue() { return post_.queue; }
     std::uint16_t relayPort() const { return post_.relayPort; }
-    // The next reply line of the relay host; see ServiceSession::nextLine.
-    NextLine readReply(char* dest, std::size_t capacity) { return nextLine(dest, capacity); }
+    // The next reply line of the relay host, waiting at most timeoutMs when
+    // that is not negative; see ServiceSession::nextLine.
+    NextLine readReply(char* dest, std::size_t capacity, int timeoutMs = -1)
+    {
+        return nextLine(dest, capacity, timeoutMs);
+    }
 
 protected:
     // Takes the mail through screening, relaying and delivery; afterwards

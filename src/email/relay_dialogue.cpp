@@ -1,6 +1,7 @@
 // The relay host dialogue, state by state: greeting, HELO, MAIL FROM, one
 // RCPT TO per recipient, DATA, the message, QUIT. Any unexpected reply
-// before QUIT ends it as a failure.
+// before QUIT ends it as a failure; whatever the host answers to QUIT ends
+// it as a success, since the 250 to the message already took the mail.
 #include "email/relay_dialogue.h"
 
 #include "email/smtp_parse.h"
@@ -68,7 +69,7 @@ RelayStep RelayDialogue::onReply(std::string_view reply)
         state_ = State::QuitSent;
         return {RelayAction::Send, QuitCommand};
     case State::QuitSent:
-        return {};
+        return {RelayAction::Done, {}};
     }
     return {RelayAction::Fail, {}};
 }

@@ -16,6 +16,7 @@ enum class RelayAction {
     Send,         // send `line` as a command
     SendMessage,  // send the message file as it is stored
     Fail,         // the relay failed; stop
+    Done,         // the host answered QUIT: the relay is complete
 };
 
 struct RelayStep {
@@ -32,8 +33,8 @@ public:
     // One reply line of the host, longer than two characters; only its
     // first three are read.
     RelayStep onReply(std::string_view reply);
-    // QUIT has been sent: the host closing the connection now ends the
-    // dialogue as a success.
+    // The host took the message and QUIT has been sent: from here on the
+    // relay has succeeded, however the connection ends.
     bool quitSent() const { return state_ == State::QuitSent; }
 
     const std::vector<std::string>& accepted() const { return accepted_; }

@@ -1,7 +1,10 @@
-// The relay client. Its dialogue has no time limit of its own: a relay host
-// that stalls is ended by the courier's idle limit, whose stop request ends
-// the wait for the next reply. The connect itself is bounded by the
-// socket's connect time limit.
+// The relay client. Until the host has taken the message its dialogue has
+// no time limit of its own: a relay host that stalls is ended by the
+// courier's idle limit, whose stop request ends the wait for the next
+// reply. Once the host has answered 250 to the message and QUIT is sent the
+// mail is the host's: its reply to QUIT or its close is waited for a short
+// while only, and then the connection is ours to close. The connect itself
+// is bounded by the socket's connect time limit.
 #include "email/smtp_relay.h"
 
 #include "email/mail_directory.h"
@@ -9,6 +12,7 @@
 #include "email/mail_notices.h"
 #include "email/relay_dialogue.h"
 #include "email/smtp_delivery.h"
+#include "foundation/clock.h"
 #include "foundation/file_handle.h"
 #include "foundation/file_time.h"
 #include "foundation/service_log.h"
@@ -24,6 +28,9 @@ namespace {
 constexpr std::size_t ReplyLineSize = 1000;
 constexpr std::size_t ShortestReply = 3;
 constexpr std::size_t FileBlock = 4096;
+// How long a host that has the message may take to answer QUIT or close.
+constexpr std::uint32_t QuitReplyWaitMs = 5000;
+constexpr int NoTimeLimit = -1;
 
 // Removes the notice file however its delivery went.
 class NoticeFile final {
@@ -65,12 +72,18 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
         heloName = envelope.clientIp;
     RelayDialogue dialogue(heloName, envelope.sender, envelope.relayRecipients);
     char reply[ReplyLineSize];
-    for (;;) {
-        const NextLine next = session.readReply(reply, sizeof reply);
-        if (next == NextLine::Stopped)
-            return false;
-        if (next == NextLine::Closed) {
-            // A host that closes after QUIT has taken the message.
+    std::uint32_t quitSentAt = 0;
+    bool finished = false;
+    while (!finished) {
+        int timeoutMs = NoTimeLimit;
+        if (dialogue.quitSent()) {
+            const std::uint32_t spent = tickCount() - quitSentAt;
+            timeoutMs = static_cast<int>(spent < QuitReplyWaitMs ? QuitReplyWaitMs - spent : 0);
+        }
+        const NextLine next = session.readReply(reply, sizeof reply, timeoutMs);
+        if (next != NextLine::Line) {
+            // The host has the message once QUIT is out: a close, a stop or
+            // the end of the wait for its answer leave it relayed.
             if (!dialogue.quitSent())
                 return false;
             break;
@@ -87,6 +100,8 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
             // A command that cannot be sent leaves the connection closed,
             // which the next read reports.
             session.sendLine(socket, step.line);
+            if (dialogue.quitSent())
+                quitSentAt = tickCount();
             break;
         case RelayAction::SendMessage:
             if (!sendMessageFile(session, envelope.messageFile))
@@ -95,8 +110,13 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
         case RelayAction::Fail:
             socket.shutdownAndClose();
             return false;
+        case RelayAction::Done:
+            finished = true;
+            break;
         }
     }
+    // A host that keeps the connection after QUIT is not waited for.
+    socket.shutdownAndClose();
     session.log().appendLine(relayLogLine(envelope.clientIp, envelope.heloHost, envelope.sender,
                                           dialogue.accepted(), dialogue.refused()));
     envelope.relayRecipients = dialogue.refused();

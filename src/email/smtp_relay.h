@@ -22,9 +22,10 @@ struct MailEnvelope;
 // this server.
 bool mayRelay(const MailDirectory& directory, const MailEnvelope& envelope);
 // Hands the message to the relay host (on the courier's relay port) for
-// the relay recipients. True when the host took it for at least one of
-// them and the dialogue ended after QUIT; the relay recipients then hold
-// the ones it refused. On false they are unchanged.
+// the relay recipients. True when the host answered 250 to the message for
+// at least one of them (QUIT is then sent and its answer waited for a short
+// while only); the relay recipients then hold the ones it refused. On false
+// they are unchanged.
 [[nodiscard]] bool relayMessage(MailCourier& courier, MailEnvelope& envelope);
 // Sends the file's bytes as they stand over the courier's connection.
 [[nodiscard]] bool sendMessageFile(MailCourier& courier, std::string_view path);

@@ -168,6 +168,18 @@ std::string tempFolder()
     return folder;
 }
 
+bool anchorTempFolder()
+{
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    if (fromEnvironment == nullptr || *fromEnvironment == '\0' || *fromEnvironment == '/')
+        return true;
+    const std::string current = currentDirectory();
+    if (current.empty())
+        return false;
+    const std::string absolute = current + '/' + fromEnvironment;
+    return ::setenv("TMPDIR", absolute.c_str(), 1) == 0;
+}
+
 bool makeTempFile(std::string_view folder, std::string_view prefix, std::string& path)
 {
     std::string local = localPath(folder);

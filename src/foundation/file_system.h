@@ -38,6 +38,10 @@ bool fileSize(std::string_view path, std::uint64_t& size);
 
 // $TMPDIR or /tmp, ending with "/".
 std::string tempFolder();
+// Makes a relative $TMPDIR absolute against the current folder, so that it
+// names the same folder after the program has changed into another one.
+// False when the current folder cannot be named or the variable not set.
+[[nodiscard]] bool anchorTempFolder();
 // Creates a new, unique, empty file in `folder` and returns its path.
 bool makeTempFile(std::string_view folder, std::string_view prefix, std::string& path);
 std::string currentDirectory();

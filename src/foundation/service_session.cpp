@@ -247,8 +247,9 @@ void ServiceSession::awaitControlInput(int timeoutMs) {
     waitFor({{control_.get(), WaitFor::Readable}}, timeoutMs);
 }
 
-NextLine ServiceSession::nextLine(char* dest, std::size_t capacity)
+NextLine ServiceSession::nextLine(char* dest, std::size_t capacity, int timeoutMs)
 {
+    const std::uint32_t begin = tickCount();
     for (;;) {
         if (stopRequested())
             return NextLine::Stopped;
@@ -259,7 +260,14 @@ NextLine ServiceSession::nextLine(char* dest, std::size_t capacity)
         if (control_->lastError() != SocketError::NoLineYet)
             return NextLine::Closed;
         refreshCounters();
-        awaitControlInput();
+        if (timeoutMs < 0) {
+            awaitControlInput();
+            continue;
+        }
+        const std::uint32_t spent = tickCount() - begin;
+        if (spent >= static_cast<std::uint32_t>(timeoutMs))
+            return NextLine::TimedOut;
+        awaitControlInput(timeoutMs - static_cast<int>(spent));
     }
 }
 

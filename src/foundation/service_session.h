@@ -21,8 +21,9 @@ namespace vantrel {
 
 class SessionWaker;
 
-// What a command loop's wait for the next line ended with.
-enum class NextLine { Line, Closed, Stopped };
+// What a command loop's wait for the next line ended with. TimedOut only
+// ends a wait that was given a time limit.
+enum class NextLine { Line, Closed, Stopped, TimedOut };
 
 class ServiceSession : public WorkerThread {
 public:
@@ -79,8 +80,10 @@ protected:
     // The command loop's one way to wait for input: copies the next CR LF
     // line (cut to capacity - 1, zero-terminated; it may be empty) and
     // answers Line, or Closed when the peer went away or the read failed,
-    // or Stopped on a stop request. Counters are refreshed while it waits.
-    NextLine nextLine(char* dest, std::size_t capacity);
+    // or Stopped on a stop request, or TimedOut once timeoutMs has passed
+    // without a line (negative: no limit). Counters are refreshed while it
+    // waits.
+    NextLine nextLine(char* dest, std::size_t capacity, int timeoutMs = -1);
 
     // Closes a connection after the last byte of an answer: ends the
     // sending side, then reads and drops what the client still sends until

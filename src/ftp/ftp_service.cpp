@@ -1,11 +1,14 @@
 // Loading and saving "ftp.dat", activation and the log roll-over.
 #include "ftp/ftp_service.h"
 
+#include "foundation/folder_check.h"
 #include "foundation/product.h"
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
 
+#include <array>
 #include <string>
+#include <string_view>
 
 namespace vantrel {
 
@@ -16,6 +19,9 @@ constexpr char KeyAutostart[] = "autostart";
 constexpr char KeyWelcome[] = "welcome";
 constexpr char LogPrefix[] = "logs\\ftplog_";
 constexpr char LogHeaderSuffix[] = ": FTP log file\r\n";
+// Folders of the data folder that the service writes into: the logs.
+// Uploads go to the accounts' own folders, which are not the service's.
+constexpr std::array<std::string_view, 1> NeededFolders{"logs"};
 constexpr char DefaultWelcomeFormat[] = "Welcome to %s - %s.";
 // The stored welcome text is read up to this many bytes, then cut by the table.
 constexpr std::size_t WelcomeReadLimit = 1023;
@@ -59,7 +65,12 @@ bool FtpService::saveSettings()
     return store.save(SettingsFile);
 }
 
-bool FtpService::activate() { return listener_.activate(port_); }
+bool FtpService::activate()
+{
+    if (!foldersWritable(NeededFolders))
+        return false;
+    return listener_.activate(port_);
+}
 
 void FtpService::deactivate() { listener_.deactivate(); }
 

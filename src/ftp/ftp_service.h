@@ -36,7 +36,8 @@ public:
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) { autostart_ = on; }
     bool isActive() const override { return listener_.isActive(); }
-    // Listens on the port on all local addresses; false when it cannot.
+    // Listens on the port on all local addresses; false when it cannot, or
+    // when the "logs" folder cannot be written (said on standard error).
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     int connectionCount() const override { return listener_.connectionCount(); }

@@ -2,10 +2,12 @@
 // request log's roll-over.
 #include "http/http_service.h"
 
+#include "foundation/folder_check.h"
 #include "http/http_session.h"
 #include "http/http_status_pages.h"
 
 #include <array>
+#include <string_view>
 
 namespace vantrel {
 
@@ -22,6 +24,8 @@ constexpr char KeyAutoStart[] = "autostart";
 constexpr std::size_t MaxStoredText = 499;
 // A default folder needs at least a drive-like "C:" or a two-letter path.
 constexpr std::size_t ShortestDefaultFolder = 2;
+// Folders the service writes into: the logs.
+constexpr std::array<std::string_view, 1> NeededFolders{"logs"};
 
 struct TextSetting {
     const char* key;
@@ -85,6 +89,8 @@ bool HttpService::saveSettings()
 bool HttpService::activate()
 {
     if (site_.defaultFolder().size() < ShortestDefaultFolder)
+        return false;
+    if (!foldersWritable(NeededFolders))
         return false;
     return listener_->activate(port_);
 }

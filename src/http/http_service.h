@@ -38,7 +38,8 @@ public:
     // Domain maps first; "http.dat" only when they were saved.
     [[nodiscard]] bool saveSettings() override;
 
-    // Refused while the default folder has fewer than 2 characters.
+    // Refused while the default folder has fewer than 2 characters, and when
+    // the "logs" folder cannot be written (said on standard error).
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     bool isActive() const override;

@@ -1,7 +1,7 @@
-// Program entry: the command line, one instance per machine, the data
-// folder and its working folders, the services and the main window, torn
-// down in a fixed order. --help and --version answer before anything is
-// opened.
+// Program entry: the command line, one instance per machine (a relative
+// TMPDIR made absolute first), the data folder and its working folders,
+// the services and the main window, torn down in a fixed order. --help and
+// --version answer before anything is opened.
 // SIGTERM and SIGINT close the window as its close command does, without
 // the question, so that settings are saved and the services stopped; they
 // are caught from the first moment, before anything is written. The exit
@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
     case CommandAction::Run:
         break;
     }
+    // A relative TMPDIR means the folder the program was started in, also
+    // once it works in its data folder. When the start folder cannot be
+    // named, the lock below reports the folder as unusable.
+    (void)anchorTempFolder();
     chooseHeadlessPlatform();
     const OpenFileLimit openFiles = raiseOpenFileLimit();
     InstanceLock instance;

@@ -1,6 +1,6 @@
 // EmailService: "email.dat" byte for byte, its keys' odd values, the two
-// numbered logs, and activation: none without an account, both ports
-// released when the POP3 port is taken.
+// numbered logs, and activation: none without an account or without its
+// folders, both ports released when the POP3 port is taken.
 #include "mail_test_support.h"
 
 #include "../foundation/net_test_support.h"
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace vantrel {
@@ -150,6 +151,26 @@ TEST_F(EmailServiceTest, ActivationNeedsAnAccount)
     // With the last account gone it fails again.
     ASSERT_TRUE(service.directory().removeAccount("ann"));
     EXPECT_FALSE(service.activate());
+}
+
+TEST_F(EmailServiceTest, ActivationNeedsItsFoldersWritable)
+{
+    const std::uint16_t smtpPort = freePort();
+    EmailService service(smtpPort);
+    service.setPopPort(0);
+    ASSERT_TRUE(service.directory().addOrUpdateAccount("ann", "ann@x.org", "pw"));
+    for (const char* folder : {"email", "logs"}) {
+        SCOPED_TRACE(folder);
+        // A file in the folder's place: not even root can make files there.
+        std::filesystem::rename(folder, "moved");
+        writeBytes(folder, "not a folder");
+        EXPECT_FALSE(service.activate());
+        EXPECT_TRUE(canListenOn(smtpPort));
+        std::filesystem::remove(folder);
+        std::filesystem::rename("moved", folder);
+        ASSERT_TRUE(service.activate());
+        service.deactivate();
+    }
 }
 
 TEST_F(EmailServiceTest, EachPortGreetsWithItsProtocol)

@@ -1,7 +1,8 @@
 """A relay host that the relay tests play: a small SMTP server on a port the
 system picks, scripted per test (its greeting lines, a refusal for chosen
-recipients, a connection dropped right after QUIT, or a host that never
-answers), which records every command and message it receives.
+recipients, a connection dropped right after QUIT or kept open after it,
+or a host that never answers), which records every command and message it
+receives.
 
 It reads message data the lenient way some mail programs do: a line that
 holds only "." ends the data whether its line breaks are CR LF, a bare LF
@@ -25,8 +26,10 @@ class Transaction:
 class FakeRelayHost:
     """greeting: the reply lines sent on connect; refuse: recipient address
     -> reply line; quit: "reply" (221 then close), "drop" (close at once,
-    without a reply) or "keep-open" (221, then wait for the other side to
-    close); silent: accept and never answer."""
+    without a reply), "hold" (221, then keep the connection until the other
+    side closes it) or "mute" (no reply, and keep the connection likewise);
+    silent: accept and never answer. `finished` is set once the connection
+    has ended."""
 
     def __init__(self, greeting=("220 relay.example ready",), refuse=None, quit="reply", silent=False):
         self.greeting = list(greeting)
@@ -120,9 +123,11 @@ class FakeRelayHost:
             elif verb == "QUIT":
                 if self.quit == "drop":
                     return
-                self._reply(connection, "221 bye")
-                while self.quit == "keep-open" and connection.recv(4096):
-                    pass
+                if self.quit != "mute":
+                    self._reply(connection, "221 bye")
+                if self.quit in ("hold", "mute"):
+                    while connection.recv(4096):
+                        pass
                 return
             else:
                 self._reply(connection, "500 what")

@@ -340,7 +340,7 @@ class Durability(unittest.TestCase):
         server.stop()
 
     def test_relay_host_that_keeps_the_connection_after_221(self):
-        host = FakeRelayHost(quit="keep-open")
+        host = FakeRelayHost(quit="hold")
         self.addCleanup(host.close)
         server = self.server(("ann:pw:ann@local.example", "bob:pw:bob@local.example"),
                              ("--relay-host=127.0.0.1", "--relay-port=%d" % host.port, "--relay-subnet=127.0.0.",

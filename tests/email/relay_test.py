@@ -78,6 +78,25 @@ class RelayTest(unittest.TestCase):
         self.assertNotIn("***RELAY FAILED***", "\n".join(server.log_lines()))
         self.assertEqual(server.messages("ann"), [], "nothing was refused: no notice")
 
+    def test_host_that_keeps_the_connection_after_quit_has_relayed(self):
+        # The 250 after the data is the relay's success; a host that then
+        # answers QUIT (or not) but never closes is not waited for until the
+        # idle limit.
+        for quit in ["hold", "mute"]:
+            with self.subTest(quit=quit):
+                host = self.fake(quit=quit)
+                server = self.start(host.port, idle_ms=600000)
+                self.send(server, "ann@local.example", ["bob@local.example", "a@far.example"])
+                server.wait_for_log("Email Relayed: IP:[127.0.0.1], Host:[client], Mail From:[ann@local.example], "
+                                    "Sent To:[a@far.example]")
+                server.wait_for_log("Mail Received: IP:[127.0.0.1], Host:[client], Mail From:[ann@local.example], "
+                                    "For:[bob], 'Bad' For:[]")
+                wait_until(host.finished.is_set, "the server to close the relay connection")
+                self.assertEqual(len(host.messages()), 1)
+                self.assertEqual(len(server.messages("bob")), 1)
+                self.assertEqual(server.messages("ann"), [], "the host took the message: no notice")
+                self.assertNotIn("***RELAY FAILED***", "\n".join(server.log_lines()))
+
     def test_unreachable_host_fails_and_the_sender_learns_of_every_recipient(self):
         server = self.start(unused_port())
         self.send(server, "ann@local.example", FAR[:2])

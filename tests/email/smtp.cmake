@@ -1,6 +1,6 @@
-# The SMTP side of the email server: the command parsers and the end-of-data
-# scanner as unit tests; the protocol, real clients and hostile input
-# against the email_test_server harness on loopback.
+# The SMTP side of the email server: the command parsers, the end-of-data
+# scanner and the hop count as unit tests; the protocol, real clients and
+# hostile input against the email_test_server harness on loopback.
 if(NOT TARGET vantrel_email)
   return()
 endif()
@@ -8,7 +8,8 @@ endif()
 vt_add_gtest(smtp_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/smtp_parse_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/end_of_data_scanner_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/message_file_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/message_file_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hop_count_test.cpp)
 target_link_libraries(smtp_unit_tests PRIVATE vantrel_email)
 
 # Local delivery and its log lines, on a mail directory in a scratch folder.

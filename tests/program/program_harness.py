@@ -114,12 +114,13 @@ class Workspace:
 
 
 class Program:
-    """The program started in a data folder; its standard error is
-    collected through a pipe (a file would fall under file size limits)."""
+    """The program started in a data folder, or started in the folder `cwd`
+    with arguments such as --data-dir; its standard error is collected
+    through a pipe (a file would fall under file size limits)."""
 
-    def __init__(self, binary, data, env, preexec_fn=None):
+    def __init__(self, binary, data, env, preexec_fn=None, args=(), cwd=None):
         self.data = data
-        self.process = subprocess.Popen([binary], cwd=data, env=env, stdout=subprocess.DEVNULL,
+        self.process = subprocess.Popen([binary, *args], cwd=cwd or data, env=env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE, preexec_fn=preexec_fn)
         self.collected = []
         self.reader = threading.Thread(target=self._collect, daemon=True)

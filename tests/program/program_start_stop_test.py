@@ -3,7 +3,9 @@
 its folders, refuses a second copy while it runs, and on SIGTERM saves
 general.dat and exits with status 0. An unusable temporary folder is
 reported as what it is; temporary files of dead processes are cleared at
-start; a final save that fails is reported and ends with an error.
+start; a service whose folders cannot be written is not activated, which is
+said with the folder and the reason; a final save that fails is reported
+and ends with an error.
 
 Usage: program_start_stop_test.py <vantrel-server>"""
 
@@ -14,7 +16,7 @@ import sys
 import unittest
 
 from program_harness import (FOLDERS, Program, Workspace, leftovers, read_settings,
-                             seed_settings, wait_for)
+                             seed_settings, wait_for, write_settings)
 
 ALREADY_RUNNING = "Vantrel Server 2.33 is already running."
 PROGRAM = None  # set by main
@@ -97,6 +99,27 @@ class StartAndStop(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(data, name)), name)
         for name in kept:
             self.assertTrue(os.path.exists(os.path.join(data, name)), name)
+        self.assertEqual(program.terminate(), 0, program.stderr())
+
+    def test_services_are_not_activated_without_a_writable_logs_folder(self):
+        # A file where the logs folder belongs: root cannot write there either.
+        data = self.space.data_folder("data")
+        seed_settings(data, ftp_autostart=1)
+        write_settings(os.path.join(data, "http.dat"),
+                       [("logfilecount", 0), ("port", 0), ("admin", "pw"), ("defaultfolder", data),
+                        ("defaultpage", "index.html"), ("folderview", 0), ("autostart", 1)])
+        with open(os.path.join(data, "logs"), "w") as f:
+            f.write("not a folder")
+        refusals = ["HTTP Error: Activation of HTTP server failed.",
+                    "FTP Error: Activation of FTP server failed."]
+        program = self.start(data)
+        wait_for(lambda: all(r in program.stderr() for r in refusals) or not program.running(), 20,
+                 "both activations to fail")
+        said = program.stderr()
+        for refusal in refusals:
+            self.assertIn(refusal, said)
+        folder_line = "Vantrel Server 2.33: the folder %s/logs cannot be written (Not a directory)." % data
+        self.assertEqual(said.count(folder_line), 2, said)
         self.assertEqual(program.terminate(), 0, program.stderr())
 
     def test_a_final_save_that_fails_is_reported_and_ends_with_an_error(self):
