@@ -55,16 +55,16 @@ bool mayRelay(const MailDirectory& directory, const MailEnvelope& envelope)
            && !directory.isLocalDomain(envelope.heloHost);
 }
 
-bool relayMessage(MailCourier& session, MailEnvelope& envelope)
+bool relayMessage(MailCourier& courier, MailEnvelope& envelope)
 {
-    if (envelope.relayRecipients.empty() || session.stopRequested())
+    if (envelope.relayRecipients.empty() || courier.stopRequested())
         return false;
-    MailDirectory& directory = session.directory();
+    MailDirectory& directory = courier.directory();
     const std::string relayHost = directory.relayHost();
-    LineSocket& socket = session.control();
+    LineSocket& socket = courier.control();
     // The client's connection is over; whatever it left unread goes with it.
     socket.close();
-    if (!socket.connectTo(relayHost.c_str(), session.relayPort()))
+    if (!socket.connectTo(relayHost.c_str(), courier.relayPort()))
         return false;
 
     std::string heloName = directory.localHostName();
@@ -80,7 +80,7 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
             const std::uint32_t spent = tickCount() - quitSentAt;
             timeoutMs = static_cast<int>(spent < QuitReplyWaitMs ? QuitReplyWaitMs - spent : 0);
         }
-        const NextLine next = session.readReply(reply, sizeof reply, timeoutMs);
+        const NextLine next = courier.readReply(reply, sizeof reply, timeoutMs);
         if (next != NextLine::Line) {
             // The host has the message once QUIT is out: a close, a stop or
             // the end of the wait for its answer leave it relayed.
@@ -91,7 +91,7 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
         const std::string_view line(reply);
         if (line.size() < ShortestReply)
             continue;
-        session.noteActivity();
+        courier.noteActivity();
         const RelayStep step = dialogue.onReply(line);
         switch (step.action) {
         case RelayAction::Wait:
@@ -99,12 +99,12 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
         case RelayAction::Send:
             // A command that cannot be sent leaves the connection closed,
             // which the next read reports.
-            session.sendLine(socket, step.line);
+            courier.sendLine(socket, step.line);
             if (dialogue.quitSent())
                 quitSentAt = tickCount();
             break;
         case RelayAction::SendMessage:
-            if (!sendMessageFile(session, envelope.messageFile))
+            if (!sendMessageFile(courier, envelope.messageFile))
                 return false;
             break;
         case RelayAction::Fail:
@@ -117,13 +117,13 @@ bool relayMessage(MailCourier& session, MailEnvelope& envelope)
     }
     // A host that keeps the connection after QUIT is not waited for.
     socket.shutdownAndClose();
-    session.log().appendLine(relayLogLine(envelope.clientIp, envelope.heloHost, envelope.sender,
+    courier.log().appendLine(relayLogLine(envelope.clientIp, envelope.heloHost, envelope.sender,
                                           dialogue.accepted(), dialogue.refused()));
     envelope.relayRecipients = dialogue.refused();
     return true;
 }
 
-bool sendMessageFile(MailCourier& session, std::string_view path)
+bool sendMessageFile(MailCourier& courier, std::string_view path)
 {
     FileHandle file;
     if (!file.open(path, FileMode::Read, IfMissing::Fail))
@@ -132,13 +132,13 @@ bool sendMessageFile(MailCourier& session, std::string_view path)
     std::uint64_t sent = 0;
     char block[FileBlock];
     while (sent < size) {
-        if (session.stopRequested() || !session.control().isConnected())
+        if (courier.stopRequested() || !courier.control().isConnected())
             return false;
         const std::size_t length = file.read(block, sizeof block);
         // The file ended before its size: it changed under us.
         if (length == 0)
             return false;
-        if (!session.sendBuffer(session.control(), block, length))
+        if (!courier.sendBuffer(courier.control(), block, length))
             return false;
         sent += length;
     }
