@@ -20,6 +20,7 @@
 #include "email/smtp_command_table.h"
 #include "email/smtp_delivery.h"
 #include "email/smtp_replies.h"
+#include "foundation/clock.h"
 #include "foundation/file_time.h"
 #include "foundation/product.h"
 #include "foundation/text.h"
@@ -186,7 +187,10 @@ void SmtpSession::queueMessage(int receiveError)
         if (messageFile_.sync()) {
             messageFile_.release();
             if (queue().commit(mail)) {
-                queued_.push_back(std::move(mail));
+                if (queued_.size() < HeldMessages)
+                    queued_.push_back(std::move(mail));
+                else
+                    queue().release(mail.name, tickCount());
                 transactionDone_ = true;
                 reply(smtp::ReceivedOk);
                 return;

@@ -32,6 +32,10 @@ public:
     static constexpr std::size_t LineLimit = 4000;
     // Bytes taken per receive in data mode.
     static constexpr std::size_t DataChunk = 4000;
+    // Messages a connection keeps to deliver itself when it ends; those
+    // beyond go to the queue runner at once, so that a client sending
+    // message after message holds no more than this.
+    static constexpr std::size_t HeldMessages = 100;
 
     SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post);
     ~SmtpSession() override;

@@ -28,6 +28,7 @@ TERM_ROUNDS = 3
 QUIT_LOGINS = 300
 DISK_BYTES = 1 << 20
 SENDS = 100
+MANY_ON_ONE_CONNECTION = 110
 TIMEOUT = 10
 USERS = ("ann", "bob")
 SPLITS = (("ann",), ("bob",), ("ann", "bob"))
@@ -246,6 +247,14 @@ class Durability(unittest.TestCase):
         self.assertEqual(client.cmd("QUIT"), "221 Bye Bye.")
         holds_within(lambda: server.listed("ann") >= 2)
         self.assertEqual(markers(server, "ann"), ["first", "kept"])
+
+        # More messages on one connection than it keeps to deliver itself.
+        many = ["many%d" % n for n in range(MANY_ON_ONE_CONNECTION)]
+        with smtplib.SMTP("127.0.0.1", server.smtp_port, timeout=TIMEOUT) as client:
+            for marker in many:
+                self.assertEqual(client.sendmail(SENDER, [address("bob")], message(marker)), {})
+        wait_until(lambda: server.listed("bob") == 1 + len(many) and not queued(server), "every message for bob")
+        self.assertEqual(sorted(markers(server, "bob")), sorted(["second"] + many))
         server.stop()
 
     def test_restarts_within_one_second_keep_ids_unique_and_deletions_exact(self):
