@@ -27,10 +27,9 @@
 //   add user:password:address   "ADDED" or "ADD FAILED"
 //   remove USER            "REMOVED" or "REMOVE FAILED"
 //   mailbox USER           "MAILBOX <listed messages> <stored bytes> <next number> <locked 0|1>"
-//                          or "NO ACCOUNT". A POP3 session hands its mailbox
-//                          back after its QUIT reply, and an SMTP session
-//                          delivers after the connection ends: poll until
-//                          the figures are the ones expected.
+//                          or "NO ACCOUNT". An SMTP session delivers after
+//                          the connection ends: poll until the figures are
+//                          the ones expected.
 //   queue                  "QUEUE <entries>": messages acknowledged and not yet
 //                          delivered (in the folder "mailqueue")
 // It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.

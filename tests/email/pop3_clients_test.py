@@ -52,8 +52,8 @@ class ClientCase(ServerCase):
             self.assertTrue(unix_text(content) in delivered, "message %d not delivered as sent" % number)
 
     def assert_emptied(self):
-        # The client's QUIT reply comes before the hand-back: a login goes
-        # through once the mailbox is free again.
+        # QUIT is answered once the mailbox is handed back: a login goes
+        # through at once.
         self.assertEqual(self.login_when_free("ann", "pw").cmd("STAT"), "+OK 0 0")
         account = mailbox()
         self.server.wait_for_files("ann", settings_file([]),

@@ -49,8 +49,8 @@ def wait_until(condition, what, deadline=DEADLINE):
 
 def poplib_login(port, user, password, timeout=DEADLINE):
     """A poplib client logged in as `user` once the mailbox's lock is free:
-    a session hands its mailbox back only after its client has seen the
-    QUIT reply or gone away, so a login right after it may find it busy."""
+    a session whose client went away without QUIT hands its mailbox back
+    only once it notices, so a login right after it may find it busy."""
     end = time.monotonic() + DEADLINE
     while True:
         pop = poplib.POP3("127.0.0.1", port, timeout=timeout)
