@@ -26,6 +26,12 @@ def wait_for(condition, limit, what):
         time.sleep(0.01)
 
 
+def listening(port):
+    """Something accepts connections on the loopback port."""
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
 def settings_bytes(records):
     """A .dat file: version 3, record count, then per record a 300-byte
     zero-padded name, a 32-bit length and the value (little-endian).

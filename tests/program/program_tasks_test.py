@@ -17,23 +17,17 @@ import io
 import os
 import poplib
 import smtplib
-import socket
 import subprocess
 import sys
 import unittest
 
-from program_harness import Program, Workspace, enter_private_network, wait_for
+from program_harness import Program, Workspace, enter_private_network, listening, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
 PORTS = {"FTP": 21, "SMTP": 25, "HTTP": 80, "POP3": 110}
 DEADLINE_S = 20
 RUNNING = "is running on this machine"
-
-
-def listening(port):
-    with socket.socket() as s:
-        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
 class TaskCommandsServeEveryService(unittest.TestCase):

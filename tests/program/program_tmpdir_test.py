@@ -14,12 +14,11 @@ Usage: program_tmpdir_test.py <vantrel-server> <vantrel-settings>"""
 import glob
 import os
 import smtplib
-import socket
 import subprocess
 import sys
 import unittest
 
-from program_harness import Program, Workspace, enter_private_network, wait_for
+from program_harness import Program, Workspace, enter_private_network, listening, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -27,11 +26,6 @@ SMTP_PORT = 25
 DEADLINE_S = 20
 ALREADY_RUNNING = "Vantrel Server 2.33 is already running."
 LOCK_FILE = "QUORVELL_LABS_VANTREL_SERVER.lock"
-
-
-def listening(port):
-    with socket.socket() as s:
-        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
 class RelativeTemporaryFolder(unittest.TestCase):
