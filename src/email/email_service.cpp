@@ -7,6 +7,7 @@
 #include "foundation/settings_store.h"
 
 #include <array>
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@ namespace vantrel {
 namespace {
 
 constexpr char KeyPopPort[] = "popport";
+constexpr std::int32_t MaxPort = 65535;
 constexpr char KeySmtpLogNumber[] = "smtplogfilecount";
 constexpr char KeyPopLogNumber[] = "pop3logfilecount";
 constexpr char KeyAutostart[] = "autostart";
@@ -48,7 +50,8 @@ EmailService::~EmailService()
     runner_.stop(WorkerThread::StopTimeoutMs);
     popListener_.deactivate();
     smtpListener_.deactivate();
-    (void)saveSettings();
+    // Nothing is saved here: whoever changed the settings saves them, and a
+    // command that only looked writes nothing.
 }
 
 bool EmailService::loadSettings()
@@ -56,7 +59,9 @@ bool EmailService::loadSettings()
     SettingsStore store;
     const bool settingsLoaded = settingsFile_.load(store);
     if (settingsLoaded) {
-        popPort_ = static_cast<std::uint16_t>(store.getInt(KeyPopPort));
+        // A port beyond the range is read as its top, as the settings window
+        // shows it, never wrapped round to another port.
+        popPort_ = static_cast<std::uint16_t>(std::clamp<std::int32_t>(store.getInt(KeyPopPort), 0, MaxPort));
         smtpLog_.openNumber(store.getInt(KeySmtpLogNumber));
         popLog_.openNumber(store.getInt(KeyPopLogNumber));
         autostart_ = store.getInt(KeyAutostart) == 1;

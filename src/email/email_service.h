@@ -35,6 +35,7 @@ public:
     explicit EmailService(std::uint16_t smtpPort = SmtpPort,
                           std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs,
                           std::uint16_t relayPort = RelayPort, std::uint32_t copyRetryMs = CopyRetryMs);
+    // Stops the listeners and the runner; saves nothing.
     ~EmailService() override;
     EmailService(const EmailService&) = delete;
     EmailService& operator=(const EmailService&) = delete;

@@ -215,7 +215,6 @@ MailDirectory::MailDirectory(int maxAccounts)
 
 MailDirectory::~MailDirectory()
 {
-    (void)save();
     const LockGuard guard(lock_);
     accounts_.clear();
 }

@@ -49,7 +49,8 @@ public:
         ".wsf .wsh";
 
     explicit MailDirectory(int maxAccounts);
-    // Saves first, then destroys the accounts.
+    // Destroys the accounts without saving: a delivery has written its
+    // account's files already, and settings are saved by whoever changed them.
     ~MailDirectory();
     MailDirectory(const MailDirectory&) = delete;
     MailDirectory& operator=(const MailDirectory&) = delete;

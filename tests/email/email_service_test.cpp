@@ -85,6 +85,8 @@ TEST_F(EmailServiceTest, OddValuesOfTheKeys)
         {record("popport", le32(995)) + record("autostart", le32(2)), 2, 995, false},
         {record("autostart", le32(1)), 1, 0, true},  // no "popport": port 0
         {record("popport", le32(110)) + record("autostart", std::string("1", 1)), 2, 110, false},
+        // A port beyond the range is its top, never wrapped to another port.
+        {record("popport", le32(70000)), 1, 65535, false},
     };
     for (const Case& c : cases) {
         writeEmailDat(c.records, c.count);

@@ -9,6 +9,7 @@
 #include "email/email_settings_panel.h"
 #include "foundation/instance_lock.h"
 #include "foundation/server_instance.h"
+#include "foundation/settings_store.h"
 #include "ftp/ftp_service.h"
 #include "ftp/ftp_settings_panel.h"
 #include "http/http_service.h"
@@ -425,6 +426,34 @@ TEST_F(TaskToolTest, BadCommandLinesExitWithTwo)
              {"mail-account"}})
         expectRefused(words, "Task commands:", 2);
     EXPECT_TRUE(snapshot(toolData).empty());
+}
+
+TEST_F(TaskToolTest, CommandsThatOnlyLookWriteNothing)
+{
+    const std::vector<std::vector<std::string>> looks{
+        {"mail-account", "list"}, {"mail-routing", "show"}, {"ftp-account", "list"}};
+    for (const auto& words : looks) {
+        EXPECT_EQ(tool(words), 0) << words[0];
+        for (const auto& [name, bytes] : snapshot(toolData))
+            ADD_FAILURE() << words[0] << " " << words[1] << " wrote " << name;
+    }
+
+    ASSERT_EQ(tool({"mail-account", "add", "ann", "--address", "ann@example.com", "--password", "pw"}), 0);
+    // Values the program would write otherwise: an extra record, a port
+    // beyond the range.
+    SettingsStore mapper;
+    ASSERT_TRUE(mapper.load(toolData + "/emailmapper.dat"));
+    mapper.setText("extra", "kept");
+    ASSERT_TRUE(mapper.save(toolData + "/emailmapper.dat"));
+    SettingsStore email;
+    ASSERT_TRUE(email.load(toolData + "/email.dat"));
+    email.setInt("popport", 70000);
+    ASSERT_TRUE(email.save(toolData + "/email.dat"));
+    const auto before = snapshot(toolData);
+    for (const auto& words : looks)
+        EXPECT_EQ(tool(words), 0) << words[0];
+    expectRefused({"mail-account", "remove", "NoSuchUser"}, "Error: Failed to delete account.");
+    EXPECT_EQ(snapshot(toolData), before);
 }
 
 TEST_F(TaskToolTest, DamagedSettingsFilesAreLeftAlone)
