@@ -23,6 +23,9 @@ constexpr char ErrorTitle[] = "Error";
 
 constexpr char MissingInputText[] = "Please enter a valid user, email address and password.";
 constexpr char BadUserText[] = "The 'user' given may not contain '\\' or '/'.";
+constexpr char SharedFilesText[] =
+    "The 'user' given would share its files with another account: user names may not differ only in "
+    "letter case or in '.' against blank.";
 constexpr char ReloginText[] =
     "Any currently logged in users using this account will not be\naffected until they re-login.\n"
     "To force re-login you should De-Activate and Re-Activate the\nEmail server.";
@@ -172,6 +175,10 @@ void EmailSettingsPanel::addOrUpdate()
     // folder; a separator would put them somewhere else.
     if (user.find_first_of("\\/") != std::string::npos) {
         message(BadUserText, InputErrorTitle);
+        return;
+    }
+    if (directory.userFilesTaken(user)) {
+        message(SharedFilesText, InputErrorTitle);
         return;
     }
     if (directory.addOrUpdateAccount(user, address, password)) {

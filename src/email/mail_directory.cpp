@@ -327,6 +327,13 @@ bool MailDirectory::userExists(std::string_view user) const
     return findUserLocked(user) != nullptr;
 }
 
+bool MailDirectory::userFilesTaken(std::string_view user) const
+{
+    const std::string name = cut(user, MaxText);
+    const LockGuard guard(lock_);
+    return !findUserLocked(name) && stemTakenLocked(name);
+}
+
 bool MailDirectory::addressIsShared(std::string_view address) const
 {
     const LockGuard guard(lock_);

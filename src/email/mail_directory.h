@@ -71,6 +71,10 @@ public:
     int accountCount() const;
     int maxAccounts() const { return maxAccounts_; }
     bool userExists(std::string_view user) const;
+    // No account has this user name, but one already uses the files it
+    // would name (user names differing only in letter case or in '.'
+    // against blank).
+    bool userFilesTaken(std::string_view user) const;
     bool addressIsShared(std::string_view address) const;
     bool checkLogin(std::string_view user, std::string_view password) const;
 

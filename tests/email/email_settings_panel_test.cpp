@@ -21,6 +21,9 @@ using testing::Shown;
 
 const Shown MissingInput{"Please enter a valid user, email address and password.", "Input Error"};
 const Shown BadUser{"The 'user' given may not contain '\\' or '/'.", "Input Error"};
+const Shown SharedFiles{"The 'user' given would share its files with another account: user names may not differ "
+                        "only in letter case or in '.' against blank.",
+                        "Input Error"};
 const Shown Relogin{"Any currently logged in users using this account will not be\naffected until they re-login.\n"
                     "To force re-login you should De-Activate and Re-Activate the\nEmail server.",
                     "Warning"};
@@ -132,6 +135,12 @@ TEST_F(EmailPanelTest, IncompleteOrUnsafeInputIsRefused)
         EXPECT_EQ(prompt.takeShown(), std::vector<Shown>{c.message}) << c.user;
         EXPECT_EQ(service.directory().accountCount(), 0) << c.user;
     }
+    // "a.b" and "a b" would share the files "email\a b.dat" and "email\a b_s.dat".
+    add("a.b", "ab@example.org", "pw");
+    EXPECT_TRUE(prompt.takeShown().empty());
+    add("a b", "ab2@example.org", "pw");
+    EXPECT_EQ(prompt.takeShown(), std::vector<Shown>{SharedFiles});
+    EXPECT_EQ(service.directory().accountCount(), 1);
 }
 
 TEST_F(EmailPanelTest, UpdateKeepsTheMailboxAndWarnsWhileActive)
