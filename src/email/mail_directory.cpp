@@ -35,6 +35,9 @@ constexpr char KeyRelayHost[] = "relayhost";
 constexpr char KeyRelaySubnet[] = "relaysubnet";
 constexpr char KeyLocalDomain[] = "localhost";
 constexpr char KeyCatchAllUser[] = "catchalluser";
+constexpr char KeyMaxEmailSize[] = "maxemailsize";
+constexpr char KeyMaxAccountSize[] = "maxaccountsize";
+constexpr char KeyBannedExtensions[] = "bannedextensions";
 // Messages are linked or copied next to their final place and renamed into
 // it, so that a message file is never seen half-written. Every file of an
 // account ends in ".dat"; these names end in ".stage", so no account's
@@ -56,6 +59,12 @@ std::string cut(std::string_view text, std::size_t maxLength)
 bool nameCanBeAccount(std::string_view user)
 {
     return !user.empty() && user.find_first_of(std::string_view("\\/\0", 3)) == std::string_view::npos;
+}
+
+// The banned list as shown and stored: without its leading and trailing blank.
+std::string bareList(const std::string& stored)
+{
+    return stored.size() <= 2 ? std::string() : stored.substr(1, stored.size() - 2);
 }
 
 // The date part of a message id: the mail date with blanks and commas as ':'.
@@ -208,6 +217,7 @@ void discardStaged(const std::vector<StagedCopy>& staged)
 MailDirectory::MailDirectory(int maxAccounts)
     : accountsFile_(AccountsFile),
       mapperFile_(MapperFile),
+      limitsFile_(LimitsFile),
       bannedExtensions_(std::string(" ") + RecommendedBannedExtensions + " "),
       maxAccounts_(std::max(maxAccounts, 0))
 {
@@ -235,6 +245,20 @@ bool MailDirectory::load()
     if (mapper.hasKey(KeyCatchAllUser))
         catchAllUser_ = mapper.getText(KeyCatchAllUser, MaxText);
     catchAllEnabled_ = !catchAllUser_.empty();
+
+    // A folder from before this file starts from the defaults; only a file
+    // that is there and cannot be read counts as a failure.
+    SettingsStore limits;
+    if (limitsFile_.load(limits)) {
+        if (limits.hasKey(KeyMaxEmailSize))
+            maxEmailSize_ = limits.getInt(KeyMaxEmailSize);
+        if (limits.hasKey(KeyMaxAccountSize))
+            maxAccountSize_ = limits.getInt(KeyMaxAccountSize);
+        if (limits.hasKey(KeyBannedExtensions))
+            bannedExtensions_ = " " + limits.getText(KeyBannedExtensions, MaxBannedList - 2) + " ";
+    } else if (limitsFile_.state() == FileState::Damaged) {
+        ok = false;
+    }
 
     if (!loaded_) {
         loaded_ = true;
@@ -270,6 +294,11 @@ bool MailDirectory::save()
     mapper.setText(KeyLocalDomain, localDomain_);
     mapper.setText(KeyCatchAllUser, catchAllUser_);
     ok = mapperFile_.save(mapper) && ok;
+    SettingsStore limits;
+    limits.setInt(KeyMaxEmailSize, maxEmailSize_);
+    limits.setInt(KeyMaxAccountSize, maxAccountSize_);
+    limits.setText(KeyBannedExtensions, bareList(bannedExtensions_));
+    ok = limitsFile_.save(limits) && ok;
     for (const auto& account : accounts_)
         ok = account->save() && ok;
     return ok;
@@ -452,9 +481,7 @@ void MailDirectory::setMaxAccountSize(std::int32_t bytes)
 std::string MailDirectory::bannedExtensions() const
 {
     const LockGuard guard(lock_);
-    if (bannedExtensions_.size() <= 2)
-        return {};
-    return bannedExtensions_.substr(1, bannedExtensions_.size() - 2);
+    return bareList(bannedExtensions_);
 }
 
 void MailDirectory::setBannedExtensions(std::string_view list)

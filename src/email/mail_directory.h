@@ -37,6 +37,9 @@ class MailDirectory final {
 public:
     static constexpr char AccountsFile[] = "emailaccounts.dat";
     static constexpr char MapperFile[] = "emailmapper.dat";
+    // The two size limits and the banned extensions, kept across starts in
+    // a file of their own; without it they start from their defaults.
+    static constexpr char LimitsFile[] = "emaillimits.dat";
     static constexpr std::size_t MaxText = 99;
     static constexpr std::size_t MaxSubnet = 19;
     static constexpr std::size_t MaxBannedList = 1023;
@@ -149,6 +152,7 @@ private:
     SettingsStore accountTable_ VT_GUARDED_BY(lock_);
     TrackedFile accountsFile_ VT_GUARDED_BY(lock_);
     TrackedFile mapperFile_ VT_GUARDED_BY(lock_);
+    TrackedFile limitsFile_ VT_GUARDED_BY(lock_);
     std::string relayHost_ VT_GUARDED_BY(lock_);
     std::string localDomain_ VT_GUARDED_BY(lock_);
     std::string catchAllUser_ VT_GUARDED_BY(lock_);

@@ -428,6 +428,19 @@ TEST_F(TaskToolTest, BadCommandLinesExitWithTwo)
     EXPECT_TRUE(snapshot(toolData).empty());
 }
 
+TEST_F(TaskToolTest, MailLimitsLastFromOneCommandToTheNext)
+{
+    ASSERT_EQ(tool({"mail-routing", "show"}), 0);
+    EXPECT_NE(out.str().find("max-email-size\t1024\nmax-account-size\t2048\n"), std::string::npos) << out.str();
+    ASSERT_EQ(tool({"mail-routing", "set", "--max-email-size", "10240", "--max-account-size", "40960",
+                    "--banned-extensions", ".EXE .zip"}),
+              0);
+    out.str("");
+    ASSERT_EQ(tool({"mail-routing", "show"}), 0);
+    EXPECT_NE(out.str().find("max-email-size\t10240\nmax-account-size\t40960\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find(".exe .zip"), std::string::npos) << out.str();
+}
+
 TEST_F(TaskToolTest, CommandsThatOnlyLookWriteNothing)
 {
     const std::vector<std::vector<std::string>> looks{
