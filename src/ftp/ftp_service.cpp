@@ -6,6 +6,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ namespace {
 constexpr char KeyLogNumber[] = "logfilecount";
 constexpr char KeyAutostart[] = "autostart";
 constexpr char KeyWelcome[] = "welcome";
+constexpr char KeyPort[] = "port";
+constexpr std::int32_t MaxPort = 65535;
 constexpr char LogPrefix[] = "logs\\ftplog_";
 constexpr char LogHeaderSuffix[] = ": FTP log file\r\n";
 // Folders of the data folder that the service writes into: the logs.
@@ -45,8 +48,14 @@ bool FtpService::loadSettings()
     // Each file is read even when another failed: whatever is not read is
     // written back as its default by the next save.
     const bool accountsLoaded = accounts_.loadAccounts();
+    // A folder from before this file keeps the default port; only a file
+    // that is there and cannot be read counts as a failure.
+    SettingsStore ports;
+    const SettingsLoad portLoad = ports.loadFile(PortFile);
+    if (portLoad == SettingsLoad::Loaded && ports.hasKey(KeyPort))
+        port_ = static_cast<std::uint16_t>(std::clamp<std::int32_t>(ports.getInt(KeyPort), 0, MaxPort));
     SettingsStore store;
-    if (!store.load(SettingsFile))
+    if (!store.load(SettingsFile) || portLoad == SettingsLoad::Damaged)
         return false;
     autostart_ = store.getInt(KeyAutostart) == 1;
     accounts_.setWelcome(store.getText(KeyWelcome, WelcomeReadLimit));
@@ -62,7 +71,10 @@ bool FtpService::saveSettings()
     store.setInt(KeyLogNumber, log_.number());
     store.setInt(KeyAutostart, autostart_ ? 1 : 0);
     store.setText(KeyWelcome, accounts_.welcome());
-    return store.save(SettingsFile);
+    SettingsStore ports;
+    ports.setInt(KeyPort, port_);
+    const bool saved = store.save(SettingsFile);
+    return ports.save(PortFile) && saved;
 }
 
 bool FtpService::activate()

@@ -21,6 +21,9 @@ public:
     // passive listener and the arriving connection) and the file.
     static constexpr int DescriptorsPerSession = 4;
     static constexpr std::uint16_t DefaultPort = 21;
+    // The control port, kept across starts in a file of its own; without
+    // it the port is DefaultPort.
+    static constexpr char PortFile[] = "ftpport.dat";
     static constexpr char SettingsFile[] = "ftp.dat";
 
     // The idle limit is the sessions' own except in tests.

@@ -159,12 +159,13 @@ TaskResult showSite(FtpService& service, TaskContext& context)
     FtpSettingsPanel panel(target, context.prompt, context.prompt);
     panel.show();
     context.out << "welcome\t" << panel.fields().welcome << '\n'
+                << "port\t" << panel.fields().port << '\n'
                 << "autostart\t" << (panel.fields().autoActivate ? "on" : "off") << '\n';
     return TaskResult::Unchanged;
 }
 
-// The welcome message goes through Apply General Settings, which keeps the
-// port and the autostart switch that show() put in the fields.
+// The welcome message and the port go through Apply General Settings, which
+// keeps the autostart switch that show() put in the fields.
 TaskResult setSite(FtpService& service, TaskContext& context)
 {
     FtpPanelTarget target(service);
@@ -172,6 +173,8 @@ TaskResult setSite(FtpService& service, TaskContext& context)
     panel.show();
     if (const std::string* welcome = context.args.option("welcome"))
         panel.fields().welcome = *welcome;
+    if (const std::string* port = context.args.option("port"))
+        panel.fields().port = *port;
     if (!panel.applyGeneralSettings() || context.prompt.refused())
         return TaskResult::Refused;
     return TaskResult::Changed;
@@ -192,7 +195,7 @@ constexpr TaskCommand<FtpService> Commands[] = {
     {"ftp-account", "set", 1, "password folder rights", setAccount},
     {"ftp-account", "remove", 1, "", removeAccount},
     {"ftp-site", "show", 0, "", showSite},
-    {"ftp-site", "set", 0, "welcome", setSite},
+    {"ftp-site", "set", 0, "welcome port", setSite},
     {"autostart", "ftp", 1, "", switchAutostart},
 };
 

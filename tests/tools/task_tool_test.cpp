@@ -252,7 +252,7 @@ TEST_F(TaskToolTest, FtpAccountsAreWrittenAsTheWindowWritesThem)
         });
     });
     ASSERT_EQ(tool({"ftp-site", "show"}), 0);
-    EXPECT_EQ(out.str(), "welcome\tFiles for Bob.\nautostart\ton\n");
+    EXPECT_EQ(out.str(), "welcome\tFiles for Bob.\nport\t21\nautostart\ton\n");
 
     ASSERT_EQ(tool({"ftp-account", "list"}), 0);
     EXPECT_EQ(out.str(), "bobsmith\t" + site + "\\\tnone\n" + "anonymous\t" + site +
@@ -428,8 +428,15 @@ TEST_F(TaskToolTest, BadCommandLinesExitWithTwo)
     EXPECT_TRUE(snapshot(toolData).empty());
 }
 
-TEST_F(TaskToolTest, MailLimitsLastFromOneCommandToTheNext)
+TEST_F(TaskToolTest, PortsAndLimitsLastFromOneCommandToTheNext)
 {
+    ASSERT_EQ(tool({"ftp-site", "set", "--port", "2121"}), 0);
+    EXPECT_NE(err.str().find("port change"), std::string::npos) << err.str();
+    out.str("");
+    ASSERT_EQ(tool({"ftp-site", "show"}), 0);
+    EXPECT_NE(out.str().find("port\t2121\n"), std::string::npos) << out.str();
+    expectRefused({"ftp-site", "set", "--port", "70000"}, "Input Error: No valid 'port' given.");
+
     ASSERT_EQ(tool({"mail-routing", "show"}), 0);
     EXPECT_NE(out.str().find("max-email-size\t1024\nmax-account-size\t2048\n"), std::string::npos) << out.str();
     ASSERT_EQ(tool({"mail-routing", "set", "--max-email-size", "10240", "--max-account-size", "40960",
@@ -503,7 +510,7 @@ TEST_F(TaskToolTest, HelpDocumentsBothForms)
     std::ostringstream out, err;
     const std::vector<std::string> words{"--help"};
     EXPECT_EQ(SettingsTool(out, err).run(words), 0);
-    for (const char* text : {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "ftp-site set --welcome", "http-site set",
+    for (const char* text : {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "ftp-site set [--welcome TEXT]", "http-site set",
                              "http-domain add", "mail-account add", "mail-routing set", "autostart ftp|http|email"})
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }
