@@ -4,6 +4,7 @@
 #include "tools/task_tool.h"
 
 #include "email/email_service.h"
+#include "email/mail_account.h"
 #include "email/mail_directory.h"
 #include "foundation/directory_scan.h"
 #include "foundation/file_system.h"
@@ -24,6 +25,8 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace vantrel {
 
@@ -73,7 +76,8 @@ struct ServiceFiles;
 
 template <>
 struct ServiceFiles<FtpService> {
-    static constexpr const char* Settings[] = {FtpService::SettingsFile, FtpAccountTable::ListFile};
+    static constexpr const char* Settings[] = {FtpService::SettingsFile, FtpAccountTable::ListFile,
+                                               FtpService::PortFile};
     static constexpr char Folder[] = "ftp";
 };
 
@@ -86,7 +90,7 @@ struct ServiceFiles<HttpService> {
 template <>
 struct ServiceFiles<EmailService> {
     static constexpr const char* Settings[] = {EmailService::SettingsFile, MailDirectory::AccountsFile,
-                                               MailDirectory::MapperFile};
+                                               MailDirectory::MapperFile, MailDirectory::LimitsFile};
     static constexpr char Folder[] = "email";
 };
 
@@ -141,18 +145,53 @@ const TaskCommand<Service>* findCommand(std::span<const TaskCommand<Service>> co
     return nullptr;
 }
 
-// True when every settings file of the service is either readable whole
-// or missing; a damaged one is named on stderr.
+// The files a service's load reads because another file names them: each
+// mail account's index and settings file.
+template <typename Service>
+std::vector<std::string> namedFiles()
+{
+    return {};
+}
+
+template <>
+std::vector<std::string> namedFiles<EmailService>()
+{
+    std::vector<std::string> files;
+    SettingsStore table;
+    if (!table.load(MailDirectory::AccountsFile))
+        return files;
+    for (int i = 0; i < table.count(); ++i) {
+        const std::string user = table.nameAt(i).substr(0, MailDirectory::MaxText);
+        if (user.empty() || user.find_first_of("\\/") != std::string::npos)
+            continue;
+        const std::string stem = std::string(MailAccount::Folder) + MailAccount::fileStemOf(user);
+        files.push_back(stem + MailAccount::IndexSuffix);
+        files.push_back(stem + MailAccount::SettingsSuffix);
+    }
+    return files;
+}
+
+bool fileReadable(std::string_view file, std::ostream& err)
+{
+    SettingsStore store;
+    if (store.loadFile(file) != SettingsLoad::Damaged)
+        return true;
+    err << "vantrel-settings: " << slashedPath(file) << " is not a readable settings file; nothing was changed\n";
+    return false;
+}
+
+// True when every settings file the service's load reads is either
+// readable whole or missing; a damaged one is named on stderr.
 template <typename Service>
 bool settingsReadable(std::ostream& err)
 {
     for (const char* file : ServiceFiles<Service>::Settings) {
-        SettingsStore store;
-        if (store.loadFile(file) == SettingsLoad::Damaged) {
-            err << "vantrel-settings: " << file
-                << " is not a readable settings file; nothing was changed\n";
+        if (!fileReadable(file, err))
             return false;
-        }
+    }
+    for (const std::string& file : namedFiles<Service>()) {
+        if (!fileReadable(file, err))
+            return false;
     }
     return true;
 }

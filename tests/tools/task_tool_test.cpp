@@ -483,6 +483,13 @@ TEST_F(TaskToolTest, DamagedSettingsFilesAreLeftAlone)
                   "ftp.dat is not a readable settings file; nothing was changed");
     writeBytes(toolData + "/emailaccounts.dat", std::string("\3\0\0\0\7\0\0\0", 8));
     expectRefused({"mail-account", "list"}, "emailaccounts.dat is not a readable settings file");
+    // An account's own file, cut short, stops the command before it writes.
+    fs::remove(toolData + "/emailaccounts.dat");
+    ASSERT_EQ(tool({"mail-account", "add", "alice", "--address", "alice@example.com", "--password", "pw"}), 0);
+    const std::string settings = readBytes(toolData + "/email/alice_s.dat");
+    writeBytes(toolData + "/email/alice_s.dat", settings.substr(0, settings.size() / 2));
+    expectRefused({"mail-account", "add", "zz", "--address", "zz@example.com", "--password", "pw"},
+                  "email/alice_s.dat is not a readable settings file; nothing was changed");
 }
 
 TEST_F(TaskToolTest, NothingRunsWhileTheServerHoldsItsLock)
