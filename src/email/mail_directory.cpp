@@ -5,13 +5,12 @@
 #include "email/mail_directory.h"
 
 #include "email/mail_account.h"
+#include "email/smtp_replies.h"
 #include "foundation/file_handle.h"
 #include "foundation/file_system.h"
 #include "foundation/file_time.h"
-#include "foundation/text.h"
-
-#include "email/smtp_replies.h"
 #include "foundation/service_log.h"
+#include "foundation/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>

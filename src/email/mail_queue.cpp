@@ -8,7 +8,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -118,27 +117,6 @@ bool decodeEnvelope(const SettingsStore& store, QueuedMail& mail)
     return true;
 }
 
-// Writes a new file and waits until its bytes are on disk.
-bool writeNewDurable(const std::string& path, std::string_view bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::fdatasync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok)
-        ::unlink(path.c_str());
-    return ok;
-}
-
 bool endsWith(std::string_view text, std::string_view tail)
 {
     return text.size() > tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -237,7 +215,9 @@ bool MailQueue::commit(const QueuedMail& mail)
         const LockGuard guard(lock_);
         slots_[mail.name] = Slot{true, 0};
     }
-    if (writeNewDurable(folderPath(mail.name, EnvelopeExtension), encodeEnvelope(mail).encode()) && syncFolder())
+    // Whole and durable under its name, or not there at all.
+    if (writeWholeFile(folderPath(mail.name, EnvelopeExtension), encodeEnvelope(mail).encode(), IfExists::Keep) &&
+        syncFolder())
         return true;
     discard(mail.name);
     return false;

@@ -14,10 +14,10 @@
 #include "email/smtp_delivery.h"
 #include "foundation/clock.h"
 #include "foundation/file_handle.h"
-#include "foundation/file_time.h"
-#include "foundation/service_log.h"
 #include "foundation/file_replace.h"
 #include "foundation/file_system.h"
+#include "foundation/file_time.h"
+#include "foundation/service_log.h"
 
 #include <string>
 

@@ -11,7 +11,6 @@
 
 #include "foundation/directory_scan.h"
 #include "foundation/instance_lock.h"
-#include "foundation/temporary_file.h"
 #include "scratch_folder.h"
 
 namespace vantrel {
@@ -88,36 +87,6 @@ TEST(FileOperations, TemporaryFiles)
     EXPECT_EQ(tempFolder(), dir.path() + "/");
     ::unsetenv("TMPDIR");
     EXPECT_EQ(tempFolder(), "/tmp/");
-}
-
-TEST(FileOperations, TemporaryFileIsDeletedWithItsOwner)
-{
-    ScratchFolder dir;
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
-    std::string kept;
-    {
-        TemporaryFile file;
-        EXPECT_FALSE(file.exists());
-        ASSERT_TRUE(file.create("vtm"));
-        kept = file.path();
-        EXPECT_EQ(kept.rfind(dir.path() + "/vtm", 0), 0u) << kept;
-        EXPECT_TRUE(pathExists(kept));
-        // A second create lets go of the first file.
-        ASSERT_TRUE(file.create());
-        EXPECT_FALSE(pathExists(kept));
-        kept = file.path();
-        file.remove();
-        EXPECT_FALSE(file.exists());
-        EXPECT_FALSE(pathExists(kept));
-        ASSERT_TRUE(file.create());
-        kept = file.path();
-    }
-    EXPECT_FALSE(pathExists(kept));
-    ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
-    TemporaryFile failing;
-    EXPECT_FALSE(failing.create());
-    EXPECT_FALSE(failing.exists());
-    ::unsetenv("TMPDIR");
 }
 
 Names scan(std::string_view path, ScanKinds kinds, bool pattern = false)
