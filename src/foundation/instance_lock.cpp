@@ -17,16 +17,16 @@ namespace {
 
 constexpr std::string_view LockFileExtension = ".lock";
 
-std::string lockFileFor(std::string_view name)
+} // namespace
+
+std::string instanceFilePath(std::string_view name, std::string_view extension)
 {
     std::string path = tempFolder();
     for (const char c : name)
         path.push_back(c == '/' || c == '\\' ? '_' : c);
-    path += LockFileExtension;
+    path += extension;
     return path;
 }
-
-} // namespace
 
 InstanceLock::~InstanceLock()
 {
@@ -38,7 +38,7 @@ bool InstanceLock::acquire(std::string_view name)
 {
     if (fd_ >= 0)
         return true;
-    lockFile_ = lockFileFor(name);
+    lockFile_ = instanceFilePath(name, LockFileExtension);
     int fd = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     int error = errno;
     if (fd < 0 && error == EACCES) {

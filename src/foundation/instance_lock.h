@@ -7,6 +7,10 @@
 
 namespace vantrel {
 
+// A file of the instance of that name in $TMPDIR: its lock file, its
+// control socket.
+std::string instanceFilePath(std::string_view name, std::string_view extension);
+
 enum class InstanceLockFailure {
     None,
     HeldElsewhere,  // another process holds the lock of that name

@@ -6,6 +6,8 @@
 // the question, so that settings are saved and the services stopped; they
 // are caught from the first moment, before anything is written. The exit
 // status is 0 only when the settings were saved at the end.
+#include "email/email_service.h"
+#include "foundation/control_server.h"
 #include "foundation/file_replace.h"
 #include "foundation/file_system.h"
 #include "foundation/instance_lock.h"
@@ -13,7 +15,10 @@
 #include "foundation/product.h"
 #include "foundation/server_instance.h"
 #include "foundation/text.h"
+#include "ftp/ftp_service.h"
+#include "http/http_service.h"
 #include "shell/command_line.h"
+#include "shell/control_requests.h"
 #include "shell/data_folder.h"
 #include "shell/news_feed.h"
 #include "shell/qt/main_window.h"
@@ -21,7 +26,9 @@
 #include "shell/services.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -45,6 +52,8 @@ constexpr char TextNoDataFolder[] =
 constexpr char TextFewFiles[] =
     "%s: at most %llu files may be open, too few for every service's sessions with their data "
     "connections (%llu); raise the hard limit of open files (ulimit -Hn).\n";
+constexpr char TextNoControl[] =
+    "%s: vantrel-settings cannot reach this server while it runs: %s\n";
 constexpr char TextNotSaved[] = "%s: the settings could not all be saved; ending with an error.\n";
 constexpr const char* WorkFolders[] = {"logs", "email", "ftp", "http"};
 // Folders where settings and pages are written through temporary files.
@@ -112,6 +121,42 @@ void warnAboutOpenFiles(const vantrel::Services& services, vantrel::OpenFileLimi
         std::fprintf(stderr, TextFewFiles, vantrel::ProductName,
                      static_cast<unsigned long long>(limit.soft), needed);
 }
+
+// How often a control request that waits for a message box to be answered
+// looks again.
+constexpr int ControlRetryMs = 100;
+
+// Serves the control socket's requests on the window's thread. A message
+// box in the middle of one of the window's actions runs its own event
+// loop; a request waits until that action is over, so the two never mix.
+class ControlLink final {
+public:
+    ControlLink(vantrel::ControlServer& server, vantrel::ControlRequests& requests, QObject* context)
+        : server_(server), requests_(requests), notifier_(server.wakeDescriptor(), QSocketNotifier::Read) {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, context, [this] { serve(); });
+        retry_.setSingleShot(true);
+        retry_.setInterval(ControlRetryMs);
+        QObject::connect(&retry_, &QTimer::timeout, context, [this] { serve(); });
+    }
+
+private:
+    void serve() {
+        if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr) {
+            server_.runPending(nullptr);
+            if (server_.hasPending()) retry_.start();
+            return;
+        }
+        const vantrel::ControlServer::Handler handler = [this](std::span<const std::string> words) {
+            return requests_.answer(words);
+        };
+        server_.runPending(&handler);
+    }
+
+    vantrel::ControlServer& server_;
+    vantrel::ControlRequests& requests_;
+    QSocketNotifier notifier_;
+    QTimer retry_;
+};
 
 std::string programName(const char* path) {
     const char* slash = std::strrchr(path, '/');
@@ -196,8 +241,25 @@ int main(int argc, char** argv) {
                 window.closeWithoutQuestion();
             });
         }
+        ControlRequests requests(
+            ServicePointers{services.http.get(), services.email.get(), services.ftp.get()},
+            LiveServices{static_cast<FtpService*>(services.ftp.get()),
+                         static_cast<HttpService*>(services.http.get()),
+                         static_cast<EmailService*>(services.email.get())},
+            [&window](ServiceKind kind, bool on, MessagePrompt& prompt) {
+                return window.switchService(kind, on, prompt);
+            });
+        ControlServer control(controlSocketPath(ServerInstanceName));
+        std::unique_ptr<ControlLink> controlLink;
+        if (std::string why; control.open(why))
+            controlLink = std::make_unique<ControlLink>(control, requests, &window);
+        else
+            std::fprintf(stderr, TextNoControl, ProductName, why.c_str());
         window.show();
         app.exec();
+        // No request is taken up once the final save has begun.
+        controlLink.reset();
+        control.close();
         settingsSaved = window.finish(SaveRetry::SingleAttempt);
     }
     // Services go in the order FTP, email, HTTP; each stops its threads.

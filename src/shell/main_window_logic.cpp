@@ -165,18 +165,27 @@ void MainWindowLogic::onTimer(MainTimer timer) {
 }
 
 void MainWindowLogic::onActivate(ServiceKind kind) {
+    const ServiceControl* s = service(kind);
+    (void)switchService(kind, s == nullptr || !s->isActive(), prompt_);
+}
+
+bool MainWindowLogic::switchService(ServiceKind kind, bool on, MessagePrompt& prompt) {
     ServiceControl* s = service(kind);
-    if (s != nullptr && s->isActive()) {
+    if (s != nullptr && s->isActive() == on) return true;
+    bool switched = true;
+    if (s != nullptr && !on) {
         s->deactivate();
         view_.setActivateText(kind, TextActivate);
     } else if (s != nullptr && s->activate()) {
         view_.setActivateText(kind, TextDeactivate);
     } else {
-        prompt_.show(textsOf(kind).activationFailed, textsOf(kind).activationTitle,
-                     PromptButtons::Ok, PromptIcon::None);
+        prompt.show(textsOf(kind).activationFailed, textsOf(kind).activationTitle,
+                    PromptButtons::Ok, PromptIcon::None);
         view_.setActivateText(kind, TextActivate);
+        switched = false;
     }
     refreshStatus();
+    return switched;
 }
 
 void MainWindowLogic::onSettings(ServiceKind kind) {

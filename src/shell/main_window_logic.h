@@ -84,6 +84,10 @@ public:
     void onFirstShow();
     void onTimer(MainTimer timer);
     void onActivate(ServiceKind kind);
+    // The Activate / De-Activate button asked for one direction, with its
+    // messages through `prompt`; nothing when the service is already so.
+    // False when the service could not be activated.
+    bool switchService(ServiceKind kind, bool on, MessagePrompt& prompt);
     void onSettings(ServiceKind kind);
     // The close command: false when the operator wants to keep the window.
     bool confirmClose();

@@ -15,7 +15,10 @@
 #include "ftp/ftp_account_table.h"
 #include "ftp/ftp_service.h"
 #include "http/http_service.h"
+#include "tools/server_link.h"
 #include "tools/task_context.h"
+
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -33,8 +36,8 @@ namespace vantrel {
 const char TaskTool::UsageText[] =
     "Task commands: vantrel-settings [--data-dir DIR] COMMAND...\n"
     "They work on the settings of the data folder DIR (default: the current\n"
-    "folder) with the checks, corrections and warnings of the settings windows,\n"
-    "and refuse to run while the server runs (it would overwrite the change).\n"
+    "folder) with the checks, corrections and warnings of the settings windows;\n"
+    "while the server runs, it carries them out on its live settings.\n"
     "Relative folders are taken from the current folder and stored in full.\n"
     "\n"
     "  ftp-account list                 USER, FOLDER and RIGHTS of each account\n"
@@ -62,6 +65,9 @@ const char TaskTool::UsageText[] =
     "                   [--max-email-size KB] [--max-account-size KB]\n"
     "                   [--banned-extensions LIST]\n"
     "  autostart ftp|http|email on|off  start the service with the program or not\n"
+    "  service ftp|http|email start|stop\n"
+    "                                   activate or de-activate a service of the running server\n"
+    "  status [--json]                  the running server's services (exit 3: not running)\n"
     "\n"
     "Options take their value as the next word or after \"=\" (--port=8080).\n";
 
@@ -69,6 +75,10 @@ namespace {
 
 constexpr std::string_view DataDirOption = "--data-dir";
 constexpr std::string_view OptionPrefix = "--";
+constexpr std::string_view StatusWord = "status";
+constexpr std::string_view ServiceWord = "service";
+constexpr std::string_view JsonOption = "--json";
+constexpr int ExitNotRunning = 3;
 
 // The files a service loads directly, and the folder its saves write into.
 template <typename Service>
@@ -197,7 +207,33 @@ bool settingsReadable(std::ostream& err)
 }
 
 template <typename Service>
-int runOn(const TaskCommand<Service>& command, TaskContext& context)
+Service* liveService(const LiveServices& live);
+template <>
+FtpService* liveService<FtpService>(const LiveServices& live) { return live.ftp; }
+template <>
+HttpService* liveService<HttpService>(const LiveServices& live) { return live.http; }
+template <>
+EmailService* liveService<EmailService>(const LiveServices& live) { return live.email; }
+
+// The command's handler on a loaded service, then the save a window's
+// action makes.
+template <typename Service>
+int applyTo(const TaskCommand<Service>& command, Service& service, TaskContext& context, bool live)
+{
+    const TaskResult result = command.run(service, context);
+    if (result == TaskResult::Refused)
+        return 1;
+    if (result == TaskResult::Changed && !service.saveSettings()) {
+        context.err << "vantrel-settings: the settings could not all be written"
+                    << (live ? " (the change is in effect; the server saves again within a minute)" : "")
+                    << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+template <typename Service>
+int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
 {
     if (!settingsReadable<Service>(context.err))
         return 1;
@@ -205,28 +241,37 @@ int runOn(const TaskCommand<Service>& command, TaskContext& context)
     auto service = std::make_unique<Service>();
     // Missing files leave the defaults, as on the program's first start.
     (void)service->loadSettings();
-    const TaskResult result = command.run(*service, context);
-    if (result == TaskResult::Refused)
-        return 1;
-    if (result == TaskResult::Changed && !service->saveSettings()) {
-        context.err << "vantrel-settings: the settings could not all be written\n";
-        return 1;
-    }
-    return 0;
+    return applyTo(command, *service, context, false);
 }
 
-// The command of those words in one service's table, bound to its run.
-// Null when the table has no such command; `usable` is false when it has
-// but the remaining words do not fit it.
+// One command, ready to run on the files of a stopped server or on the
+// live objects of a running one.
+struct ResolvedTask {
+    std::function<int(TaskContext&)> onFiles;
+    std::function<int(TaskContext&, const LiveServices&)> onLive;
+    explicit operator bool() const { return static_cast<bool>(onFiles); }
+};
+
+// The command of those words in one service's table. Empty when the table
+// has no such command; `usable` is false when it has but the remaining
+// words do not fit it.
 template <typename Service>
-std::function<int(TaskContext&)> resolve(std::span<const TaskCommand<Service>> commands,
-                                         std::span<const std::string> words, TaskArgs& args, bool& usable)
+ResolvedTask resolve(std::span<const TaskCommand<Service>> commands, std::span<const std::string> words,
+                     TaskArgs& args, bool& usable)
 {
     const TaskCommand<Service>* command = findCommand(commands, words[0], words[1]);
     if (command == nullptr)
-        return nullptr;
+        return {};
     usable = parseArgs(*command, words.subspan(2), args);
-    return [command](TaskContext& context) { return runOn(*command, context); };
+    return {[command](TaskContext& context) { return runOnFiles(*command, context); },
+            [command](TaskContext& context, const LiveServices& live) {
+                Service* service = liveService<Service>(live);
+                if (service == nullptr) {
+                    context.err << "vantrel-settings: the running server has no such service\n";
+                    return 1;
+                }
+                return applyTo(*command, *service, context, true);
+            }};
 }
 
 bool knownGroup(std::string_view word)
@@ -240,22 +285,6 @@ bool knownGroup(std::string_view word)
     for (const auto& command : emailTaskCommands())
         if (command.group == word)
             return true;
-    return false;
-}
-
-// Holds the server's lock; false (with the reason on stderr) when the
-// server runs or the lock cannot be had.
-bool lockServer(InstanceLock& lock, std::ostream& err)
-{
-    if (lock.acquire(ServerInstanceName))
-        return true;
-    if (lock.failure() == InstanceLockFailure::HeldElsewhere)
-        err << "vantrel-settings: " << ProductName << " is running on this machine (it holds "
-            << lock.lockFile() << "); stop it first, since it would overwrite the change\n";
-    else
-        err << "vantrel-settings: the lock file " << lock.lockFile() << " cannot be made ("
-            << std::strerror(lock.failureError())
-            << "); TMPDIR must name a folder that exists and may be written\n";
     return false;
 }
 
@@ -312,7 +341,77 @@ bool parsePort(TaskContext& context, const std::string& text, std::uint16_t& por
 
 bool TaskTool::startsTask(std::string_view word)
 {
-    return word == DataDirOption || word.starts_with(std::string(DataDirOption) + "=") || knownGroup(word);
+    return word == DataDirOption || word.starts_with(std::string(DataDirOption) + "=") || knownGroup(word) ||
+           word == StatusWord || word == ServiceWord;
+}
+
+namespace {
+
+
+// The command named by the words, checked in full; 0 when it is usable,
+// else the exit code, with the reason on `err`.
+int resolveTask(std::span<const std::string> args, TaskArgs& taskArgs, ResolvedTask& task, std::ostream& err)
+{
+    if (args.size() < 2 || !knownGroup(args[0])) {
+        err << TaskTool::UsageText;
+        return 2;
+    }
+    bool usable = false;
+    task = resolve(ftpTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(httpTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(emailTaskCommands(), args, taskArgs, usable);
+    if (!task) {
+        err << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n"
+            << TaskTool::UsageText;
+        return 2;
+    }
+    if (!usable) {
+        err << "vantrel-settings: wrong operands for \"" << args[0] << ' ' << args[1] << "\"\n\n"
+            << TaskTool::UsageText;
+        return 2;
+    }
+    return 0;
+}
+
+bool sameFolder(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+bool validServiceCommand(std::span<const std::string> args)
+{
+    static constexpr std::string_view Kinds[] = {"ftp", "http", "email"};
+    if (args.size() != 3 || (args[2] != "start" && args[2] != "stop"))
+        return false;
+    for (std::string_view kind : Kinds)
+        if (args[1] == kind)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool TaskTool::answeredByServer(std::span<const std::string> request, InstanceLock& lock, int& code)
+{
+    ControlReply reply;
+    switch (askServer(request, serverWaitMs_, lock, reply, err_)) {
+    case LinkResult::Answered:
+        out_ << reply.out;
+        err_ << reply.err;
+        code = reply.code;
+        return true;
+    case LinkResult::Failed:
+        code = 1;
+        return true;
+    case LinkResult::Stopped:
+        break;
+    }
+    return false;
 }
 
 int TaskTool::run(std::span<const std::string> args)
@@ -330,38 +429,90 @@ int TaskTool::run(std::span<const std::string> args)
             return 2;
         }
     }
-    if (args.size() < 2 || !knownGroup(args[0])) {
-        err_ << TaskTool::UsageText;
-        return 2;
-    }
+    if (!args.empty() && args[0] == StatusWord)
+        return status(args);
+    if (!args.empty() && args[0] == ServiceWord)
+        return service(args);
 
     // The command line is checked in full before anything is touched.
     TaskArgs taskArgs;
-    bool usable = false;
-    auto task = resolve(ftpTaskCommands(), args, taskArgs, usable);
-    if (!task)
-        task = resolve(httpTaskCommands(), args, taskArgs, usable);
-    if (!task)
-        task = resolve(emailTaskCommands(), args, taskArgs, usable);
-    if (!task) {
-        err_ << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
-        return 2;
-    }
-    if (!usable) {
-        err_ << "vantrel-settings: wrong operands for \"" << args[0] << ' ' << args[1] << "\"\n\n" << UsageText;
-        return 2;
-    }
+    ResolvedTask task;
+    if (const int code = resolveTask(args, taskArgs, task, err_); code != 0)
+        return code;
 
+    const std::string caller = currentDirectory();
+    std::vector<std::string> request{std::string(TaskRequest), caller,
+                                     dataDir.starts_with('/') ? dataDir : caller + '/' + dataDir};
+    request.insert(request.end(), args.begin(), args.end());
     InstanceLock lock;
-    if (!lockServer(lock, err_))
-        return 1;
+    if (int code = 0; answeredByServer(request, lock, code))
+        return code;
     TaskPrompt prompt(err_);
-    TaskContext context{taskArgs, out_, err_, prompt, currentDirectory()};
+    TaskContext context{taskArgs, out_, err_, prompt, caller};
     if (dataDir.empty() || !directoryExists(dataDir) || ::chdir(dataDir.c_str()) != 0) {
         err_ << "vantrel-settings: the data folder " << dataDir << " does not exist\n";
         return 1;
     }
-    return task(context);
+    return task.onFiles(context);
+}
+
+int TaskTool::runLive(std::span<const std::string> words, const LiveServices& live)
+{
+    // words: the caller's folder, the data folder it named, the command.
+    if (words.size() < 2) {
+        err_ << UsageText;
+        return 2;
+    }
+    const std::string& caller = words[0];
+    const std::string& dataDir = words[1];
+    TaskArgs taskArgs;
+    ResolvedTask task;
+    if (const int code = resolveTask(words.subspan(2), taskArgs, task, err_); code != 0)
+        return code;
+    if (!directoryExists(dataDir)) {
+        err_ << "vantrel-settings: the data folder " << dataDir << " does not exist\n";
+        return 1;
+    }
+    if (!sameFolder(dataDir, ".")) {
+        err_ << "vantrel-settings: the running server keeps its data in " << currentDirectory() << ", not in "
+             << dataDir << "; nothing was changed\n";
+        return 1;
+    }
+    TaskPrompt prompt(err_);
+    TaskContext context{taskArgs, out_, err_, prompt, caller};
+    return task.onLive(context, live);
+}
+
+int TaskTool::status(std::span<const std::string> args)
+{
+    const bool json = args.size() == 2 && args[1] == JsonOption;
+    if (args.size() > 2 || (args.size() == 2 && !json)) {
+        err_ << UsageText;
+        return 2;
+    }
+    const std::vector<std::string> request{std::string(StatusRequest), json ? "json" : "text"};
+    InstanceLock lock;
+    if (int code = 0; answeredByServer(request, lock, code))
+        return code;
+    if (json)
+        out_ << "{\"running\":false}\n";
+    else
+        out_ << ProductName << " is not running.\n";
+    return ExitNotRunning;
+}
+
+int TaskTool::service(std::span<const std::string> args)
+{
+    if (!validServiceCommand(args)) {
+        err_ << UsageText;
+        return 2;
+    }
+    std::vector<std::string> request{std::string(ServiceRequest), args[1], args[2]};
+    InstanceLock lock;
+    if (int code = 0; answeredByServer(request, lock, code))
+        return code;
+    err_ << "vantrel-settings: " << ProductName << " is not running; nothing to " << args[2] << "\n";
+    return 1;
 }
 
 } // namespace vantrel

@@ -37,6 +37,11 @@ public:
     // Later calls only repeat the result: false when the settings could
     // not all be saved.
     bool finish(SaveRetry retry);
+    // The Activate / De-Activate button asked for one direction, with its
+    // messages through `prompt`.
+    bool switchService(ServiceKind kind, bool on, MessagePrompt& prompt) {
+        return logic_.switchService(kind, on, prompt);
+    }
 
 protected:
     void showEvent(QShowEvent* event) override;
