@@ -182,10 +182,10 @@ bool decodeControlReply(std::string_view bytes, ControlReply& reply)
     return true;
 }
 
-bool readControlMessage(int fd, std::size_t limit, std::string& bytes)
+bool readControlMessage(int fd, std::size_t limit, int timeoutMs, std::string& bytes)
 {
     bytes.clear();
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ControlIoTimeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char buffer[16384];
     for (;;) {
         const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);

@@ -18,8 +18,12 @@ namespace vantrel {
 constexpr std::size_t ControlRequestLimit = 64 * 1024;
 constexpr std::size_t ControlReplyLimit = 16 * 1024 * 1024;
 constexpr std::size_t ControlWordLimit = 256;
-// How long either end waits for the other's bytes.
+// How long the server waits for a request's bytes, and either end for its
+// bytes to be taken.
 constexpr int ControlIoTimeoutMs = 5000;
+// How long a client waits for the reply: the server serves one connection
+// at a time, each within its time limits, and its owner may be busy.
+constexpr int ControlReplyWaitMs = 60000;
 
 struct ControlReply {
     int code = 1;
@@ -56,8 +60,8 @@ std::string encodeControlReply(const ControlReply& reply);
 [[nodiscard]] bool decodeControlReply(std::string_view bytes, ControlReply& reply);
 
 // Reads until the peer ends its side, at most `limit` bytes, within
-// ControlIoTimeoutMs in all. False on more bytes, an error or the time.
-[[nodiscard]] bool readControlMessage(int fd, std::size_t limit, std::string& bytes);
+// timeoutMs in all. False on more bytes, an error or the time.
+[[nodiscard]] bool readControlMessage(int fd, std::size_t limit, int timeoutMs, std::string& bytes);
 // Writes all bytes within ControlIoTimeoutMs, then ends this side.
 [[nodiscard]] bool writeControlMessage(int fd, std::string_view bytes);
 

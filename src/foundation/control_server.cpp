@@ -118,7 +118,7 @@ void ControlServer::serve(int client)
     }
     std::string bytes;
     std::vector<std::string> words;
-    if (!readControlMessage(client, ControlRequestLimit, bytes) || !decodeControlRequest(bytes, words)) {
+    if (!readControlMessage(client, ControlRequestLimit, ControlIoTimeoutMs, bytes) || !decodeControlRequest(bytes, words)) {
         ControlReply reply = refusal(TextControlGarbled);
         reply.code = 2;
         (void)writeControlMessage(client, encodeControlReply(reply));

@@ -36,9 +36,11 @@ Attempt ask(const std::string& path, std::span<const std::string> words, Control
         err << "vantrel-settings: the server's control socket cannot be used: " << why << "\n";
         return Attempt::Failed;
     }
+    // A server that refuses the caller answers without reading the request,
+    // so its reply is read even when the request could not be sent whole.
+    (void)writeControlMessage(fd.get(), encodeControlRequest(words));
     std::string bytes;
-    if (!writeControlMessage(fd.get(), encodeControlRequest(words)) ||
-        !readControlMessage(fd.get(), ControlReplyLimit, bytes) || !decodeControlReply(bytes, reply)) {
+    if (!readControlMessage(fd.get(), ControlReplyLimit, ControlReplyWaitMs, bytes) || !decodeControlReply(bytes, reply)) {
         // The request may or may not have been carried out.
         err << "vantrel-settings: the server did not answer on " << path
             << "; see its status before trying again\n";

@@ -5,6 +5,9 @@
 #include "tools/settings_tool.h"
 
 #include "foundation/file_system.h"
+#include "foundation/instance_lock.h"
+#include "foundation/product.h"
+#include "foundation/server_instance.h"
 #include "foundation/settings_store.h"
 #include "tools/task_tool.h"
 
@@ -446,6 +449,15 @@ int SettingsTool::run(std::span<const std::string> args)
     }
     const bool changes = std::any_of(steps.begin(), steps.end(),
                                      [](const Step& step) { return step.command->effect == Effect::Changes; });
+
+    // The running server rewrites its files from memory: a change made
+    // beside it would be lost, so a changing command holds its lock.
+    InstanceLock lock;
+    if (changes && !lock.acquire(ServerInstanceName) && lock.failure() == InstanceLockFailure::HeldElsewhere) {
+        err_ << "vantrel-settings: " << ProductName << " is running on this machine (it holds " << lock.lockFile()
+             << "); stop it first, since it would overwrite the change, or use a task command\n";
+        return 1;
+    }
 
     const std::string& path = args[0];
     SettingsStore store;

@@ -55,7 +55,7 @@ protected:
         EXPECT_TRUE(writeControlMessage(fd.get(), bytes));
         std::string answer;
         ControlReply reply;
-        EXPECT_TRUE(readControlMessage(fd.get(), ControlReplyLimit, answer));
+        EXPECT_TRUE(readControlMessage(fd.get(), ControlReplyLimit, ControlReplyWaitMs, answer));
         EXPECT_TRUE(decodeControlReply(answer, reply)) << answer;
         return reply;
     }

@@ -38,7 +38,10 @@ class RelativeTemporaryFolder(unittest.TestCase):
         self.env = dict(self.space.env, TMPDIR="tmp")
 
     def settings(self, data, *words, expect=0):
-        result = subprocess.run([SETTINGS, "--data-dir", data] + list(words), env=self.env,
+        return self.tool("--data-dir", data, *words, expect=expect)
+
+    def tool(self, *words, expect=0):
+        result = subprocess.run([SETTINGS] + list(words), env=self.env,
                                 cwd=self.start_folder, capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, expect, " ".join(words) + ": " + result.stderr)
         return result
@@ -63,7 +66,10 @@ class RelativeTemporaryFolder(unittest.TestCase):
         self.assertIn(ALREADY_RUNNING, second.stderr())
         self.assertEqual(os.listdir(second_data), [])
 
-        refused = self.settings(data, "mail-account", "list", expect=1)
+        # The running server answers beside its lock; a record command,
+        # whose change it would overwrite, refuses.
+        self.assertIn("joe\tjoe@example.com", self.settings(data, "mail-account", "list").stdout)
+        refused = self.tool(os.path.join(data, "email.dat"), "set-int", "popport", "111", expect=1)
         self.assertIn("(it holds %s/%s)" % (self.tmpdir, LOCK_FILE), refused.stderr)
 
         with smtplib.SMTP("127.0.0.1", SMTP_PORT, timeout=DEADLINE_S) as smtp:

@@ -14,11 +14,17 @@
 #include "ftp/ftp_settings_panel.h"
 #include "http/http_service.h"
 #include "http/http_settings_panel.h"
+#include "foundation/control_server.h"
 #include "tools/settings_tool.h"
+#include "tools/task_tool.h"
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -492,15 +498,130 @@ TEST_F(TaskToolTest, DamagedSettingsFilesAreLeftAlone)
                   "email/alice_s.dat is not a readable settings file; nothing was changed");
 }
 
-TEST_F(TaskToolTest, NothingRunsWhileTheServerHoldsItsLock)
+TEST_F(TaskToolTest, ALockHolderThatDoesNotAnswerIsWaitedForThenNamed)
 {
     InstanceLock server;
     ASSERT_TRUE(server.acquire(ServerInstanceName));
-    expectRefused({"autostart", "ftp", "on"}, "Vantrel Server 2.33 is running on this machine");
-    expectRefused({"mail-account", "list"}, "stop it first, since it would overwrite the change");
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"--data-dir", toolData, "autostart", "ftp", "on"}, {"status"},
+          {"service", "ftp", "start"}}) {
+        out.str("");
+        err.str("");
+        EXPECT_EQ(TaskTool(out, err, 200).run(words), 1) << words[0];
+        EXPECT_NE(err.str().find("holds its lock"), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("does not answer"), std::string::npos) << err.str();
+    }
     // A wrong command line is told as such first.
     expectRefused({"autostart", "ftp"}, "wrong operands for \"autostart ftp\"", 2);
     EXPECT_TRUE(snapshot(toolData).empty());
+}
+
+// A running server: its lock, its control socket, and live services in its
+// data folder, answering on a thread of their own as the window's does.
+class LiveServer final {
+public:
+    explicit LiveServer(const std::string& folder) : folder_(folder)
+    {
+        EXPECT_TRUE(lock_.acquire(ServerInstanceName));
+        (void)ftp_.loadSettings();
+        (void)http_.loadSettings();
+        (void)email_.loadSettings();
+        std::string why;
+        EXPECT_TRUE(control_.open(why)) << why;
+        owner_ = std::thread([this] {
+            const ControlServer::Handler handler = [this](std::span<const std::string> words) {
+                std::ostringstream out, err;
+                // The server works in its data folder.
+                fs::current_path(folder_);
+                ControlReply reply;
+                reply.code = TaskTool(out, err).runLive(words.subspan(1), LiveServices{&ftp_, &http_, &email_});
+                reply.out = out.str();
+                reply.err = err.str();
+                return reply;
+            };
+            while (!stopping_) {
+                pollfd item{control_.wakeDescriptor(), POLLIN, 0};
+                if (::poll(&item, 1, 20) == 1)
+                    control_.runPending(&handler);
+            }
+        });
+    }
+    ~LiveServer()
+    {
+        stopping_ = true;
+        owner_.join();
+        control_.close();
+    }
+private:
+    // The services are made in the data folder, as the program makes them.
+    struct Enter {
+        explicit Enter(const std::string& folder)
+        {
+            fs::current_path(folder);
+            for (const char* sub : {"logs", "email", "ftp", "http"})
+                fs::create_directory(sub);
+        }
+    };
+
+    std::string folder_;
+    Enter enter_{folder_};
+    InstanceLock lock_;
+    FtpService ftp_;
+    HttpService http_;
+    EmailService email_;
+    ControlServer control_{controlSocketPath(ServerInstanceName)};
+    std::atomic<bool> stopping_{false};
+    std::thread owner_;
+};
+
+TEST_F(TaskToolTest, ARunningServerAnswersEveryCommandAsItsStoppedFilesWould)
+{
+    const std::string liveData = scratch / "live";
+    fs::create_directory(liveData);
+    const std::vector<std::vector<std::string>> commands{
+        {"ftp-account", "add", "Bob", "--password", "pw", "--folder", "site", "--rights", "file-read,file-write"},
+        {"ftp-account", "add", "anonymous", "--password", "x", "--folder", site},
+        {"ftp-account", "add", "bob", "--password", "pw", "--folder", site},
+        {"ftp-account", "list"},
+        {"ftp-site", "set", "--welcome", "", "--port", "2121"},
+        {"ftp-site", "show"},
+        {"http-site", "set", "--port", "8080", "--default-folder", site, "--folder-view", "on"},
+        {"http-domain", "add", "shop.example", "site"},
+        {"http-domain", "list"},
+        {"mail-account", "add", "joe", "--address", "joe@example.com", "--password", "pw"},
+        {"mail-account", "remove", "nosuchuser"},
+        {"mail-routing", "set", "--local-domain", "example.com", "--max-email-size", "10"},
+        {"mail-routing", "show"},
+        {"mail-account", "list"},
+        {"autostart", "email", "on"},
+        {"ftp-account", "remove", "bob"},
+    };
+    std::vector<int> codes;
+    std::vector<std::string> outs, errs;
+    for (const auto& words : commands) {
+        codes.push_back(tool(words));
+        outs.push_back(out.str());
+        errs.push_back(err.str());
+    }
+    LiveServer server(liveData);
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        std::vector<std::string> words = commands[i];
+        words.insert(words.begin(), {"--data-dir", liveData});
+        std::ostringstream liveOut, liveErr;
+        // Relative folders are the caller's, not the server's.
+        fs::current_path(scratch.path());
+        EXPECT_EQ(TaskTool(liveOut, liveErr).run(words), codes[i]) << liveErr.str();
+        EXPECT_EQ(liveOut.str(), outs[i]) << commands[i][0] << ' ' << commands[i][1];
+        EXPECT_EQ(liveErr.str(), errs[i]) << commands[i][0] << ' ' << commands[i][1];
+    }
+    // What the live objects saved is what the files got.
+    EXPECT_EQ(difference(toolData, liveData), "");
+
+    // A command for another data folder is not applied to this server's.
+    std::ostringstream otherOut, otherErr;
+    EXPECT_EQ(TaskTool(otherOut, otherErr).run(std::vector<std::string>{"--data-dir", toolData, "autostart", "ftp", "on"}), 1);
+    EXPECT_NE(otherErr.str().find("the running server keeps its data in " + liveData), std::string::npos)
+        << otherErr.str();
 }
 
 TEST_F(TaskToolTest, AMissingDataFolderIsNotCreated)
