@@ -27,6 +27,16 @@ public:
     // A copy that failed (a full disk) is tried again after this long.
     static constexpr std::uint32_t CopyRetryMs = 60000;
     static constexpr char SettingsFile[] = "email.dat";
+    // A busy SMTP session: its socket, its stop event, the queued message,
+    // and the envelope and the folder while it commits (or a mailbox's
+    // index and a copy while it delivers).
+    static constexpr int SmtpDescriptorsPerSession = 5;
+    // A busy POP3 session: its socket, its stop event, the mailbox's index
+    // and the message it sends.
+    static constexpr int Pop3DescriptorsPerSession = 4;
+    // Each listener's socket, stop event and wake, and the queue runner
+    // with the session it relays through and the files it delivers.
+    static constexpr int DescriptorsBesideSessions = 2 * 3 + 1 + SmtpDescriptorsPerSession;
 
     // The program uses port 25, the idle limit of the sessions, the relay
     // host's port 25 and a minute between tries of a failed copy; tests
@@ -57,6 +67,10 @@ public:
     std::uint32_t totalBytesIn() const override;
     std::uint32_t totalBytesOut() const override;
     void tick() override;
+    int descriptorsAtFullLoad() const override
+    {
+        return SessionLimit * (SmtpDescriptorsPerSession + Pop3DescriptorsPerSession) + DescriptorsBesideSessions;
+    }
 
     std::uint16_t popPort() const { return popPort_; }
     // Takes effect at the next activation.

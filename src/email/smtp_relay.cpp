@@ -64,7 +64,7 @@ bool relayMessage(MailCourier& courier, MailEnvelope& envelope)
     LineSocket& socket = courier.control();
     // The client's connection is over; whatever it left unread goes with it.
     socket.close();
-    if (!socket.connectTo(relayHost.c_str(), courier.relayPort()))
+    if (!socket.connectTo(relayHost.c_str(), courier.relayPort(), courier.stopEventDescriptor()))
         return false;
 
     std::string heloName = directory.localHostName();

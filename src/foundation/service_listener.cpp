@@ -95,9 +95,16 @@ void ServiceListener::deactivate() {
     stop(StopTimeoutMs);
     LockGuard guard(lock_);
     listening_.close();
-    // Each session stops its own thread as it is destroyed; session threads
-    // never take this lock, so waiting for them here cannot deadlock.
+    // Every session is asked first, so that they all end together; then
+    // each stops its own thread as it is destroyed. Session threads never
+    // take this lock, so waiting for them here cannot deadlock.
     for (auto& session : sessions_) {
+        session->requestStop();
+    }
+    for (auto& session : sessions_) {
+        session->stopSession();
+        finishedBytesIn_ += session->bytesIn();
+        finishedBytesOut_ += session->bytesOut();
         session.reset();
     }
     sessions_.clear();

@@ -4,9 +4,10 @@
 // means "nothing now".
 #include "foundation/tcp_socket.h"
 
+#include "foundation/host_lookup.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -47,41 +48,17 @@ bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
-// Resolves a dotted address or a host name to its first IPv4 address.
-bool resolveHost(const char* host, in_addr& address) {
-    if (::inet_pton(AF_INET, host, &address) == 1) {
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
-    }
-    bool resolved = false;
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-            address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
-            resolved = true;
-            break;
-        }
-    }
-    ::freeaddrinfo(found);
-    return resolved;
-}
-
 // Finishes a non-blocking connect: waits for the outcome as a blocking
 // connect would, but gives up on a host that never answers after
-// ConnectTimeoutMs rather than the kernel's two minutes, so that a stop
-// waiting for the connecting thread is not held that long.
-bool completeConnect(int descriptor) {
-    pollfd fd{descriptor, POLLOUT, 0};
+// ConnectTimeoutMs rather than the kernel's two minutes, and at once when
+// the stop event (if any) is signalled.
+bool completeConnect(int descriptor, int stopEvent) {
+    pollfd fds[] = {{descriptor, POLLOUT, 0}, {stopEvent, POLLIN, 0}};
     int ready;
     do {
-        ready = ::poll(&fd, 1, ConnectTimeoutMs);
+        ready = ::poll(fds, stopEvent >= 0 ? 2 : 1, ConnectTimeoutMs);
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) {
+    if (ready <= 0 || (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) {
         return false;
     }
     int error = 0;
@@ -146,12 +123,12 @@ bool TcpSocket::open() {
     return true;
 }
 
-bool TcpSocket::connectTo(const char* host, std::uint16_t port) {
+bool TcpSocket::connectTo(const char* host, std::uint16_t port, int stopEvent) {
     if (host == nullptr || host[0] == '\0') {
         return false;
     }
     in_addr address{};
-    if (!resolveHost(host, address)) {
+    if (lookUpHost(host, address, stopEvent) != LookupResult::Found) {
         return failClosed(SocketError::HostNotFound);
     }
     if (!open()) {
@@ -165,7 +142,7 @@ bool TcpSocket::connectTo(const char* host, std::uint16_t port) {
     do {
         result = ::connect(handle_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
     } while (result != 0 && errno == EINTR);
-    const bool connected = result == 0 || (errno == EINPROGRESS && completeConnect(handle_));
+    const bool connected = result == 0 || (errno == EINPROGRESS && completeConnect(handle_, stopEvent));
     if (!connected) {
         return failClosed(SocketError::ConnectFailed);
     }

@@ -43,8 +43,10 @@ public:
     // each object.
     void takeFrom(TcpSocket& other);
 
-    // Fails at once without an error code on an empty host. Blocking connect.
-    [[nodiscard]] bool connectTo(const char* host, std::uint16_t port);
+    // Fails at once without an error code on an empty host. Waits for the
+    // name lookup and the connect, unless stopEvent (a descriptor readable
+    // once a stop is requested, or -1) is signalled first.
+    [[nodiscard]] bool connectTo(const char* host, std::uint16_t port, int stopEvent = -1);
     // Port 0 lets the system pick; localPort() tells which. SO_REUSEADDR is set.
     [[nodiscard]] bool listenOn(std::uint16_t port);
     bool acceptInto(TcpSocket& target);

@@ -313,6 +313,17 @@ void WorkerThread::releaseBody(BodyTicket& ticket) {
     destroyWhenEnded(std::move(orphan));
 }
 
+void WorkerThread::requestStop() {
+    bool running = false;
+    {
+        LockGuard guard(lock_);
+        running = running_;
+    }
+    if (running) {
+        signalStop();
+    }
+}
+
 void WorkerThread::signalStop() {
     stopFlag_.store(true);
     const std::uint64_t one = 1;

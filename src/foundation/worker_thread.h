@@ -47,6 +47,12 @@ public:
     void stop(std::uint32_t timeoutMs);
     bool isRunning() const;
     bool stopRequested() const;
+    // Asks a running body to end, without waiting for it: a caller that
+    // stops many objects asks them all first, so that they end together.
+    void requestStop();
+    // The stop event as a pollable descriptor (readable while signalled),
+    // for calls on this object's thread that must also wake on a stop.
+    int stopEventDescriptor() const { return stopEvent_; }
 
     // Destroys a stopped object once its bodies have really returned. After a stop
     // that gave up waiting (a body blocked in a call that ignores the stop
@@ -65,8 +71,6 @@ protected:
     // or timeoutMs passes (negative: no limit). Closed sockets are skipped;
     // when every socket given is closed it returns at once.
     void waitFor(std::initializer_list<SocketWait> items, int timeoutMs) const;
-    // The stop event as a pollable descriptor (readable while signalled).
-    int stopEventDescriptor() const { return stopEvent_; }
 
 private:
     friend class ThreadCache;

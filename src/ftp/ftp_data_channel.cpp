@@ -105,9 +105,9 @@ bool FtpDataChannel::acceptFrom(std::uint32_t peerIp)
     return true;
 }
 
-bool FtpDataChannel::connectToPortTarget()
+bool FtpDataChannel::connectToPortTarget(int stopEvent)
 {
-    return socket_.connectTo(portTarget_.address.c_str(), portTarget_.port);
+    return socket_.connectTo(portTarget_.address.c_str(), portTarget_.port, stopEvent);
 }
 
 } // namespace vantrel

@@ -44,8 +44,9 @@ public:
     // Takes a pending connection from `peerIp` (network order); one from any
     // other address is closed at once and the socket goes on listening.
     bool acceptFrom(std::uint32_t peerIp);
-    // Active mode: connects to the PORT address (blocking).
-    [[nodiscard]] bool connectToPortTarget();
+    // Active mode: connects to the PORT address; gives up once stopEvent is
+    // signalled.
+    [[nodiscard]] bool connectToPortTarget(int stopEvent);
     // The end of every transfer and listing.
     void finish() { socket_.shutdownAndClose(); }
     // The end of a transfer that failed or was aborted: what is still

@@ -18,8 +18,9 @@ class FtpService final : public ServiceControl {
 public:
     static constexpr int SessionLimit = 1000;
     // A busy session: control socket, stop event, data socket (or the
-    // passive listener and the arriving connection) and the file.
-    static constexpr int DescriptorsPerSession = 4;
+    // passive listener and the arriving connection), the file, and the two
+    // ends of the pipe an upload passes through.
+    static constexpr int DescriptorsPerSession = 6;
     static constexpr std::uint16_t DefaultPort = 21;
     // The control port, kept across starts in a file of its own; without
     // it the port is DefaultPort.

@@ -278,7 +278,7 @@ bool openDataConnection(FtpSession& session)
     if (data.isConnected())
         return true;
     if (!data.isListening())
-        return data.connectToPortTarget();
+        return data.connectToPortTarget(session.stopEventDescriptor());
     const std::uint32_t begin = tickCount();
     for (;;) {
         if (!session.mayGoOn())

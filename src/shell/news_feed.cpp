@@ -110,7 +110,7 @@ bool NewsFeed::idleWait(LineSocket& socket, bool forWriting, int& budgetMs) {
 
 NewsFeed::Outcome NewsFeed::retrieve() {
     LineSocket socket;
-    if (!socket.connectTo(host_.c_str(), port_)) {
+    if (!socket.connectTo(host_.c_str(), port_, stopEventDescriptor())) {
         setText(noNewsText(product_));
         return Outcome::Done;
     }
