@@ -66,11 +66,6 @@ PromptIcon iconFor(std::string_view title)
     return title == WarningTitle ? PromptIcon::Warning : PromptIcon::Error;
 }
 
-std::string field(const std::string& text, std::size_t limit = MaxTextField)
-{
-    return text.substr(0, limit);
-}
-
 // The digits of a number field, blanks around them allowed; anything else
 // reads as 0. Values above `cap` read as `cap`.
 std::int64_t numberIn(std::string_view text, std::int64_t cap)
@@ -161,8 +156,8 @@ void EmailSettingsPanel::showAccount()
 
 void EmailSettingsPanel::addOrUpdate()
 {
-    const std::string address = lowerAscii(field(fields_.address, MaxAccountField));
-    const std::string password = field(fields_.password, MaxAccountField);
+    const std::string address = lowerAscii(cutText(fields_.address, MaxAccountField));
+    const std::string password = cutText(fields_.password, MaxAccountField);
     const std::string user = accountUser(fields_.user);
 
     MailDirectory& directory = target_.directory();
@@ -206,7 +201,7 @@ void EmailSettingsPanel::deleteAccount()
         return;
     }
     // Stored names are lowercase; the field is taken as it stands.
-    if (directory.removeAccount(field(fields_.user, MaxAccountField))) {
+    if (directory.removeAccount(cutText(fields_.user, MaxAccountField))) {
         if (directory.accountCount() == 0)
             fields_.arrowsEnabled = false;
     } else {
@@ -242,12 +237,12 @@ void EmailSettingsPanel::moreInfo()
 void EmailSettingsPanel::applyGeneralSettings()
 {
     MailDirectory& directory = target_.directory();
-    directory.setLocalDomain(lowerAscii(field(fields_.localDomain)));
+    directory.setLocalDomain(lowerAscii(cutText(fields_.localDomain, MaxTextField)));
 
-    const std::string relayHost = lowerAscii(field(fields_.relayHost));
+    const std::string relayHost = lowerAscii(cutText(fields_.relayHost, MaxTextField));
     directory.setRelayHost(relayHost);
 
-    const std::string relaySubnet = lowerAscii(field(fields_.relaySubnet));
+    const std::string relaySubnet = lowerAscii(cutText(fields_.relaySubnet, MaxTextField));
     directory.setRelaySubnet(relaySubnet);
     if (relaySubnet.empty() && !relayHost.empty())
         message(NoSubnetText, WarningTitle);
@@ -274,7 +269,7 @@ void EmailSettingsPanel::applyGeneralSettings()
         message(PopPortText, WarningTitle);
     }
 
-    const std::string catchAllUser = lowerAscii(field(fields_.catchAllUser));
+    const std::string catchAllUser = lowerAscii(cutText(fields_.catchAllUser, MaxTextField));
     directory.setCatchAllUser(catchAllUser);
     if (!relayHost.empty() && !catchAllUser.empty())
         message(CatchAllRelayText, WarningTitle);
@@ -282,7 +277,7 @@ void EmailSettingsPanel::applyGeneralSettings()
         message(NoCatchAllUserText, WarningTitle);
 
     target_.setAutostart(fields_.autoActivate);
-    directory.setBannedExtensions(lowerAscii(field(fields_.bannedExtensions)));
+    directory.setBannedExtensions(lowerAscii(cutText(fields_.bannedExtensions, MaxTextField)));
 }
 
 } // namespace vantrel

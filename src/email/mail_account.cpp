@@ -428,10 +428,4 @@ FileState MailAccount::indexFileState() const
     return index_.state();
 }
 
-FileState MailAccount::settingsFileState() const
-{
-    const LockGuard guard(flushLock_);
-    return settingsFile_.state();
-}
-
 } // namespace vantrel

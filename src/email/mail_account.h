@@ -127,7 +127,6 @@ public:
     std::uint32_t nextMessageNumber() const;
     std::uint64_t storedSize() const;
     FileState indexFileState() const;
-    FileState settingsFileState() const;
 
 private:
     // Everything the files lack: the flush that save() and flush() share.

@@ -49,11 +49,6 @@ constexpr int StagingAttempts = 16;
 constexpr std::size_t MaxSearchText = 260;
 constexpr std::string_view MessageEnd = "\r\n.\r\n";
 
-std::string cut(std::string_view text, std::size_t maxLength)
-{
-    return std::string(text.substr(0, maxLength));
-}
-
 // A user name becomes file names in the email folder.
 bool nameCanBeAccount(std::string_view user)
 {
@@ -263,7 +258,7 @@ bool MailDirectory::load()
         loaded_ = true;
         removeStagingLeftovers();
         for (int i = 0; i < accountTable_.count() && i < maxAccounts_; ++i) {
-            const std::string user = cut(accountTable_.nameAt(i), MaxText);
+            const std::string user = cutText(accountTable_.nameAt(i), MaxText);
             if (user.empty())
                 continue;
             // A name that cannot name files, or whose files another account
@@ -305,7 +300,7 @@ bool MailDirectory::save()
 
 bool MailDirectory::addOrUpdateAccount(std::string_view user, std::string_view address, std::string_view password)
 {
-    const std::string name = cut(user, MaxText);
+    const std::string name = cutText(user, MaxText);
     if (!nameCanBeAccount(name))
         return false;
     const LockGuard guard(lock_);
@@ -357,7 +352,7 @@ bool MailDirectory::userExists(std::string_view user) const
 
 bool MailDirectory::userFilesTaken(std::string_view user) const
 {
-    const std::string name = cut(user, MaxText);
+    const std::string name = cutText(user, MaxText);
     const LockGuard guard(lock_);
     return !findUserLocked(name) && stemTakenLocked(name);
 }
@@ -399,7 +394,7 @@ bool MailDirectory::isLocalDomain(std::string_view host) const
 
 bool MailDirectory::extensionAllowed(std::string_view ext) const
 {
-    const std::string needle = cut(" " + std::string(ext) + " ", MaxSearchText);
+    const std::string needle = cutText(" " + std::string(ext) + " ", MaxSearchText);
     const LockGuard guard(lock_);
     return bannedExtensions_.find(needle) == std::string::npos;
 }
@@ -413,7 +408,7 @@ std::string MailDirectory::relayHost() const
 void MailDirectory::setRelayHost(std::string_view host)
 {
     const LockGuard guard(lock_);
-    relayHost_ = cut(host, MaxText);
+    relayHost_ = cutText(host, MaxText);
 }
 
 std::string MailDirectory::localHostName() const
@@ -425,7 +420,7 @@ std::string MailDirectory::localHostName() const
 void MailDirectory::setLocalDomain(std::string_view domain)
 {
     const LockGuard guard(lock_);
-    localDomain_ = cut(domain, MaxText);
+    localDomain_ = cutText(domain, MaxText);
 }
 
 std::string MailDirectory::relaySubnet() const
@@ -437,7 +432,7 @@ std::string MailDirectory::relaySubnet() const
 void MailDirectory::setRelaySubnet(std::string_view subnet)
 {
     const LockGuard guard(lock_);
-    relaySubnet_ = cut(subnet, MaxSubnet);
+    relaySubnet_ = cutText(subnet, MaxSubnet);
 }
 
 std::string MailDirectory::catchAllUser() const
@@ -449,7 +444,7 @@ std::string MailDirectory::catchAllUser() const
 void MailDirectory::setCatchAllUser(std::string_view user)
 {
     const LockGuard guard(lock_);
-    catchAllUser_ = cut(user, MaxText);
+    catchAllUser_ = cutText(user, MaxText);
     catchAllEnabled_ = !catchAllUser_.empty();
 }
 
@@ -486,7 +481,7 @@ std::string MailDirectory::bannedExtensions() const
 void MailDirectory::setBannedExtensions(std::string_view list)
 {
     // Blank, list, blank within the limit: the list gives way, not a blank.
-    std::string stored = " " + cut(list, MaxBannedList - 2) + " ";
+    std::string stored = " " + cutText(list, MaxBannedList - 2) + " ";
     const LockGuard guard(lock_);
     bannedExtensions_ = std::move(stored);
 }
@@ -608,7 +603,7 @@ std::string MailDirectory::newMessageId()
 {
     const std::string date = idDate();
     const LockGuard guard(lock_);
-    return cut(std::to_string(messageCounter_++) + ":" + date, MaxMessageId);
+    return cutText(std::to_string(messageCounter_++) + ":" + date, MaxMessageId);
 }
 
 void MailDirectory::noteMessageId(std::string_view id)
@@ -668,7 +663,7 @@ int MailDirectory::adoptOrphans(ServiceLog& log)
             (void)deleteFile(path);
             log.appendLine(formatText(smtp::LogLimit, smtp::LogPartialRemoved, shown.c_str()));
         } else {
-            (*owner)->adoptMessage(path, cut(std::to_string(messageCounter_++) + ":" + idDate(), MaxMessageId), size);
+            (*owner)->adoptMessage(path, cutText(std::to_string(messageCounter_++) + ":" + idDate(), MaxMessageId), size);
             (void)(*owner)->save();
             log.appendLine(formatText(smtp::LogLimit, smtp::LogMailAdopted, shown.c_str(), (*owner)->user().c_str()));
         }

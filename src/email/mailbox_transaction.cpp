@@ -13,21 +13,16 @@ MailboxTransaction::MailboxTransaction(std::string user, std::string password, s
 {
 }
 
-void MailboxTransaction::appendSlot(MessageEntry entry)
-{
-    appended_.push_back(std::move(entry));
-}
-
 void MailboxTransaction::shareSlots(MessageList::Snapshot listed)
 {
-    assert(appended_.empty() && deletions_.empty());
+    assert(deletions_.empty());
     shared_ = std::move(listed);
 }
 
 const MessageEntry& MailboxTransaction::entryAt(int i) const
 {
     const auto slot = static_cast<std::size_t>(i);
-    return slot < shared_.size() ? shared_[slot] : appended_[slot - shared_.size()];
+    return shared_[slot];
 }
 
 bool MailboxTransaction::isDeleted(int i) const

@@ -23,13 +23,11 @@ public:
     const std::string& password() const { return password_; }
     const std::string& address() const { return address_; }
 
-    // Opening: one slot per listed message, in index order.
-    void appendSlot(MessageEntry entry);
-    // Opening, before any appendSlot: the account's listed messages at
-    // once, shared and not copied.
+    // Opening: the account's listed messages, one slot each in index
+    // order, shared and not copied.
     void shareSlots(MessageList::Snapshot listed);
 
-    int messageSlotCount() const { return static_cast<int>(shared_.size() + appended_.size()); }
+    int messageSlotCount() const { return static_cast<int>(shared_.size()); }
     // Slot i must not be empty.
     const std::string& messagePath(int i) const;
     // Empty when the slot is empty.
@@ -65,10 +63,8 @@ private:
     std::string password_;
     std::string address_;
     std::uint64_t size_ = 0;
-    // Slot i is shared_[i], or appended_[i - shared_.size()] beyond it; a
-    // slot is empty while its flag in emptied_ is set.
+    // Slot i is shared_[i]; a slot is empty while its flag in emptied_ is set.
     MessageList::Snapshot shared_;
-    std::vector<MessageEntry> appended_;
     std::vector<bool> emptied_;
     std::vector<PendingDeletion> deletions_;
     std::vector<MessageEntry> additions_;

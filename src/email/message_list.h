@@ -5,6 +5,8 @@
 // read by their own threads without a lock.
 #pragma once
 
+#include "foundation/file_system.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +16,7 @@
 namespace vantrel {
 
 struct MessageEntry {
-    static constexpr std::size_t MaxPath = 260;
+    static constexpr std::size_t MaxPath = vantrel::MaxPath;
     static constexpr std::size_t MaxId = 99;
 
     std::string path;  // the message file, relative to the working directory

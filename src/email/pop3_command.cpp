@@ -45,11 +45,6 @@ constexpr std::string_view PassWord = "pass ";
 constexpr std::string_view QuitWord = "quit";
 constexpr std::string_view TopWord = "top ";
 
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 } // namespace
 
 bool beginsWith(std::string_view line, std::string_view word)

@@ -37,11 +37,6 @@ namespace {
 // The received bytes of one chunk with every dot doubled still fit.
 constexpr std::size_t StoredChunkReserve = 2 * SmtpSession::DataChunk + 2;
 
-std::string cutText(std::string_view text, std::size_t limit)
-{
-    return std::string(text.substr(0, std::min(text.size(), limit)));
-}
-
 } // namespace
 
 SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post)

@@ -27,6 +27,9 @@ void drain(int fd)
     [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
 }
 
+constexpr std::size_t ControlDrainLimit = 1024 * 1024;
+constexpr int ControlDrainMs = 1000;
+
 ControlReply refusal(const char* text)
 {
     ControlReply reply;
@@ -112,16 +115,22 @@ void ControlServer::run()
 
 void ControlServer::serve(int client)
 {
+    // The request is read whole before any answer: closing a socket with
+    // unread bytes would reset it, and the caller would lose the answer.
+    std::string bytes;
+    const bool read = readControlMessage(client, ControlRequestLimit, ControlIoTimeoutMs, bytes);
     if (!controlPeerAllowed(client)) {
         (void)writeControlMessage(client, encodeControlReply(refusal(TextControlForbidden)));
         return;
     }
-    std::string bytes;
     std::vector<std::string> words;
-    if (!readControlMessage(client, ControlRequestLimit, ControlIoTimeoutMs, bytes) || !decodeControlRequest(bytes, words)) {
+    if (!read || !decodeControlRequest(bytes, words)) {
         ControlReply reply = refusal(TextControlGarbled);
         reply.code = 2;
         (void)writeControlMessage(client, encodeControlReply(reply));
+        // What an over-long request still sends is taken in, within bounds,
+        // so that the close does not reset the answer away.
+        (void)readControlMessage(client, ControlDrainLimit, ControlDrainMs, bytes);
         return;
     }
     {

@@ -10,7 +10,8 @@
 
 namespace vantrel {
 
-// Maximum path length of the system, without the terminating zero.
+// The longest path this program handles, without the terminating zero:
+// its own limit, kept by every file name it stores or accepts.
 constexpr std::size_t MaxPath = 260;
 
 // The on-disk form of a system path: separators mapped and every existing

@@ -3,6 +3,8 @@
 // zero byte ends the path here too.
 #include "foundation/normalize_path.h"
 
+#include "foundation/file_system.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -14,7 +16,7 @@ namespace vantrel {
 
 namespace {
 
-constexpr std::size_t WorkingLength = 260;
+constexpr std::size_t WorkingLength = MaxPath;
 constexpr std::string_view DeviceReplacement = "xxx";
 constexpr std::array<std::string_view, 11> DeviceNames = {
     "aux", "con", "com1", "com2", "com3", "com4", "lpt1", "lpt2", "lpt3", "prn", "nul"};

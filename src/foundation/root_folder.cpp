@@ -27,7 +27,6 @@ constexpr std::uint64_t ConfinedResolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINK
 // openat2 asks for a retry when a rename raced a ".." step; a bounded few.
 constexpr int RaceRetries = 16;
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::vector<std::string_view> namesOf(std::string_view path)
 {

@@ -89,6 +89,11 @@ std::size_t copyBounded(char* dest, std::size_t capacity, std::string_view text)
     return n;
 }
 
+std::string cutText(std::string_view text, std::size_t limit)
+{
+    return std::string(text.substr(0, limit));
+}
+
 std::string joinText(const std::vector<std::string>& items, std::string_view separator)
 {
     std::string text;

@@ -28,6 +28,21 @@ bool hasControlByte(std::string_view text);
 // The text with every byte below 32 written as a blank: a name made by
 // someone else, shown in a listing whose lines must not break.
 std::string blankControlBytes(std::string_view text);
+// At most `limit` bytes of the text: a value cut to the length its field
+// or record allows.
+std::string cutText(std::string_view text, std::size_t limit);
+// '/' or '\\': both separate the parts of a path a client or a settings
+// file names.
+constexpr bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+// The blanks of C's isspace in the "C" locale: ' ', '\t', '\n', '\v',
+// '\f' and '\r'.
+constexpr bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 // The items with the separator between each two: a list in a log line.
 std::string joinText(const std::vector<std::string>& items, std::string_view separator);
 // Copies at most capacity - 1 bytes and a zero; returns the bytes copied.

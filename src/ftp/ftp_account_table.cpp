@@ -25,15 +25,10 @@ constexpr std::size_t MaxStoredValue = 499;
 constexpr char TextUnreadableAccount[] =
     "%s: %s could not be read; the account \"%s\" stays listed but cannot log in.\n";
 
-std::string cut(std::string_view text, std::size_t maxLength)
-{
-    return std::string(text.substr(0, maxLength));
-}
-
 FtpAccount boundedAccount(const FtpAccount& account)
 {
-    return FtpAccount{cut(account.user, FtpAccount::MaxText), cut(account.password, FtpAccount::MaxText),
-                      cut(account.folder, FtpAccount::MaxText), account.rights};
+    return FtpAccount{cutText(account.user, FtpAccount::MaxText), cutText(account.password, FtpAccount::MaxText),
+                      cutText(account.folder, FtpAccount::MaxText), account.rights};
 }
 
 std::string accountFile(std::string_view user)
@@ -47,7 +42,7 @@ std::string accountFile(std::string_view user)
 } // namespace
 
 FtpAccountTable::FtpAccountTable(int capacity, std::string_view welcome)
-    : capacity_(std::max(capacity, 0)), welcome_(cut(welcome, MaxWelcome))
+    : capacity_(std::max(capacity, 0)), welcome_(cutText(welcome, MaxWelcome))
 {
 }
 
@@ -74,8 +69,8 @@ bool FtpAccountTable::loadAccounts()
             unreadable_.push_back({std::move(account.user), accounts_.size()});
             continue;
         }
-        account.folder = cut(file.getText(FolderKey, MaxStoredValue), FtpAccount::MaxText);
-        account.password = cut(file.getText(PasswordKey, MaxStoredValue), FtpAccount::MaxText);
+        account.folder = cutText(file.getText(FolderKey, MaxStoredValue), FtpAccount::MaxText);
+        account.password = cutText(file.getText(PasswordKey, MaxStoredValue), FtpAccount::MaxText);
         account.rights = static_cast<AccessRights>(static_cast<std::uint32_t>(file.getInt(RightsKey)));
         accounts_.push_back(std::move(account));
     }
@@ -200,7 +195,7 @@ int FtpAccountTable::count() const
 
 void FtpAccountTable::setWelcome(std::string_view text)
 {
-    std::string message = cut(text, MaxWelcome);
+    std::string message = cutText(text, MaxWelcome);
     LockGuard guard(lock_);
     welcome_ = std::move(message);
 }

@@ -5,6 +5,7 @@
 
 #include "foundation/file_system.h"
 #include "foundation/normalize_path.h"
+#include "foundation/text.h"
 
 #include <algorithm>
 
@@ -12,7 +13,6 @@ namespace vantrel {
 
 namespace {
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 // "/" to "\" and then the shared clean-up; false when it had to cut.
 bool normalizeRelative(std::string& path)

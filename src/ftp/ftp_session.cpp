@@ -40,11 +40,6 @@ std::string welcomeOf(const FtpAccountTable& accounts)
     return welcome;
 }
 
-std::string cutText(std::string_view text, std::size_t limit)
-{
-    return std::string(text.substr(0, std::min(text.size(), limit)));
-}
-
 } // namespace
 
 std::string_view stripTelnetBytes(std::string_view line)

@@ -79,8 +79,9 @@ public:
     [[nodiscard]] bool loadDomainMaps(std::string_view path);
     [[nodiscard]] bool saveDomainMaps(std::string_view path) const;
 
-    // Maps one request to its prepared answer; never fails. Runs entirely
-    // under the site lock, file opening and folder listing included.
+    // Maps one request to its prepared answer; never fails. Copies the
+    // settings it needs under the site lock and opens files and lists
+    // folders after releasing it.
     std::unique_ptr<HttpResponse> route(std::string_view url, std::string_view host,
                                         std::string_view ifModifiedSince) const;
 

@@ -5,6 +5,7 @@
 
 #include "foundation/directory_scan.h"
 #include "foundation/file_system.h"
+#include "foundation/text.h"
 
 #include <algorithm>
 #include <strings.h>
@@ -16,7 +17,6 @@ namespace {
 constexpr char TitleError[] = "Error";
 constexpr char TextUnreadable[] = "Unable to retrieve folder contents.";
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The list sorts like a desktop list box: letter case ignored.
 bool listOrder(const std::string& a, const std::string& b) {

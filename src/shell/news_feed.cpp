@@ -26,20 +26,15 @@ constexpr char StatusOk[] = " 200 ";
 // Path, host and product at their limits plus the fixed text.
 constexpr std::size_t MaxRequestLength = 4096;
 
-std::string cut(std::string text, std::size_t length) {
-    if (text.size() > length) text.resize(length);
-    return text;
-}
-
 } // namespace
 
 NewsFeed::NewsFeed(std::uint32_t intervalMs, std::string host, std::uint16_t port,
                    std::string path, std::string product, NewsFeedTiming timing)
     : intervalMs_(intervalMs),
-      host_(cut(std::move(host), MaxHostLength)),
+      host_(cutText(host, MaxHostLength)),
       port_(port),
-      path_(cut(std::move(path), MaxPathLength)),
-      product_(cut(std::move(product), MaxProductLength)),
+      path_(cutText(path, MaxPathLength)),
+      product_(cutText(product, MaxProductLength)),
       timing_(timing) {}
 
 NewsFeed::~NewsFeed() { stop(StopTimeoutMs); }
