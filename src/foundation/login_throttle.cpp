@@ -2,6 +2,7 @@
 #include "foundation/login_throttle.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace vantrel {
@@ -87,12 +88,12 @@ LoginThrottle::Entry& LoginThrottle::entryFor(std::uint32_t address, std::uint32
         std::erase_if(entries_, [now](const auto& item) { return isSpent(item.second, now); });
     }
     if (entries_.size() >= Capacity) {
-        // Still full: the entry whose minute began longest ago goes, one
-        // with logins under way only when no other can.
+        // Still full: the entry whose minute began longest ago goes; one
+        // that refuses, or has logins under way, only when no other can.
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             const auto key = [now](const Entry& e) {
-                return std::pair(e.pending == 0, now - (e.refusing ? e.refusedSince : e.windowStart));
+                return std::tuple(e.pending == 0, !e.refusing, now - (e.refusing ? e.refusedSince : e.windowStart));
             };
             if (oldest == entries_.end() || key(it->second) > key(oldest->second))
                 oldest = it;

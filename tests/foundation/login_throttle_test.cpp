@@ -73,8 +73,11 @@ TEST(LoginThrottle, LoginsUnderWayCountSoThatManyAtOnceCannotPass)
     held[0].succeeded();
     EXPECT_TRUE(throttle.attempt(A, 0).admitted());  // concluded at once as no failure
     EXPECT_FALSE(held[1].failed(10));
-    EXPECT_TRUE(held[2].failed(20));
-    EXPECT_FALSE(throttle.attempt(A, 30).admitted());
+    EXPECT_FALSE(held[2].failed(20));
+    LoginAttempt last = throttle.attempt(A, 30);
+    EXPECT_TRUE(last.admitted());
+    EXPECT_TRUE(last.failed(30));
+    EXPECT_FALSE(throttle.attempt(A, 40).admitted());
 }
 
 TEST(LoginThrottle, ZeroSwitchesItOffAndAChangeStartsAfresh)
@@ -96,15 +99,16 @@ TEST(LoginThrottle, TheTableStaysBoundedAndKeepsRefusingRecentAddresses)
 {
     LoginThrottle throttle(1);
     EXPECT_EQ(run(throttle, {A, 0, Act::Fail, Seen::Admitted}), Seen::AdmittedAndStarted);
-    // Many more addresses, each with a failure, long after: A's minute is
-    // over, so its entry may go; the table never grows past its bound.
-    for (std::uint32_t i = 0; i < LoginThrottle::Capacity + 100; ++i)
-        (void)run(throttle, {0x0a000000 + i, 70000, Act::Fail, Seen::Admitted});
+    // Many more addresses, each refused after a failure, long after: A's
+    // minute is over, so its entry may go; the table never grows past its
+    // bound, and the oldest entries make room.
+    constexpr std::uint32_t More = LoginThrottle::Capacity + 100;
+    for (std::uint32_t i = 0; i < More; ++i)
+        (void)run(throttle, {0x0a000000 + i, 70000 + i, Act::Fail, Seen::Admitted});
     EXPECT_LE(throttle.size(), LoginThrottle::Capacity);
-    EXPECT_EQ(run(throttle, {A, 70001, Act::Succeed, Seen::Admitted}), Seen::Admitted);
-    // Those still in their minute are refused.
-    EXPECT_EQ(run(throttle, {0x0a000000 + LoginThrottle::Capacity + 99, 70002, Act::Succeed, Seen::Refused}),
-              Seen::Refused);
+    EXPECT_EQ(run(throttle, {A, 80000, Act::Succeed, Seen::Admitted}), Seen::Admitted);
+    // The newest are still in their minute, and refused.
+    EXPECT_EQ(run(throttle, {0x0a000000 + More - 1, 80001, Act::Succeed, Seen::Refused}), Seen::Refused);
 }
 
 } // namespace

@@ -420,8 +420,9 @@ TEST(RootLinks, AbsoluteTargetsBelowTheRootLoseTheRootsPath)
         std::string remainder = "<unset>";
         const bool below = belowRoot(c.target, spellings, remainder);
         EXPECT_EQ(below, c.remainder != nullptr) << c.target;
-        if (below && c.remainder != nullptr)
+        if (below && c.remainder != nullptr) {
             EXPECT_EQ(remainder, c.remainder) << c.target;
+        }
     }
 }
 

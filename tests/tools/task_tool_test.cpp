@@ -465,7 +465,7 @@ TEST_F(TaskToolTest, PortsAndLimitsLastFromOneCommandToTheNext)
               std::string::npos) << out.str();
     const std::vector<std::string> sets[] = {
         {"ftp-site", "set", "--per-address-cap", "50", "--failed-login-limit", "0"},
-        {"http-site", "set", "--per-address-cap", "40"},
+        {"http-site", "set", "--per-address-cap", "40", "--default-folder", site},
         {"mail-routing", "set", "--smtp-per-address-cap", "30", "--pop3-per-address-cap", "20",
          "--pop3-failed-login-limit", "5"},
     };
