@@ -1,6 +1,8 @@
 // The accept threads of the email server: every connection on the SMTP
 // port becomes an SmtpSession, every one on the POP3 port a Pop3Session,
-// each given the mail directory and its protocol's log.
+// each given the mail directory and its protocol's log (POP3 sessions also
+// the failed-login throttle). A client address over its connection cap
+// gets its protocol's refusal instead.
 #pragma once
 
 #include "email/mail_courier.h"
@@ -8,6 +10,7 @@
 
 namespace vantrel {
 
+class LoginThrottle;
 class MailDirectory;
 class ServiceLog;
 
@@ -26,7 +29,8 @@ private:
 
 class Pop3Listener final : public ServiceListener {
 public:
-    Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log);
+    Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log,
+                 LoginThrottle& throttle);
     ~Pop3Listener() override;
 
 protected:
@@ -35,6 +39,7 @@ protected:
 private:
     MailDirectory& directory_;
     ServiceLog& log_;
+    LoginThrottle& throttle_;
 };
 
 } // namespace vantrel

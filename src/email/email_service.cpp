@@ -20,6 +20,9 @@ constexpr std::int32_t MaxPort = 65535;
 constexpr char KeySmtpLogNumber[] = "smtplogfilecount";
 constexpr char KeyPopLogNumber[] = "pop3logfilecount";
 constexpr char KeyAutostart[] = "autostart";
+constexpr char KeySmtpPerAddressCap[] = "smtpperaddresscap";
+constexpr char KeyPopPerAddressCap[] = "pop3peraddresscap";
+constexpr char KeyPopFailedLoginLimit[] = "pop3failedloginlimit";
 constexpr char SmtpLogPrefix[] = "logs\\smtplog_";
 constexpr char PopLogPrefix[] = "logs\\pop3log_";
 constexpr char SmtpLogHeaderSuffix[] = ": SMTP log file\r\n";
@@ -38,9 +41,10 @@ EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs, st
       popLog_(PopLogPrefix, logHeader(PopLogHeaderSuffix)),
       smtpPort_(smtpPort),
       settingsFile_(SettingsFile),
+      guardFile_(GuardFile),
       smtpListener_(SessionLimit, idleLimitMs,
                     CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}),
-      popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log()),
+      popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log(), popThrottle_),
       runner_(CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}, idleLimitMs)
 {
 }
@@ -66,9 +70,21 @@ bool EmailService::loadSettings()
         popLog_.openNumber(store.getInt(KeyPopLogNumber));
         autostart_ = store.getInt(KeyAutostart) == 1;
     }
-    // The accounts load whether or not the service's own file could be read.
+    // A folder from before this file keeps the defaults; only a file that
+    // is there and cannot be read counts as a failure.
+    SettingsStore guard;
+    if (guardFile_.load(guard)) {
+        if (guard.hasKey(KeySmtpPerAddressCap))
+            setSmtpPerAddressCap(guard.getInt(KeySmtpPerAddressCap));
+        if (guard.hasKey(KeyPopPerAddressCap))
+            setPopPerAddressCap(guard.getInt(KeyPopPerAddressCap));
+        if (guard.hasKey(KeyPopFailedLoginLimit))
+            setPopFailedLoginLimit(guard.getInt(KeyPopFailedLoginLimit));
+    }
+    const bool guardLoaded = guardFile_.state() != FileState::Damaged;
+    // The accounts load whether or not the service's own files could be read.
     const bool directoryLoaded = directory_.load();
-    return settingsLoaded && directoryLoaded;
+    return settingsLoaded && guardLoaded && directoryLoaded;
 }
 
 bool EmailService::saveSettings()
@@ -79,8 +95,13 @@ bool EmailService::saveSettings()
     store.setInt(KeyPopLogNumber, popLog_.number());
     store.setInt(KeyAutostart, autostart_ ? 1 : 0);
     const bool settingsSaved = settingsFile_.save(store);
+    SettingsStore guard;
+    guard.setInt(KeySmtpPerAddressCap, smtpPerAddressCap());
+    guard.setInt(KeyPopPerAddressCap, popPerAddressCap());
+    guard.setInt(KeyPopFailedLoginLimit, popFailedLoginLimit());
+    const bool guardSaved = guardFile_.save(guard);
     const bool directorySaved = directory_.save();
-    return settingsSaved && directorySaved;
+    return settingsSaved && guardSaved && directorySaved;
 }
 
 bool EmailService::activate()
@@ -120,6 +141,16 @@ std::uint32_t EmailService::totalBytesIn() const
 std::uint32_t EmailService::totalBytesOut() const
 {
     return smtpListener_.totalBytesOut() + popListener_.totalBytesOut();
+}
+
+void EmailService::setSmtpPerAddressCap(int cap)
+{
+    smtpListener_.setPerAddressCap(std::clamp(cap, 0, SessionLimit));
+}
+
+void EmailService::setPopPerAddressCap(int cap)
+{
+    popListener_.setPerAddressCap(std::clamp(cap, 0, SessionLimit));
 }
 
 void EmailService::tick()

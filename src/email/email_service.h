@@ -1,7 +1,8 @@
 // EmailService: the email server as the main window sees it. It owns the
-// mail directory, the SMTP and POP3 listeners, their numbered logs and the
-// settings of "email.dat", and activates and deactivates both listeners
-// together.
+// mail directory, the SMTP and POP3 listeners, their numbered logs, the
+// POP3 failed-login throttle, the settings of "email.dat" and the
+// per-address limits of "emailguard.dat", and activates and deactivates
+// both listeners together.
 #pragma once
 
 #include "email/email_listeners.h"
@@ -9,6 +10,7 @@
 #include "email/mail_queue.h"
 #include "email/queue_runner.h"
 #include "email/tracked_file.h"
+#include "foundation/login_throttle.h"
 #include "foundation/service_control.h"
 #include "foundation/service_log.h"
 
@@ -37,6 +39,10 @@ public:
     // Each listener's socket, stop event and wake, and the queue runner
     // with the session it relays through and the files it delivers.
     static constexpr int DescriptorsBesideSessions = 2 * 3 + 1 + SmtpDescriptorsPerSession;
+    // The connection caps per client address of both ports and the POP3
+    // failed-login limit, kept in a file of their own; without it the caps
+    // are 0 (none) and the limit LoginThrottle::DefaultLimit.
+    static constexpr char GuardFile[] = "emailguard.dat";
 
     // The program uses port 25, the idle limit of the sessions, the relay
     // host's port 25 and a minute between tries of a failed copy; tests
@@ -79,6 +85,17 @@ public:
     std::uint16_t smtpListeningPort() const { return smtpListener_.listeningPort(); }
     std::uint16_t popListeningPort() const { return popListener_.listeningPort(); }
 
+    // Live connections one client address may hold on each port (0: no
+    // cap), from the next connection on.
+    int smtpPerAddressCap() const { return smtpListener_.perAddressCap(); }
+    void setSmtpPerAddressCap(int cap);
+    int popPerAddressCap() const { return popListener_.perAddressCap(); }
+    void setPopPerAddressCap(int cap);
+    // Failed POP3 logins from one address within a minute before its
+    // logins are refused for a minute (0: never), from the next login on.
+    int popFailedLoginLimit() const { return popThrottle_.limit(); }
+    void setPopFailedLoginLimit(int limit) { popThrottle_.setLimit(limit); }
+
     MailDirectory& directory() { return directory_; }
     MailQueue& queue() { return queue_; }
     ServiceLog& smtpLog() { return smtpLog_.log(); }
@@ -93,10 +110,12 @@ private:
     NumberedLog smtpLog_;
     NumberedLog popLog_;
     MailQueue queue_;
+    LoginThrottle popThrottle_;
     std::uint16_t smtpPort_;
     std::uint16_t popPort_ = DefaultPopPort;
     bool autostart_ = false;
     TrackedFile settingsFile_;  // "email.dat"
+    TrackedFile guardFile_;     // "emailguard.dat"
     SmtpListener smtpListener_;
     Pop3Listener popListener_;
     QueueRunner runner_;

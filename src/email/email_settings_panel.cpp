@@ -3,6 +3,7 @@
 // stored, and its warning only tells the operator what happened.
 #include "email/email_settings_panel.h"
 
+#include "foundation/login_throttle.h"
 #include "foundation/service_control.h"
 #include "foundation/text.h"
 
@@ -128,6 +129,9 @@ void EmailSettingsPanel::fillGeneral()
     fields_.popPort = std::to_string(target_.popPort());
     fields_.catchAllUser = directory.catchAllUser();
     fields_.bannedExtensions = directory.bannedExtensions();
+    fields_.smtpPerAddressCap = std::to_string(target_.smtpPerAddressCap());
+    fields_.popPerAddressCap = std::to_string(target_.popPerAddressCap());
+    fields_.popFailedLoginLimit = std::to_string(target_.popFailedLoginLimit());
     fields_.autoActivate = target_.autostart();
 }
 
@@ -278,6 +282,11 @@ void EmailSettingsPanel::applyGeneralSettings()
 
     target_.setAutostart(fields_.autoActivate);
     directory.setBannedExtensions(lowerAscii(cutText(fields_.bannedExtensions, MaxTextField)));
+
+    // Like the other number fields: no number reads as 0, a larger one as the top.
+    target_.setSmtpPerAddressCap(static_cast<int>(numberIn(fields_.smtpPerAddressCap, MaxPerAddressCap)));
+    target_.setPopPerAddressCap(static_cast<int>(numberIn(fields_.popPerAddressCap, MaxPerAddressCap)));
+    target_.setPopFailedLoginLimit(static_cast<int>(numberIn(fields_.popFailedLoginLimit, LoginThrottle::MaxLimit)));
 }
 
 } // namespace vantrel

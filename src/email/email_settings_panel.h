@@ -26,6 +26,12 @@ public:
     virtual bool autostart() const = 0;
     virtual void setAutostart(bool on) = 0;
     virtual bool isActive() const = 0;
+    virtual int smtpPerAddressCap() const = 0;
+    virtual void setSmtpPerAddressCap(int cap) = 0;
+    virtual int popPerAddressCap() const = 0;
+    virtual void setPopPerAddressCap(int cap) = 0;
+    virtual int popFailedLoginLimit() const = 0;
+    virtual void setPopFailedLoginLimit(int limit) = 0;
 };
 
 // Lets any service with these members be edited by the panel without the
@@ -40,6 +46,12 @@ public:
     bool autostart() const override { return service_.autostart(); }
     void setAutostart(bool on) override { service_.setAutostart(on); }
     bool isActive() const override { return service_.isActive(); }
+    int smtpPerAddressCap() const override { return service_.smtpPerAddressCap(); }
+    void setSmtpPerAddressCap(int cap) override { service_.setSmtpPerAddressCap(cap); }
+    int popPerAddressCap() const override { return service_.popPerAddressCap(); }
+    void setPopPerAddressCap(int cap) override { service_.setPopPerAddressCap(cap); }
+    int popFailedLoginLimit() const override { return service_.popFailedLoginLimit(); }
+    void setPopFailedLoginLimit(int limit) override { service_.setPopFailedLoginLimit(limit); }
 
 private:
     Service& service_;
@@ -86,6 +98,12 @@ struct EmailPanelFields {
     std::string relayHost;
     std::string relaySubnet;
     std::string bannedExtensions;
+    // Connections one client address may hold at once on each port ("0":
+    // no cap), and failed POP3 logins from one address within a minute
+    // before its logins are refused for a minute ("0": never).
+    std::string smtpPerAddressCap;
+    std::string popPerAddressCap;
+    std::string popFailedLoginLimit;
     std::string moreInfoLabel;
     bool autoActivate = false;
 };
@@ -101,6 +119,8 @@ public:
     // the email size included, within the directory's 32-bit values.
     static constexpr std::int64_t MaxEmailSizeKb = 1048575;
     static constexpr std::int64_t MaxAccountSizeKb = 2097151;
+    // The largest connection cap per address: the service's session limit.
+    static constexpr int MaxPerAddressCap = 1000;
 
     EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info);
 

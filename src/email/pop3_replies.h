@@ -10,6 +10,9 @@ namespace vantrel::pop3 {
 // shorter form.
 constexpr char GreetingFormat[] = "+OK Welcome to %s, with %s by %s";
 constexpr char GreetingNoHostFormat[] = "+OK Welcome, with %s by %s";
+// Instead of the greeting, to a client address that holds its cap of
+// connections already; the connection then closes.
+constexpr char TooManyFromAddress[] = "-ERR Too many connections from your address, please try later.";
 
 // Both phases.
 constexpr char BadCommand[] = "-ERR Bad Command";
@@ -58,5 +61,8 @@ constexpr char LineEnd[] = "\r\n";
 // password itself).
 constexpr char LogLoggedIn[] = "Logged In IP:[%s], User:[%s], Password[%i characters]";
 constexpr char LogBadLogin[] = "***BAD LOGIN*** IP:[%s], User:[%s], Password[%i characters]";
+// Once, when an address's failed logins reach the limit: the address, the
+// limit and how long its logins are then refused.
+constexpr char LogThrottled[] = "***LOGIN THROTTLED*** IP:[%s], Failed Logins[%i], Refused For[%i seconds]";
 
 } // namespace vantrel::pop3

@@ -12,6 +12,8 @@
 #include "email/pop3_command.h"
 #include "email/pop3_commands.h"
 #include "email/pop3_replies.h"
+#include "foundation/clock.h"
+#include "foundation/login_throttle.h"
 #include "foundation/product.h"
 #include "foundation/service_log.h"
 #include "foundation/text.h"
@@ -28,8 +30,9 @@ constexpr std::size_t LogLimit = 1024;
 
 } // namespace
 
-Pop3Session::Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log)
-    : ServiceSession(std::move(control)), directory_(directory), log_(log)
+Pop3Session::Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
+                         LoginThrottle& throttle)
+    : ServiceSession(std::move(control)), directory_(directory), log_(log), throttle_(throttle)
 {
     startSession();
 }
@@ -129,18 +132,26 @@ std::unique_ptr<MailboxTransaction> Pop3Session::tryLogin(std::string_view user,
     const std::string userText(user);
     const int passwordLength = static_cast<int>(password.size());
     const char* peer = control().peerAddress();
-    std::unique_ptr<MailboxTransaction> transaction = directory_.openMailboxForLogin(user, password);
+    // A throttled address has no password checked: every login fails.
+    LoginAttempt attempt = throttle_.attempt(control().peerIp(), tickCount());
+    std::unique_ptr<MailboxTransaction> transaction =
+        attempt.admitted() ? directory_.openMailboxForLogin(user, password) : nullptr;
     if (transaction != nullptr) {
+        attempt.succeeded();
         log_.appendLine(formatText(LogLimit, pop3::LogLoggedIn, peer, userText.c_str(), passwordLength));
         reply(formatText(ReplyLimit, pop3::LoggedInFormat, userText.c_str()));
         return transaction;
     }
     log_.appendLine(formatText(LogLimit, pop3::LogBadLogin, peer, userText.c_str(), passwordLength));
     // The right password for a mailbox held by another session.
-    if (directory_.checkLogin(user, password)) {
+    if (attempt.admitted() && directory_.checkLogin(user, password)) {
+        attempt.succeeded();
         reply(pop3::MailboxBusy);
         return nullptr;
     }
+    if (attempt.admitted() && attempt.failed(tickCount()))
+        log_.appendLine(formatText(LogLimit, pop3::LogThrottled, peer, throttle_.limit(),
+                                   static_cast<int>(LoginThrottle::RefusalMs / 1000)));
     if (!pause(BadLoginPauseMs))
         reply(pop3::BadLogin);
     return nullptr;

@@ -12,6 +12,7 @@
 
 namespace vantrel {
 
+class LoginThrottle;
 class MailDirectory;
 class MailboxTransaction;
 class ServiceLog;
@@ -23,7 +24,8 @@ public:
     // The local domain shown in the greeting is cut to fit this buffer.
     static constexpr std::size_t HostNameSize = 200;
 
-    Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log);
+    Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
+                LoginThrottle& throttle);
     ~Pop3Session() override;
 
     // --- for the transaction commands ---
@@ -49,6 +51,7 @@ private:
 
     MailDirectory& directory_;
     ServiceLog& log_;
+    LoginThrottle& throttle_;
 };
 
 } // namespace vantrel

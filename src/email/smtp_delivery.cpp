@@ -22,13 +22,6 @@ namespace vantrel {
 
 namespace {
 
-std::string cut(std::string text, std::size_t limit)
-{
-    if (text.size() > limit)
-        text.resize(limit);
-    return text;
-}
-
 // "... For:[users], 'Bad' For:[refused]" after the given head.
 std::string withRecipients(std::string head, const std::vector<std::string>& users,
                            const std::vector<std::string>& refused)
@@ -37,7 +30,7 @@ std::string withRecipients(std::string head, const std::vector<std::string>& use
     head += smtp::LogRefusedPart;
     head += joinText(refused, smtp::LogListSeparator);
     head += smtp::LogListEnd;
-    return cut(std::move(head), smtp::LogLimit);
+    return cutText(head, smtp::LogLimit);
 }
 
 // The addresses of local recipients, for a notice that names them.
@@ -193,7 +186,7 @@ std::vector<LocalRecipient> deliverLocally(MailDirectory& directory, ServiceLog&
             directory.commitDelivery(std::move(mailbox));
             continue;
         }
-        mailbox->addMessage(envelope.messageFile, cut(recipient.id, MailDirectory::MaxMessageId), size);
+        mailbox->addMessage(envelope.messageFile, cutText(recipient.id, MailDirectory::MaxMessageId), size);
         const CommitOutcome outcome = directory.commitDelivery(std::move(mailbox));
         if (outcome == CommitOutcome::Applied) {
             delivered.push_back(recipient.user);

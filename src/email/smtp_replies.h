@@ -9,6 +9,9 @@ namespace vantrel::smtp {
 
 // Replies, each sent as one line with CR LF.
 constexpr char Greeting[] = "220 Welcome, %s %s ready and waiting.";  // maker, product
+// Instead of the greeting, to a client address that holds its cap of
+// connections already; the connection then closes.
+constexpr char TooManyFromAddress[] = "421 Too many connections from your address, closing channel.";
 constexpr char CommandUnknown[] = "500 Command Unknown";
 constexpr char SayHello[] = "503 Please say hello, don't be awful.";
 constexpr char SameHostName[] = "554 You have the same host name has me. Fatal error.";

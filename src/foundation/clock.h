@@ -9,6 +9,10 @@ namespace vantrel {
 
 std::uint32_t tickCount();
 
+// Moves the tick count of the whole process forward: the seam through
+// which tests let a minute pass at once. The program never calls it.
+void advanceTickCount(std::uint32_t milliseconds);
+
 // Sleeps the calling thread; for code that owns no stop event.
 void sleepMs(std::uint32_t milliseconds);
 

@@ -6,9 +6,7 @@
 #include "foundation/root_folder.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,15 +15,15 @@
 #include "foundation/directory_scan.h"
 #include "foundation/file_at.h"
 #include "foundation/file_system.h"
+#include "foundation/root_links.h"
+#include "foundation/root_open.h"
 #include "foundation/text.h"
 
 namespace vantrel {
 
 namespace {
 
-constexpr std::uint64_t ConfinedResolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-// openat2 asks for a retry when a rename raced a ".." step; a bounded few.
-constexpr int RaceRetries = 16;
+using Descriptor = RootDescriptor;
 
 
 std::vector<std::string_view> namesOf(std::string_view path)
@@ -59,38 +57,6 @@ std::string joinedNames(const std::vector<std::string_view>& names)
     return path;
 }
 
-int openBeneath(int folder, const char* path, int flags, unsigned mode, std::uint64_t resolve)
-{
-    open_how how{};
-    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
-    how.mode = (flags & O_CREAT) != 0 ? mode : 0;
-    how.resolve = resolve;
-    for (int attempt = 0;; ++attempt) {
-        const long fd = ::syscall(SYS_openat2, folder, path, &how, sizeof how);
-        if (fd >= 0)
-            return static_cast<int>(fd);
-        if (errno != EINTR && (errno != EAGAIN || attempt >= RaceRetries))
-            return -1;
-    }
-}
-
-// The descriptor is closed when the scope ends.
-class Descriptor final {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 } // namespace
 
 RootFolder::RootFolder(std::string_view folder) : RootFolder(folder, Confinement::Beneath) {}
@@ -100,7 +66,8 @@ RootFolder::RootFolder(std::string_view folder, Confinement confinement)
     if (folder.empty())
         return;
     folderLength_ = folder.size() + (isSeparator(folder.back()) ? 0 : 1);
-    const std::string local = localPath(folder);
+    local_ = localPath(folder);
+    const std::string& local = local_;
     if (confinement == Confinement::Beneath) {
         fd_ = openBeneath(AT_FDCWD, local.c_str(), O_PATH | O_DIRECTORY, 0, 0);
         // A kernel (or a sandbox) without openat2 refuses the call itself.
@@ -142,7 +109,12 @@ int RootFolder::openConfined(const std::string& path, int flags, unsigned mode) 
     }
     if (confinement_ == Confinement::NoLinks)
         return openWalking(path, flags, mode);
-    return openBeneath(fd_, path.empty() ? "." : path.c_str(), flags, mode, ConfinedResolve);
+    const int fd = openBeneathRoot(fd_, path, flags, mode);
+    // EXDEV: the path leaves the root, or takes an absolute link, which may
+    // lead back inside. Only then is the path walked name by name.
+    if (fd >= 0 || errno != EXDEV)
+        return fd;
+    return openFollowingRootLinks(fd_, path, flags, mode, spellingsOf(local_));
 }
 
 int RootFolder::openWalking(const std::string& path, int flags, unsigned mode) const

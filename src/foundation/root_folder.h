@@ -2,7 +2,9 @@
 // the folder's descriptor and opens every path relative to it, so that the
 // kernel refuses a way out at the moment of the open: ".." above the
 // folder, and a symbolic link that leads outside it, also one swapped in
-// after the path was looked at. Links that stay inside keep working. Names
+// after the path was looked at. Links that stay inside keep working, also
+// one that names its target by an absolute path below the folder's own
+// (root_links.h). Names
 // are found without ASCII letter case one folder at a time, as the path
 // functions of file_system.h find them, and only regular files open. What
 // cannot be reached inside the folder is treated as missing.
@@ -21,7 +23,8 @@ struct FindRecord;
 
 // How the kernel keeps a path inside the folder.
 enum class Confinement {
-    // openat2 with RESOLVE_BENEATH: links are followed while they stay inside.
+    // openat2 with RESOLVE_BENEATH: links are followed while they stay
+    // inside, absolute ones included.
     Beneath,
     // Kernels without openat2: a walk one name at a time with O_NOFOLLOW,
     // which refuses every link, also one that would stay inside.
@@ -87,6 +90,8 @@ private:
 
     int fd_ = -1;
     Confinement confinement_ = Confinement::Beneath;
+    // The folder's local path, for absolute links that name it.
+    std::string local_;
     std::size_t folderLength_ = 0;  // the folder's path with one final separator
 };
 

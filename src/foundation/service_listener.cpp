@@ -24,6 +24,10 @@ constexpr int IdleCheckIntervalMs = 1000;
 constexpr int AcceptRetryMs = 2;
 // A client that speaks first but sends nothing is accepted after this long.
 constexpr int SilentClientAcceptS = 1;
+// What a refused client sent before its refusal is read and dropped, up to
+// this much, so that closing over unread bytes does not reset the
+// connection and throw the refusal away.
+constexpr std::size_t RefusalDrainLimit = 64 * 1024;
 
 } // namespace
 
@@ -175,6 +179,42 @@ void ServiceListener::reap(bool checkIdle) {
     sessions_.resize(kept);
 }
 
+std::unique_ptr<LineSocket> ServiceListener::admit(std::unique_ptr<LineSocket> socket) {
+    AddressSlot slot = perAddress_.take(socket->peerIp());
+    if (!slot.held()) {
+        return socket;
+    }
+    auto session = createSession(std::move(socket));
+    if (session) {
+        session->setWaker(&waker_);
+        session->holdAddressSlot(std::move(slot));
+        sessions_.push_back(std::move(session));
+    }
+    return nullptr;
+}
+
+void ServiceListener::refuse(LineSocket& socket) const {
+    // Neither call waits: the input is what has arrived, and a new
+    // connection's send buffer holds a refusal many times over.
+    char scratch[LineSocket::ReceiveChunk];
+    const auto drain = [&] {
+        for (std::size_t dropped = 0; dropped < RefusalDrainLimit;) {
+            std::size_t length = sizeof scratch;
+            if (!socket.receiveSome(scratch, length) || length == 0) {
+                return;
+            }
+            dropped += length;
+        }
+    };
+    drain();
+    std::size_t length = refusal_.size();
+    if (socket.sendSome(refusal_.data(), length)) {
+        socket.shutdownSending();
+        drain();
+    }
+    socket.close();
+}
+
 void ServiceListener::run() {
     bool listenerSignalled = false;
     // Reaping visits every session, so it is done when one has finished
@@ -197,6 +237,8 @@ void ServiceListener::run() {
         bool mayAccept = false;
         bool haveSessions = false;
         bool acceptFailed = false;
+        bool accepted = false;
+        std::unique_ptr<LineSocket> overCap;
         {
             LockGuard guard(lock_);
             mayAccept = static_cast<int>(sessions_.size()) < maximumSessions_ &&
@@ -204,20 +246,24 @@ void ServiceListener::run() {
             if (mayAccept) {
                 auto socket = std::make_unique<LineSocket>();
                 if (listening_.acceptInto(*socket)) {
-                    auto session = createSession(std::move(socket));
-                    if (session) {
-                        session->setWaker(&waker_);
-                        sessions_.push_back(std::move(session));
-                    }
-                    // Another connection may be waiting already.
-                    listenerSignalled = false;
-                    continue;
+                    overCap = admit(std::move(socket));
+                    accepted = true;
+                } else {
+                    // A ready socket whose accept fails (out of descriptors,
+                    // say) stays ready; retry after a short pause instead of
+                    // spinning.
+                    acceptFailed = listenerSignalled;
                 }
-                // A ready socket whose accept fails (out of descriptors, say)
-                // stays ready; retry after a short pause instead of spinning.
-                acceptFailed = listenerSignalled;
             }
             haveSessions = !sessions_.empty();
+        }
+        if (accepted) {
+            if (overCap) {
+                refuse(*overCap);
+            }
+            // Another connection may be waiting already.
+            listenerSignalled = false;
+            continue;
         }
 
         // A finished session wakes the listener only while it waits for room

@@ -1,7 +1,10 @@
 // ServiceListener: the accept thread of one port. It accepts connections
 // while fewer sessions than its maximum are live, turns each into a
 // protocol session through createSession, reaps finished and idle sessions,
-// and keeps the byte totals shown in the main window.
+// and keeps the byte totals shown in the main window. It also counts the
+// live sessions of every client address: a connection from an address that
+// holds its cap already gets the protocol's refusal and is closed at once,
+// costing no session and no thread.
 //
 // A derived listener overrides createSession, which the accept thread calls;
 // its destructor must therefore call deactivate() itself, before its own
@@ -12,6 +15,7 @@
 #pragma once
 
 #include "foundation/critical_lock.h"
+#include "foundation/per_address_count.h"
 #include "foundation/service_session.h"
 #include "foundation/tcp_socket.h"
 #include "foundation/worker_thread.h"
@@ -19,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace vantrel {
@@ -64,6 +69,12 @@ public:
     // The bound port while active (the one the system picked for port 0).
     std::uint16_t listeningPort() const;
     void setMaximumSessions(int maximum);
+    // Live sessions one client address may hold; 0: no cap. Takes effect
+    // for the next connection.
+    void setPerAddressCap(int cap) { perAddress_.setCap(cap); }
+    int perAddressCap() const { return perAddress_.cap(); }
+    // Live sessions of a client address (IPv4, network order).
+    int sessionsFrom(std::uint32_t address) const { return perAddress_.countOf(address); }
 
 protected:
     // For a protocol whose client speaks first: the accept waits for the
@@ -71,6 +82,9 @@ protected:
     // second or so, and meets the idle limit as usual), so the session's
     // thread finds its request waiting. Takes effect at activate().
     void acceptWhenClientSpeaks() { clientSpeaksFirst_ = true; }
+    // The bytes that a connection over its address's cap gets before it is
+    // closed: the protocol's own refusal, whole lines with their CR LF.
+    void refuseOverCapWith(std::string bytes) { refusal_ = std::move(bytes); }
 
     // Returns a new, already started session that owns the socket, or null
     // to refuse the connection.
@@ -80,7 +94,14 @@ private:
     void run() final;
     // Removes finished sessions; with checkIdle, first marks the idle ones.
     void reap(bool checkIdle) VT_REQUIRES(lock_);
+    // Turns an accepted connection into a session; hands the socket back
+    // when its address is at its cap.
+    std::unique_ptr<LineSocket> admit(std::unique_ptr<LineSocket> socket) VT_REQUIRES(lock_);
+    void refuse(LineSocket& socket) const;
 
+    // Declared before the sessions, whose slots point into it.
+    PerAddressCount perAddress_;
+    std::string refusal_;
     mutable CriticalLock lock_;
     TcpSocket listening_;
     std::vector<std::unique_ptr<ServiceSession>> sessions_ VT_GUARDED_BY(lock_);

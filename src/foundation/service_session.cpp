@@ -49,9 +49,12 @@ void ServiceSession::stopSession() {
 void ServiceSession::run() {
     serve();
     SessionWaker* waker = nullptr;
+    AddressSlot slot;
     {
         LockGuard guard(lock_);
         finished_ = true;
+        served_ = true;
+        slot = std::move(slot_);
         refreshCountersLocked();
         if (dataSocket_ != nullptr) {
             dataSocket_->shutdownAndClose();
@@ -59,6 +62,9 @@ void ServiceSession::run() {
         control_->shutdownAndClose();
         waker = waker_;
     }
+    // Free before the listener hears of the end, so that the client's next
+    // connection finds its place.
+    slot.release();
     // The listener outlives its sessions' threads, so its waker is alive.
     if (waker != nullptr) {
         waker->wake();
@@ -206,6 +212,14 @@ void ServiceSession::setWaker(SessionWaker* waker) {
     // listener once.
     if (waker_ != nullptr && finished_) {
         waker_->wake();
+    }
+}
+
+void ServiceSession::holdAddressSlot(AddressSlot slot) {
+    LockGuard guard(lock_);
+    // A conversation that ended already gives the slot back at once.
+    if (!served_) {
+        slot_ = std::move(slot);
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "foundation/critical_lock.h"
 #include "foundation/line_socket.h"
+#include "foundation/per_address_count.h"
 #include "foundation/worker_thread.h"
 
 #include <cstddef>
@@ -66,6 +67,9 @@ public:
     // The listener's wake-up, poked when this session finishes so that it is
     // reaped at once. Set by the listener after createSession.
     void setWaker(SessionWaker* waker);
+    // The session's place in its client address's count, given back as the
+    // conversation ends. Set by the listener after createSession.
+    void holdAddressSlot(AddressSlot slot);
 
     LineSocket& control() { return *control_; }
 
@@ -105,6 +109,8 @@ private:
     std::uint32_t bytesOut_ VT_GUARDED_BY(lock_) = 0;
     TcpSocket* dataSocket_ VT_GUARDED_BY(lock_) = nullptr;
     SessionWaker* waker_ VT_GUARDED_BY(lock_) = nullptr;
+    bool served_ VT_GUARDED_BY(lock_) = false;
+    AddressSlot slot_ VT_GUARDED_BY(lock_);
 };
 
 } // namespace vantrel

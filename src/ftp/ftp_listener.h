@@ -1,5 +1,6 @@
 // FtpListener: the accept thread of the FTP control port; every accepted
-// connection becomes an FtpSession with the service's accounts and log.
+// connection becomes an FtpSession with the service's accounts, log and
+// failed-login throttle.
 #pragma once
 
 #include "foundation/service_listener.h"
@@ -7,11 +8,13 @@
 namespace vantrel {
 
 class FtpAccountTable;
+class LoginThrottle;
 class ServiceLog;
 
 class FtpListener final : public ServiceListener {
 public:
-    FtpListener(int maximumSessions, std::uint32_t idleLimitMs, const FtpAccountTable& accounts, ServiceLog& log);
+    FtpListener(int maximumSessions, std::uint32_t idleLimitMs, const FtpAccountTable& accounts, ServiceLog& log,
+                LoginThrottle& throttle);
     ~FtpListener() override;
 
 protected:
@@ -20,6 +23,7 @@ protected:
 private:
     const FtpAccountTable& accounts_;
     ServiceLog& log_;
+    LoginThrottle& throttle_;
 };
 
 } // namespace vantrel

@@ -14,6 +14,9 @@ constexpr char NoParameter[] = "501 a parameter is required.";
 constexpr char NoFilename[] = "550 No filename given.";
 constexpr char NoSuchFile[] = "550 File does not exist.";
 constexpr char Goodbye[] = "221 Thanks for visiting.";
+// Instead of the greeting, to a client address that holds its cap of
+// connections already; the connection then closes.
+constexpr char TooManyFromAddress[] = "421 Too many connections from your address, please try later.";
 
 // The data connection of a listing or a transfer.
 constexpr char DataFailed[] = "425 Data connection failed.";

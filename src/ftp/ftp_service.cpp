@@ -19,6 +19,8 @@ constexpr char KeyLogNumber[] = "logfilecount";
 constexpr char KeyAutostart[] = "autostart";
 constexpr char KeyWelcome[] = "welcome";
 constexpr char KeyPort[] = "port";
+constexpr char KeyPerAddressCap[] = "peraddresscap";
+constexpr char KeyFailedLoginLimit[] = "failedloginlimit";
 constexpr std::int32_t MaxPort = 65535;
 constexpr char LogPrefix[] = "logs\\ftplog_";
 constexpr char LogHeaderSuffix[] = ": FTP log file\r\n";
@@ -37,7 +39,7 @@ FtpService::FtpService(std::uint32_t idleLimitMs)
     : accounts_(FtpAccountCapacity, formatText(FtpAccountTable::MaxWelcome, DefaultWelcomeFormat, MakerName,
                                                ProductName)),
       log_(LogPrefix, logHeader()),
-      listener_(SessionLimit, idleLimitMs, accounts_, log_.log())
+      listener_(SessionLimit, idleLimitMs, accounts_, log_.log(), throttle_)
 {
 }
 
@@ -54,13 +56,21 @@ bool FtpService::loadSettings()
     const SettingsLoad portLoad = ports.loadFile(PortFile);
     if (portLoad == SettingsLoad::Loaded && ports.hasKey(KeyPort))
         port_ = static_cast<std::uint16_t>(std::clamp<std::int32_t>(ports.getInt(KeyPort), 0, MaxPort));
+    SettingsStore guard;
+    const SettingsLoad guardLoad = guard.loadFile(GuardFile);
+    if (guardLoad == SettingsLoad::Loaded) {
+        if (guard.hasKey(KeyPerAddressCap))
+            setPerAddressCap(std::clamp<std::int32_t>(guard.getInt(KeyPerAddressCap), 0, SessionLimit));
+        if (guard.hasKey(KeyFailedLoginLimit))
+            setFailedLoginLimit(guard.getInt(KeyFailedLoginLimit));
+    }
     SettingsStore store;
     if (!store.load(SettingsFile) || portLoad == SettingsLoad::Damaged)
         return false;
     autostart_ = store.getInt(KeyAutostart) == 1;
     accounts_.setWelcome(store.getText(KeyWelcome, WelcomeReadLimit));
     log_.openNumber(store.getInt(KeyLogNumber));
-    return accountsLoaded;
+    return accountsLoaded && guardLoad != SettingsLoad::Damaged;
 }
 
 bool FtpService::saveSettings()
@@ -73,8 +83,12 @@ bool FtpService::saveSettings()
     store.setText(KeyWelcome, accounts_.welcome());
     SettingsStore ports;
     ports.setInt(KeyPort, port_);
+    SettingsStore guard;
+    guard.setInt(KeyPerAddressCap, perAddressCap());
+    guard.setInt(KeyFailedLoginLimit, failedLoginLimit());
     const bool saved = store.save(SettingsFile);
-    return ports.save(PortFile) && saved;
+    const bool portSaved = ports.save(PortFile);
+    return guard.save(GuardFile) && portSaved && saved;
 }
 
 bool FtpService::activate()

@@ -1,9 +1,11 @@
 // FtpService: the FTP server as the main window sees it. It owns the
-// account table (with the welcome message), the numbered FTP log and the
-// listener, keeps the settings of "ftp.dat" and the control port, which is
-// held in memory only.
+// account table (with the welcome message), the numbered FTP log, the
+// failed-login throttle and the listener, and keeps the settings of
+// "ftp.dat", the control port of "ftpport.dat" and the per-address limits
+// of "ftpguard.dat".
 #pragma once
 
+#include "foundation/login_throttle.h"
 #include "foundation/service_control.h"
 #include "foundation/service_log.h"
 #include "ftp/ftp_account_table.h"
@@ -26,6 +28,10 @@ public:
     // it the port is DefaultPort.
     static constexpr char PortFile[] = "ftpport.dat";
     static constexpr char SettingsFile[] = "ftp.dat";
+    // The connection cap per client address and the failed-login limit,
+    // kept in a file of their own; without it they are 0 (no cap) and
+    // LoginThrottle::DefaultLimit.
+    static constexpr char GuardFile[] = "ftpguard.dat";
 
     // The idle limit is the sessions' own except in tests.
     explicit FtpService(std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs);
@@ -57,6 +63,15 @@ public:
     // The port actually bound while active.
     std::uint16_t listeningPort() const { return listener_.listeningPort(); }
 
+    // Live connections one client address may hold (0: no cap), from the
+    // next connection on.
+    int perAddressCap() const { return listener_.perAddressCap(); }
+    void setPerAddressCap(int cap) { listener_.setPerAddressCap(cap); }
+    // Failed logins from one address within a minute before its logins are
+    // refused for a minute (0: never), from the next login on.
+    int failedLoginLimit() const { return throttle_.limit(); }
+    void setFailedLoginLimit(int limit) { throttle_.setLimit(limit); }
+
     FtpAccountTable& accounts() { return accounts_; }
     std::int32_t logNumber() const { return log_.number(); }
     ServiceLog& log() { return log_.log(); }
@@ -66,6 +81,7 @@ private:
     // last and destroyed first.
     FtpAccountTable accounts_;
     NumberedLog log_;
+    LoginThrottle throttle_;
     std::uint16_t port_ = DefaultPort;
     bool autostart_ = false;
     FtpListener listener_;

@@ -4,6 +4,8 @@
 // transfer block is pending) and the stop event.
 #include "ftp/ftp_session.h"
 
+#include "foundation/clock.h"
+#include "foundation/login_throttle.h"
 #include "foundation/product.h"
 #include "foundation/service_log.h"
 #include "foundation/text.h"
@@ -31,6 +33,7 @@ constexpr char TimedOut[] = "421 Control connection time out.";
 constexpr char LogLoggedIn[] = "Logged In IP:[%s], User:[%s], Password:[%i characters]";
 constexpr char LogAnonymousIn[] = "Logged In IP:[%s], User:[%s], Password:[%s]";
 constexpr char LogBadLogin[] = "***BAD LOGIN*** IP:[%s], User:[%s], Password:[%i characters]";
+constexpr char LogThrottled[] = "***LOGIN THROTTLED*** IP:[%s], Failed Logins:[%i], Refused For:[%i seconds]";
 
 
 std::string welcomeOf(const FtpAccountTable& accounts)
@@ -59,8 +62,9 @@ bool startsWithWord(std::string_view line, std::string_view word)
     return line.size() >= word.size() && equalsIgnoreCase(line.substr(0, word.size()), word);
 }
 
-FtpSession::FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log)
-    : ServiceSession(std::move(control)), accounts_(accounts), log_(log)
+FtpSession::FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log,
+                       LoginThrottle& throttle)
+    : ServiceSession(std::move(control)), accounts_(accounts), log_(log), throttle_(throttle)
 {
     // ABOR often arrives as urgent data; it must stay part of the line.
     ServiceSession::control().keepUrgentDataInline();
@@ -164,22 +168,34 @@ bool FtpSession::loginPhase()
             continue;
         }
         login_.password = cutText(line.substr(5), FtpLogin::MaxText);
-        const int passwordLength = static_cast<int>(login_.password.size());
-        if (accounts_.findLogin(login_)) {
-            if (login_.user == FtpAccountTable::AnonymousUser)
-                logLine(formatText(FtpTextLimit, LogAnonymousIn, peerAddress(), login_.user.c_str(),
-                                   login_.password.c_str()));
-            else
-                logLine(formatText(FtpTextLimit, LogLoggedIn, peerAddress(), login_.user.c_str(), passwordLength));
-            const std::string welcome = welcomeOf(accounts_);
-            reply(formatText(FtpTextLimit, LoggedInFormat, welcome.c_str(), login_.user.c_str()));
+        if (tryLogin())
             return true;
-        }
-        logLine(formatText(FtpTextLimit, LogBadLogin, peerAddress(), login_.user.c_str(), passwordLength));
-        // A refused password costs the client time, which slows guessing.
-        pause(BadLoginDelayMs);
-        reply(BadPassword);
     }
+    return false;
+}
+
+bool FtpSession::tryLogin()
+{
+    const int passwordLength = static_cast<int>(login_.password.size());
+    LoginAttempt attempt = throttle_.attempt(control().peerIp(), tickCount());
+    if (attempt.admitted() && accounts_.findLogin(login_)) {
+        attempt.succeeded();
+        if (login_.user == FtpAccountTable::AnonymousUser)
+            logLine(formatText(FtpTextLimit, LogAnonymousIn, peerAddress(), login_.user.c_str(),
+                               login_.password.c_str()));
+        else
+            logLine(formatText(FtpTextLimit, LogLoggedIn, peerAddress(), login_.user.c_str(), passwordLength));
+        const std::string welcome = welcomeOf(accounts_);
+        reply(formatText(FtpTextLimit, LoggedInFormat, welcome.c_str(), login_.user.c_str()));
+        return true;
+    }
+    logLine(formatText(FtpTextLimit, LogBadLogin, peerAddress(), login_.user.c_str(), passwordLength));
+    if (attempt.admitted() && attempt.failed(tickCount()))
+        logLine(formatText(FtpTextLimit, LogThrottled, peerAddress(), throttle_.limit(),
+                           static_cast<int>(LoginThrottle::RefusalMs / 1000)));
+    // A refused password costs the client time, which slows guessing.
+    pause(BadLoginDelayMs);
+    reply(BadPassword);
     return false;
 }
 

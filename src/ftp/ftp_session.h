@@ -16,6 +16,7 @@
 
 namespace vantrel {
 
+class LoginThrottle;
 class ServiceLog;
 
 // The session's place in the account's folder tree and its pending rename.
@@ -32,7 +33,8 @@ public:
     static constexpr std::size_t WelcomeBufferSize = 1024;
     static constexpr int BadLoginDelayMs = 5000;
 
-    FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log);
+    FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log,
+               LoginThrottle& throttle);
     ~FtpSession() override;
 
     // --- for the command handlers ---
@@ -62,12 +64,16 @@ protected:
 
 private:
     bool loginPhase();
+    // Checks USER and PASS against the accounts unless the client's
+    // address is throttled; a failure is logged and costs its pause.
+    bool tryLogin();
     void commandPhase();
     // A pass of the command loop without a command line.
     void idlePass();
 
     const FtpAccountTable& accounts_;
     ServiceLog& log_;
+    LoginThrottle& throttle_;
     FtpLogin login_;
     FtpWorkingState work_;
     FtpDataChannel data_;

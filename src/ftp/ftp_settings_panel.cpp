@@ -4,6 +4,7 @@
 #include "ftp/ftp_settings_panel.h"
 
 #include "foundation/directory_scan.h"
+#include "foundation/login_throttle.h"
 #include "foundation/file_system.h"
 #include "foundation/service_control.h"
 #include "foundation/text.h"
@@ -43,6 +44,8 @@ constexpr char NoWelcomeText[] =
 constexpr char PortChangeText[] =
     "Please note that the port change will not take effect\nuntil the FTP Server has been restarted.";
 constexpr char BadPortText[] = "No valid 'port' given.";
+constexpr char BadCapText[] = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
+constexpr char BadLoginLimitText[] = "No valid 'failed logins per minute' given (0 to 1000, 0 for no limit).";
 
 constexpr std::size_t MaxDeleteUser = 199;
 constexpr std::size_t MaxWelcomeField = 2047;
@@ -67,6 +70,17 @@ std::optional<std::uint16_t> parsePort(std::string_view text)
     return static_cast<std::uint16_t>(value);
 }
 
+// A count field: digits for 0 to `maximum`, maybe with spaces around them.
+std::optional<int> parseCount(std::string_view text, int maximum)
+{
+    text = trimText(text);
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 FtpSettingsPanel::FtpSettingsPanel(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser)
@@ -78,6 +92,8 @@ void FtpSettingsPanel::show()
 {
     fields_.welcome = target_.accounts().welcome();
     fields_.port = std::to_string(target_.port());
+    fields_.perAddressCap = std::to_string(target_.perAddressCap());
+    fields_.failedLoginLimit = std::to_string(target_.failedLoginLimit());
     fields_.autoActivate = target_.autostart();
     showAccount();
     fields_.arrowsEnabled = target_.accounts().count() > 0;
@@ -245,10 +261,20 @@ void FtpSettingsPanel::selectFolder()
 
 bool FtpSettingsPanel::applyGeneralSettings()
 {
-    // The port is checked first, so that a refused Apply changes nothing.
+    // The numbers are checked first, so that a refused Apply changes nothing.
     const std::optional<std::uint16_t> port = parsePort(fields_.port);
     if (!port) {
         message(BadPortText, InputErrorTitle);
+        return false;
+    }
+    const std::optional<int> cap = parseCount(fields_.perAddressCap, MaxPerAddressCap);
+    if (!cap) {
+        message(BadCapText, InputErrorTitle);
+        return false;
+    }
+    const std::optional<int> loginLimit = parseCount(fields_.failedLoginLimit, LoginThrottle::MaxLimit);
+    if (!loginLimit) {
+        message(BadLoginLimitText, InputErrorTitle);
         return false;
     }
 
@@ -261,6 +287,8 @@ bool FtpSettingsPanel::applyGeneralSettings()
         target_.setPort(*port);
         message(PortChangeText, WarningTitle);
     }
+    target_.setPerAddressCap(*cap);
+    target_.setFailedLoginLimit(*loginLimit);
     target_.setAutostart(fields_.autoActivate);
     return true;
 }

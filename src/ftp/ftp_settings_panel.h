@@ -26,6 +26,10 @@ public:
     virtual bool autostart() const = 0;
     virtual void setAutostart(bool on) = 0;
     virtual bool isActive() const = 0;
+    virtual int perAddressCap() const = 0;
+    virtual void setPerAddressCap(int cap) = 0;
+    virtual int failedLoginLimit() const = 0;
+    virtual void setFailedLoginLimit(int limit) = 0;
 };
 
 // Lets any service with these members be edited by the panel without the
@@ -40,6 +44,10 @@ public:
     bool autostart() const override { return service_.autostart(); }
     void setAutostart(bool on) override { service_.setAutostart(on); }
     bool isActive() const override { return service_.isActive(); }
+    int perAddressCap() const override { return service_.perAddressCap(); }
+    void setPerAddressCap(int cap) override { service_.setPerAddressCap(cap); }
+    int failedLoginLimit() const override { return service_.failedLoginLimit(); }
+    void setFailedLoginLimit(int limit) override { service_.setFailedLoginLimit(limit); }
 
 private:
     Service& service_;
@@ -56,6 +64,11 @@ struct FtpPanelFields {
     bool arrowsEnabled = false;
     std::string welcome;
     std::string port;
+    // Connections one client address may hold at once; "0": no cap.
+    std::string perAddressCap;
+    // Failed logins from one address within a minute before its logins
+    // are refused for a minute; "0": never.
+    std::string failedLoginLimit;
     bool autoActivate = false;
 };
 
@@ -65,6 +78,8 @@ public:
     static constexpr char RightsGroupTitle[] = "File And Folder Access Rights";
     // The line at the bottom of the window: this text and the product page.
     static constexpr char SetupInfoText[] = "Setup information: ";
+    // The largest connection cap per address: the service's session limit.
+    static constexpr int MaxPerAddressCap = 1000;
 
     FtpSettingsPanel(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser);
 
@@ -83,7 +98,8 @@ public:
     void previous();
     void next();
     void selectFolder();
-    // True when the window is to close; an invalid port keeps it open.
+    // True when the window is to close; an invalid port, cap or limit
+    // keeps it open with nothing applied.
     [[nodiscard]] bool applyGeneralSettings();
 
 private:

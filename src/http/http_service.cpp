@@ -6,6 +6,7 @@
 #include "http/http_session.h"
 #include "http/http_status_pages.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -20,6 +21,7 @@ constexpr char KeyDefaultFolder[] = "defaultfolder";
 constexpr char KeyDefaultPage[] = "defaultpage";
 constexpr char KeyFolderView[] = "folderview";
 constexpr char KeyAutoStart[] = "autostart";
+constexpr char KeyPerAddressCap[] = "peraddresscap";
 // Texts are read up to this length and then cut by their setters.
 constexpr std::size_t MaxStoredText = 499;
 // A default folder needs at least a drive-like "C:" or a two-letter path.
@@ -58,6 +60,12 @@ bool HttpService::loadSettings()
     // Each file is read even when the other failed: whatever is not read is
     // written back as its default by the next save.
     const bool mapsLoaded = site_.loadDomainMaps(DomainsFile);
+    // A folder from before this file has no cap; only a file that is there
+    // and cannot be read counts as a failure.
+    SettingsStore guard;
+    const SettingsLoad guardLoad = guard.loadFile(GuardFile);
+    if (guardLoad == SettingsLoad::Loaded && guard.hasKey(KeyPerAddressCap))
+        setPerAddressCap(guard.getInt(KeyPerAddressCap));
     SettingsStore settings;
     if (!settings.load(SettingsFile))
         return false;
@@ -69,7 +77,7 @@ bool HttpService::loadSettings()
     }
     site_.setFolderView(settings.getInt(KeyFolderView) == 1);
     autoStart_ = settings.getInt(KeyAutoStart) == 1;
-    return mapsLoaded;
+    return mapsLoaded && guardLoad != SettingsLoad::Damaged;
 }
 
 bool HttpService::saveSettings()
@@ -83,7 +91,10 @@ bool HttpService::saveSettings()
         settings.setText(setting.key, (site_.*setting.read)());
     settings.setInt(KeyFolderView, site_.folderView() ? 1 : 0);
     settings.setInt(KeyAutoStart, autoStart_ ? 1 : 0);
-    return settings.save(SettingsFile);
+    SettingsStore guard;
+    guard.setInt(KeyPerAddressCap, perAddressCap());
+    const bool saved = settings.save(SettingsFile);
+    return guard.save(GuardFile) && saved;
 }
 
 bool HttpService::activate()
@@ -129,6 +140,16 @@ void HttpService::tick()
 std::uint16_t HttpService::listeningPort() const
 {
     return listener_->listeningPort();
+}
+
+int HttpService::perAddressCap() const
+{
+    return listener_->perAddressCap();
+}
+
+void HttpService::setPerAddressCap(int cap)
+{
+    listener_->setPerAddressCap(std::clamp(cap, 0, MaxConnections));
 }
 
 } // namespace vantrel

@@ -1,7 +1,7 @@
 // HttpService: the web server as the main window sees it. It owns the site
 // configuration, the numbered request log and the listener, keeps the port
-// and the autostart switch, and loads and saves "http.dat" and
-// "httpdomains.dat" in the working directory. Constructing it writes the
+// and the autostart switch, and loads and saves "http.dat",
+// "httpdomains.dat" and "httpguard.dat" in the working directory. Constructing it writes the
 // replaceable error pages into the "http" folder when they are missing.
 #pragma once
 
@@ -24,6 +24,9 @@ public:
     static constexpr std::uint16_t DefaultPort = 80;
     static constexpr char SettingsFile[] = "http.dat";
     static constexpr char DomainsFile[] = "httpdomains.dat";
+    // The connection cap per client address, in a file of its own; without
+    // it there is none.
+    static constexpr char GuardFile[] = "httpguard.dat";
     static constexpr char LogPrefix[] = "logs\\httplog_";
     static constexpr char LogHeader[] = "Vantrel Server 2.33: HTTP log file\r\n";
 
@@ -59,6 +62,10 @@ public:
     void setPort(std::uint16_t port) { port_ = port; }
     // The port actually bound while active (the system's pick for port 0).
     std::uint16_t listeningPort() const;
+    // Live connections one client address may hold (0: no cap), from the
+    // next connection on.
+    int perAddressCap() const;
+    void setPerAddressCap(int cap);
 
     HttpSiteConfig& site() { return site_; }
     const HttpSiteConfig& site() const { return site_; }

@@ -3,6 +3,7 @@
 #include "http/http_session.h"
 
 #include "foundation/text.h"
+#include "http/http_status_pages.h"
 
 #include <cstring>
 
@@ -160,6 +161,7 @@ HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, Numb
     : ServiceListener(maximumSessions), site_(site), log_(log)
 {
     acceptWhenClientSpeaks();
+    refuseOverCapWith(overCapResponse());
 }
 
 HttpListener::~HttpListener()

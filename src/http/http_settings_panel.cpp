@@ -33,6 +33,7 @@ constexpr char MapFailedText[] =
 constexpr char NoDomainText[] = "Please enter a domain.";
 constexpr char UnknownDomainText[] = "Domain does not exist.";
 constexpr char BadDefaultFolderText[] = "Incorrect default folder path.";
+constexpr char BadCapText[] = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
 constexpr char PortChangeText[] =
     "You must re-activate the HTTP server for the\nport changes to take effect.";
 
@@ -71,6 +72,8 @@ std::uint16_t HttpServicePanelTarget::port() const { return service_.getPort(); 
 void HttpServicePanelTarget::setPort(std::uint16_t port) { service_.setPort(port); }
 bool HttpServicePanelTarget::autostart() const { return service_.isAutoStart(); }
 void HttpServicePanelTarget::setAutostart(bool on) { service_.setAutoStart(on); }
+int HttpServicePanelTarget::perAddressCap() const { return service_.perAddressCap(); }
+void HttpServicePanelTarget::setPerAddressCap(int cap) { service_.setPerAddressCap(cap); }
 
 HttpSettingsPanel::HttpSettingsPanel(HttpPanelTarget& target, MessagePrompt& prompt,
                                      FolderChooser& chooser)
@@ -92,6 +95,7 @@ void HttpSettingsPanel::show()
         fields_.arrowsEnabled = site.domainMapCount() > 0;
     }
     fields_.port = target_.port();
+    fields_.perAddressCap = target_.perAddressCap();
     fields_.autoActivate = target_.autostart();
 }
 
@@ -220,6 +224,11 @@ bool HttpSettingsPanel::applyGeneralSettings()
         showQueued();
         return false;
     }
+    if (fields_.perAddressCap < 0 || fields_.perAddressCap > MaxPerAddressCap) {
+        queue(BadCapText, InputErrorTitle);
+        showQueued();
+        return false;
+    }
     {
         HttpSiteConfig& site = target_.site();
         LockGuard guard(site.lock());
@@ -239,6 +248,7 @@ bool HttpSettingsPanel::applyGeneralSettings()
         queue(PortChangeText, ApplyChangesTitle);
         showQueued();
     }
+    target_.setPerAddressCap(fields_.perAddressCap);
     target_.setAutostart(fields_.autoActivate);
     return true;
 }

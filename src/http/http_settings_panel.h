@@ -27,6 +27,8 @@ public:
     virtual void setPort(std::uint16_t port) = 0;
     virtual bool autostart() const = 0;
     virtual void setAutostart(bool on) = 0;
+    virtual int perAddressCap() const = 0;
+    virtual void setPerAddressCap(int cap) = 0;
 };
 
 // The live service as the panel's target.
@@ -38,6 +40,8 @@ public:
     void setPort(std::uint16_t port) override;
     bool autostart() const override;
     void setAutostart(bool on) override;
+    int perAddressCap() const override;
+    void setPerAddressCap(int cap) override;
 
 private:
     HttpService& service_;
@@ -57,6 +61,8 @@ struct HttpPanelFields {
     std::string defaultPage;
     std::string folderView;
     std::uint16_t port = 0;
+    // Connections one client address may hold at once; 0: no cap.
+    int perAddressCap = 0;
     bool autoActivate = false;
 };
 
@@ -69,6 +75,8 @@ public:
     // The line at the bottom of the window: this text and the product page.
     static constexpr char SetupInfoText[] = "Setup information: ";
     static constexpr std::size_t MaxPasswordField = 24;
+    // The largest connection cap per address: the service's session limit.
+    static constexpr int MaxPerAddressCap = 1000;
 
     HttpSettingsPanel(HttpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser);
 
@@ -86,7 +94,7 @@ public:
     void selectFolder();
     void selectDefaultFolder();
     // True when the window is to close; a default folder that does not
-    // exist keeps it open with nothing applied.
+    // exist, or a cap out of range, keeps it open with nothing applied.
     [[nodiscard]] bool applyGeneralSettings();
 
 private:

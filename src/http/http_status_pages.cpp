@@ -31,6 +31,12 @@ constexpr char MovedText[] =
 constexpr std::size_t PaddingStars = 567;
 constexpr char PageTail[] = "-!></BODY></HTML>";
 constexpr std::size_t MaxPageLength = 2048;
+constexpr char OverCapHeader[] =
+    "HTTP/1.1 503 Service Unavailable\r\nServer: %s by %s\r\nContent-Type: text/html\r\n"
+    "Content-Length: %zu\r\nRetry-After: 60\r\nConnection: close\r\n\r\n";
+constexpr char OverCapPage[] =
+    "<HTML><HEAD><TITLE>Service Unavailable</TITLE></HEAD><BODY><p>Error 503<br>Sorry, too many "
+    "connections from your address. Please try again later.</p></BODY></HTML>";
 
 const char* pageText(StatusPage page)
 {
@@ -65,6 +71,12 @@ std::string builtInPage(StatusPage page)
     text.append(PaddingStars, '*');
     text += PageTail;
     return text;
+}
+
+std::string overCapResponse()
+{
+    const std::string page = OverCapPage;
+    return formatText(MaxPageLength, OverCapHeader, ProductName, MakerName, page.size()) + page;
 }
 
 void ensureErrorPages()

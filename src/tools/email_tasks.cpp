@@ -4,6 +4,7 @@
 // are the window's own.
 #include "email/email_service.h"
 #include "email/email_settings_panel.h"
+#include "foundation/login_throttle.h"
 #include "tools/task_context.h"
 
 #include <ostream>
@@ -112,6 +113,9 @@ TaskResult showRouting(EmailService& service, TaskContext& context)
                 << "max-email-size\t" << fields.maxEmailSizeKb << '\n'
                 << "max-account-size\t" << fields.maxAccountSizeKb << '\n'
                 << "banned-extensions\t" << fields.bannedExtensions << '\n'
+                << "smtp-per-address-cap\t" << fields.smtpPerAddressCap << '\n'
+                << "pop3-per-address-cap\t" << fields.popPerAddressCap << '\n'
+                << "pop3-failed-login-limit\t" << fields.popFailedLoginLimit << '\n'
                 << "autostart\t" << (fields.autoActivate ? "on" : "off") << '\n';
     return TaskResult::Unchanged;
 }
@@ -144,6 +148,27 @@ TaskResult setRouting(EmailService& service, TaskContext& context)
             return TaskResult::Refused;
         fields.popPort = std::to_string(port);
     }
+    // The same for the limits: the window reads garbage as 0, which would
+    // switch a limit off.
+    struct CountOption {
+        std::string_view name;
+        std::string EmailPanelFields::*field;
+        int maximum;
+    };
+    static constexpr CountOption CountOptions[] = {
+        {"smtp-per-address-cap", &EmailPanelFields::smtpPerAddressCap, EmailSettingsPanel::MaxPerAddressCap},
+        {"pop3-per-address-cap", &EmailPanelFields::popPerAddressCap, EmailSettingsPanel::MaxPerAddressCap},
+        {"pop3-failed-login-limit", &EmailPanelFields::popFailedLoginLimit, LoginThrottle::MaxLimit},
+    };
+    for (const CountOption& option : CountOptions) {
+        const std::string* text = context.args.option(option.name);
+        int count = 0;
+        if (text == nullptr)
+            continue;
+        if (!parseCount(context, *text, option.maximum, count))
+            return TaskResult::Refused;
+        fields.*option.field = std::to_string(count);
+    }
     view.panel.applyGeneralSettings();
     return outcome(context);
 }
@@ -158,7 +183,8 @@ TaskResult switchAutostart(EmailService& service, TaskContext& context)
 }
 
 constexpr std::string_view RoutingOptions =
-    "local-domain relay-host relay-subnet catch-all pop3-port max-email-size max-account-size banned-extensions";
+    "local-domain relay-host relay-subnet catch-all pop3-port max-email-size max-account-size banned-extensions "
+    "smtp-per-address-cap pop3-per-address-cap pop3-failed-login-limit";
 
 constexpr TaskCommand<EmailService> Commands[] = {
     {"mail-account", "list", 0, "", listAccounts},

@@ -1,5 +1,5 @@
-// The FTP task commands: accounts, the welcome message and the autostart
-// switch. Each drives the
+// The FTP task commands: accounts, the general settings (welcome message,
+// port, per-address limits) and the autostart switch. Each drives the
 // "FTP Settings" window's logic with the words of the command line in its
 // fields, so names, passwords, folders and rights are checked and corrected
 // exactly as in the window.
@@ -160,12 +160,15 @@ TaskResult showSite(FtpService& service, TaskContext& context)
     panel.show();
     context.out << "welcome\t" << panel.fields().welcome << '\n'
                 << "port\t" << panel.fields().port << '\n'
+                << "per-address-cap\t" << panel.fields().perAddressCap << '\n'
+                << "failed-login-limit\t" << panel.fields().failedLoginLimit << '\n'
                 << "autostart\t" << (panel.fields().autoActivate ? "on" : "off") << '\n';
     return TaskResult::Unchanged;
 }
 
-// The welcome message and the port go through Apply General Settings, which
-// keeps the autostart switch that show() put in the fields.
+// The welcome message, the port and the per-address limits go through
+// Apply General Settings, which keeps the autostart switch that show() put
+// in the fields.
 TaskResult setSite(FtpService& service, TaskContext& context)
 {
     FtpPanelTarget target(service);
@@ -175,6 +178,10 @@ TaskResult setSite(FtpService& service, TaskContext& context)
         panel.fields().welcome = *welcome;
     if (const std::string* port = context.args.option("port"))
         panel.fields().port = *port;
+    if (const std::string* cap = context.args.option("per-address-cap"))
+        panel.fields().perAddressCap = *cap;
+    if (const std::string* limit = context.args.option("failed-login-limit"))
+        panel.fields().failedLoginLimit = *limit;
     if (!panel.applyGeneralSettings() || context.prompt.refused())
         return TaskResult::Refused;
     return TaskResult::Changed;
@@ -195,7 +202,7 @@ constexpr TaskCommand<FtpService> Commands[] = {
     {"ftp-account", "set", 1, "password folder rights", setAccount},
     {"ftp-account", "remove", 1, "", removeAccount},
     {"ftp-site", "show", 0, "", showSite},
-    {"ftp-site", "set", 0, "welcome port", setSite},
+    {"ftp-site", "set", 0, "welcome port per-address-cap failed-login-limit", setSite},
     {"autostart", "ftp", 1, "", switchAutostart},
 };
 

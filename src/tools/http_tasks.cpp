@@ -55,6 +55,7 @@ TaskResult showSite(HttpService& service, TaskContext& context)
                 << "default-page\t" << fields.defaultPage << '\n'
                 << "folder-view\t" << switchWord(fields.folderView == HttpSettingsPanel::FolderViewOn) << '\n'
                 << "admin-url\t" << fields.adminUrl << '\n'
+                << "per-address-cap\t" << fields.perAddressCap << '\n'
                 << "autostart\t" << switchWord(fields.autoActivate) << '\n';
     return TaskResult::Unchanged;
 }
@@ -67,6 +68,10 @@ TaskResult setSite(HttpService& service, TaskContext& context)
     HttpPanelFields& fields = panel.fields();
     if (const std::string* port = context.args.option("port")) {
         if (!parsePort(context, *port, fields.port))
+            return TaskResult::Refused;
+    }
+    if (const std::string* cap = context.args.option("per-address-cap")) {
+        if (!parseCount(context, *cap, HttpSettingsPanel::MaxPerAddressCap, fields.perAddressCap))
             return TaskResult::Refused;
     }
     if (const std::string* folder = context.args.option("default-folder"))
@@ -101,7 +106,7 @@ constexpr TaskCommand<HttpService> Commands[] = {
     {"http-domain", "add", 2, "", addDomain},
     {"http-domain", "remove", 1, "", removeDomain},
     {"http-site", "show", 0, "", showSite},
-    {"http-site", "set", 0, "port default-folder default-page folder-view admin-password", setSite},
+    {"http-site", "set", 0, "port default-folder default-page folder-view admin-password per-address-cap", setSite},
     {"autostart", "http", 1, "", switchAutostart},
 };
 

@@ -78,5 +78,7 @@ std::span<const TaskCommand<EmailService>> emailTaskCommands();
 bool parseSwitch(TaskContext& context, const std::string& word, bool& on);
 // Parses a port number 0..65535; false (with a message) otherwise.
 bool parsePort(TaskContext& context, const std::string& text, std::uint16_t& port);
+// Parses a count 0..maximum; false (with a message) otherwise.
+bool parseCount(TaskContext& context, const std::string& text, int maximum, int& count);
 
 } // namespace vantrel

@@ -47,14 +47,17 @@ const char TaskTool::UsageText[] =
     "      LIST: comma-separated file-read, file-write, file-modify, folder-read,\n"
     "      folder-create, folder-modify, or none (add: file-read,folder-read)\n"
     "  ftp-site show\n"
-    "  ftp-site set [--welcome TEXT] [--port N]\n"
-    "      the greeting of every FTP connection; the port from the next activation on\n"
+    "  ftp-site set [--welcome TEXT] [--port N] [--per-address-cap N]\n"
+    "               [--failed-login-limit N]\n"
+    "      the greeting of every FTP connection; the port from the next activation on;\n"
+    "      connections one client address may hold at once (0: no cap); failed logins\n"
+    "      from one address within a minute before it is refused for a minute (0: never)\n"
     "  http-domain list                 DOMAIN and FOLDER of each domain map\n"
     "  http-domain add DOMAIN DIR       map DOMAIN to DIR (replaces its folder)\n"
     "  http-domain remove DOMAIN\n"
     "  http-site show\n"
     "  http-site set [--port N] [--default-folder DIR] [--default-page PAGE]\n"
-    "                [--folder-view on|off] [--admin-password PW]\n"
+    "                [--folder-view on|off] [--admin-password PW] [--per-address-cap N]\n"
     "  mail-account list                USER, ADDRESS and mailbox use of each account\n"
     "  mail-account add USER --address ADDRESS --password PW\n"
     "  mail-account set USER [--address ADDRESS] [--password PW]\n"
@@ -63,7 +66,8 @@ const char TaskTool::UsageText[] =
     "  mail-routing set [--local-domain DOMAIN] [--relay-host HOST]\n"
     "                   [--relay-subnet SUBNET] [--catch-all USER] [--pop3-port N]\n"
     "                   [--max-email-size KB] [--max-account-size KB]\n"
-    "                   [--banned-extensions LIST]\n"
+    "                   [--banned-extensions LIST] [--smtp-per-address-cap N]\n"
+    "                   [--pop3-per-address-cap N] [--pop3-failed-login-limit N]\n"
     "  autostart ftp|http|email on|off  start the service with the program or not\n"
     "  service ftp|http|email start|stop\n"
     "                                   activate or de-activate a service of the running server\n"
@@ -87,20 +91,22 @@ struct ServiceFiles;
 template <>
 struct ServiceFiles<FtpService> {
     static constexpr const char* Settings[] = {FtpService::SettingsFile, FtpAccountTable::ListFile,
-                                               FtpService::PortFile};
+                                               FtpService::PortFile, FtpService::GuardFile};
     static constexpr char Folder[] = "ftp";
 };
 
 template <>
 struct ServiceFiles<HttpService> {
-    static constexpr const char* Settings[] = {HttpService::SettingsFile, HttpService::DomainsFile};
+    static constexpr const char* Settings[] = {HttpService::SettingsFile, HttpService::DomainsFile,
+                                               HttpService::GuardFile};
     static constexpr char Folder[] = "http";
 };
 
 template <>
 struct ServiceFiles<EmailService> {
     static constexpr const char* Settings[] = {EmailService::SettingsFile, MailDirectory::AccountsFile,
-                                               MailDirectory::MapperFile, MailDirectory::LimitsFile};
+                                               MailDirectory::MapperFile, MailDirectory::LimitsFile,
+                                               EmailService::GuardFile};
     static constexpr char Folder[] = "email";
 };
 
@@ -334,6 +340,17 @@ bool parsePort(TaskContext& context, const std::string& text, std::uint16_t& por
     const auto [stop, error] = std::from_chars(text.data(), end, port);
     if (text.empty() || error != std::errc() || stop != end) {
         context.err << "vantrel-settings: not a port number (0 to 65535): " << text << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool parseCount(TaskContext& context, const std::string& text, int maximum, int& count)
+{
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, count);
+    if (text.empty() || error != std::errc() || stop != end || count < 0 || count > maximum) {
+        context.err << "vantrel-settings: not a number from 0 to " << maximum << ": " << text << "\n";
         return false;
     }
     return true;

@@ -60,9 +60,18 @@ public:
     bool autostart() const { return autostart_; }
     void setAutostart(bool on) { autostart_ = on; }
     bool isActive() const { return active; }
+    int smtpPerAddressCap() const { return smtpCap; }
+    void setSmtpPerAddressCap(int value) { smtpCap = value; }
+    int popPerAddressCap() const { return popCap; }
+    void setPopPerAddressCap(int value) { popCap = value; }
+    int popFailedLoginLimit() const { return popLoginLimit; }
+    void setPopFailedLoginLimit(int value) { popLoginLimit = value; }
 
     MailDirectory directory_;
     std::uint16_t popPort_ = 110;
+    int smtpCap = 0;
+    int popCap = 0;
+    int popLoginLimit = 10;
     bool autostart_ = false;
     bool active = false;
 };

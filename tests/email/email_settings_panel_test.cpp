@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vantrel {
@@ -330,6 +331,21 @@ TEST_F(EmailPanelTest, NumberFieldsReadGarbageAsZeroAndStayWithinRange)
         EXPECT_EQ(service.directory().maxAccountSize(), c.accountBytes) << c.accountKb;
         EXPECT_EQ(service.popPort(), c.port_) << c.port;
     }
+}
+
+TEST_F(EmailPanelTest, TheLimitsPerAddressReadLikeTheOtherNumberFields)
+{
+    auto& f = panel.fields();
+    EXPECT_EQ(std::make_tuple(f.smtpPerAddressCap, f.popPerAddressCap, f.popFailedLoginLimit),
+              std::make_tuple("0", "0", "10"));
+    f.smtpPerAddressCap = " 50 ";
+    f.popPerAddressCap = "99999";
+    f.popFailedLoginLimit = "x";
+    panel.applyGeneralSettings();
+    EXPECT_EQ(std::make_tuple(service.smtpCap, service.popCap, service.popLoginLimit), std::make_tuple(50, 1000, 0));
+    panel.show();
+    EXPECT_EQ(std::make_tuple(f.smtpPerAddressCap, f.popPerAddressCap, f.popFailedLoginLimit),
+              std::make_tuple("50", "1000", "0"));
 }
 
 TEST_F(EmailPanelTest, MoreInfoOpensTheAttachmentWindowWithTheRecommendedList)

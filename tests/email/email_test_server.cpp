@@ -13,6 +13,8 @@
 //   --idle-ms=N            the sessions' idle limit
 //   --retry-ms=N           the wait before a failed copy is tried again
 //   --smtp-port=N          the SMTP port (0 by default: the system picks one)
+//   --smtp-per-address-cap=N, --pop3-per-address-cap=N, --pop3-failed-login-limit=N
+//                          the limits per client address
 // It works in the given folder (settings, logs, the "email" folder), loads
 // what is there, adds or updates the accounts (user names and addresses as
 // given: lowercase them yourself), saves, activates SMTP and POP3 on ports
@@ -32,9 +34,11 @@
 //                          the ones expected.
 //   queue                  "QUEUE <entries>": messages acknowledged and not yet
 //                          delivered (in the folder "mailqueue")
+//   advance MS             "ADVANCED": the clock moves on by MS milliseconds
 // It ends when stdin closes or on SIGTERM/SIGINT, deactivating and saving first.
 #include "email/email_service.h"
 #include "email/mail_account.h"
+#include "foundation/clock.h"
 #include "foundation/file_replace.h"
 #include "foundation/tcp_socket.h"
 #include "test_server_loop.h"
@@ -73,10 +77,17 @@ std::int32_t number(std::string_view text)
     return static_cast<std::int32_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
 }
 
-bool applyOption(MailDirectory& directory, std::string_view arg)
+bool applyOption(EmailService& service, std::string_view arg)
 {
+    MailDirectory& directory = service.directory();
     std::string_view value;
-    if (optionValue(arg, "local-domain", value))
+    if (optionValue(arg, "smtp-per-address-cap", value))
+        service.setSmtpPerAddressCap(number(value));
+    else if (optionValue(arg, "pop3-per-address-cap", value))
+        service.setPopPerAddressCap(number(value));
+    else if (optionValue(arg, "pop3-failed-login-limit", value))
+        service.setPopFailedLoginLimit(number(value));
+    else if (optionValue(arg, "local-domain", value))
         directory.setLocalDomain(value);
     else if (optionValue(arg, "catch-all", value))
         directory.setCatchAllUser(value);
@@ -143,6 +154,9 @@ void runCommand(EmailService& service, const std::string& line)
         describeMailbox(service, rest);
     } else if (word == "queue") {
         std::printf("QUEUE %zu\n", service.queue().size());
+    } else if (word == "advance") {
+        advanceTickCount(static_cast<std::uint32_t>(std::strtoul(std::string(rest).c_str(), nullptr, 10)));
+        std::printf("ADVANCED\n");
     } else {
         std::printf("UNKNOWN\n");
     }
@@ -186,7 +200,7 @@ int main(int argc, char** argv)
         (void)service.loadSettings();
         for (int i = 2; i < argc; ++i) {
             const std::string_view arg(argv[i]);
-            const bool done = arg.substr(0, 2) == "--" ? applyOption(service.directory(), arg) : addAccount(service, arg);
+            const bool done = arg.substr(0, 2) == "--" ? applyOption(service, arg) : addAccount(service, arg);
             if (!done) {
                 std::fprintf(stderr, "bad argument: %s\n", argv[i]);
                 return 2;

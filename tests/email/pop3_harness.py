@@ -87,13 +87,14 @@ def seed(work, accounts, local_domain=None):
 
 
 class Server(TempServer):
-    """One harness process over a working folder seeded with the accounts."""
+    """One harness process over a working folder seeded with the accounts;
+    options: more "--name=value" words for the harness."""
 
-    def __init__(self, accounts, local_domain=None, idle_ms=None):
+    def __init__(self, accounts, local_domain=None, idle_ms=None, options=()):
         super().__init__("vtpop3-")
         self.accounts = {a.user: a for a in accounts}
         seed(self.work, accounts, local_domain)
-        args = [harness_path(), self.work]
+        args = [harness_path(), self.work, *options]
         if idle_ms is not None:
             args.append("--idle-ms=%d" % idle_ms)
         self.start(args, dict(os.environ, TZ="UTC"), self._read_ports)
@@ -131,8 +132,8 @@ class Server(TempServer):
 class Raw(LineClient):
     """A POP3 connection that returns reply lines exactly as sent."""
 
-    def __init__(self, port):
-        super().__init__(port)
+    def __init__(self, port, source="127.0.0.1"):
+        super().__init__(port, source)
         self.greeting = self.line()
 
     def send(self, text):

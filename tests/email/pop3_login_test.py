@@ -1,12 +1,15 @@
 """The POP3 greeting and authorization phase on the wire: the replies to
 each kind of line, USER in capitals, the pause after a refused login, the
-busy mailbox, QUIT, the log lines, and a stop that does not wait for the
-pause."""
+busy mailbox, QUIT, the log lines, a stop that does not wait for the
+pause; the cap on connections per client address and the throttle on
+failed logins per address."""
+import poplib
 import threading
 import time
 import unittest
 
-from pop3_harness import MAKER, PRODUCT, Account, Raw, Server, ServerCase, harness_path, message
+from pop3_harness import DEADLINE, MAKER, PRODUCT, Account, Raw, Server, ServerCase, harness_path, message, wait_until
+from harness_support import first_lines_at_once  # noqa: E402 (after the harness puts it on the path)
 
 harness_path()
 
@@ -144,6 +147,87 @@ class StopDuringPause(unittest.TestCase):
         self.assertLess(took, 3.0)
         self.assertEqual(replies, [True])
         self.assertNotIn(BAD_LOGIN.encode(), client.buffer)
+
+
+GREETING = "+OK Welcome, with %s by %s" % (PRODUCT, MAKER)
+OVER_CAP = "-ERR Too many connections from your address, please try later."
+
+
+class PerAddressCap(unittest.TestCase):
+    def test_an_address_at_its_cap_is_refused_at_once_until_a_session_ends(self):
+        server = Server(accounts(), options=["--pop3-per-address-cap=2"])
+        self.addCleanup(server.stop)
+        opened = first_lines_at_once(server.port, 8)
+        for _, client in opened:
+            self.addCleanup(client.close)
+        self.assertEqual(sorted(line for line, _ in opened), sorted([OVER_CAP] * 6 + [GREETING] * 2))
+        for line, client in opened:
+            if line == OVER_CAP:
+                self.assertTrue(client.closed_by_server())
+        with self.assertRaises(poplib.error_proto) as refused:
+            poplib.POP3("127.0.0.1", server.port, timeout=DEADLINE)
+        self.assertEqual(refused.exception.args[0].decode(), OVER_CAP)
+        other = Raw(server.port, "127.0.0.2")
+        self.addCleanup(other.close)
+        self.assertEqual(other.greeting, GREETING)
+        # SMTP keeps its own count, without a cap here.
+        smtp = [Raw(server.smtp_port) for _ in range(3)]
+        for client in smtp:
+            self.addCleanup(client.close)
+            self.assertTrue(client.greeting.startswith("220 "), client.greeting)
+        served = [client for line, client in opened if line == GREETING]
+        self.assertEqual(served[0].cmd("QUIT"), "+OK Thanks for visiting")
+
+        def greeting():
+            c = Raw(server.port)
+            c.close()
+            return c.greeting
+        wait_until(lambda: greeting() == GREETING, "a free place")
+
+
+class FailedLoginThrottle(unittest.TestCase):
+    def test_ten_failures_in_a_minute_refuse_the_address_for_a_minute(self):
+        # (harness options, failures, whether the right password is then refused)
+        for options, failures, throttled in (([], 10, True), (["--pop3-failed-login-limit=0"], 12, False)):
+            with self.subTest(options=options):
+                server = Server(accounts(), options=options)
+                self.addCleanup(server.stop)
+                replies = []
+
+                def guess():
+                    c = Raw(server.port)
+                    try:
+                        c.cmd("USER ann")
+                        replies.append(c.cmd("PASS guess"))
+                    finally:
+                        c.close()
+                threads = [threading.Thread(target=guess) for _ in range(failures)]
+                for thread in threads:
+                    thread.start()
+                for thread in threads:
+                    thread.join()
+                self.assertEqual(replies, [BAD_LOGIN] * failures)
+                client = Raw(server.port)
+                self.addCleanup(client.close)
+                client.cmd("USER ann")
+                started = time.monotonic()
+                if not throttled:
+                    self.assertEqual(client.cmd("PASS Secret"), "+OK Welcome ann")
+                    self.assertNotIn("THROTTLED", server.log_text())
+                    continue
+                self.assertEqual(client.cmd("PASS Secret"), BAD_LOGIN)
+                self.assertGreaterEqual(time.monotonic() - started, 4.5)
+                server.wait_for_log("***LOGIN THROTTLED***")
+                log = server.log_text()
+                self.assertEqual(log.count("***LOGIN THROTTLED***"), 1)
+                self.assertIn("***LOGIN THROTTLED*** IP:[127.0.0.1], Failed Logins[10], Refused For[60 seconds]", log)
+                other = Raw(server.port, "127.0.0.2")
+                self.addCleanup(other.close)
+                other.login("bob.smith", "pw")
+                server.steer("advance 60000", "ADVANCED")
+                again = Raw(server.port)
+                self.addCleanup(again.close)
+                again.login("ann", "Secret")
 
 
 if __name__ == "__main__":

@@ -1,13 +1,16 @@
 """Hostile and careless clients: header injection through HELO, MAIL and
 RCPT; over-long lines in commands and data; binary garbage; clients that
-vanish or fall silent in data mode; 1000 connections at once. The server
-must stay up, store nothing it should not, and leave no temporary file."""
+vanish or fall silent in data mode; 1000 connections at once; one address
+that holds its cap of connections. The server must stay up, store nothing
+it should not, and leave no temporary file."""
 import os
 import random
+import smtplib
 import socket
 import unittest
 
-from smtp_harness import SEND_DATA, Raw, Server, ServerCase, harness_path, wait_until
+from smtp_harness import GREETING, SEND_DATA, Raw, Server, ServerCase, harness_path, wait_until
+from harness_support import DEADLINE, first_lines_at_once  # noqa: E402 (after the harness puts it on the path)
 
 harness_path()  # out of the command line before unittest reads it
 
@@ -213,6 +216,38 @@ class ThousandAtOnce(unittest.TestCase):
             for client in clients:
                 client.close()
             server.stop()
+
+
+class OneAddressAtItsCap(unittest.TestCase):
+    OVER_CAP = "421 Too many connections from your address, closing channel."
+
+    def test_an_address_at_its_cap_is_refused_at_once_and_others_still_deliver(self):
+        server = Server(("ann:pw:ann@example.org",), ("--smtp-per-address-cap=3",))
+        self.addCleanup(server.stop)
+        opened = first_lines_at_once(server.smtp_port, 10)
+        for _, client in opened:
+            self.addCleanup(client.close)
+        self.assertEqual(sorted(line for line, _ in opened), sorted([self.OVER_CAP] * 7 + [GREETING] * 3))
+        for line, client in opened:
+            if line == self.OVER_CAP:
+                self.assertTrue(client.closed_by_server())
+        with self.assertRaises(smtplib.SMTPConnectError) as refused:
+            smtplib.SMTP("127.0.0.1", server.smtp_port, timeout=DEADLINE)
+        self.assertEqual(refused.exception.smtp_code, 421)
+        # Another address delivers while this one holds its cap.
+        with smtplib.SMTP("127.0.0.1", server.smtp_port, timeout=DEADLINE,
+                          source_address=("127.0.0.2", 0)) as client:
+            client.sendmail("bob@client.example", ["ann@example.org"], b"Subject: other\r\n\r\nhello\r\n")
+        wait_until(lambda: server.listed("ann") == 1, "the message from the other address")
+        served = [client for line, client in opened if line == GREETING]
+        self.assertEqual(served[0].cmd("HELO client.example"), "250 127.0.0.1")
+        self.assertEqual(served[0].cmd("QUIT"), "221 Bye Bye.")
+
+        def greeting():
+            client = Raw(server.smtp_port)
+            client.close()
+            return client.greeting
+        wait_until(lambda: greeting() == GREETING, "a free place")
 
 
 if __name__ == "__main__":

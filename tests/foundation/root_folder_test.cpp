@@ -2,8 +2,11 @@
 // root, links inside it, dangling links, a link swapped in between the
 // lookup and the open (once, and in a race), named pipes and sockets,
 // paths too long to name and names with control bytes; under both
-// confinements. The writer registry holds through the root as well.
+// confinements. Absolute links into the root work as relative ones would,
+// and those that lead out, directly or down a chain, stay refused. The
+// writer registry holds through the root as well.
 #include "foundation/root_folder.h"
+#include "foundation/root_links.h"
 
 #include "foundation/directory_scan.h"
 #include "foundation/file_handle.h"
@@ -45,6 +48,11 @@ constexpr char Refused[] = "<refused>";
 //   root/out_dir -> ../outside, root/dangling -> nowhere
 //   root/dangling_out -> ../outside/made.txt
 //   root/pipe (a named pipe), root/pipe_link -> pipe, root/socket
+//   root/abs_in -> /.../root/file.txt, root/abs_dir -> /.../root/Docs,
+//   root/abs_chain -> /.../root/in_file, root/rel_abs -> abs_in,
+//   root/abs_out_chain -> /.../root/out_file, root/rel_out_chain -> abs_out_chain,
+//   root/abs_escape -> /.../root/../outside/secret.txt,
+//   root/abs_sibling -> /.../root2/secret.txt, root/abs_loop -> /.../root/abs_loop
 class RootFolderTest : public ::testing::TestWithParam<Confinement> {
 protected:
     void SetUp() override
@@ -66,6 +74,21 @@ protected:
         fs::create_symlink("../outside/made.txt", rootPath + "/dangling_out");
         ASSERT_EQ(::mkfifo((rootPath + "/pipe").c_str(), 0600), 0);
         fs::create_symlink("pipe", rootPath + "/pipe_link");
+        fs::create_directories(rootPath + "2");
+        writeBytes(rootPath + "2/secret.txt", "secret");
+        const std::pair<std::string, std::string> absolute[] = {
+            {"abs_in", rootPath + "/file.txt"},
+            {"abs_dir", rootPath + "//Docs/."},
+            {"abs_chain", rootPath + "/in_file"},
+            {"rel_abs", "abs_in"},
+            {"abs_out_chain", rootPath + "/out_file"},
+            {"rel_out_chain", "abs_out_chain"},
+            {"abs_escape", rootPath + "/../outside/secret.txt"},
+            {"abs_sibling", rootPath + "2/secret.txt"},
+            {"abs_loop", rootPath + "/abs_loop"},
+        };
+        for (const auto& [name, target] : absolute)
+            fs::create_symlink(target, rootPath + "/" + name);
         listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -127,6 +150,19 @@ const ReadCase ReadCases[] = {
     {"docs/../../outside/secret.txt", Refused, Refused},
     {"in_dir/../../outside/secret.txt", Refused, Refused},
     {"dangling", Refused, Refused},
+    // Absolute links into the root are followed like relative ones.
+    {"abs_in", "inside", Refused},
+    {"ABS_DIR\\readme.txt", "readme", Refused},
+    {"abs_chain", "inside", Refused},
+    {"rel_abs", "inside", Refused},
+    {"abs_dir/up", "inside", Refused},
+    // Those that lead out, at once or down a chain, are not.
+    {"abs_out_chain", Refused, Refused},
+    {"rel_out_chain", Refused, Refused},
+    {"abs_escape", Refused, Refused},
+    {"abs_sibling", Refused, Refused},
+    {"abs_loop", Refused, Refused},
+    {"abs_dir/../../outside/secret.txt", Refused, Refused},
     // Only regular files open.
     {"pipe", Refused, Refused},
     {"pipe_link", Refused, Refused},
@@ -235,7 +271,7 @@ TEST_P(RootFolderTest, DescribesAndEnumeratesOnlyWhatLiesInside)
     }
     std::set<std::string> expected{".", "..", "file.txt", "Docs", "pipe", "socket"};
     if (followsInsideLinks())
-        expected.insert({"in_file", "in_dir", "pipe_link"});
+        expected.insert({"in_file", "in_dir", "pipe_link", "abs_in", "abs_dir", "abs_chain", "rel_abs"});
     EXPECT_EQ(names, expected);
 
     EXPECT_FALSE(scan.first(root, "out_dir", record, ScanKinds::Both));
@@ -360,6 +396,34 @@ TEST_P(RootFolderTest, AFileBeingWrittenCannotBeDeletedOrMoved)
     char bytes[16] = {};
     EXPECT_EQ(reader.read(bytes, sizeof bytes), 6u);
     EXPECT_EQ(std::string(bytes), "inside");
+}
+
+TEST(RootLinks, AbsoluteTargetsBelowTheRootLoseTheRootsPath)
+{
+    const RootSpellings spellings{{"srv", "ftp", "bob"}, {"data", "bob"}};
+    const struct {
+        const char* target;
+        const char* remainder;  // null: not below the root
+    } cases[] = {
+        {"/srv/ftp/bob/inside.txt", "inside.txt"},
+        {"/srv/ftp/bob", ""},
+        {"//srv/./ftp/bob//sub/", "sub"},
+        {"/data/bob/a/b", "a/b"},
+        {"/srv/ftp/bob/../alice/x", "../alice/x"},  // ".." is the walk's to judge
+        {"/srv/ftp/bobby/x", nullptr},
+        {"/srv/ftp", nullptr},
+        {"/srv/ftp/../ftp/bob/x", nullptr},
+        {"srv/ftp/bob/x", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string remainder = "<unset>";
+        const bool below = belowRoot(c.target, spellings, remainder);
+        EXPECT_EQ(below, c.remainder != nullptr) << c.target;
+        if (below && c.remainder != nullptr) {
+            EXPECT_EQ(remainder, c.remainder) << c.target;
+        }
+    }
 }
 
 TEST(RootFolder, WithoutAFolderEverythingFails)

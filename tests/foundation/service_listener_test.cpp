@@ -1,6 +1,7 @@
 // ServiceListener and ServiceSession with a small echo protocol: session
-// limit, reaping with byte totals, the idle limit, deactivation, and the
-// sizes of sent lines.
+// limit, reaping with byte totals, the idle limit, deactivation, the sizes
+// of sent lines, and the cap per client address under clients that come
+// and go at once.
 #include "foundation/service_listener.h"
 #include "foundation/service_session.h"
 
@@ -8,8 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace vantrel {
 namespace {
@@ -78,6 +85,20 @@ public:
         acceptWhenClientSpeaks();
     }
     ~ClientFirstListener() override { deactivate(); }
+
+protected:
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+        return std::make_unique<EchoSession>(std::move(socket));
+    }
+};
+
+// The echo protocol with a refusal for an address at its cap.
+class CappedListener final : public ServiceListener {
+public:
+    explicit CappedListener(int maximumSessions) : ServiceListener(maximumSessions) {
+        refuseOverCapWith("421 full\r\n");
+    }
+    ~CappedListener() override { deactivate(); }
 
 protected:
     std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
@@ -233,6 +254,80 @@ TEST(ServiceListenerTest, ASilentClientOfAClientFirstProtocolStillMeetsTheIdleLi
     ASSERT_TRUE(waitUntil([&] { return listener.connectionCount() == 0; }));
     EXPECT_EQ(listener.totalBytesIn(), 4u);
     EXPECT_EQ(listener.totalBytesOut(), 4u + 9u + 9u);
+}
+
+} // namespace
+} // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(ServiceListenerTest, ThePerAddressCapCountsExactlyWhileClientsComeAndGo) {
+    constexpr int Cap = 4;
+    constexpr int Threads = 8;
+    constexpr int Rounds = 25;
+    const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
+    CappedListener listener(100);
+    listener.setPerAddressCap(Cap);
+    ASSERT_TRUE(listener.activate(0));
+
+    std::atomic<int> served{0};
+    std::atomic<int> refused{0};
+    std::atomic<int> other{0};
+    std::atomic<int> live{0};
+    std::atomic<int> mostLive{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < Rounds; ++round) {
+                Client client;
+                if (!client.connect(listener)) {
+                    ++other;
+                    continue;
+                }
+                const std::string reply = client.ask("hi");
+                if (reply == "hi") {
+                    // Served: it holds a place until it closes.
+                    const int now = ++live;
+                    int most = mostLive.load();
+                    while (now > most && !mostLive.compare_exchange_weak(most, now)) {
+                    }
+                    ++served;
+                    --live;
+                } else if (reply == "421 full" && testing::waitForPeerClose(client.socket)) {
+                    ++refused;
+                } else {
+                    ++other;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_EQ(served.load() + refused.load(), Threads * Rounds);
+    EXPECT_GT(served.load(), 0);
+    EXPECT_GT(refused.load(), 0);
+    EXPECT_LE(mostLive.load(), Cap);
+    // Every place comes back once its session has ended.
+    EXPECT_TRUE(testing::waitUntil([&] { return listener.sessionsFrom(loopback) == 0; }));
+
+    // Then exactly the cap is served again.
+    std::vector<std::unique_ptr<Client>> held;
+    for (int i = 0; i < Cap + 2; ++i) {
+        held.push_back(std::make_unique<Client>());
+        ASSERT_TRUE(held.back()->connect(listener));
+    }
+    int answered = 0;
+    for (auto& client : held)
+        answered += client->ask("again") == "again" ? 1 : 0;
+    EXPECT_EQ(answered, Cap);
+    EXPECT_EQ(listener.sessionsFrom(loopback), Cap);
+    // A cap of 0 is none.
+    listener.setPerAddressCap(0);
+    Client uncapped;
+    ASSERT_TRUE(uncapped.connect(listener));
+    EXPECT_EQ(uncapped.ask("free"), "free");
 }
 
 } // namespace

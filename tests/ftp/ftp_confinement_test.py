@@ -1,7 +1,8 @@
 """Symbolic links and special files in an account folder. A link that
 leads out of the folder is, for every path command, a path that does not
-exist; a link that stays inside works; a link swapped in while commands
-run never leads out. A named pipe, directly or through a link, cannot be
+exist; a link that stays inside works, also one that names its target by
+an absolute path inside the folder; a chain of links that ends outside
+leads nowhere; a link swapped in while commands run never leads out. A named pipe, directly or through a link, cannot be
 opened, and opening it does not hold the session."""
 import os
 import time
@@ -33,6 +34,10 @@ class LinksAndPipes(ServerCase):
             f.write(b"readme")
         with open(os.path.join(root, "file.txt"), "wb") as f:
             f.write(b"inside")
+        sibling = root + "2"
+        os.makedirs(sibling)
+        with open(os.path.join(sibling, "secret.txt"), "wb") as f:
+            f.write(SECRET)
         links = {
             "out_file": os.path.join(cls.outside, "secret.txt"),
             "out_rel": "../outside/secret.txt",
@@ -40,6 +45,14 @@ class LinksAndPipes(ServerCase):
             "in_file": "file.txt",
             "in_dir": "docs",
             "pipe_link": "pipe",
+            "abs_file": os.path.join(root, "file.txt"),
+            "abs_dir": os.path.join(root, "docs"),
+            "abs_chain": os.path.join(root, "in_file"),
+            "rel_abs": "abs_file",
+            "abs_out_chain": os.path.join(root, "out_rel"),
+            "rel_out_chain": "abs_out_chain",
+            "abs_escape": root + "/../outside/secret.txt",
+            "abs_sibling": os.path.join(sibling, "secret.txt"),
         }
         for name, target in links.items():
             os.symlink(target, os.path.join(root, name))
@@ -81,7 +94,8 @@ class LinksAndPipes(ServerCase):
     def test_links_out_of_the_folder_do_not_exist_for_any_command(self):
         c = self.session()
         before = self.outside_names()
-        for name in ("out_file", "out_rel", "out_dir/secret.txt", "OUT_DIR/Secret.txt"):
+        for name in ("out_file", "out_rel", "out_dir/secret.txt", "OUT_DIR/Secret.txt", "abs_out_chain",
+                     "rel_out_chain", "abs_escape", "abs_sibling"):
             with self.subTest(name=name):
                 self.assertEqual(self.transfer(c, "RETR " + name)[0], NO_FILE)
                 self.assertEqual(c.cmd("SIZE " + name), NO_FILE)
@@ -108,9 +122,11 @@ class LinksAndPipes(ServerCase):
     def test_listings_leave_out_links_that_lead_out(self):
         c = self.session()
         names = self.listing(c, "NLST").split("\r\n")
-        for name in ("file.txt", "docs", "in_file", "in_dir", "pipe", "pipe_link"):
+        for name in ("file.txt", "docs", "in_file", "in_dir", "pipe", "pipe_link", "abs_file", "abs_dir",
+                     "abs_chain", "rel_abs"):
             self.assertIn(name, names)
-        for name in ("out_file", "out_rel", "out_dir"):
+        for name in ("out_file", "out_rel", "out_dir", "abs_out_chain", "rel_out_chain", "abs_escape",
+                     "abs_sibling"):
             self.assertNotIn(name, names)
         lines = self.listing(c, "LIST").split("\r\n")
         in_file = [line for line in lines if line.endswith(" in_file")]
@@ -122,8 +138,11 @@ class LinksAndPipes(ServerCase):
 
     def test_links_inside_the_folder_work(self):
         c = self.session()
-        self.assertEqual(self.transfer(c, "RETR in_file"), (STARTED, b"inside"))
-        self.assertEqual(self.transfer(c, "RETR IN_DIR/readme.txt"), (STARTED, b"readme"))
+        for name, content in (("in_file", b"inside"), ("IN_DIR/readme.txt", b"readme"), ("abs_file", b"inside"),
+                              ("ABS_DIR/Readme.txt", b"readme"), ("abs_chain", b"inside"),
+                              ("rel_abs", b"inside")):
+            with self.subTest(name=name):
+                self.assertEqual(self.transfer(c, "RETR " + name), (STARTED, content))
         self.assertEqual(c.cmd("SIZE in_file"), "213 6")
         self.assertEqual(c.cmd("CWD in_dir"), "250 '/in_dir' is current directory.")
         self.assertEqual(self.listing(c, "NLST readme.txt"), "readme.txt\r\n")

@@ -23,12 +23,13 @@ def harness_path():
 
 
 class Server(TempServer):
-    """One harness process. accounts: (user, password, rights[, folder name])."""
+    """One harness process. accounts: (user, password, rights[, folder name]);
+    options: more "--name=value" words for the harness."""
 
-    def __init__(self, harness, accounts, welcome=None, idle_ms=None):
+    def __init__(self, harness, accounts, welcome=None, idle_ms=None, options=()):
         super().__init__("vtftp-")
         self.roots = {}
-        args = [harness, self.work]
+        args = [harness, self.work, *options]
         if welcome is not None:
             args.append("--welcome=" + welcome)
         if idle_ms is not None:

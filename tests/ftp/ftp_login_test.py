@@ -1,11 +1,15 @@
 """The greeting, the login dialogue and the end of a session, with the
-exact replies and log lines."""
+exact replies and log lines; the cap on connections per client address
+and the throttle on failed logins per address."""
+import ftplib
 import re
+import threading
 import time
 import unittest
 
-from ftp_harness import (ALL_RIGHTS, GREETING, WELCOME, Raw, Server, ServerCase, connect, harness_path,
-                         wait_until)
+from ftp_harness import (ALL_RIGHTS, DEADLINE, GREETING, WELCOME, Raw, Server, ServerCase, connect,
+                         harness_path, wait_until)
+from harness_support import first_lines_at_once
 
 HARNESS = harness_path()
 
@@ -104,6 +108,95 @@ class CustomWelcomeAndDeactivation(unittest.TestCase):
             self.assertEqual(c.reply(), "421 Control connection time out.")
             self.assertTrue(c.closed_by_server())
         self.assertEqual(server.steer("count", "COUNT"), "COUNT 0")
+
+
+OVER_CAP = "421 Too many connections from your address, please try later."
+BAD_PASSWORD = "530 Bad password, please restart from USER."
+
+
+class PerAddressCap(unittest.TestCase):
+    def test_an_address_at_its_cap_is_refused_at_once_until_a_session_ends(self):
+        server = Server(HARNESS, [("bob", "pw", ALL_RIGHTS)], options=["--per-address-cap=3"])
+        self.addCleanup(server.stop)
+        # Ten at once: exactly three are served, the rest refused and closed.
+        opened = first_lines_at_once(server.port, 10)
+        for _, client in opened:
+            self.addCleanup(client.close)
+        lines = sorted(line for line, _ in opened)
+        self.assertEqual(lines, sorted([OVER_CAP] * 7 + [GREETING] * 3))
+        for line, client in opened:
+            if line == OVER_CAP:
+                self.assertTrue(client.closed_by_server())
+        # As ftplib sees it.
+        with self.assertRaises(ftplib.error_temp) as refused:
+            ftplib.FTP().connect("127.0.0.1", server.port, timeout=DEADLINE)
+        self.assertEqual(str(refused.exception), OVER_CAP)
+        self.assertEqual(server.steer("count", "COUNT"), "COUNT 3")
+        # Another address has a count of its own.
+        self.assertEqual(connect(self, server.port, "127.0.0.2").greeting, GREETING)
+        # A session that ends gives its place back, and only its own.
+        served = [client for line, client in opened if line == GREETING]
+        self.assertEqual(served[0].cmd("QUIT"), "221 Thanks for visiting.")
+        served[1].close()
+
+        def greeting():
+            c = Raw(server.port)
+            c.close()
+            return c.greeting
+        # The third session and the other address's are left.
+        wait_until(lambda: server.steer("count", "COUNT") == "COUNT 2", "two sessions")
+        wait_until(lambda: greeting() == GREETING, "a free place")
+        for _ in range(2):
+            self.assertEqual(connect(self, server.port).greeting, GREETING)
+        self.assertEqual(greeting(), OVER_CAP)
+
+
+class FailedLoginThrottle(unittest.TestCase):
+    def fail_at_once(self, port, count):
+        """`count` wrong passwords on as many connections at once."""
+        replies = []
+
+        def one():
+            c = Raw(port)
+            try:
+                c.cmd("USER bob")
+                replies.append(c.cmd("PASS wrong"))
+            finally:
+                c.close()
+        threads = [threading.Thread(target=one) for _ in range(count)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual(replies, [BAD_PASSWORD] * count)
+
+    def test_ten_failures_in_a_minute_refuse_the_address_for_a_minute(self):
+        # (harness options, failures, whether the right password is then refused)
+        for options, failures, throttled in (([], 10, True), (["--failed-login-limit=0"], 12, False)):
+            with self.subTest(options=options):
+                server = Server(HARNESS, [("bob", "Secret", ALL_RIGHTS)], options=options)
+                self.addCleanup(server.stop)
+                self.fail_at_once(server.port, failures)
+                c = connect(self, server.port)
+                c.cmd("USER bob")
+                started = time.monotonic()
+                if not throttled:
+                    self.assertTrue(c.cmd("PASS Secret").startswith("230"))
+                    self.assertNotIn("THROTTLED", server.log_text())
+                    continue
+                self.assertEqual(c.cmd("PASS Secret"), BAD_PASSWORD)
+                self.assertGreaterEqual(time.monotonic() - started, 4.5)
+                server.wait_for_log("***LOGIN THROTTLED***")
+                log = server.log_text()
+                self.assertEqual(log.count("***LOGIN THROTTLED***"), 1)
+                self.assertIn("***LOGIN THROTTLED*** IP:[127.0.0.1], Failed Logins:[10], Refused For:[60 seconds]",
+                              log)
+                self.assertEqual(log.count("***BAD LOGIN*** IP:[127.0.0.1], User:[bob]"), 11)
+                # Another address is not throttled.
+                connect(self, server.port, "127.0.0.2").login("bob", "Secret")
+                # A minute on, the address may log in again.
+                server.steer("advance 60000", "ADVANCED")
+                connect(self, server.port).login("bob", "Secret")
 
 
 if __name__ == "__main__":

@@ -231,5 +231,39 @@ TEST_F(PanelTest, GeneralSettingsChangeOnlyOnAValidApply)
     EXPECT_FALSE(target.autostart());
 }
 
+TEST_F(PanelTest, TheLimitsPerAddressTakeCountsInRangeOnly)
+{
+    auto& f = panel.fields();
+    EXPECT_EQ(f.perAddressCap, "0");
+    EXPECT_EQ(f.failedLoginLimit, "10");
+    const char* const BadCap = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
+    const char* const BadLimit = "No valid 'failed logins per minute' given (0 to 1000, 0 for no limit).";
+    // (cap, limit, message): a refused Apply changes nothing, the welcome included.
+    const struct {
+        const char* cap;
+        const char* limit;
+        const char* message;
+    } refused[] = {
+        {"", "10", BadCap}, {"1001", "10", BadCap}, {"-1", "10", BadCap}, {"5x", "10", BadCap},
+        {"5", "", BadLimit}, {"5", "1001", BadLimit}, {"5", "ten", BadLimit},
+    };
+    for (const auto& c : refused) {
+        f.welcome = "Changed";
+        f.perAddressCap = c.cap;
+        f.failedLoginLimit = c.limit;
+        EXPECT_FALSE(panel.applyGeneralSettings()) << c.cap << " " << c.limit;
+        EXPECT_EQ(prompt.takeShown(), (std::vector<Shown>{{c.message, "Input Error"}}));
+        EXPECT_EQ(std::make_tuple(target.cap, target.loginLimit, target.table.welcome()),
+                  std::make_tuple(0, 10, std::string("Welcome")));
+    }
+    f.perAddressCap = " 50 ";
+    f.failedLoginLimit = "0";
+    EXPECT_TRUE(panel.applyGeneralSettings());
+    EXPECT_TRUE(prompt.takeShown().empty());
+    EXPECT_EQ(std::make_pair(target.cap, target.loginLimit), std::make_pair(50, 0));
+    panel.show();
+    EXPECT_EQ(std::make_pair(f.perAddressCap, f.failedLoginLimit), std::make_pair(std::string("50"), std::string("0")));
+}
+
 } // namespace
 } // namespace vantrel

@@ -1,11 +1,14 @@
 // A harness that runs the FTP service for the protocol tests and the
 // benchmarks. Usage:
-//   ftp_test_server <working folder> [--welcome=TEXT] [--idle-ms=N] [user:password:rights:folder]...
+//   ftp_test_server <working folder> [--welcome=TEXT] [--idle-ms=N] [--per-address-cap=N]
+//                   [--failed-login-limit=N] [user:password:rights:folder]...
 // It works in the given folder (settings, logs), adds the accounts, saves
 // and reloads the settings, activates on a port of the system's choice and
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
-// "DEACTIVATED") and "count" (prints "COUNT <n>"). It ends when stdin
-// closes or on SIGTERM/SIGINT, deactivating first.
+// "DEACTIVATED"), "count" (prints "COUNT <n>") and "advance MS", which
+// moves the clock on (prints "ADVANCED"). It ends when stdin closes or on
+// SIGTERM/SIGINT, deactivating first.
+#include "foundation/clock.h"
 #include "foundation/tcp_socket.h"
 #include "ftp/ftp_service.h"
 #include "test_server_loop.h"
@@ -75,6 +78,14 @@ int main(int argc, char** argv)
             service.accounts().setWelcome(arg.substr(10));
             continue;
         }
+        if (arg.rfind("--per-address-cap=", 0) == 0) {
+            service.setPerAddressCap(std::atoi(argv[i] + 18));
+            continue;
+        }
+        if (arg.rfind("--failed-login-limit=", 0) == 0) {
+            service.setFailedLoginLimit(std::atoi(argv[i] + 21));
+            continue;
+        }
         FtpAccount account;
         if (!parseAccount(arg, account) || !service.accounts().addOrUpdate(account)) {
             std::fprintf(stderr, "bad account: %s\n", argv[i]);
@@ -95,6 +106,9 @@ int main(int argc, char** argv)
             std::printf("DEACTIVATED\n");
         } else if (line == "count") {
             std::printf("COUNT %d\n", service.connectionCount());
+        } else if (line.rfind("advance ", 0) == 0) {
+            advanceTickCount(static_cast<std::uint32_t>(std::strtoul(line.c_str() + 8, nullptr, 10)));
+            std::printf("ADVANCED\n");
         }
     });
     service.deactivate();

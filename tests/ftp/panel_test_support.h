@@ -130,9 +130,15 @@ public:
     bool autostart() const { return autostart_; }
     void setAutostart(bool on) { autostart_ = on; }
     bool isActive() const { return active; }
+    int perAddressCap() const { return cap; }
+    void setPerAddressCap(int value) { cap = value; }
+    int failedLoginLimit() const { return loginLimit; }
+    void setFailedLoginLimit(int value) { loginLimit = value; }
 
     FtpAccountTable table;
     std::uint16_t port_ = 21;
+    int cap = 0;
+    int loginLimit = 10;
     bool autostart_ = false;
     bool active = false;
 };

@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Real clients against the web server on 127.0.0.1: curl, http.client and
 urllib fetch files byte-exact, follow redirects, see 304 and 404, reach a
-domain-mapped site and read the request log through the log area.
+domain-mapped site and read the request log through the log area; an
+address at its cap of connections gets a 503 page at once.
 
 Usage: http_clients_test.py <path of http_test_server>
 """
 import http.client
 import os
+import socket
 import subprocess
 import urllib.error
 import urllib.request
 
 from http_harness import ServerCase, main, write_files
+from harness_support import wait_until  # noqa: E402 (after the harness puts it on the path)
 
 BIG_BYTES = 5 * 1024 * 1024 + 123
 
@@ -110,6 +113,50 @@ class HttpClients(ServerCase):
         self.assertIn(f"127.0.0.1 -> 127.0.0.1:{self.server.port}/docs/notes.txt -> "
                       "http://r.example/\r\n", log)
         self.assertNotIn("logfile", log)
+
+
+class AddressAtItsCap(ServerCase):
+    PREFIX = "vt-http-cap-"
+
+    @classmethod
+    def prepare(cls, work):
+        site = os.path.join(work, "site")
+        write_files(site, {"index.html": b"home"})
+        return ["--default-folder", site, "--per-address-cap", "2"]
+
+    def get(self, source="127.0.0.1"):
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=30, source_address=(source, 0))
+        try:
+            conn.request("GET", "/index.html")
+            reply = conn.getresponse()
+            return reply.status, reply.read()
+        finally:
+            conn.close()
+
+    def count(self):
+        return int(self.server.steer("count", "COUNT").split()[1])
+
+    def test_an_address_at_its_cap_gets_503_until_a_connection_ends(self):
+        # Two connections that have sent half a request hold their places.
+        held = []
+        for _ in range(2):
+            sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=30)
+            self.addCleanup(sock.close)
+            sock.sendall(b"GET /index.html HTTP/1.0\r\n")
+            held.append(sock)
+        wait_until(lambda: self.count() == 2, "two sessions")
+        status, body = self.get()
+        self.assertEqual(status, 503)
+        self.assertIn(b"Error 503<br>Sorry, too many connections from your address.", body)
+        out = subprocess.run(["curl", "-s", "-i", "--max-time", "30", f"{self.server.base}/index.html"],
+                             capture_output=True, check=True).stdout
+        self.assertTrue(out.startswith(b"HTTP/1.1 503 Service Unavailable\r\n"), out[:80])
+        self.assertIn(b"Retry-After: 60\r\n", out)
+        self.assertEqual(self.get("127.0.0.2"), (200, b"home"))
+        # One of them finishes its request and so frees a place.
+        held[0].sendall(b"\r\n")
+        held[0].recv(65536)
+        wait_until(lambda: self.get() == (200, b"home"), "a free place")
 
 
 if __name__ == "__main__":

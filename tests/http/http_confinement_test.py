@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """What a web site's folder may hold without harm: symbolic links that lead
 out of it are pages that do not exist (404 for GET and HEAD, left out of
-folder listings), also when swapped in while requests run, and links that
-stay inside work; a named pipe is not served and does not stop the server;
+folder listings), also down a chain of links and when swapped in while
+requests run, and links that stay inside work, also those that name their
+target by an absolute path inside; a named pipe is not served and does not stop the server;
 a target too long to name whole is not cut to another file's name; names
 with control bytes are listed with blanks.
 
@@ -47,6 +48,11 @@ class Links(SiteCase):
             "in_file.txt": "page.txt",
             "in_dir": "docs",
             "flip_link": cls.outside,
+            "abs_in.txt": os.path.join(cls.site, "page.txt"),
+            "abs_dir": os.path.join(cls.site, "docs"),
+            "abs_chain.txt": os.path.join(cls.site, "in_file.txt"),
+            "abs_out_chain.txt": os.path.join(cls.site, "out_rel.txt"),
+            "abs_escape.txt": cls.site + "/../outside/secret.txt",
         }
         for name, target in links.items():
             os.symlink(target, os.path.join(cls.site, name))
@@ -56,7 +62,8 @@ class Links(SiteCase):
 
     def test_links_that_lead_out_are_not_found(self):
         for target in ("/out_file", "/out_rel.txt", "/OUT_REL.TXT", "/out_dir/secret.txt", "/out_dir/",
-                       "/out_dir", "/out_dir/sub/other.txt", "/in_dir/../out_dir/secret.txt"):
+                       "/out_dir", "/out_dir/sub/other.txt", "/in_dir/../out_dir/secret.txt",
+                       "/abs_out_chain.txt", "/abs_escape.txt", "/abs_dir/../out_dir/secret.txt"):
             for method in ("GET", "HEAD"):
                 with self.subTest(target=target, method=method):
                     status, body = self.request(method, target)
@@ -64,8 +71,11 @@ class Links(SiteCase):
                     self.assertNotIn(SECRET, body)
 
     def test_links_that_stay_inside_work(self):
-        self.assertEqual(self.request("GET", "/in_file.txt"), (200, b"inside"))
-        self.assertEqual(self.request("GET", "/IN_DIR/readme.txt"), (200, b"readme"))
+        for target, content in (("/in_file.txt", b"inside"), ("/IN_DIR/readme.txt", b"readme"),
+                                ("/abs_in.txt", b"inside"), ("/Abs_Dir/readme.txt", b"readme"),
+                                ("/abs_chain.txt", b"inside")):
+            with self.subTest(target=target):
+                self.assertEqual(self.request("GET", target), (200, content))
         self.assertEqual(self.request("HEAD", "/in_file.txt"), (200, b""))
         status, body = self.request("GET", "/in_dir/")
         self.assertEqual(status, 200)
@@ -74,9 +84,10 @@ class Links(SiteCase):
     def test_listings_leave_out_links_that_lead_out(self):
         status, body = self.request("GET", "/")
         self.assertEqual(status, 200)
-        for name in (b"page.txt", b"in_file.txt", b"in_dir/", b"docs/"):
+        for name in (b"page.txt", b"in_file.txt", b"in_dir/", b"docs/", b"abs_in.txt", b"abs_dir/"):
             self.assertIn(b'<a href="' + name + b'">', body)
-        for name in (b"out_file", b"out_rel.txt", b"out_dir", b"flip_link", b"secret"):
+        for name in (b"out_file", b"out_rel.txt", b"out_dir", b"flip_link", b"secret", b"abs_out_chain",
+                     b"abs_escape"):
             self.assertNotIn(name, body)
 
     def test_names_with_control_bytes_are_listed_with_blanks(self):

@@ -57,9 +57,12 @@ public:
     void setPort(std::uint16_t port) override { port_ = port; }
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) override { autostart_ = on; }
+    int perAddressCap() const override { return cap_; }
+    void setPerAddressCap(int cap) override { cap_ = cap; }
 
     HttpSiteConfig site_{3};
     std::uint16_t port_ = 80;
+    int cap_ = 0;
     bool autostart_ = false;
 };
 
@@ -202,6 +205,26 @@ TEST_F(HttpSettingsPanelTest, ApplyChangesGeneralSettingsAndReportsOnlyANewPort)
     EXPECT_EQ(target.site_.defaultFolder(), kept("one"));
     EXPECT_EQ(target.port_, 8081);
     EXPECT_FALSE(target.site_.folderView());
+}
+
+TEST_F(HttpSettingsPanelTest, TheCapPerAddressIsACountInRange)
+{
+    HttpPanelFields& f = panel.fields();
+    EXPECT_EQ(f.perAddressCap, 0);
+    f.defaultFolder = scratch / "one";
+    for (const int cap : {-1, 1001}) {
+        f.perAddressCap = cap;
+        f.defaultPage = "other.html";
+        EXPECT_FALSE(panel.applyGeneralSettings()) << cap;
+        EXPECT_EQ(prompt.shown, Shown{"Input Error: No valid 'connections per address' given (0 to 1000, 0 for no cap)."});
+        EXPECT_EQ(target.site_.defaultPage(), "index.html") << "nothing applied";
+        prompt.shown.clear();
+    }
+    f.perAddressCap = 50;
+    EXPECT_TRUE(panel.applyGeneralSettings());
+    EXPECT_EQ(target.cap_, 50);
+    panel.show();
+    EXPECT_EQ(f.perAddressCap, 50);
 }
 
 // A message box waits for the operator; requests routed meanwhile must not

@@ -4,15 +4,17 @@
 //
 // Usage: http_test_server <working folder> [--default-folder F]
 //        [--default-page P] [--folder-view on|off] [--admin PASSWORD]
-//        [--domain NAME=FOLDER]...
+//        [--domain NAME=FOLDER]... [--per-address-cap N]
 // Settings found in the folder's http.dat/httpdomains.dat load first; the
-// options override them.
+// options override them. The line "count" on stdin prints "COUNT <n>", the
+// live connections.
 #include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
 #include "http/http_service.h"
 #include "test_server_loop.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -34,6 +36,8 @@ bool applyOption(HttpService& service, std::string_view name, std::string_view v
         site.setFolderView(value == "on");
     } else if (name == "--admin") {
         site.setAdminPassword(value);
+    } else if (name == "--per-address-cap") {
+        service.setPerAddressCap(std::atoi(std::string(value).c_str()));
     } else if (name == "--domain") {
         const auto eq = value.find('=');
         if (eq == std::string_view::npos)
@@ -75,9 +79,14 @@ int main(int argc, char** argv)
     std::printf("PORT %u\n", static_cast<unsigned>(service.listeningPort()));
     std::fflush(stdout);
 
-    // Stdin carries no commands here; the log rolls over once a second as
-    // the main window does.
-    vantrel::testing::serveCommands(signals, [](const std::string&) {}, TickMs, [&service] { service.tick(); });
+    // The log rolls over once a second as the main window does.
+    vantrel::testing::serveCommands(
+        signals,
+        [&service](const std::string& line) {
+            if (line == "count")
+                std::printf("COUNT %d\n", service.connectionCount());
+        },
+        TickMs, [&service] { service.tick(); });
     service.deactivate();
     return 0;
 }

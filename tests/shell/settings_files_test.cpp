@@ -136,7 +136,7 @@ protected:
 TEST_F(SettingsFilesTest, GoodFilesComeOutAsTheyWentIn) {
     writeGoodFiles();
     const auto before = snapshot();
-    ASSERT_EQ(before.size(), 8u);  // ftpport.dat too
+    ASSERT_EQ(before.size(), 10u);  // ftpport.dat, ftpguard.dat and httpguard.dat too
     EXPECT_TRUE(runProgram().empty());
     EXPECT_EQ(snapshot(), before);
 }

@@ -238,6 +238,28 @@ class TempServer(HarnessProcess):
         return took
 
 
+def first_lines_at_once(port, count, source="127.0.0.1"):
+    """Opens `count` connections at the same moment and returns each one's
+    first line with its open LineClient, in no particular order."""
+    results = []
+    lock = threading.Lock()
+    start = threading.Barrier(count)
+
+    def one():
+        start.wait()
+        client = LineClient(port, source)
+        line = client.line()
+        with lock:
+            results.append((line, client))
+
+    threads = [threading.Thread(target=one) for _ in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return results
+
+
 class LineClient:
     """A raw connection to a line-based protocol (lines end in CRLF) that
     returns what the server sent exactly."""

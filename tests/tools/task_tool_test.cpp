@@ -258,7 +258,8 @@ TEST_F(TaskToolTest, FtpAccountsAreWrittenAsTheWindowWritesThem)
         });
     });
     ASSERT_EQ(tool({"ftp-site", "show"}), 0);
-    EXPECT_EQ(out.str(), "welcome\tFiles for Bob.\nport\t21\nautostart\ton\n");
+    EXPECT_EQ(out.str(), "welcome\tFiles for Bob.\nport\t21\nper-address-cap\t0\nfailed-login-limit\t10\n"
+                         "autostart\ton\n");
 
     ASSERT_EQ(tool({"ftp-account", "list"}), 0);
     EXPECT_EQ(out.str(), "bobsmith\t" + site + "\\\tnone\n" + "anonymous\t" + site +
@@ -413,6 +414,11 @@ TEST_F(TaskToolTest, InputTheWindowRefusesChangesNothing)
         {{"mail-account", "set", "bob", "--password", "pw"}, "there is no mail account bob"},
         {{"mail-account", "remove", "bob"}, "Error: Failed to delete account."},
         {{"mail-routing", "set", "--pop3-port", "pop"}, "not a port number"},
+        {{"ftp-site", "set", "--per-address-cap", "1001"}, "Input Error: No valid 'connections per address' given"},
+        {{"ftp-site", "set", "--failed-login-limit", "ten"}, "Input Error: No valid 'failed logins per minute'"},
+        {{"http-site", "set", "--per-address-cap", "-1"}, "not a number from 0 to 1000: -1"},
+        {{"mail-routing", "set", "--smtp-per-address-cap", "1001"}, "not a number from 0 to 1000"},
+        {{"mail-routing", "set", "--pop3-failed-login-limit", "off"}, "not a number from 0 to 1000"},
         {{"autostart", "ftp", "yes"}, "\"on\" or \"off\" expected"},
     };
     for (const Case& c : cases) {
@@ -452,6 +458,32 @@ TEST_F(TaskToolTest, PortsAndLimitsLastFromOneCommandToTheNext)
     ASSERT_EQ(tool({"mail-routing", "show"}), 0);
     EXPECT_NE(out.str().find("max-email-size\t10240\nmax-account-size\t40960\n"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find(".exe .zip"), std::string::npos) << out.str();
+
+    // The limits per client address: off by default but for the failed
+    // logins, and kept in files of their own.
+    EXPECT_NE(out.str().find("smtp-per-address-cap\t0\npop3-per-address-cap\t0\npop3-failed-login-limit\t10\n"),
+              std::string::npos) << out.str();
+    const std::vector<std::string> sets[] = {
+        {"ftp-site", "set", "--per-address-cap", "50", "--failed-login-limit", "0"},
+        {"http-site", "set", "--per-address-cap", "40", "--default-folder", site},
+        {"mail-routing", "set", "--smtp-per-address-cap", "30", "--pop3-per-address-cap", "20",
+         "--pop3-failed-login-limit", "5"},
+    };
+    for (const auto& words : sets)
+        ASSERT_EQ(tool(words), 0) << words[0] << err.str();
+    const std::pair<std::vector<std::string>, std::string> shown[] = {
+        {{"ftp-site", "show"}, "per-address-cap\t50\nfailed-login-limit\t0\n"},
+        {{"http-site", "show"}, "per-address-cap\t40\n"},
+        {{"mail-routing", "show"}, "smtp-per-address-cap\t30\npop3-per-address-cap\t20\npop3-failed-login-limit\t5\n"},
+    };
+    for (const auto& [words, text] : shown) {
+        out.str("");
+        ASSERT_EQ(tool(words), 0);
+        EXPECT_NE(out.str().find(text), std::string::npos) << out.str();
+    }
+    const auto files = snapshot(toolData);
+    for (const char* name : {FtpService::GuardFile, HttpService::GuardFile, EmailService::GuardFile})
+        EXPECT_EQ(files.count(name), 1u) << name;
 }
 
 TEST_F(TaskToolTest, CommandsThatOnlyLookWriteNothing)

@@ -102,6 +102,9 @@ void EmailSettingsDialog::buildGeneral(QVBoxLayout* layout)
     relayHostEdit_ = makeTextEdit("relayHostEdit", group);
     relaySubnetEdit_ = makeTextEdit("relaySubnetEdit", group);
     bannedExtensionsEdit_ = makeTextEdit("bannedExtensionsEdit", group);
+    smtpPerAddressCapEdit_ = makeSizeEdit("smtpPerAddressCapEdit", group);
+    popPerAddressCapEdit_ = makeSizeEdit("popPerAddressCapEdit", group);
+    popFailedLoginLimitEdit_ = makeSizeEdit("popFailedLoginLimitEdit", group);
     moreInfoButton_ = makeButton("", "moreInfoButton", group);
     autoActivateBox_ = makeCheckBox("Auto Activate", "autoActivateBox", group);
     applyButton_ = makeButton("Apply &General Settings", "applyButton", group);
@@ -110,6 +113,21 @@ void EmailSettingsDialog::buildGeneral(QVBoxLayout* layout)
     addLabelledRow(grid, 1, "POP3 Port:", popPortEdit_);
     addLabelledRow(grid, 2, "Max Email Size(Kb):", maxEmailSizeEdit_);
     addLabelledRow(grid, 3, "Max Account Size(Kb):", maxAccountSizeEdit_);
+    // Beside the numbers above, each with its label.
+    const struct {
+        const char* label;
+        QLineEdit* edit;
+    } limits[] = {
+        {"SMTP Connections Per Address:", smtpPerAddressCapEdit_},
+        {"POP3 Connections Per Address:", popPerAddressCapEdit_},
+        {"POP3 Failed Logins Per Minute:", popFailedLoginLimitEdit_},
+    };
+    for (int i = 0; i < 3; ++i) {
+        auto* label = new QLabel(QString::fromLatin1(limits[i].label), group);
+        label->setBuddy(limits[i].edit);
+        grid->addWidget(label, i + 1, 2);
+        grid->addWidget(limits[i].edit, i + 1, 3);
+    }
     addLabelledRow(grid, 4, "Catch-All Account:", catchAllEdit_, 3);
     addLabelledRow(grid, 5, "SMTP Relay Host:", relayHostEdit_, 3);
     addLabelledRow(grid, 6, "Relay Subnet:", relaySubnetEdit_, 3);
@@ -134,6 +152,9 @@ void EmailSettingsDialog::readFields()
     fields.relayHost = toText(relayHostEdit_->text());
     fields.relaySubnet = toText(relaySubnetEdit_->text());
     fields.bannedExtensions = toText(bannedExtensionsEdit_->text());
+    fields.smtpPerAddressCap = toText(smtpPerAddressCapEdit_->text());
+    fields.popPerAddressCap = toText(popPerAddressCapEdit_->text());
+    fields.popFailedLoginLimit = toText(popFailedLoginLimitEdit_->text());
     fields.autoActivate = autoActivateBox_->isChecked();
 }
 
@@ -155,6 +176,9 @@ void EmailSettingsDialog::writeFields()
     relayHostEdit_->setText(fromText(fields.relayHost));
     relaySubnetEdit_->setText(fromText(fields.relaySubnet));
     bannedExtensionsEdit_->setText(fromText(fields.bannedExtensions));
+    smtpPerAddressCapEdit_->setText(fromText(fields.smtpPerAddressCap));
+    popPerAddressCapEdit_->setText(fromText(fields.popPerAddressCap));
+    popFailedLoginLimitEdit_->setText(fromText(fields.popFailedLoginLimit));
     moreInfoButton_->setText(fromText(fields.moreInfoLabel));
     autoActivateBox_->setChecked(fields.autoActivate);
 }

@@ -48,6 +48,9 @@ private:
     QLineEdit* relayHostEdit_ = nullptr;
     QLineEdit* relaySubnetEdit_ = nullptr;
     QLineEdit* bannedExtensionsEdit_ = nullptr;
+    QLineEdit* smtpPerAddressCapEdit_ = nullptr;
+    QLineEdit* popPerAddressCapEdit_ = nullptr;
+    QLineEdit* popFailedLoginLimitEdit_ = nullptr;
     QPushButton* moreInfoButton_ = nullptr;
     QCheckBox* autoActivateBox_ = nullptr;
     QPushButton* applyButton_ = nullptr;

@@ -1,6 +1,8 @@
 // Widgets of the "FTP Settings" window and their binding to the panel.
 #include "shell/qt/ftp_settings_dialog.h"
 
+#include "foundation/login_throttle.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -78,12 +80,20 @@ void FtpSettingsDialog::buildWidgets()
     welcomeEdit_ = makeEdit("welcomeEdit", this);
     portEdit_ = makeEdit("portEdit", this);
     portEdit_->setValidator(new QIntValidator(0, 65535, portEdit_));
+    perAddressCapEdit_ = makeEdit("perAddressCapEdit", this);
+    perAddressCapEdit_->setValidator(new QIntValidator(0, FtpSettingsPanel::MaxPerAddressCap, perAddressCapEdit_));
+    perAddressCapEdit_->setToolTip(QStringLiteral("0: no cap"));
+    failedLoginLimitEdit_ = makeEdit("failedLoginLimitEdit", this);
+    failedLoginLimitEdit_->setValidator(new QIntValidator(0, LoginThrottle::MaxLimit, failedLoginLimitEdit_));
+    failedLoginLimitEdit_->setToolTip(QStringLiteral("0: no limit"));
     autoActivateBox_ = makeCheckBox("Auto Activate", "autoActivateBox", this);
     QPushButton* applyButton = makeButton("Apply &General Settings", "applyButton", this);
     addLabelledRow(general, 0, "Welcome Message:", welcomeEdit_, 3);
     addLabelledRow(general, 1, "FTP Port:", portEdit_);
     general->addWidget(autoActivateBox_, 1, 2);
     general->addWidget(applyButton, 1, 3);
+    addLabelledRow(general, 2, "Connections Per Address:", perAddressCapEdit_);
+    addLabelledRow(general, 3, "Failed Logins Per Minute:", failedLoginLimitEdit_);
     layout->addLayout(general);
 
     addSetupInfo(layout, FtpSettingsPanel::SetupInfoText, this);
@@ -110,6 +120,8 @@ void FtpSettingsDialog::readFields()
     fields.rights = rights;
     fields.welcome = toText(welcomeEdit_->text());
     fields.port = toText(portEdit_->text());
+    fields.perAddressCap = toText(perAddressCapEdit_->text());
+    fields.failedLoginLimit = toText(failedLoginLimitEdit_->text());
     fields.autoActivate = autoActivateBox_->isChecked();
 }
 
@@ -126,6 +138,8 @@ void FtpSettingsDialog::writeFields()
     nextButton_->setEnabled(fields.arrowsEnabled);
     welcomeEdit_->setText(fromText(fields.welcome));
     portEdit_->setText(fromText(fields.port));
+    perAddressCapEdit_->setText(fromText(fields.perAddressCap));
+    failedLoginLimitEdit_->setText(fromText(fields.failedLoginLimit));
     autoActivateBox_->setChecked(fields.autoActivate);
 }
 

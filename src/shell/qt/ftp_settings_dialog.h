@@ -40,6 +40,8 @@ private:
     QPushButton* nextButton_ = nullptr;
     QLineEdit* welcomeEdit_ = nullptr;
     QLineEdit* portEdit_ = nullptr;
+    QLineEdit* perAddressCapEdit_ = nullptr;
+    QLineEdit* failedLoginLimitEdit_ = nullptr;
     QCheckBox* autoActivateBox_ = nullptr;
 };
 

@@ -55,6 +55,10 @@ void HttpSettingsDialog::buildWidgets()
     portBox_ = new QSpinBox(generalGroup);
     portBox_->setObjectName(QStringLiteral("portBox"));
     portBox_->setRange(0, std::numeric_limits<std::uint16_t>::max());
+    perAddressCapBox_ = new QSpinBox(generalGroup);
+    perAddressCapBox_->setObjectName(QStringLiteral("perAddressCapBox"));
+    perAddressCapBox_->setRange(0, HttpSettingsPanel::MaxPerAddressCap);
+    perAddressCapBox_->setSpecialValueText(QStringLiteral("No cap"));
     autoActivateBox_ = makeCheckBox("Auto Activate", "autoActivateBox", generalGroup);
     QPushButton* applyButton = makeButton("Apply &General Settings", "applyButton", generalGroup);
 
@@ -67,6 +71,7 @@ void HttpSettingsDialog::buildWidgets()
     addLabelledRow(general, 5, "Port:", portBox_);
     general->addWidget(autoActivateBox_, 5, 2);
     general->addWidget(applyButton, 5, 3);
+    addLabelledRow(general, 6, "Connections Per Address:", perAddressCapBox_);
     layout->addWidget(generalGroup);
 
     addSetupInfo(layout, HttpSettingsPanel::SetupInfoText, this);
@@ -90,6 +95,7 @@ void HttpSettingsDialog::readFields()
     fields.adminPassword = toText(adminPasswordEdit_->text());
     fields.defaultPage = toText(defaultPageEdit_->text());
     fields.port = static_cast<std::uint16_t>(portBox_->value());
+    fields.perAddressCap = perAddressCapBox_->value();
     fields.autoActivate = autoActivateBox_->isChecked();
 }
 
@@ -107,6 +113,7 @@ void HttpSettingsDialog::writeFields()
     defaultPageEdit_->setText(fromText(fields.defaultPage));
     folderViewButton_->setText(fromText(fields.folderView));
     portBox_->setValue(fields.port);
+    perAddressCapBox_->setValue(fields.perAddressCap);
     autoActivateBox_->setChecked(fields.autoActivate);
 }
 

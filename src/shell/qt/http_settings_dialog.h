@@ -44,6 +44,7 @@ private:
     QLineEdit* defaultPageEdit_ = nullptr;
     QPushButton* folderViewButton_ = nullptr;
     QSpinBox* portBox_ = nullptr;
+    QSpinBox* perAddressCapBox_ = nullptr;
     QCheckBox* autoActivateBox_ = nullptr;
 };
 
