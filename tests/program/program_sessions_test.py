@@ -207,16 +207,22 @@ class BusyStop(unittest.TestCase):
         self.ftp_uploads(BUSY - 100)
         self.ftp_connects_that_hang(100)
         for _ in range(BUSY):
-            self.connect(PORTS["http"]).sendall(b"GET /big.bin HTTP/1.0\r\n\r\n")
+            self.connect(PORTS["http"]).sendall(b"GET /big.bin HTTP/1.0\r\nHost: www.example\r\n\r\n")
             self.connect(PORTS["smtp"]).sendall(
                 b"HELO client\r\nMAIL FROM:<a@client.example>\r\nRCPT TO:<joe@example.com>\r\n"
                 b"DATA\r\nSubject: half sent\r\n\r\n" + b"x" * 1000 + b"\r\n")
             self.connect(PORTS["pop3"]).sendall(b"USER joe\r\n")
 
-        def figures():
-            return json.loads(self.settings("status", "--json"))["services"]
-        wait_for(lambda: [figures()[k]["connections"] for k in ("ftp", "http", "email")] ==
-                 [BUSY, BUSY, 2 * BUSY], 60, "every session")
+        seen = []
+
+        def every_session():
+            services = json.loads(self.settings("status", "--json"))["services"]
+            seen[:] = [services[k]["connections"] for k in ("ftp", "http", "email")]
+            return seen == [BUSY, BUSY, 2 * BUSY]
+        try:
+            wait_for(every_session, 120, "every session")
+        except AssertionError:
+            raise AssertionError("sessions of FTP, HTTP, email: %s" % seen)
         queue = os.path.join(self.data, "mailqueue")
         wait_for(lambda: len(os.listdir(queue)) == BUSY, 60, "the messages being received")
         used = len(os.listdir("/proc/%d/fd" % program.process.pid))
