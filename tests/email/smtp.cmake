@@ -1,10 +1,6 @@
 # The SMTP side of the email server: the command parsers, the end-of-data
 # scanner and the hop count as unit tests; the protocol, real clients and
 # hostile input against the email_test_server harness on loopback.
-if(NOT TARGET vantrel_email)
-  return()
-endif()
-
 vt_add_gtest(smtp_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/smtp_parse_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/end_of_data_scanner_test.cpp
@@ -18,18 +14,14 @@ target_link_libraries(smtp_delivery_unit_tests PRIVATE vantrel_email)
 
 # The protocol against the harness: exact replies, what is stored, real
 # clients, hostile input. A client program that is not installed skips.
-if(TARGET email_test_server)
-  find_package(Python3 COMPONENTS Interpreter)
-  if(Python3_FOUND)
-    foreach(script smtp_dialogue_test smtp_delivery_test smtp_clients_test smtp_hostile_test)
-      add_test(NAME ${script}
-        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/${script}.py $<TARGET_FILE:email_test_server>)
-      set_tests_properties(${script} PROPERTIES TIMEOUT 300)
-    endforeach()
-    # Acknowledged mail through crashes, stops, a full disk (a tmpfs it
-    # mounts, so it runs as root or skips that case) and restarts.
-    add_test(NAME mail_durability_test
-      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/mail_durability_test.py $<TARGET_FILE:email_test_server>)
-    set_tests_properties(mail_durability_test PROPERTIES TIMEOUT 600)
-  endif()
-endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+foreach(script smtp_dialogue_test smtp_delivery_test smtp_clients_test smtp_hostile_test)
+  add_test(NAME ${script}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/${script}.py $<TARGET_FILE:email_test_server>)
+  set_tests_properties(${script} PROPERTIES TIMEOUT 300)
+endforeach()
+# Acknowledged mail through crashes, stops, a full disk (a tmpfs it
+# mounts, so it runs as root or skips that case) and restarts.
+add_test(NAME mail_durability_test
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/mail_durability_test.py $<TARGET_FILE:email_test_server>)
+set_tests_properties(mail_durability_test PROPERTIES TIMEOUT 600)

@@ -1,10 +1,6 @@
 # The mail store side: accounts and routing, mailboxes and their files, the
 # service with its settings and activation, and the harness that the
 # protocol tests and benchmarks run.
-if(NOT TARGET vantrel_email)
-  return()
-endif()
-
 vt_add_gtest(email_store_tests
   ${CMAKE_CURRENT_LIST_DIR}/message_list_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mail_directory_test.cpp

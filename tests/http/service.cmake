@@ -1,10 +1,6 @@
 # The web server's service side: unit tests of routing, responses, the
 # request parser and the site configuration; a stand-alone server for the
 # real-client tests and the benchmarks; the real-client tests themselves.
-if(NOT TARGET vantrel_http)
-  return()
-endif()
-
 add_executable(http_test_server ${CMAKE_CURRENT_LIST_DIR}/http_test_server.cpp)
 target_compile_options(http_test_server PRIVATE ${VT_WARNINGS})
 target_link_libraries(http_test_server PRIVATE vantrel_http vt_test_server_loop)
