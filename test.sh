@@ -16,11 +16,14 @@
 jobs=$(nproc)
 clang=clang++-14
 
-# A missing browser only skips the browser test.
+# A missing browser only skips the browser test, missing debootstrap or
+# systemd-nspawn only the test of the package on a booted system.
 install_packages() {
   vt_ensure_packages $VT_BUILD_PACKAGES $VT_TEST_PACKAGES || return 1
   vt_ensure_packages $VT_BROWSER_PACKAGES ||
     echo "Chromium could not be installed; the browser test will be skipped."
+  vt_ensure_packages $VT_SYSTEM_PACKAGES ||
+    echo "debootstrap or systemd-nspawn could not be installed; the system test will be skipped."
   return 0
 }
 

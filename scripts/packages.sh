@@ -37,3 +37,6 @@ VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev"
 VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl lftp swaks msmtp fetchmail mpop clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils groff-base man-db systemd strace"
 # The browser test needs Chromium; its absence skips that one test.
 VT_BROWSER_PACKAGES="chromium"
+# The test of the package on a booted system makes a Debian system and
+# boots it; without these it is skipped.
+VT_SYSTEM_PACKAGES="debootstrap systemd-container"

@@ -5,7 +5,9 @@
 // SIGTERM and SIGINT close the window as its close command does, without
 // the question, so that settings are saved and the services stopped; they
 // are caught from the first moment, before anything is written. The exit
-// status is 0 only when the settings were saved at the end.
+// status is 0 only when the settings were saved at the end. Without a
+// display Qt's own chatter is kept off standard error (the journal of the
+// service).
 #include "email/email_service.h"
 #include "foundation/control_server.h"
 #include "foundation/file_replace.h"
@@ -29,6 +31,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QtGlobal>
 
 #include <cerrno>
 #include <csignal>
@@ -97,6 +100,37 @@ void chooseHeadlessPlatform() {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+// Without a display Qt's debug, info and warning messages (no
+// XDG_RUNTIME_DIR, size hints the offscreen platform cannot pass on) tell an
+// operator nothing, and under systemd each is a journal line per start.
+// Critical and fatal ones still go out. The program's own messages are
+// written with fprintf and never pass through here.
+QtMessageHandler qtPreviousHandler = nullptr;
+bool qtQuiet = false;
+
+void dropQtChatter(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg) return;
+    if (qtPreviousHandler != nullptr) qtPreviousHandler(type, context, text);
+}
+
+// Before QApplication exists only the environment tells which platform it
+// will load: the first name of QT_QPA_PLATFORM, without its options.
+bool headlessPlatformChosen() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform == nullptr) return false;
+    const std::string name(platform, std::strcspn(platform, ":;"));
+    return name == "offscreen" || name == "minimal";
+}
+
+void quietQt(bool quiet) {
+    if (quiet == qtQuiet) return;
+    if (quiet)
+        qtPreviousHandler = qInstallMessageHandler(dropQtChatter);
+    else
+        qInstallMessageHandler(qtPreviousHandler);
+    qtQuiet = quiet;
 }
 
 void destroyService(std::unique_ptr<vantrel::ServiceControl>& service) {
@@ -191,6 +225,7 @@ int main(int argc, char** argv) {
     // named, the lock below reports the folder as unusable.
     (void)anchorTempFolder();
     chooseHeadlessPlatform();
+    quietQt(headlessPlatformChosen());
     const OpenFileLimit openFiles = raiseOpenFileLimit();
     InstanceLock instance;
     const bool onlyInstance = instance.acquire(ServerInstanceName);
@@ -200,6 +235,8 @@ int main(int argc, char** argv) {
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgv.size()) - 1;
     QApplication app(qtArgc, qtArgv.data());
+    // The platform Qt loaded decides (-platform, a fallback list).
+    quietQt(runsHeadless());
     if (!onlyInstance) {
         restoreDefaultSignals();
         if (instance.failure() == InstanceLockFailure::HeldElsewhere)

@@ -213,6 +213,7 @@ class InstalledTree:
         environment = " ".join(settings.get("Environment", [])).split()
         self.test.assertIn("QT_QPA_PLATFORM=offscreen", environment)
         self.test.assertIn("TMPDIR=/run/vantrel-server", environment)
+        self.test.assertIn("XDG_RUNTIME_DIR=/run/vantrel-server/runtime", environment)
         self.test.assertEqual(settings.get("RuntimeDirectory"), ["vantrel-server"])
         with open(self.path(TMPFILES)) as f:
             entries = [l.split() for l in f if l.strip() and not l.startswith("#")]

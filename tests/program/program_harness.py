@@ -94,8 +94,9 @@ def loaded(data):
 
 
 def program_environment(tmpdir):
+    """No display, and no runtime folder for Qt, as under systemd."""
     env = {k: v for k, v in os.environ.items()
-           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR")}
     env["TMPDIR"] = tmpdir
     return env
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Starts the built program without a display in fresh folders: it prepares
 its folders, refuses a second copy while it runs, and on SIGTERM saves
-general.dat and exits with status 0. An unusable temporary folder is
-reported as what it is; temporary files of dead processes are cleared at
-start; a service whose folders cannot be written is not activated, which is
-said with the folder and the reason; a final save that fails is reported
-and ends with an error.
+general.dat and exits with status 0; all it writes to standard error is its
+own (Qt's warnings about the missing display would fill a journal). An
+unusable temporary folder is reported as what it is; temporary files of
+dead processes are cleared at start; a service whose folders cannot be
+written is not activated, which is said with the folder and the reason; a
+final save that fails is reported and ends with an error.
 
 Usage: program_start_stop_test.py <vantrel-server>"""
 
@@ -18,7 +19,8 @@ import unittest
 from program_harness import (FOLDERS, Program, Workspace, leftovers, read_settings,
                              seed_settings, wait_for, write_settings)
 
-ALREADY_RUNNING = "Vantrel Server 2.33 is already running."
+PRODUCT = "Vantrel Server 2.33"
+ALREADY_RUNNING = PRODUCT + " is already running."
 PROGRAM = None  # set by main
 
 
@@ -49,6 +51,8 @@ class StartAndStop(unittest.TestCase):
 
         status = first.terminate()
         self.assertEqual(status, 0, first.stderr())
+        foreign = [l for l in first.stderr().splitlines() if not l.startswith(PRODUCT)]
+        self.assertEqual(foreign, [])
         values = read_settings(os.path.join(first_dir, "general.dat"))
         self.assertEqual(values.get("loadedbefore"), 1, values)
         self.assertEqual(values.get("hide"), 0, values)

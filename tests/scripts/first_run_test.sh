@@ -5,7 +5,8 @@
 #   asking for the tests there fails, so the hiding really holds;
 # - for a user who is not root, a missing package makes the package helper
 #   return a status instead of ending the script, and test.sh goes on
-#   without the browser, saying that the browser test is skipped.
+#   without the browser and the tools that boot a system, saying which
+#   tests are skipped.
 # Hermetic: a copy in a temporary folder, and stand-ins for id and apt-get
 # that say "not root" and record any install attempt.
 #   first_run_test.sh SOURCE_DIR
@@ -48,15 +49,17 @@ grep -q "sudo apt-get install -y vt-absent-package" <<<"$output" || fail "no ins
 grep -q "helper returned" <<<"$output" || fail "the helper ended the script: $output"
 grep -q "helper claimed success" <<<"$output" && fail "the helper reported success: $output"
 
-# test.sh's package step with the browser missing.
+# test.sh's package step with the browser and the system tools missing.
 output=$(cd "$copy" && PATH="$fake:$PATH" bash -c '
   . ./test.sh
   VT_BUILD_PACKAGES=bash VT_TEST_PACKAGES=bash VT_BROWSER_PACKAGES=vt-absent-browser
+  VT_SYSTEM_PACKAGES=vt-absent-debootstrap
   install_packages || echo "packages failed"
   echo "test.sh went on"' 2>&1)
 grep -q "the browser test will be skipped" <<<"$output" || fail "no skip message: $output"
+grep -q "the system test will be skipped" <<<"$output" || fail "no system skip message: $output"
 grep -q "test.sh went on" <<<"$output" || fail "test.sh stopped: $output"
-grep -q "packages failed" <<<"$output" && fail "a missing browser failed the package step: $output"
+grep -q "packages failed" <<<"$output" && fail "a missing optional package failed the package step: $output"
 
 [ -e "$work/apt-get-calls" ] && fail "apt-get was run for a user who is not root: $(cat "$work/apt-get-calls")"
 [ "$failures" -eq 0 ] && echo "first run: all checks passed"
