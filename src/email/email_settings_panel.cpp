@@ -139,9 +139,11 @@ void EmailSettingsPanel::showAccount()
 {
     MailDirectory& directory = target_.directory();
     const int count = directory.accountCount();
-    if (position_ >= 0 && position_ < count) {
+    // The directory answers null for a position it does not hold.
+    std::unique_ptr<MailboxTransaction> mailbox =
+        position_ >= 0 && position_ < count ? directory.openMailboxAt(position_) : nullptr;
+    if (mailbox) {
         fields_.caption = formatText(200, AccountsCaption, position_ + 1, count, directory.maxAccounts());
-        std::unique_ptr<MailboxTransaction> mailbox = directory.openMailboxAt(position_);
         fields_.address = mailbox->address();
         fields_.password = mailbox->password();
         fields_.user = mailbox->user();
