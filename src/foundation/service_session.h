@@ -81,8 +81,9 @@ protected:
     // A command loop that found no line sleeps here rather than polling.
     void awaitControlInput(int timeoutMs = -1);
 
-    // The command loop's one way to wait for input: copies the next CR LF
-    // line (cut to capacity - 1, zero-terminated; it may be empty) and
+    // A command loop's wait for its next line (FTP's command phase, which
+    // moves a transfer between its control lines, polls readLine itself):
+    // copies the next CR LF line (cut to capacity - 1, zero-terminated; it may be empty) and
     // answers Line, or Closed when the peer went away or the read failed,
     // or Stopped on a stop request, or TimedOut once timeoutMs has passed
     // without a line (negative: no limit). Counters are refreshed while it

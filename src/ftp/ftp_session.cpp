@@ -128,13 +128,8 @@ bool FtpSession::loginPhase()
     bool expectPass = false;
     char buffer[LineBufferSize];
     while (mayGoOn()) {
-        if (!control().readLine(buffer, sizeof buffer)) {
-            if (control().lastError() != SocketError::NoLineYet)
-                return false;
-            refreshCounters();
-            awaitControlInput();
-            continue;
-        }
+        if (nextLine(buffer, sizeof buffer) != NextLine::Line)
+            return false;
         std::string_view line(buffer);
         if (line.empty())
             continue;

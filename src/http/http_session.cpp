@@ -68,17 +68,9 @@ HttpSession::~HttpSession()
 bool HttpSession::readHead(HttpRequestHead& head)
 {
     char line[LineCapacity];
-    LineSocket& socket = control();
     for (;;) {
-        if (stopRequested() || !socket.isConnected())
+        if (nextLine(line, sizeof line) != NextLine::Line)
             return false;
-        if (!socket.readLine(line, sizeof line)) {
-            if (socket.lastError() != SocketError::NoLineYet)
-                return false;
-            refreshCounters();
-            awaitControlInput();
-            continue;
-        }
         noteActivity();
         const std::size_t length = std::strlen(line);
         if (length == 0)
