@@ -6,6 +6,7 @@
 #pragma once
 
 #include "email/email_listeners.h"
+#include "email/email_settings_panel.h"
 #include "email/mail_directory.h"
 #include "email/mail_queue.h"
 #include "email/queue_runner.h"
@@ -18,7 +19,7 @@
 
 namespace vantrel {
 
-class EmailService final : public ServiceControl {
+class EmailService final : public ServiceControl, public EmailPanelTarget {
 public:
     static constexpr int SessionLimit = 1000;
     static constexpr int AccountCapacity = 1000;
@@ -59,7 +60,7 @@ public:
     [[nodiscard]] bool loadSettings() override;
     [[nodiscard]] bool saveSettings() override;
     bool autostart() const override { return autostart_; }
-    void setAutostart(bool on) { autostart_ = on; }
+    void setAutostart(bool on) override { autostart_ = on; }
     bool isActive() const override { return smtpListener_.isActive(); }
     // Fails without an account, when the "email", "logs" or "mailqueue"
     // folder cannot be written (said on standard error), or when either
@@ -78,25 +79,27 @@ public:
         return SessionLimit * (SmtpDescriptorsPerSession + Pop3DescriptorsPerSession) + DescriptorsBesideSessions;
     }
 
+    // POP3's port; takes effect at the next activation.
     std::uint16_t popPort() const { return popPort_; }
-    // Takes effect at the next activation.
     void setPopPort(std::uint16_t port) { popPort_ = port; }
+    std::uint16_t port() const override { return popPort(); }
+    void setPort(std::uint16_t port) override { setPopPort(port); }
     // The ports actually bound while active.
     std::uint16_t smtpListeningPort() const { return smtpListener_.listeningPort(); }
     std::uint16_t popListeningPort() const { return popListener_.listeningPort(); }
 
     // Live connections one client address may hold on each port (0: no
     // cap), from the next connection on.
-    int smtpPerAddressCap() const { return smtpListener_.perAddressCap(); }
-    void setSmtpPerAddressCap(int cap);
-    int popPerAddressCap() const { return popListener_.perAddressCap(); }
-    void setPopPerAddressCap(int cap);
+    int smtpPerAddressCap() const override { return smtpListener_.perAddressCap(); }
+    void setSmtpPerAddressCap(int cap) override;
+    int popPerAddressCap() const override { return popListener_.perAddressCap(); }
+    void setPopPerAddressCap(int cap) override;
     // Failed POP3 logins from one address within a minute before its
     // logins are refused for a minute (0: never), from the next login on.
-    int popFailedLoginLimit() const { return popThrottle_.limit(); }
-    void setPopFailedLoginLimit(int limit) { popThrottle_.setLimit(limit); }
+    int popFailedLoginLimit() const override { return popThrottle_.limit(); }
+    void setPopFailedLoginLimit(int limit) override { popThrottle_.setLimit(limit); }
 
-    MailDirectory& directory() { return directory_; }
+    MailDirectory& directory() override { return directory_; }
     MailQueue& queue() { return queue_; }
     ServiceLog& smtpLog() { return smtpLog_.log(); }
     ServiceLog& popLog() { return popLog_.log(); }

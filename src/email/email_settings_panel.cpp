@@ -126,7 +126,7 @@ void EmailSettingsPanel::fillGeneral()
     fields_.relayHost = directory.relayHost();
     fields_.maxEmailSizeKb = std::to_string(directory.maxEmailSize() / KbBytes);
     fields_.maxAccountSizeKb = std::to_string(directory.maxAccountSize() / KbBytes);
-    fields_.popPort = std::to_string(target_.popPort());
+    fields_.popPort = std::to_string(target_.port());
     fields_.catchAllUser = directory.catchAllUser();
     fields_.bannedExtensions = directory.bannedExtensions();
     fields_.smtpPerAddressCap = std::to_string(target_.smtpPerAddressCap());
@@ -270,8 +270,8 @@ void EmailSettingsPanel::applyGeneralSettings()
 
     const auto port =
         static_cast<std::uint16_t>(numberIn(fields_.popPort, std::numeric_limits<std::uint16_t>::max()));
-    if (port != target_.popPort()) {
-        target_.setPopPort(port);
+    if (port != target_.port()) {
+        target_.setPort(port);
         message(PopPortText, WarningTitle);
     }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "email/mail_directory.h"
+#include "foundation/service_settings.h"
 
 #include <cstdint>
 #include <string>
@@ -16,45 +17,17 @@ namespace vantrel {
 
 class MessagePrompt;
 
-// What the panel edits of the running email service.
-class EmailPanelTarget {
+// What the panel edits of the email service; the service implements it,
+// and tests give the panel a fake. Its port is POP3's: SMTP's is fixed.
+class EmailPanelTarget : public ServiceSettings {
 public:
-    virtual ~EmailPanelTarget() = default;
     virtual MailDirectory& directory() = 0;
-    virtual std::uint16_t popPort() const = 0;
-    virtual void setPopPort(std::uint16_t port) = 0;
-    virtual bool autostart() const = 0;
-    virtual void setAutostart(bool on) = 0;
-    virtual bool isActive() const = 0;
     virtual int smtpPerAddressCap() const = 0;
     virtual void setSmtpPerAddressCap(int cap) = 0;
     virtual int popPerAddressCap() const = 0;
     virtual void setPopPerAddressCap(int cap) = 0;
     virtual int popFailedLoginLimit() const = 0;
     virtual void setPopFailedLoginLimit(int limit) = 0;
-};
-
-// Lets any service with these members be edited by the panel without the
-// service knowing the panel.
-template <typename Service>
-class EmailPanelTargetOf final : public EmailPanelTarget {
-public:
-    explicit EmailPanelTargetOf(Service& service) : service_(service) {}
-    MailDirectory& directory() override { return service_.directory(); }
-    std::uint16_t popPort() const override { return service_.popPort(); }
-    void setPopPort(std::uint16_t port) override { service_.setPopPort(port); }
-    bool autostart() const override { return service_.autostart(); }
-    void setAutostart(bool on) override { service_.setAutostart(on); }
-    bool isActive() const override { return service_.isActive(); }
-    int smtpPerAddressCap() const override { return service_.smtpPerAddressCap(); }
-    void setSmtpPerAddressCap(int cap) override { service_.setSmtpPerAddressCap(cap); }
-    int popPerAddressCap() const override { return service_.popPerAddressCap(); }
-    void setPopPerAddressCap(int cap) override { service_.setPopPerAddressCap(cap); }
-    int popFailedLoginLimit() const override { return service_.popFailedLoginLimit(); }
-    void setPopFailedLoginLimit(int limit) override { service_.setPopFailedLoginLimit(limit); }
-
-private:
-    Service& service_;
 };
 
 // The "Dangerous Email Attachments" window that More Info opens; it returns

@@ -10,13 +10,14 @@
 #include "foundation/service_log.h"
 #include "ftp/ftp_account_table.h"
 #include "ftp/ftp_listener.h"
+#include "ftp/ftp_settings_panel.h"
 
 #include <cstdint>
 #include <string_view>
 
 namespace vantrel {
 
-class FtpService final : public ServiceControl {
+class FtpService final : public ServiceControl, public FtpPanelTarget {
 public:
     static constexpr int SessionLimit = 1000;
     // A busy session: control socket, stop event, data socket (or the
@@ -44,7 +45,7 @@ public:
     [[nodiscard]] bool loadSettings() override;
     [[nodiscard]] bool saveSettings() override;
     bool autostart() const override { return autostart_; }
-    void setAutostart(bool on) { autostart_ = on; }
+    void setAutostart(bool on) override { autostart_ = on; }
     bool isActive() const override { return listener_.isActive(); }
     // Listens on the port on all local addresses; false when it cannot, or
     // when the "logs" folder cannot be written (said on standard error).
@@ -58,21 +59,21 @@ public:
     int descriptorsAtFullLoad() const override { return SessionLimit * DescriptorsPerSession + 2; }
 
     // The control port for the next activation (0: the system picks one).
-    std::uint16_t port() const { return port_; }
-    void setPort(std::uint16_t port) { port_ = port; }
+    std::uint16_t port() const override { return port_; }
+    void setPort(std::uint16_t port) override { port_ = port; }
     // The port actually bound while active.
     std::uint16_t listeningPort() const { return listener_.listeningPort(); }
 
     // Live connections one client address may hold (0: no cap), from the
     // next connection on.
-    int perAddressCap() const { return listener_.perAddressCap(); }
-    void setPerAddressCap(int cap) { listener_.setPerAddressCap(cap); }
+    int perAddressCap() const override { return listener_.perAddressCap(); }
+    void setPerAddressCap(int cap) override { listener_.setPerAddressCap(cap); }
     // Failed logins from one address within a minute before its logins are
     // refused for a minute (0: never), from the next login on.
-    int failedLoginLimit() const { return throttle_.limit(); }
-    void setFailedLoginLimit(int limit) { throttle_.setLimit(limit); }
+    int failedLoginLimit() const override { return throttle_.limit(); }
+    void setFailedLoginLimit(int limit) override { throttle_.setLimit(limit); }
 
-    FtpAccountTable& accounts() { return accounts_; }
+    FtpAccountTable& accounts() override { return accounts_; }
     std::int32_t logNumber() const { return log_.number(); }
     ServiceLog& log() { return log_.log(); }
 

@@ -5,6 +5,7 @@
 // that shows it only copies widgets to the fields and back.
 #pragma once
 
+#include "foundation/service_settings.h"
 #include "ftp/ftp_account_table.h"
 
 #include <cstdint>
@@ -16,41 +17,15 @@ namespace vantrel {
 class FolderChooser;
 class MessagePrompt;
 
-// What the panel edits of the running FTP service.
-class FtpPanelTarget {
+// What the panel edits of the FTP service; the service implements it, and
+// tests give the panel a fake.
+class FtpPanelTarget : public ServiceSettings {
 public:
-    virtual ~FtpPanelTarget() = default;
     virtual FtpAccountTable& accounts() = 0;
-    virtual std::uint16_t port() const = 0;
-    virtual void setPort(std::uint16_t port) = 0;
-    virtual bool autostart() const = 0;
-    virtual void setAutostart(bool on) = 0;
-    virtual bool isActive() const = 0;
     virtual int perAddressCap() const = 0;
     virtual void setPerAddressCap(int cap) = 0;
     virtual int failedLoginLimit() const = 0;
     virtual void setFailedLoginLimit(int limit) = 0;
-};
-
-// Lets any service with these members be edited by the panel without the
-// service knowing the panel.
-template <typename Service>
-class FtpPanelTargetOf final : public FtpPanelTarget {
-public:
-    explicit FtpPanelTargetOf(Service& service) : service_(service) {}
-    FtpAccountTable& accounts() override { return service_.accounts(); }
-    std::uint16_t port() const override { return service_.port(); }
-    void setPort(std::uint16_t port) override { service_.setPort(port); }
-    bool autostart() const override { return service_.autostart(); }
-    void setAutostart(bool on) override { service_.setAutostart(on); }
-    bool isActive() const override { return service_.isActive(); }
-    int perAddressCap() const override { return service_.perAddressCap(); }
-    void setPerAddressCap(int cap) override { service_.setPerAddressCap(cap); }
-    int failedLoginLimit() const override { return service_.failedLoginLimit(); }
-    void setFailedLoginLimit(int limit) override { service_.setFailedLoginLimit(limit); }
-
-private:
-    Service& service_;
 };
 
 // The window's controls as texts and flags. `caption` and `arrowsEnabled`

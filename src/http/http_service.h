@@ -7,6 +7,7 @@
 
 #include "foundation/service_control.h"
 #include "foundation/service_log.h"
+#include "http/http_settings_panel.h"
 #include "http/http_site_config.h"
 
 #include <cstdint>
@@ -16,7 +17,7 @@ namespace vantrel {
 
 class HttpListener;
 
-class HttpService final : public ServiceControl {
+class HttpService final : public ServiceControl, public HttpPanelTarget {
 public:
     static constexpr int MaxConnections = 1000;
     // A busy session: its socket, its stop event and the file or folder it sends.
@@ -55,19 +56,18 @@ public:
     int descriptorsAtFullLoad() const override { return MaxConnections * DescriptorsPerSession + 2; }
 
     bool autostart() const override { return autoStart_; }
-    bool isAutoStart() const { return autoStart_; }
-    void setAutoStart(bool on) { autoStart_ = on; }
+    void setAutostart(bool on) override { autoStart_ = on; }
     // Takes effect at the next activation. Port 0 lets the system pick.
-    std::uint16_t getPort() const { return port_; }
-    void setPort(std::uint16_t port) { port_ = port; }
+    std::uint16_t port() const override { return port_; }
+    void setPort(std::uint16_t port) override { port_ = port; }
     // The port actually bound while active (the system's pick for port 0).
     std::uint16_t listeningPort() const;
     // Live connections one client address may hold (0: no cap), from the
     // next connection on.
-    int perAddressCap() const;
-    void setPerAddressCap(int cap);
+    int perAddressCap() const override;
+    void setPerAddressCap(int cap) override;
 
-    HttpSiteConfig& site() { return site_; }
+    HttpSiteConfig& site() override { return site_; }
     const HttpSiteConfig& site() const { return site_; }
     NumberedLog& log() { return log_; }
     std::int32_t logFileCount() const { return log_.number(); }

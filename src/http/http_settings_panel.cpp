@@ -67,14 +67,6 @@ std::string domainFromField(std::string_view field)
 
 } // namespace
 
-HttpSiteConfig& HttpServicePanelTarget::site() { return service_.site(); }
-std::uint16_t HttpServicePanelTarget::port() const { return service_.getPort(); }
-void HttpServicePanelTarget::setPort(std::uint16_t port) { service_.setPort(port); }
-bool HttpServicePanelTarget::autostart() const { return service_.isAutoStart(); }
-void HttpServicePanelTarget::setAutostart(bool on) { service_.setAutoStart(on); }
-int HttpServicePanelTarget::perAddressCap() const { return service_.perAddressCap(); }
-void HttpServicePanelTarget::setPerAddressCap(int cap) { service_.setPerAddressCap(cap); }
-
 HttpSettingsPanel::HttpSettingsPanel(HttpPanelTarget& target, MessagePrompt& prompt,
                                      FolderChooser& chooser)
     : target_(target), prompt_(prompt), chooser_(chooser)

@@ -6,6 +6,8 @@
 // copies widgets to the fields and back.
 #pragma once
 
+#include "foundation/service_settings.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,37 +16,16 @@
 namespace vantrel {
 
 class FolderChooser;
-class HttpService;
 class HttpSiteConfig;
 class MessagePrompt;
 
-// What the panel edits of the running HTTP service.
-class HttpPanelTarget {
+// What the panel edits of the HTTP service; the service implements it, and
+// tests give the panel a fake.
+class HttpPanelTarget : public ServiceSettings {
 public:
-    virtual ~HttpPanelTarget() = default;
     virtual HttpSiteConfig& site() = 0;
-    virtual std::uint16_t port() const = 0;
-    virtual void setPort(std::uint16_t port) = 0;
-    virtual bool autostart() const = 0;
-    virtual void setAutostart(bool on) = 0;
     virtual int perAddressCap() const = 0;
     virtual void setPerAddressCap(int cap) = 0;
-};
-
-// The live service as the panel's target.
-class HttpServicePanelTarget final : public HttpPanelTarget {
-public:
-    explicit HttpServicePanelTarget(HttpService& service) : service_(service) {}
-    HttpSiteConfig& site() override;
-    std::uint16_t port() const override;
-    void setPort(std::uint16_t port) override;
-    bool autostart() const override;
-    void setAutostart(bool on) override;
-    int perAddressCap() const override;
-    void setPerAddressCap(int cap) override;
-
-private:
-    HttpService& service_;
 };
 
 // The window's controls as texts and flags. `caption`, `adminUrl` and

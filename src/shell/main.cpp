@@ -133,7 +133,8 @@ void quietQt(bool quiet) {
     qtQuiet = quiet;
 }
 
-void destroyService(std::unique_ptr<vantrel::ServiceControl>& service) {
+template <typename Service>
+void destroyService(std::unique_ptr<Service>& service) {
     if (service && service->isActive()) service->deactivate();
     service.reset();
 }
@@ -148,7 +149,8 @@ void refuseStart(const std::string& text) {
 
 void warnAboutOpenFiles(const vantrel::Services& services, vantrel::OpenFileLimit limit) {
     unsigned long long needed = OwnDescriptors;
-    for (const auto* service : {services.http.get(), services.email.get(), services.ftp.get()}) {
+    const vantrel::ServicePointers controls = services.controls();
+    for (const vantrel::ServiceControl* service : {controls.http, controls.email, controls.ftp}) {
         if (service != nullptr) needed += static_cast<unsigned long long>(service->descriptorsAtFullLoad());
     }
     if (limit.soft < needed)
@@ -265,8 +267,7 @@ int main(int argc, char** argv) {
     {
         auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, NewsHost,
                                                NewsFeed::DefaultPort, NewsPath, ProductName);
-        MainWindow window(ServicePointers{services.http.get(), services.email.get(),
-                                          services.ftp.get()},
+        MainWindow window(services.live(),
                           std::move(news), [] { QCoreApplication::exit(0); });
         std::unique_ptr<QSocketNotifier> signalNotifier;
         if (signalReadEnd >= 0) {
@@ -279,10 +280,7 @@ int main(int argc, char** argv) {
             });
         }
         ControlRequests requests(
-            ServicePointers{services.http.get(), services.email.get(), services.ftp.get()},
-            LiveServices{static_cast<FtpService*>(services.ftp.get()),
-                         static_cast<HttpService*>(services.http.get()),
-                         static_cast<EmailService*>(services.email.get())},
+            services.controls(), services.live(),
             [&window](ServiceKind kind, bool on, MessagePrompt& prompt) {
                 return window.switchService(kind, on, prompt);
             });

@@ -7,6 +7,23 @@
 
 namespace vantrel {
 
+Services::Services() = default;
+Services::~Services() = default;
+Services::Services(Services&&) noexcept = default;
+Services& Services::operator=(Services&&) noexcept = default;
+
+ServicePointers Services::controls() const {
+    return controlsOf(live());
+}
+
+ServicePointers controlsOf(const LiveServices& services) {
+    return ServicePointers{services.http, services.email, services.ftp};
+}
+
+LiveServices Services::live() const {
+    return LiveServices{ftp.get(), http.get(), email.get()};
+}
+
 Services makeServices() {
     Services services;
     services.http = std::make_unique<HttpService>();

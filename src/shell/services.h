@@ -1,21 +1,33 @@
-// The three service objects of the program, built in one place. The main
-// window sees them only as ServiceControl; a null member is a service that
-// the program does not have (its group shows "Offline.").
+// The three service objects of the program, built in one place and held by
+// their own types. The main window sees them only as ServiceControl; the
+// settings windows and the control socket's commands by their own types.
 #pragma once
 
-#include "foundation/service_control.h"
+#include "shell/main_window_logic.h"
+#include "tools/live_services.h"
 
 #include <memory>
 
 namespace vantrel {
 
 struct Services {
-    std::unique_ptr<ServiceControl> http;
-    std::unique_ptr<ServiceControl> email;
-    std::unique_ptr<ServiceControl> ftp;
+    Services();
+    ~Services();
+    Services(Services&&) noexcept;
+    Services& operator=(Services&&) noexcept;
+
+    ServicePointers controls() const;
+    LiveServices live() const;
+
+    std::unique_ptr<HttpService> http;
+    std::unique_ptr<EmailService> email;
+    std::unique_ptr<FtpService> ftp;
 };
 
 // Each service opens its logs at number 0 when constructed.
 Services makeServices();
+
+// The same services as the main window sees them.
+ServicePointers controlsOf(const LiveServices& services);
 
 } // namespace vantrel

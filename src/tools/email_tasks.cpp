@@ -12,7 +12,6 @@
 namespace vantrel {
 namespace {
 
-using EmailPanelTarget = EmailPanelTargetOf<EmailService>;
 
 // The attachment list window has no place on a command line.
 class NoAttachmentInfo final : public AttachmentInfoWindow {
@@ -22,12 +21,7 @@ public:
 
 // The window's logic over the service, with its messages on stderr.
 struct Panel {
-    Panel(EmailService& service, TaskContext& context)
-        : target(service), panel(target, context.prompt, info)
-    {
-        panel.show();
-    }
-    EmailPanelTarget target;
+    Panel(EmailService& service, TaskContext& context) : panel(service, context.prompt, info) { panel.show(); }
     NoAttachmentInfo info;
     EmailSettingsPanel panel;
 };

@@ -12,7 +12,6 @@
 namespace vantrel {
 namespace {
 
-using FtpPanelTarget = FtpPanelTargetOf<FtpService>;
 constexpr std::string_view NoRightsWord = "none";
 
 // "File Read" is named file-read on the command line.
@@ -95,8 +94,7 @@ bool takeOptions(TaskContext& context, FtpPanelFields& fields)
 
 TaskResult listAccounts(FtpService& service, TaskContext& context)
 {
-    FtpPanelTarget target(service);
-    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    FtpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     for (int i = 0; i < service.accounts().count(); ++i, panel.next()) {
         const FtpPanelFields& fields = panel.fields();
@@ -114,8 +112,7 @@ TaskResult addAccount(FtpService& service, TaskContext& context)
                     << " exists already; change it with \"ftp-account set\"\n";
         return TaskResult::Refused;
     }
-    FtpPanelTarget target(service);
-    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    FtpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     FtpPanelFields& fields = panel.fields();
     fields.user = user;
@@ -130,8 +127,7 @@ TaskResult addAccount(FtpService& service, TaskContext& context)
 
 TaskResult setAccount(FtpService& service, TaskContext& context)
 {
-    FtpPanelTarget target(service);
-    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    FtpSettingsPanel panel(service, context.prompt, context.prompt);
     const std::string stored = FtpSettingsPanel::cleanedUser(context.args.operands[0]);
     if (!showAccountNamed(panel, service, stored)) {
         context.err << "vantrel-settings: there is no FTP account " << stored << "\n";
@@ -145,8 +141,7 @@ TaskResult setAccount(FtpService& service, TaskContext& context)
 
 TaskResult removeAccount(FtpService& service, TaskContext& context)
 {
-    FtpPanelTarget target(service);
-    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    FtpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     panel.fields().user = context.args.operands[0];
     panel.deleteAccount();
@@ -155,8 +150,7 @@ TaskResult removeAccount(FtpService& service, TaskContext& context)
 
 TaskResult showSite(FtpService& service, TaskContext& context)
 {
-    FtpPanelTarget target(service);
-    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    FtpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     context.out << "welcome\t" << panel.fields().welcome << '\n'
                 << "port\t" << panel.fields().port << '\n'
@@ -171,8 +165,7 @@ TaskResult showSite(FtpService& service, TaskContext& context)
 // in the fields.
 TaskResult setSite(FtpService& service, TaskContext& context)
 {
-    FtpPanelTarget target(service);
-    FtpSettingsPanel panel(target, context.prompt, context.prompt);
+    FtpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     if (const std::string* welcome = context.args.option("welcome"))
         panel.fields().welcome = *welcome;

@@ -13,8 +13,7 @@ namespace {
 
 TaskResult listDomains(HttpService& service, TaskContext& context)
 {
-    HttpServicePanelTarget target(service);
-    HttpSettingsPanel panel(target, context.prompt, context.prompt);
+    HttpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     for (int i = 0; i < service.site().domainMapCount(); ++i, panel.next())
         context.out << panel.fields().domain << '\t' << panel.fields().folder << '\n';
@@ -23,8 +22,7 @@ TaskResult listDomains(HttpService& service, TaskContext& context)
 
 TaskResult addDomain(HttpService& service, TaskContext& context)
 {
-    HttpServicePanelTarget target(service);
-    HttpSettingsPanel panel(target, context.prompt, context.prompt);
+    HttpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     panel.fields().domain = context.args.operands[0];
     panel.fields().folder = context.absoluteFolder(context.args.operands[1]);
@@ -34,8 +32,7 @@ TaskResult addDomain(HttpService& service, TaskContext& context)
 
 TaskResult removeDomain(HttpService& service, TaskContext& context)
 {
-    HttpServicePanelTarget target(service);
-    HttpSettingsPanel panel(target, context.prompt, context.prompt);
+    HttpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     panel.fields().domain = context.args.operands[0];
     panel.deleteMap();
@@ -46,8 +43,7 @@ const char* switchWord(bool on) { return on ? "on" : "off"; }
 
 TaskResult showSite(HttpService& service, TaskContext& context)
 {
-    HttpServicePanelTarget target(service);
-    HttpSettingsPanel panel(target, context.prompt, context.prompt);
+    HttpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     const HttpPanelFields& fields = panel.fields();
     context.out << "port\t" << fields.port << '\n'
@@ -62,8 +58,7 @@ TaskResult showSite(HttpService& service, TaskContext& context)
 
 TaskResult setSite(HttpService& service, TaskContext& context)
 {
-    HttpServicePanelTarget target(service);
-    HttpSettingsPanel panel(target, context.prompt, context.prompt);
+    HttpSettingsPanel panel(service, context.prompt, context.prompt);
     panel.show();
     HttpPanelFields& fields = panel.fields();
     if (const std::string* port = context.args.option("port")) {
@@ -97,7 +92,7 @@ TaskResult switchAutostart(HttpService& service, TaskContext& context)
     bool on = false;
     if (!parseSwitch(context, context.args.operands[0], on))
         return TaskResult::Refused;
-    service.setAutoStart(on);
+    service.setAutostart(on);
     return TaskResult::Changed;
 }
 

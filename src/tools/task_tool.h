@@ -8,6 +8,8 @@
 // `service` speak only to a running server.
 #pragma once
 
+#include "tools/live_services.h"
+
 #include <iosfwd>
 #include <span>
 #include <string>
@@ -15,17 +17,7 @@
 
 namespace vantrel {
 
-class EmailService;
-class FtpService;
-class HttpService;
 class InstanceLock;
-
-// The running program's services; null for one it does not have.
-struct LiveServices {
-    FtpService* ftp = nullptr;
-    HttpService* http = nullptr;
-    EmailService* email = nullptr;
-};
 
 // The first word of each control request.
 constexpr std::string_view TaskRequest = "task";

@@ -50,22 +50,23 @@ public:
     int opened = 0;
 };
 
-// Has the members the panel reaches through EmailPanelTargetOf.
-class FakeEmailService final {
+// The email service as the panel sees it.
+class FakeEmailService final : public EmailPanelTarget {
 public:
     explicit FakeEmailService(int capacity) : directory_(capacity) {}
-    MailDirectory& directory() { return directory_; }
+    MailDirectory& directory() override { return directory_; }
+    std::uint16_t port() const override { return popPort_; }
+    void setPort(std::uint16_t port) override { popPort_ = port; }
     std::uint16_t popPort() const { return popPort_; }
-    void setPopPort(std::uint16_t port) { popPort_ = port; }
-    bool autostart() const { return autostart_; }
-    void setAutostart(bool on) { autostart_ = on; }
-    bool isActive() const { return active; }
-    int smtpPerAddressCap() const { return smtpCap; }
-    void setSmtpPerAddressCap(int value) { smtpCap = value; }
-    int popPerAddressCap() const { return popCap; }
-    void setPopPerAddressCap(int value) { popCap = value; }
-    int popFailedLoginLimit() const { return popLoginLimit; }
-    void setPopFailedLoginLimit(int value) { popLoginLimit = value; }
+    bool autostart() const override { return autostart_; }
+    void setAutostart(bool on) override { autostart_ = on; }
+    bool isActive() const override { return active; }
+    int smtpPerAddressCap() const override { return smtpCap; }
+    void setSmtpPerAddressCap(int value) override { smtpCap = value; }
+    int popPerAddressCap() const override { return popCap; }
+    void setPopPerAddressCap(int value) override { popCap = value; }
+    int popFailedLoginLimit() const override { return popLoginLimit; }
+    void setPopFailedLoginLimit(int value) override { popLoginLimit = value; }
 
     MailDirectory directory_;
     std::uint16_t popPort_ = 110;

@@ -48,7 +48,7 @@ protected:
 
     testing::WorkingFolder scratch;
     FakeEmailService service{4};
-    EmailPanelTargetOf<FakeEmailService> target{service};
+    EmailPanelTarget& target{service};
     RecordingPrompt prompt;
     CountingInfoWindow info;
     std::unique_ptr<EmailSettingsDialog> dialog;

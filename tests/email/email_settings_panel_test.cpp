@@ -77,7 +77,7 @@ protected:
 
     testing::WorkingFolder scratch;
     FakeEmailService service{5};
-    EmailPanelTargetOf<FakeEmailService> target{service};
+    EmailPanelTarget& target{service};
     RecordingPrompt prompt;
     CountingInfoWindow info;
     EmailSettingsPanel panel{target, prompt, info};

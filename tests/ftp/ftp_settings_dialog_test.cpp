@@ -36,7 +36,7 @@ protected:
         WorkingFolderTest::SetUp();
         std::filesystem::create_directory(folder_ / "root");
         root = (folder_ / "root").string();
-        dialog = std::make_unique<FtpSettingsDialog>(adapter, prompt, chooser);
+        dialog = std::make_unique<FtpSettingsDialog>(service, prompt, chooser);
     }
 
     template <typename Widget>
@@ -50,7 +50,6 @@ protected:
 
     std::string root;
     FakeService service{5};
-    FtpPanelTargetOf<FakeService> adapter{service};
     RecordingPrompt prompt;
     ScriptedChooser chooser;
     std::unique_ptr<FtpSettingsDialog> dialog;

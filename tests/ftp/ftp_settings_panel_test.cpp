@@ -53,10 +53,9 @@ protected:
 
     std::string root;
     FakeService target{5};
-    FtpPanelTargetOf<FakeService> adapter{target};
     RecordingPrompt prompt;
     ScriptedChooser chooser;
-    FtpSettingsPanel panel{adapter, prompt, chooser};
+    FtpSettingsPanel panel{target, prompt, chooser};
 };
 
 TEST_F(PanelTest, AddCleansTheUserNameAndCompletesTheFolder)

@@ -6,6 +6,7 @@
 
 #include "foundation/service_control.h"
 #include "ftp/ftp_account_table.h"
+#include "ftp/ftp_settings_panel.h"
 
 #include <gtest/gtest.h>
 
@@ -120,20 +121,20 @@ public:
     std::string startedAt;
 };
 
-// Has the members the panel reaches through FtpPanelTargetOf.
-class FakeService final {
+// The FTP service as the panel sees it.
+class FakeService final : public FtpPanelTarget {
 public:
     explicit FakeService(int capacity) : table(capacity, "Welcome") {}
-    FtpAccountTable& accounts() { return table; }
-    std::uint16_t port() const { return port_; }
-    void setPort(std::uint16_t port) { port_ = port; }
-    bool autostart() const { return autostart_; }
-    void setAutostart(bool on) { autostart_ = on; }
-    bool isActive() const { return active; }
-    int perAddressCap() const { return cap; }
-    void setPerAddressCap(int value) { cap = value; }
-    int failedLoginLimit() const { return loginLimit; }
-    void setFailedLoginLimit(int value) { loginLimit = value; }
+    FtpAccountTable& accounts() override { return table; }
+    std::uint16_t port() const override { return port_; }
+    void setPort(std::uint16_t port) override { port_ = port; }
+    bool autostart() const override { return autostart_; }
+    void setAutostart(bool on) override { autostart_ = on; }
+    bool isActive() const override { return active; }
+    int perAddressCap() const override { return cap; }
+    void setPerAddressCap(int value) override { cap = value; }
+    int failedLoginLimit() const override { return loginLimit; }
+    void setFailedLoginLimit(int value) override { loginLimit = value; }
 
     FtpAccountTable table;
     std::uint16_t port_ = 21;

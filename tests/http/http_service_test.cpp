@@ -142,7 +142,7 @@ TEST_F(HttpServiceTest, WithoutDomainsFileTheSettingsFileIsStillRead)
     ASSERT_TRUE(settings.save("http.dat"));
     HttpService service;
     EXPECT_FALSE(service.loadSettings());
-    EXPECT_EQ(service.getPort(), 8080);
+    EXPECT_EQ(service.port(), 8080);
     EXPECT_EQ(service.site().defaultFolder(), "\\srv\\site");
     EXPECT_EQ(service.site().defaultPage(), "index.html");
     EXPECT_TRUE(service.site().folderView());
@@ -155,9 +155,9 @@ TEST_F(HttpServiceTest, MissingKeysGivePortZeroAndKeepTexts)
     ASSERT_TRUE(SettingsStore().save("http.dat"));
     HttpService service;
     ASSERT_TRUE(service.loadSettings());
-    EXPECT_EQ(service.getPort(), 0);
+    EXPECT_EQ(service.port(), 0);
     EXPECT_EQ(service.site().defaultPage(), "index.html");
-    EXPECT_FALSE(service.isAutoStart());
+    EXPECT_FALSE(service.autostart());
     // Loading rolled the log over: its first file carries the header.
     EXPECT_NE(folder.read("logs/httplog_0.txt").find(" -> Vantrel Server 2.33: HTTP log file\r\n\r\n"),
               std::string::npos);
@@ -168,7 +168,7 @@ TEST_F(HttpServiceTest, SettingsRoundTripInTheirRecordOrder)
     {
         HttpService service;
         service.setPort(8080);
-        service.setAutoStart(true);
+        service.setAutostart(true);
         service.site().setDefaultFolder("/srv/site");
         service.site().setDefaultPage("home.htm");
         service.site().setAdminPassword("Secret");
@@ -192,8 +192,8 @@ TEST_F(HttpServiceTest, SettingsRoundTripInTheirRecordOrder)
 
     HttpService loaded;
     ASSERT_TRUE(loaded.loadSettings());
-    EXPECT_EQ(loaded.getPort(), 8080);
-    EXPECT_TRUE(loaded.isAutoStart());
+    EXPECT_EQ(loaded.port(), 8080);
+    EXPECT_TRUE(loaded.autostart());
     EXPECT_EQ(loaded.site().defaultFolder(), "\\srv\\site");
     EXPECT_EQ(loaded.site().defaultPage(), "home.htm");
     EXPECT_EQ(loaded.site().adminPassword(), "Secret");

@@ -124,7 +124,7 @@ TEST_F(HttpSettingsDialogTest, ShowsTheServiceAndAppliesThroughItsButtons)
     control<QLineEdit>(dialog, "defaultFolderEdit").setText(QString::fromStdString(scratch / "nowhere"));
     control<QPushButton>(dialog, "applyButton").click();
     EXPECT_NE(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(service->getPort(), 8080);
+    EXPECT_EQ(service->port(), 8080);
 
     control<QLineEdit>(dialog, "defaultFolderEdit").setText(QString::fromStdString(scratch / "other"));
     control<QPushButton>(dialog, "applyButton").click();
@@ -133,8 +133,8 @@ TEST_F(HttpSettingsDialogTest, ShowsTheServiceAndAppliesThroughItsButtons)
               (std::vector<std::string>{"Input Error: The 'folder' given does not exist.",
                                         "Apply Changes: You must re-activate the HTTP server "
                                         "for the\nport changes to take effect."}));
-    EXPECT_EQ(service->getPort(), 8081);
-    EXPECT_TRUE(service->isAutoStart());
+    EXPECT_EQ(service->port(), 8081);
+    EXPECT_TRUE(service->autostart());
     EXPECT_TRUE(service->site().folderView());
     EXPECT_EQ(service->site().adminPassword(), "Secret");
     std::string kept = scratch / "other";

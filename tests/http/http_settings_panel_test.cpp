@@ -57,6 +57,7 @@ public:
     void setPort(std::uint16_t port) override { port_ = port; }
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) override { autostart_ = on; }
+    bool isActive() const override { return false; }
     int perAddressCap() const override { return cap_; }
     void setPerAddressCap(int cap) override { cap_ = cap; }
 

@@ -59,7 +59,7 @@ TEST(MainWindowQt, ControlsStartWithTheirTextsAndFirstShowRuns) {
                                            quick);
     bool closed = false;
     {
-        MainWindow window(ServicePointers{}, std::move(news), [&] { closed = true; },
+        MainWindow window(LiveServices{}, std::move(news), [&] { closed = true; },
                           folder / "general.dat");
         EXPECT_EQ(window.windowTitle(), "Vantrel Server");
         for (const char* prefix : {"http", "email", "ftp"}) {

@@ -148,8 +148,7 @@ protected:
     void ftpWindow(const std::function<void(FtpSettingsPanel&)>& action)
     {
         window<FtpService>([&](FtpService& service) {
-            FtpPanelTargetOf<FtpService> target(service);
-            FtpSettingsPanel panel(target, prompt, prompt);
+            FtpSettingsPanel panel(service, prompt, prompt);
             panel.show();
             action(panel);
         });
@@ -157,8 +156,7 @@ protected:
     void httpWindow(const std::function<void(HttpSettingsPanel&)>& action)
     {
         window<HttpService>([&](HttpService& service) {
-            HttpServicePanelTarget target(service);
-            HttpSettingsPanel panel(target, prompt, prompt);
+            HttpSettingsPanel panel(service, prompt, prompt);
             panel.show();
             action(panel);
         });
@@ -166,9 +164,8 @@ protected:
     void emailWindow(const std::function<void(EmailSettingsPanel&)>& action)
     {
         window<EmailService>([&](EmailService& service) {
-            EmailPanelTargetOf<EmailService> target(service);
             NoInfo info;
-            EmailSettingsPanel panel(target, prompt, info);
+            EmailSettingsPanel panel(service, prompt, info);
             panel.show();
             action(panel);
         });
@@ -295,7 +292,7 @@ TEST_F(TaskToolTest, HttpDomainsAndSiteAreWrittenAsTheWindowWritesThem)
                    });
                });
     EXPECT_NE(err.str().find("Apply Changes: You must re-activate the HTTP server"), std::string::npos);
-    expectSame({"autostart", "http", "on"}, [&] { window<HttpService>([](HttpService& s) { s.setAutoStart(true); }); });
+    expectSame({"autostart", "http", "on"}, [&] { window<HttpService>([](HttpService& s) { s.setAutostart(true); }); });
 
     ASSERT_EQ(tool({"http-domain", "list"}), 0);
     EXPECT_EQ(out.str().substr(0, 17), "shop.example.com\t");

@@ -13,10 +13,10 @@
 
 namespace vantrel {
 
-HttpSettingsDialog::HttpSettingsDialog(HttpService& service, MessagePrompt& prompt,
+HttpSettingsDialog::HttpSettingsDialog(HttpPanelTarget& target, MessagePrompt& prompt,
                                        FolderChooser& chooser, QWidget* parent)
-    : PanelDialog("httpSettingsDialog", HttpSettingsPanel::WindowTitle, parent), target_(service),
-      panel_(target_, prompt, chooser)
+    : PanelDialog("httpSettingsDialog", HttpSettingsPanel::WindowTitle, parent),
+      panel_(target, prompt, chooser)
 {
     buildWidgets();
     panel_.show();

@@ -15,12 +15,11 @@ class QSpinBox;
 namespace vantrel {
 
 class FolderChooser;
-class HttpService;
 class MessagePrompt;
 
 class HttpSettingsDialog final : public PanelDialog {
 public:
-    HttpSettingsDialog(HttpService& service, MessagePrompt& prompt, FolderChooser& chooser,
+    HttpSettingsDialog(HttpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser,
                        QWidget* parent = nullptr);
 
     HttpSettingsPanel& panel() { return panel_; }
@@ -30,8 +29,6 @@ private:
     void readFields() override;
     void writeFields() override;
 
-    // The target before the panel that keeps a reference to it.
-    HttpServicePanelTarget target_;
     HttpSettingsPanel panel_;
     QGroupBox* mapsGroup_ = nullptr;
     QLineEdit* domainEdit_ = nullptr;

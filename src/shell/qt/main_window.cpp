@@ -7,6 +7,7 @@
 #include "shell/qt/artwork.h"
 #include "shell/qt/help_dialog.h"
 #include "shell/qt/settings_windows.h"
+#include "shell/services.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -51,13 +52,13 @@ QString controlName(ServiceKind kind, const char* control) {
 
 } // namespace
 
-MainWindow::MainWindow(ServicePointers services, std::unique_ptr<NewsFeed> news,
+MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news,
                        std::function<void()> onClosed, std::string generalPath, QWidget* parent)
     : QWidget(parent),
       services_(services),
       onClosed_(std::move(onClosed)),
       prompt_(this),
-      logic_(*this, prompt_, services, std::move(news),
+      logic_(*this, prompt_, controlsOf(services), std::move(news),
              MainWindowOptions{std::move(generalPath), {},
                                [this](ServiceKind kind) { return openSettings(kind); }}) {
     setObjectName(QStringLiteral("mainWindow"));
@@ -154,13 +155,7 @@ void MainWindow::buildControls() {
 }
 
 bool MainWindow::openSettings(ServiceKind kind) {
-    ServiceControl* service = nullptr;
-    switch (kind) {
-    case ServiceKind::Http: service = services_.http; break;
-    case ServiceKind::Email: service = services_.email; break;
-    case ServiceKind::Ftp: service = services_.ftp; break;
-    }
-    return service != nullptr && openSettingsWindow(kind, *service, this);
+    return openSettingsWindow(kind, services_, this);
 }
 
 void MainWindow::openHelp() {

@@ -5,6 +5,7 @@
 
 #include "shell/main_window_logic.h"
 #include "shell/qt/qt_message_prompt.h"
+#include "tools/live_services.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -24,7 +25,7 @@ namespace vantrel {
 class MainWindow final : public QWidget, private MainWindowView {
 public:
     // onClosed runs once the window has closed and saved its settings.
-    MainWindow(ServicePointers services, std::unique_ptr<NewsFeed> news,
+    MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news,
                std::function<void()> onClosed = {}, std::string generalPath = "general.dat",
                QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -73,7 +74,7 @@ private:
     void hideToTray() override;
     void setCaption(std::string_view text) override;
 
-    ServicePointers services_;
+    LiveServices services_;
     std::function<void()> onClosed_;
     std::array<ServiceGroup, 3> groups_;
     QLabel* news_ = nullptr;

@@ -17,26 +17,22 @@
 
 namespace vantrel {
 
-bool openSettingsWindow(ServiceKind kind, ServiceControl& service, QWidget* parent) {
+bool openSettingsWindow(ServiceKind kind, const LiveServices& services, QWidget* parent) {
     QtMessagePrompt prompt(parent);
     FolderSelectDialog chooser(parent);
     switch (kind) {
-    case ServiceKind::Http: {
-        HttpSettingsDialog dialog(static_cast<HttpService&>(service), prompt, chooser, parent);
-        dialog.exec();
+    case ServiceKind::Http:
+        if (services.http == nullptr) return false;
+        HttpSettingsDialog(*services.http, prompt, chooser, parent).exec();
         return true;
-    }
-    case ServiceKind::Ftp: {
-        FtpPanelTargetOf<FtpService> target(static_cast<FtpService&>(service));
-        FtpSettingsDialog dialog(target, prompt, chooser, parent);
-        dialog.exec();
+    case ServiceKind::Ftp:
+        if (services.ftp == nullptr) return false;
+        FtpSettingsDialog(*services.ftp, prompt, chooser, parent).exec();
         return true;
-    }
     case ServiceKind::Email: {
-        EmailPanelTargetOf<EmailService> target(static_cast<EmailService&>(service));
+        if (services.email == nullptr) return false;
         QtAttachmentInfoWindow info(parent);
-        EmailSettingsDialog dialog(target, prompt, info, parent);
-        dialog.exec();
+        EmailSettingsDialog(*services.email, prompt, info, parent).exec();
         return true;
     }
     }

@@ -4,16 +4,15 @@
 #pragma once
 
 #include "shell/service_kind.h"
+#include "tools/live_services.h"
 
 class QWidget;
 
 namespace vantrel {
 
-class ServiceControl;
-
 // Runs the settings window of `kind` modally on the live service object and
 // returns true once it has closed (the main window then saves the service's
-// settings); false when the program has no settings window for it.
-bool openSettingsWindow(ServiceKind kind, ServiceControl& service, QWidget* parent);
+// settings); false when the program does not have that service.
+bool openSettingsWindow(ServiceKind kind, const LiveServices& services, QWidget* parent);
 
 } // namespace vantrel
