@@ -17,6 +17,9 @@ namespace {
 
 constexpr char TextAttempting[] = "Attempting to retrieve news...";
 constexpr char TextNoNews[] = "%s: No news available.";
+// The news server answers this request as it always has: its headers,
+// the old browser name and the fixed date included, stay byte for byte,
+// since the server's logs and its choice of text may depend on them.
 constexpr char RequestFormat[] =
     "GET %s HTTP/1.1\r\nAccept: */*\r\nPragma: no-cache\r\n"
     "If-Modified-Since: Thu, 15 Mar 2001 12:36:46 GMT\r\n"
