@@ -325,8 +325,10 @@ bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
         return true;
     }
     if (received <= 0) {
+        // Only a clean close ends the stream; after a reset (or another
+        // failure) bytes that were on their way may be lost.
         length = 0;
-        return failClosed(SocketError::ConnectionLost);
+        return failClosed(received == 0 ? SocketError::ConnectionLost : SocketError::ConnectionReset);
     }
     bytesReceived_ += static_cast<std::uint32_t>(received);
     length = static_cast<std::size_t>(received);

@@ -21,9 +21,10 @@ enum class SocketError : int {
     NotListening = 6,
     NothingToAccept = 7,
     NotConnected = 8,
-    ConnectionLost = 10,
+    ConnectionLost = 10,  // the peer closed its end, or a send failed
     BufferTooSmall = 11,
     NoLineYet = 12,
+    ConnectionReset = 13,  // a receive failed (a reset): bytes may be lost
 };
 
 enum class SocketState : int { Closed = 0, Connected = 1, Listening = 2 };
@@ -58,6 +59,8 @@ public:
     // fileEnded: the file had no more bytes (it shrank).
     bool sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded);
     // length: capacity in, bytes received out (0 with true: nothing waiting).
+    // A false result leaves the socket closed; lastError() tells a clean end
+    // of the stream (ConnectionLost) from a reset (ConnectionReset).
     virtual bool receiveSome(void* buffer, std::size_t& length);
     // The same, into the write end of an empty pipe, without copying the
     // bytes through this process; for a socket that has never been read
