@@ -54,8 +54,8 @@ public:
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     int connectionCount() const override;
-    std::uint32_t totalBytesIn() const override;
-    std::uint32_t totalBytesOut() const override;
+    std::uint64_t totalBytesIn() const override;
+    std::uint64_t totalBytesOut() const override;
     void tick() override;
 
     std::uint16_t popPort() const { return popPort_; }

@@ -255,7 +255,7 @@ bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
         }
         return failClosed(SocketError::ConnectionLost);
     }
-    bytesSent_ += static_cast<std::uint32_t>(sent);
+    bytesSent_ += static_cast<std::uint64_t>(sent);
     length = static_cast<std::size_t>(sent);
     return true;
 }
@@ -287,7 +287,7 @@ bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& lengt
         return failClosed(SocketError::ConnectionLost);
     }
     fileEnded = sent == 0;
-    bytesSent_ += static_cast<std::uint32_t>(sent);
+    bytesSent_ += static_cast<std::uint64_t>(sent);
     offset += static_cast<std::uint64_t>(sent);
     length = static_cast<std::size_t>(sent);
     return true;
@@ -330,7 +330,7 @@ bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
         length = 0;
         return failClosed(received == 0 ? SocketError::ConnectionLost : SocketError::ConnectionReset);
     }
-    bytesReceived_ += static_cast<std::uint32_t>(received);
+    bytesReceived_ += static_cast<std::uint64_t>(received);
     length = static_cast<std::size_t>(received);
     return true;
 }

@@ -101,8 +101,8 @@ public:
     std::uint16_t localPort() const { resolveLocal(); return localPort_; }
     std::uint32_t peerIp() const { return peerIp_; }    // network order
     std::uint32_t localIp() const { resolveLocal(); return localIp_; }  // network order
-    std::uint32_t bytesReceived() const { return bytesReceived_; }
-    std::uint32_t bytesSent() const { return bytesSent_; }
+    std::uint64_t bytesReceived() const { return bytesReceived_; }
+    std::uint64_t bytesSent() const { return bytesSent_; }
     // The descriptor, for readiness waits; -1 when closed.
     int descriptor() const { return handle_; }
 
@@ -138,8 +138,8 @@ private:
     mutable bool localPending_ = false;
     SocketError lastError_ = SocketError::None;
     SocketState state_ = SocketState::Closed;
-    std::uint32_t bytesReceived_ = 0;
-    std::uint32_t bytesSent_ = 0;
+    std::uint64_t bytesReceived_ = 0;
+    std::uint64_t bytesSent_ = 0;
     mutable std::uint32_t localIp_ = 0;
     std::uint32_t peerIp_ = 0;
     // Partial segments are held back (coalesceSends); most sockets never are.

@@ -4,7 +4,8 @@
 // It works in the given folder (settings, logs), adds the accounts, saves
 // and reloads the settings, activates on a port of the system's choice and
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
-// "DEACTIVATED") and "count" (prints "COUNT <n>"). It ends when stdin
+// "DEACTIVATED"), "count" (prints "COUNT <n>") and "bytes" (prints "BYTES
+// <in> <out>", the service's byte totals). It ends when stdin
 // closes or on SIGTERM/SIGINT, deactivating first.
 #include "foundation/tcp_socket.h"
 #include "ftp/ftp_service.h"
@@ -95,6 +96,9 @@ int main(int argc, char** argv)
             std::printf("DEACTIVATED\n");
         } else if (line == "count") {
             std::printf("COUNT %d\n", service.connectionCount());
+        } else if (line == "bytes") {
+            std::printf("BYTES %llu %llu\n", static_cast<unsigned long long>(service.totalBytesIn()),
+                        static_cast<unsigned long long>(service.totalBytesOut()));
         }
     });
     service.deactivate();

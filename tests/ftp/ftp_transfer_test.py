@@ -1,7 +1,8 @@
 """Transfers with python's ftplib in passive and active mode, byte for
 byte, and the transfer engine's edges: REST, empty files, ABOR and STAT
-between blocks, the one-shot passive connection, and transfers that fail
-(a reset, a file that shrinks, a full disk) with their one failure reply."""
+between blocks, the one-shot passive connection, transfers that fail (a
+reset, a file that shrinks, a full disk) with their one failure reply, and
+byte totals past 4 GiB."""
 import ftplib
 import io
 import os
@@ -275,6 +276,33 @@ class WriteFailure(unittest.TestCase):
         self.assertNotEqual(done.returncode, 0, done.stderr)
         self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\curl-full.bin], "
                                  "Reason:[File Write Failed]" % self.server.root("ann"))
+
+
+class Totals(ServerCase):
+    """The service's byte totals go on past 4 GiB."""
+    SIZE = (4 << 30) + (1 << 20)
+
+    def test_a_download_past_4_gib_is_counted_whole(self):
+        path = os.path.join(self.root, "huge.bin")
+        with open(path, "wb") as f:
+            f.truncate(self.SIZE)  # sparse: nothing is written
+        c = self.session()
+        data = c.pasv()
+        self.assertEqual(c.cmd("RETR huge.bin"), "150 Data connetion established, beginning transfer.")
+        buffer = bytearray(1 << 20)
+        received = 0
+        while True:
+            count = data.recv_into(buffer)
+            if count == 0:
+                break
+            received += count
+        data.close()
+        self.assertEqual(received, self.SIZE)
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+
+        def bytes_out():
+            return int(self.server.steer("bytes", "BYTES").split()[2])
+        wait_until(lambda: bytes_out() > self.SIZE, "the download in the total")
 
 
 class IdleLimit(unittest.TestCase):
