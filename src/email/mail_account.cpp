@@ -298,8 +298,12 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
         ++settingsChange_;
     if (unlock)
         loginLocked_ = false;
+    // Changes that an earlier flush failed to write are owed still: this
+    // transaction's flush tries them again, even when it changed nothing.
     if (deleted || added)
         result.change = ++change_;
+    else if (flushed_ < change_)
+        result.change = change_;
     return result;
 }
 

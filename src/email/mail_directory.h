@@ -31,6 +31,7 @@ enum class CommitOutcome {
     CopyFailed,     // a queued copy could not be stored; it left no trace
     DeletionFailed, // the index could not be written without the deleted messages: all stay
     NoAccount,      // the account is gone; nothing was applied
+    SaveFailed,     // applied in memory, but the account's files could not take it yet
 };
 
 class MailDirectory final {
