@@ -388,7 +388,12 @@ bool MailDirectory::relayHostSet() const
 bool MailDirectory::relayAllowedFrom(std::string_view clientIp) const
 {
     const LockGuard guard(lock_);
-    return clientIp.substr(0, relaySubnet_.size()) == relaySubnet_;
+    if (clientIp.substr(0, relaySubnet_.size()) != relaySubnet_)
+        return false;
+    // Whole octets only: "127.0.0.1" is not the start of "127.0.0.15". A
+    // subnet that ends with its "." (or is empty) ends on a boundary.
+    const std::size_t end = relaySubnet_.size();
+    return end == 0 || relaySubnet_.back() == '.' || end == clientIp.size() || clientIp[end] == '.';
 }
 
 bool MailDirectory::isLocalDomain(std::string_view host) const
