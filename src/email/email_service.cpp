@@ -133,12 +133,12 @@ int EmailService::connectionCount() const
     return smtpListener_.connectionCount() + popListener_.connectionCount();
 }
 
-std::uint32_t EmailService::totalBytesIn() const
+std::uint64_t EmailService::totalBytesIn() const
 {
     return smtpListener_.totalBytesIn() + popListener_.totalBytesIn();
 }
 
-std::uint32_t EmailService::totalBytesOut() const
+std::uint64_t EmailService::totalBytesOut() const
 {
     return smtpListener_.totalBytesOut() + popListener_.totalBytesOut();
 }

@@ -71,8 +71,8 @@ public:
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     int connectionCount() const override;
-    std::uint32_t totalBytesIn() const override;
-    std::uint32_t totalBytesOut() const override;
+    std::uint64_t totalBytesIn() const override;
+    std::uint64_t totalBytesOut() const override;
     void tick() override;
     int descriptorsAtFullLoad() const override
     {

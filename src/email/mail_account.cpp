@@ -131,22 +131,29 @@ bool MailAccount::writeOut(std::uint64_t change, bool always)
     std::uint64_t version = 0;
     std::uint64_t settingsVersion = 0;
     std::optional<SettingsStore> settings;
+    std::size_t placedBeforeSave = 0;
     {
         const LockGuard guard(lock_);
         if (!always && flushed_ >= change)
             return true;  // a flush that ran meanwhile wrote it
         version = change_;
         settingsVersion = settingsChange_;
+        placedBeforeSave = records_.size();
         // A save also puts back a file removed from under the program.
         if (settingsWritten_ != settingsChange_ || !settingsFile_.holdsLastKnown() ||
             (always && !pathExists(settingsPath_)))
             settings = settingsRecords();
     }
     bool ok = true;
+    // Every record names a message already placed in the email folder; the
+    // save of the settings file beside them syncs that folder, and so the
+    // names of the messages placed before it.
+    bool namesSynced = false;
     // The count goes first: an index record never names a number that a
     // later start would hand out again.
     if (settings) {
         if (settingsFile_.save(*settings)) {
+            namesSynced = true;
             const LockGuard guard(lock_);
             settingsWritten_ = std::max(settingsWritten_, settingsVersion);
         } else {
@@ -163,10 +170,13 @@ bool MailAccount::writeOut(std::uint64_t change, bool always)
             target = static_cast<std::int32_t>(records_.size());
     }
     if (target > 0) {
-        // Records first, then the count that makes the loader read them;
-        // only the waits for the disk run without the account's lock.
+        // Records first, and the names of the messages placed for them
+        // (a delivery may have placed more since the save), then the count
+        // that makes the loader read them; only the waits for the disk run
+        // without the account's lock.
+        const bool placedSynced = namesSynced && static_cast<std::size_t>(target) <= placedBeforeSave;
         bool published = false;
-        if (syncFileData(indexPath_)) {
+        if ((placedSynced || syncFolderOf(localPath(indexPath_))) && syncFileData(indexPath_)) {
             const LockGuard guard(lock_);
             published = index_.publish(target);
         }
@@ -298,8 +308,12 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
         ++settingsChange_;
     if (unlock)
         loginLocked_ = false;
+    // Changes that an earlier flush failed to write are owed still: this
+    // transaction's flush tries them again, even when it changed nothing.
     if (deleted || added)
         result.change = ++change_;
+    else if (flushed_ < change_)
+        result.change = change_;
     return result;
 }
 

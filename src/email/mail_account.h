@@ -92,7 +92,7 @@ public:
     std::unique_ptr<MailboxTransaction> open(OpenMode mode);
 
     struct Applied {
-        std::uint64_t change = 0;  // for flush(); 0 when nothing changed
+        std::uint64_t change = 0;  // for flush(); 0 when nothing is owed to the files
         bool copyFailed = false;   // some copy left no trace: not stored
         // Records the deletions took out; their files are still there and
         // go once the index without them is written (or come back).

@@ -383,7 +383,12 @@ bool MailDirectory::relayHostSet() const
 bool MailDirectory::relayAllowedFrom(std::string_view clientIp) const
 {
     const LockGuard guard(lock_);
-    return clientIp.substr(0, relaySubnet_.size()) == relaySubnet_;
+    if (clientIp.substr(0, relaySubnet_.size()) != relaySubnet_)
+        return false;
+    // Whole octets only: "127.0.0.1" is not the start of "127.0.0.15". A
+    // subnet that ends with its "." (or is empty) ends on a boundary.
+    const std::size_t end = relaySubnet_.size();
+    return end == 0 || relaySubnet_.back() == '.' || end == clientIp.size() || clientIp[end] == '.';
 }
 
 bool MailDirectory::isLocalDomain(std::string_view host) const
@@ -582,9 +587,9 @@ CommitOutcome MailDirectory::commit(std::unique_ptr<MailboxTransaction> transact
     discardStaged(staged);
     if (!account)
         return CommitOutcome::NoAccount;
-    // Save failures of a delivery are not the caller's concern: the changes
-    // stay owed to the files and the next flush or save writes them; a
-    // message placed meanwhile has its record in the index file already.
+    // Changes the files could not take stay owed to them: the next commit's
+    // flush or a save writes them. The caller hears of it all the same, so
+    // that nothing counts as delivered before it is on disk.
     const bool flushed = account->flush(applied.change);
     if (!applied.removed.empty()) {
         // Deleted messages' files go only once the index no longer names
@@ -596,7 +601,9 @@ CommitOutcome MailDirectory::commit(std::unique_ptr<MailboxTransaction> transact
         for (const RemovedRecord& removed : applied.removed)
             (void)deleteFile(removed.record.path);
     }
-    return applied.copyFailed ? CommitOutcome::CopyFailed : CommitOutcome::Applied;
+    if (applied.copyFailed)
+        return CommitOutcome::CopyFailed;
+    return flushed ? CommitOutcome::Applied : CommitOutcome::SaveFailed;
 }
 
 std::string MailDirectory::newMessageId()

@@ -31,6 +31,7 @@ enum class CommitOutcome {
     CopyFailed,     // a queued copy could not be stored; it left no trace
     DeletionFailed, // the index could not be written without the deleted messages: all stay
     NoAccount,      // the account is gone; nothing was applied
+    SaveFailed,     // applied in memory, but the account's files could not take it yet
 };
 
 class MailDirectory final {
@@ -82,6 +83,8 @@ public:
     bool checkLogin(std::string_view user, std::string_view password) const;
 
     bool relayHostSet() const;
+    // The client's address starts with the relay subnet in whole octets
+    // ("10.0.0." and "10.0.0.1" admit 10.0.0.1; the latter not 10.0.0.15).
     bool relayAllowedFrom(std::string_view clientIp) const;
     bool isLocalDomain(std::string_view host) const;
     // ext with its dot (".exe"); exact match against the banned list.

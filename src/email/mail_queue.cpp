@@ -215,9 +215,9 @@ bool MailQueue::commit(const QueuedMail& mail)
         const LockGuard guard(lock_);
         slots_[mail.name] = Slot{true, 0};
     }
-    // Whole and durable under its name, or not there at all.
-    if (writeWholeFile(folderPath(mail.name, EnvelopeExtension), encodeEnvelope(mail).encode(), IfExists::Keep) &&
-        syncFolder())
+    // Whole and durable under its name (the write syncs the folder, which
+    // holds the message file's name too), or not there at all.
+    if (writeWholeFile(folderPath(mail.name, EnvelopeExtension), encodeEnvelope(mail).encode(), IfExists::Keep))
         return true;
     discard(mail.name);
     return false;
@@ -279,31 +279,6 @@ std::size_t MailQueue::size() const
 {
     const LockGuard guard(lock_);
     return slots_.size();
-}
-
-bool MailQueue::syncFolder()
-{
-    std::uint64_t ticket = 0;
-    {
-        const LockGuard guard(lock_);
-        ticket = ++syncRequested_;
-    }
-    const LockGuard sync(syncLock_);
-    if (syncDone_ >= ticket)
-        return true;  // a sync that began after this request covered it
-    std::uint64_t covered = 0;
-    {
-        const LockGuard guard(lock_);
-        covered = syncRequested_;
-    }
-    const int fd = ::open(Folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    if (synced)
-        syncDone_ = covered;
-    return synced;
 }
 
 } // namespace vantrel

@@ -83,19 +83,9 @@ private:
         std::uint32_t dueTick = 0;
     };
 
-    // Makes the folder's new and removed names durable; concurrent callers
-    // share one wait for the disk.
-    bool syncFolder();
-
     mutable CriticalLock lock_;
     std::map<std::string, Slot> slots_ VT_GUARDED_BY(lock_);
     std::uint64_t nextName_ VT_GUARDED_BY(lock_) = 0;
-
-    // Held while the folder is synced: a caller that finds its request
-    // covered by a sync that began after it asked need not sync again.
-    CriticalLock syncLock_;
-    std::uint64_t syncRequested_ VT_GUARDED_BY(lock_) = 0;
-    std::uint64_t syncDone_ VT_GUARDED_BY(syncLock_) = 0;
 };
 
 } // namespace vantrel

@@ -31,16 +31,15 @@ struct Handled {
     Handler handler;
 };
 
-// Sizes as reported leave out the "." line (3 bytes) that ends every stored
-// message.
-long long reportedSize(std::uint64_t size)
-{
-    return static_cast<long long>(size) - 3;
-}
-
+// The messages not marked deleted, each as LIST announces it.
 long long reportedLiveSize(const MailboxTransaction& mailbox)
 {
-    return static_cast<long long>(mailbox.liveSize()) - 3LL * mailbox.liveCount();
+    long long total = 0;
+    for (int i = 0; i < mailbox.messageSlotCount(); ++i) {
+        if (!mailbox.isDeleted(i))
+            total += announcedSize(mailbox.messageSizeAt(i));
+    }
+    return total;
 }
 
 Outcome replied(bool sent)
@@ -183,7 +182,7 @@ Outcome handleListAll(Pop3Session& session, MailboxTransaction& mailbox, std::st
     Listing listing(session, formatText(ReplyLimit, ListAllFormat, mailbox.liveCount(), reportedLiveSize(mailbox)));
     for (int i = 0; i < mailbox.messageSlotCount(); ++i) {
         if (!mailbox.isDeleted(i))
-            listing.line(formatText(ReplyLimit, ListLineFormat, i + 1, reportedSize(mailbox.messageSizeAt(i))));
+            listing.line(formatText(ReplyLimit, ListLineFormat, i + 1, announcedSize(mailbox.messageSizeAt(i))));
     }
     return listing.finish();
 }
@@ -196,7 +195,7 @@ Outcome handleListOne(Pop3Session& session, MailboxTransaction& mailbox, std::st
         return Outcome::Continue;
     if (mailbox.isDeleted(slot))
         return replyNumbered(session, ListDeletedFormat, number);
-    return replied(session.reply(formatText(ReplyLimit, ListOneFormat, number, reportedSize(mailbox.messageSizeAt(slot)))));
+    return replied(session.reply(formatText(ReplyLimit, ListOneFormat, number, announcedSize(mailbox.messageSizeAt(slot)))));
 }
 
 Outcome handleHelp(Pop3Session& session, MailboxTransaction&, std::string_view)

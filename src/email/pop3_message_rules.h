@@ -25,6 +25,14 @@ constexpr std::size_t RetrieveBlockSize = 64 * 1024;
 // TOP gathers its lines up to about this size per send (listings too).
 constexpr std::size_t GatherSize = 16 * 1024;
 
+// The size that STAT, LIST and RETR announce for a stored message: its
+// file without the "." line (3 bytes) that ends it. A file cut shorter
+// than that since the mailbox was opened announces none, never less.
+constexpr long long announcedSize(std::uint64_t stored)
+{
+    return stored > 3 ? static_cast<long long>(stored - 3) : 0;
+}
+
 // Takes bytes to send; false ends the copy (the connection failed).
 using ByteSink = std::function<bool(std::string_view)>;
 

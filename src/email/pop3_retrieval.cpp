@@ -36,9 +36,7 @@ Outcome sendWholeMessage(Pop3Session& session, const std::string& path)
     FileHandle file;
     if (!openMessage(session, path, file))
         return Outcome::Continue;
-    // The announced size leaves out the stored "." line.
-    const long long announced = static_cast<long long>(file.sizeAtOpen()) - 3;
-    const std::string lead = formatText(ReplyLimit, OctetsFormat, announced) + LineEnd;
+    const std::string lead = formatText(ReplyLimit, OctetsFormat, announcedSize(file.sizeAtOpen())) + LineEnd;
     return copyWholeMessage(file, lead, sinkOf(session)) ? Outcome::Continue : Outcome::Lost;
 }
 

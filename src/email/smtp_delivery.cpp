@@ -173,24 +173,25 @@ std::vector<LocalRecipient> deliverLocally(MailDirectory& directory, ServiceLog&
     std::vector<std::string> delivered;
     std::vector<LocalRecipient> failed;
     for (const LocalRecipient& recipient : envelope.localRecipients) {
-        // A copy that an earlier try stored before it was cut short.
-        if (attempt == DeliveryTry::Again && directory.holdsMessage(recipient.user, recipient.id)) {
-            delivered.push_back(recipient.user);
-            continue;
-        }
+        // A copy that an earlier try stored before it was cut short, or
+        // whose index the disk did not take then: committing nothing new
+        // writes what the account's files still lack.
+        const bool stored = attempt == DeliveryTry::Again && directory.holdsMessage(recipient.user, recipient.id);
         std::unique_ptr<MailboxTransaction> mailbox = directory.openMailboxForUser(recipient.user);
         if (!mailbox)
             continue;  // the account is gone
-        // A full mailbox is skipped; only its absence from the log shows it.
-        if (roomLimit < mailbox->storedSize() + size) {
-            directory.commitDelivery(std::move(mailbox));
-            continue;
+        if (!stored) {
+            // A full mailbox is skipped; only its absence from the log shows it.
+            if (roomLimit < mailbox->storedSize() + size) {
+                directory.commitDelivery(std::move(mailbox));
+                continue;
+            }
+            mailbox->addMessage(envelope.messageFile, cutText(recipient.id, MailDirectory::MaxMessageId), size);
         }
-        mailbox->addMessage(envelope.messageFile, cutText(recipient.id, MailDirectory::MaxMessageId), size);
         const CommitOutcome outcome = directory.commitDelivery(std::move(mailbox));
         if (outcome == CommitOutcome::Applied) {
             delivered.push_back(recipient.user);
-        } else if (outcome == CommitOutcome::CopyFailed) {
+        } else if (outcome == CommitOutcome::CopyFailed || outcome == CommitOutcome::SaveFailed) {
             log.appendLine(formatText(smtp::LogLimit, smtp::LogCopyFailed, envelope.clientIp.c_str(),
                                       envelope.heloHost.c_str(), envelope.sender.c_str(), recipient.user.c_str()));
             failed.push_back(recipient);

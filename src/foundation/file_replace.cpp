@@ -2,6 +2,8 @@
 // the temporary files of processes that died before their rename.
 #include "foundation/file_replace.h"
 
+#include "foundation/file_system.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -127,8 +129,10 @@ bool writeWholeFile(const std::string& path, std::string_view bytes, IfExists ex
     if (!written) {
         ::unlink(temporary.c_str());
         errno = error;  // the caller may report why
+        return false;
     }
-    return written;
+    // The new name is in place; it survives a crash once its folder is synced.
+    return syncFolderOf(path);
 }
 
 int removeStaleTemporaryFiles(std::string_view folder)

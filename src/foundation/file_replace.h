@@ -1,6 +1,7 @@
 // Whole-file writes that never leave a half-written file behind. The bytes
 // go to a temporary file beside the target, named "NAME.PID.N.tmp", which
-// is flushed to disk and then renamed over the target. A process killed in
+// is flushed to disk and then renamed over the target, and the folder is
+// synced so that the rename is on disk too. A process killed in
 // the middle leaves only such a temporary file, and the next start removes
 // the ones whose process no longer runs.
 #pragma once
@@ -13,9 +14,11 @@ namespace vantrel {
 enum class IfExists { Replace, Keep };
 
 // Writes the file whole or not at all: on false the target is as it was
-// and errno tells why. With IfExists::Keep an existing target is never
-// replaced (the result is then false), not even one that appears while the
-// bytes are written. The path is a local one (see localPath).
+// and errno tells why, except when only the sync of the folder failed (the
+// new bytes are then in place, but not sure to outlive a crash). With
+// IfExists::Keep an existing target is never replaced (the result is then
+// false), not even one that appears while the bytes are written. The path
+// is a local one (see localPath).
 [[nodiscard]] bool writeWholeFile(const std::string& path, std::string_view bytes,
                                   IfExists existing = IfExists::Replace);
 

@@ -159,6 +159,22 @@ bool fileSize(std::string_view path, std::uint64_t& size)
     return true;
 }
 
+bool syncFolderOf(std::string_view localFile)
+{
+    const std::size_t slash = localFile.rfind('/');
+    const std::string folder = slash == std::string_view::npos ? std::string(".")
+                               : slash == 0                    ? std::string("/")
+                                                               : std::string(localFile.substr(0, slash));
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;  // the caller may report why
+    return synced;
+}
+
 std::string tempFolder()
 {
     const char* fromEnvironment = std::getenv("TMPDIR");

@@ -36,6 +36,10 @@ bool copyFile(std::string_view from, std::string_view to);
 bool deleteFile(std::string_view path);
 // Size of a file, false when it cannot be read.
 bool fileSize(std::string_view path, std::uint64_t& size);
+// Makes the names in the folder that holds `localFile` (an on-disk path)
+// durable: a name made or changed there by a rename survives a crash only
+// once its folder is synced.
+[[nodiscard]] bool syncFolderOf(std::string_view localFile);
 
 // $TMPDIR or /tmp, ending with "/".
 std::string tempFolder();

@@ -20,8 +20,8 @@ public:
     [[nodiscard]] virtual bool activate() = 0;
     virtual void deactivate() = 0;
     virtual int connectionCount() const = 0;
-    virtual std::uint32_t totalBytesIn() const = 0;
-    virtual std::uint32_t totalBytesOut() const = 0;
+    virtual std::uint64_t totalBytesIn() const = 0;
+    virtual std::uint64_t totalBytesOut() const = 0;
     // Once a second while active: roll the service's logs over.
     virtual void tick() = 0;
     // Open files the service may need with every session live and busy

@@ -124,18 +124,18 @@ int ServiceListener::connectionCount() const {
     return count;
 }
 
-std::uint32_t ServiceListener::totalBytesIn() const {
+std::uint64_t ServiceListener::totalBytesIn() const {
     LockGuard guard(lock_);
-    std::uint32_t total = finishedBytesIn_;
+    std::uint64_t total = finishedBytesIn_;
     for (const auto& session : sessions_) {
         total += session->bytesIn();
     }
     return total;
 }
 
-std::uint32_t ServiceListener::totalBytesOut() const {
+std::uint64_t ServiceListener::totalBytesOut() const {
     LockGuard guard(lock_);
-    std::uint32_t total = finishedBytesOut_;
+    std::uint64_t total = finishedBytesOut_;
     for (const auto& session : sessions_) {
         total += session->bytesOut();
     }

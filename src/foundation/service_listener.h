@@ -64,8 +64,8 @@ public:
     void deactivate();
     bool isActive() const { return isRunning(); }
     int connectionCount() const;
-    std::uint32_t totalBytesIn() const;
-    std::uint32_t totalBytesOut() const;
+    std::uint64_t totalBytesIn() const;
+    std::uint64_t totalBytesOut() const;
     // The bound port while active (the one the system picked for port 0).
     std::uint16_t listeningPort() const;
     void setMaximumSessions(int maximum);
@@ -105,8 +105,8 @@ private:
     mutable CriticalLock lock_;
     TcpSocket listening_;
     std::vector<std::unique_ptr<ServiceSession>> sessions_ VT_GUARDED_BY(lock_);
-    std::uint32_t finishedBytesIn_ VT_GUARDED_BY(lock_) = 0;
-    std::uint32_t finishedBytesOut_ VT_GUARDED_BY(lock_) = 0;
+    std::uint64_t finishedBytesIn_ VT_GUARDED_BY(lock_) = 0;
+    std::uint64_t finishedBytesOut_ VT_GUARDED_BY(lock_) = 0;
     int maximumSessions_ VT_GUARDED_BY(lock_);
     std::uint32_t idleLimitMs_;
     bool clientSpeaksFirst_ = false;

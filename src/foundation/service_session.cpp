@@ -188,12 +188,12 @@ bool ServiceSession::isFinished() const {
     return finished_;
 }
 
-std::uint32_t ServiceSession::bytesIn() const {
+std::uint64_t ServiceSession::bytesIn() const {
     LockGuard guard(lock_);
     return bytesIn_;
 }
 
-std::uint32_t ServiceSession::bytesOut() const {
+std::uint64_t ServiceSession::bytesOut() const {
     LockGuard guard(lock_);
     return bytesOut_;
 }

@@ -60,8 +60,8 @@ public:
     void refreshCounters();
     void setDataSocket(TcpSocket* socket);
     bool isFinished() const;
-    std::uint32_t bytesIn() const;
-    std::uint32_t bytesOut() const;
+    std::uint64_t bytesIn() const;
+    std::uint64_t bytesOut() const;
     void checkIdle(std::uint32_t idleLimitMs = IdleLimitMs);
 
     // The listener's wake-up, poked when this session finishes so that it is
@@ -106,8 +106,8 @@ private:
     mutable CriticalLock lock_;
     bool finished_ VT_GUARDED_BY(lock_) = true;
     std::uint32_t lastActivity_ VT_GUARDED_BY(lock_);
-    std::uint32_t bytesIn_ VT_GUARDED_BY(lock_) = 0;
-    std::uint32_t bytesOut_ VT_GUARDED_BY(lock_) = 0;
+    std::uint64_t bytesIn_ VT_GUARDED_BY(lock_) = 0;
+    std::uint64_t bytesOut_ VT_GUARDED_BY(lock_) = 0;
     TcpSocket* dataSocket_ VT_GUARDED_BY(lock_) = nullptr;
     SessionWaker* waker_ VT_GUARDED_BY(lock_) = nullptr;
     bool served_ VT_GUARDED_BY(lock_) = false;

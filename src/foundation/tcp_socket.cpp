@@ -232,7 +232,7 @@ bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
         }
         return failClosed(SocketError::ConnectionLost);
     }
-    bytesSent_ += static_cast<std::uint32_t>(sent);
+    bytesSent_ += static_cast<std::uint64_t>(sent);
     length = static_cast<std::size_t>(sent);
     return true;
 }
@@ -264,7 +264,7 @@ bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& lengt
         return failClosed(SocketError::ConnectionLost);
     }
     fileEnded = sent == 0;
-    bytesSent_ += static_cast<std::uint32_t>(sent);
+    bytesSent_ += static_cast<std::uint64_t>(sent);
     offset += static_cast<std::uint64_t>(sent);
     length = static_cast<std::size_t>(sent);
     return true;
@@ -302,10 +302,12 @@ bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
         return true;
     }
     if (received <= 0) {
+        // Only a clean close ends the stream; after a reset (or another
+        // failure) bytes that were on their way may be lost.
         length = 0;
-        return failClosed(SocketError::ConnectionLost);
+        return failClosed(received == 0 ? SocketError::ConnectionLost : SocketError::ConnectionReset);
     }
-    bytesReceived_ += static_cast<std::uint32_t>(received);
+    bytesReceived_ += static_cast<std::uint64_t>(received);
     length = static_cast<std::size_t>(received);
     return true;
 }

@@ -21,9 +21,10 @@ enum class SocketError : int {
     NotListening = 6,
     NothingToAccept = 7,
     NotConnected = 8,
-    ConnectionLost = 10,
+    ConnectionLost = 10,  // the peer closed its end, or a send failed
     BufferTooSmall = 11,
     NoLineYet = 12,
+    ConnectionReset = 13,  // a receive failed (a reset): bytes may be lost
 };
 
 enum class SocketState : int { Closed = 0, Connected = 1, Listening = 2 };
@@ -60,6 +61,8 @@ public:
     // fileEnded: the file had no more bytes (it shrank).
     bool sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded);
     // length: capacity in, bytes received out (0 with true: nothing waiting).
+    // A false result leaves the socket closed; lastError() tells a clean end
+    // of the stream (ConnectionLost) from a reset (ConnectionReset).
     virtual bool receiveSome(void* buffer, std::size_t& length);
     // The same, into the write end of an empty pipe, without copying the
     // bytes through this process; for a socket that has never been read
@@ -100,8 +103,8 @@ public:
     std::uint16_t localPort() const { resolveLocal(); return localPort_; }
     std::uint32_t peerIp() const { return peerIp_; }    // network order
     std::uint32_t localIp() const { resolveLocal(); return localIp_; }  // network order
-    std::uint32_t bytesReceived() const { return bytesReceived_; }
-    std::uint32_t bytesSent() const { return bytesSent_; }
+    std::uint64_t bytesReceived() const { return bytesReceived_; }
+    std::uint64_t bytesSent() const { return bytesSent_; }
     // The descriptor, for readiness waits; -1 when closed.
     int descriptor() const { return handle_; }
 
@@ -137,8 +140,8 @@ private:
     mutable bool localPending_ = false;
     SocketError lastError_ = SocketError::None;
     SocketState state_ = SocketState::Closed;
-    std::uint32_t bytesReceived_ = 0;
-    std::uint32_t bytesSent_ = 0;
+    std::uint64_t bytesReceived_ = 0;
+    std::uint64_t bytesSent_ = 0;
     mutable std::uint32_t localIp_ = 0;
     std::uint32_t peerIp_ = 0;
     // Partial segments are held back (coalesceSends); most sockets never are.

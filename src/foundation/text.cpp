@@ -68,7 +68,10 @@ std::string_view trimText(std::string_view text, std::string_view blanks)
 
 bool hasControlByte(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 32 || byte == 127;
+    });
 }
 
 std::string blankControlBytes(std::string_view text)

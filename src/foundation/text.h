@@ -23,7 +23,8 @@ std::string lowerAscii(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 // The text without the `blanks` bytes around it (empty when it holds nothing else).
 std::string_view trimText(std::string_view text, std::string_view blanks = " ");
-// True when a byte below 32 (a line break, a tab, ...) is in the text.
+// True when a control byte is in the text: one below 32 (a line break, a
+// tab, ...) or DEL (127).
 bool hasControlByte(std::string_view text);
 // The text with every byte below 32 written as a blank: a name made by
 // someone else, shown in a listing whose lines must not break.

@@ -52,8 +52,8 @@ public:
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     int connectionCount() const override { return listener_.connectionCount(); }
-    std::uint32_t totalBytesIn() const override { return listener_.totalBytesIn(); }
-    std::uint32_t totalBytesOut() const override { return listener_.totalBytesOut(); }
+    std::uint64_t totalBytesIn() const override { return listener_.totalBytesIn(); }
+    std::uint64_t totalBytesOut() const override { return listener_.totalBytesOut(); }
     void tick() override;
     // The sessions, the listening socket and the listener's stop event.
     int descriptorsAtFullLoad() const override { return SessionLimit * DescriptorsPerSession + 2; }

@@ -86,12 +86,23 @@ void finishCompleted(FtpSession& session)
     session.reply(TransferComplete);
 }
 
-void finishFailed(FtpSession& session, const char* reason, const char* secondReply)
+// A transfer that failed gets its failure reply and nothing else: a 226
+// would tell the client that a cut file is whole.
+void finishFailed(FtpSession& session, const char* reason, const char* reply)
 {
     endTransfer(session, TransferEnd::Failed);
     logFailed(session, session.transfer().direction, session.transfer().path, reason);
+    session.reply(reply);
+}
+
+// ABOR ends the transfer: two commands, two replies, the 226 for the ABOR
+// first as clients of this server have always read them.
+void finishAborted(FtpSession& session)
+{
+    endTransfer(session, TransferEnd::Failed);
+    logFailed(session, session.transfer().direction, session.transfer().path, ReasonAborted);
     session.reply(TransferComplete);
-    session.reply(secondReply);
+    session.reply(TransferLost);
 }
 
 // Moving bytes is activity. A fast transfer notes it on the passes that
@@ -107,8 +118,8 @@ void downloadStep(FtpSession& session)
 {
     FtpTransfer& transfer = session.transfer();
     LineSocket& data = session.data().socket();
-    if (!data.isConnected() || transfer.abortRequested) {
-        finishFailed(session, ReasonAborted, TransferLost);
+    if (transfer.abortRequested) {
+        finishAborted(session);
         return;
     }
     std::size_t length = FtpTransfer::PieceSize;
@@ -118,7 +129,12 @@ void downloadStep(FtpSession& session)
         return;
     }
     if (fileEnded) {
-        finishCompleted(session);
+        // A file cut shorter since it was opened ends before the bytes the
+        // client was promised: that is no complete download.
+        if (transfer.position < transfer.file.sizeAtOpen())
+            finishFailed(session, ReasonAborted, TransferLost);
+        else
+            finishCompleted(session);
         return;
     }
     if (length == 0) {
@@ -134,14 +150,19 @@ void uploadStep(FtpSession& session)
     FtpTransfer& transfer = session.transfer();
     LineSocket& data = session.data().socket();
     if (transfer.abortRequested) {
-        finishFailed(session, ReasonAborted, TransferLost);
+        finishAborted(session);
         return;
     }
     // Each piece reaches the file before the next is received, so what
     // arrived before an abort or a pause is on disk.
     std::size_t length = FtpTransfer::PieceSize;
-    // The client ends an upload by closing the data connection.
-    if (!data.isConnected() || !data.receiveIntoPipe(transfer.pipe.writeEnd(), length)) {
+    if (!data.receiveIntoPipe(transfer.pipe.writeEnd(), length)) {
+        // Only the client's close ends an upload; after a reset the bytes
+        // still on their way are lost.
+        if (data.lastError() == SocketError::ConnectionReset) {
+            finishFailed(session, ReasonAborted, TransferLost);
+            return;
+        }
         session.data().close();
         finishCompleted(session);
         return;
@@ -357,18 +378,23 @@ CommandOutcome handleStor(FtpSession& session, const FtpCommand& command)
         return CommandOutcome::Continue;
     const RootFolder root = accountRoot(session);
     FindRecord entry;
-    if (findFirstEntry(root, path.relative, entry)) {
+    const bool exists = findFirstEntry(root, path.relative, entry);
+    if (exists) {
         if (!session.hasRight(AccessRights::FileModify))
             return refuseTransfer(session, direction, path.full, ReasonAccess, ModifyRefused);
         // A file that another session is still writing cannot be deleted.
         if (offset == 0 && !root.deleteFile(path.relative))
             return refuseTransfer(session, direction, path.full, ReasonTruncation, OpenFailed);
     }
+    // A restart goes on with a file that is there: one beyond its end, or
+    // with no file at all, is refused before anything is made.
+    if (offset != 0 && (!exists || offset > entry.size))
+        return refuseTransfer(session, direction, path.full, ReasonOpen, RestOutside);
     FileHandle& file = session.transfer().file;
-    if (!root.openFile(path.relative, FileMode::Write, IfMissing::Create, file))
+    if (!root.openFile(path.relative, FileMode::Write, offset == 0 ? IfMissing::Create : IfMissing::Fail, file))
         return refuseTransfer(session, direction, path.full, ReasonOpen, OpenFailed);
     // With an offset the data overwrites the file from there on; the file
-    // is not shortened.
+    // is not shortened. It may have shrunk since it was looked up.
     if (!file.seekTo(offset)) {
         refuseTransfer(session, direction, path.full, ReasonOpen, RestOutside);
         file.close();

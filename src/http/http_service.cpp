@@ -121,12 +121,12 @@ int HttpService::connectionCount() const
     return listener_->connectionCount();
 }
 
-std::uint32_t HttpService::totalBytesIn() const
+std::uint64_t HttpService::totalBytesIn() const
 {
     return listener_->totalBytesIn();
 }
 
-std::uint32_t HttpService::totalBytesOut() const
+std::uint64_t HttpService::totalBytesOut() const
 {
     return listener_->totalBytesOut();
 }

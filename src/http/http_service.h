@@ -48,8 +48,8 @@ public:
     void deactivate() override;
     bool isActive() const override;
     int connectionCount() const override;
-    std::uint32_t totalBytesIn() const override;
-    std::uint32_t totalBytesOut() const override;
+    std::uint64_t totalBytesIn() const override;
+    std::uint64_t totalBytesOut() const override;
     // Once a second while active: the log moves on past a full file.
     void tick() override;
     // The sessions, the listening socket and the listener's stop event.

@@ -101,7 +101,13 @@ public:
     bool wasShown() const { return shown_; }
 
     static std::string statusText(const ServiceControl* service);
-    static std::uint32_t kilobytes(std::uint32_t bytes) { return (bytes + 512u) / 1024u; }
+    // Rounded to the nearest kilobyte from the full 64-bit count; narrowed
+    // for the status line's "%u", where a total past 4 TiB stays at the top.
+    static std::uint32_t kilobytes(std::uint64_t bytes)
+    {
+        const std::uint64_t rounded = bytes / 1024u + (bytes % 1024u >= 512u ? 1u : 0u);
+        return rounded > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(rounded);
+    }
 
 private:
     ServiceControl* service(ServiceKind kind) const;

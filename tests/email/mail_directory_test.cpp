@@ -108,10 +108,13 @@ TEST_F(MailDirectoryTest, RoutingTests)
         const char* client;
         bool allowed;
     };
+    // Whole octets: a subnet that ends inside one matches no longer number.
     const SubnetCase subnets[] = {
         {"", "203.0.113.9", true},           {"10.0.0.", "10.0.0.15", true},
-        {"10.0.0.", "10.0.1.15", false},     {"192.168.1", "192.168.10.7", true},
-        {"192.168.1", "192.168.2.1", false}, {"10.0.0.15", "10.0.0.1", false},
+        {"10.0.0.", "10.0.1.15", false},     {"192.168.1", "192.168.10.7", false},
+        {"192.168.1", "192.168.1.7", true},  {"192.168.1", "192.168.2.1", false},
+        {"10.0.0.15", "10.0.0.1", false},    {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "127.0.0.15", false},  {"127.0.0.1", "127.0.0.100", false},
     };
     for (const SubnetCase& c : subnets) {
         directory.setRelaySubnet(c.subnet);

@@ -3,7 +3,8 @@ stop in the middle of many deliveries, a full disk, several messages on one
 connection, restarts within one second, a crash right after a POP3 QUIT, a
 relay loop, a relay host that never hangs up, and account names that look
 like the server's own temporary files. Every restart is a new harness
-process on the same working folder."""
+process on the same working folder. Every name the server makes by a rename
+is followed by a sync of its folder, seen with strace."""
 import collections
 import contextlib
 import os
@@ -18,7 +19,7 @@ import time
 import unittest
 
 from smtp_harness import RECEIVED_LINE, SEND_DATA, Raw, Server, harness_path, wait_until
-from harness_support import DEADLINE, LineClient, poplib_login
+from harness_support import DEADLINE, LineClient, poplib_login, strace_attached
 from fake_relay_host import FakeRelayHost, unused_port
 
 harness_path()  # out of the command line before unittest reads it
@@ -84,6 +85,33 @@ def retrieve(server, user, password="pw"):
 def markers(server, user, password="pw"):
     """The last line of each message in the user's mailbox."""
     return [lines[-1].decode("latin-1") for lines in retrieve(server, user, password)]
+
+
+def renames_and_folder_syncs(trace, cwd):
+    """From an `strace -f -y` output of rename* and fsync calls: the folder
+    of each name made by a successful rename, and of each folder synced, in
+    the order of the calls ([(position, folder)] twice)."""
+    calls, pending = [], {}
+    with open(trace) as f:
+        for line in f:
+            pid, _, text = line.rstrip("\n").partition(" ")
+            text = text.lstrip()
+            if text.endswith("<unfinished ...>"):
+                pending[pid] = text[:-len("<unfinished ...>")]
+                continue
+            resumed = re.match(r"<\.\.\. \w+ resumed>(.*)", text)
+            if resumed:
+                text = pending.pop(pid, "") + resumed.group(1)
+            calls.append(text)
+    renamed, synced = [], []
+    for position, call in enumerate(calls):
+        if re.match(r"rename(at2?)?\(.*=\s*0$", call):
+            target = re.findall(r'"((?:[^"\\]|\\.)*)"', call)[1]
+            renamed.append((position, os.path.dirname(os.path.join(cwd, target))))
+        folder = re.match(r"fsync\(\d+<(.*)>\)\s*=\s*0$", call)
+        if folder and os.path.isdir(folder.group(1)):
+            synced.append((position, folder.group(1)))
+    return renamed, synced
 
 
 def files_below(folder):
@@ -365,6 +393,23 @@ class Durability(unittest.TestCase):
         self.assertEqual((len(host.transactions), len(host.messages())), (1, 1))
         self.assertNotIn("***RELAY FAILED***", server.log_text())
         self.assertEqual(server.listed("ann"), 0, "no notice for the sender")
+        server.stop()
+
+    def test_every_name_made_by_a_rename_has_its_folder_synced(self):
+        if shutil.which("strace") is None:
+            self.skipTest("strace is needed")
+        server = self.server()
+        trace = os.path.join(server.base, "trace")
+        with strace_attached(server.process.pid, trace, "-y", "-e", "trace=rename,renameat,renameat2,fsync"):
+            self.assertEqual(send(server.smtp_port, "synced", [address("ann")]), 250)
+            server.wait_for_log("Mail Received")
+        renamed, synced = renames_and_folder_syncs(trace, os.path.realpath(server.work))
+        email = os.path.realpath(server.path("email"))
+        self.assertIn(email, [folder for _, folder in renamed], "the message placed by a rename")
+        for position, folder in renamed:
+            self.assertTrue(any(later > position and synced_folder == folder for later, synced_folder in synced),
+                            "no sync of %s after the rename at call %d" % (folder, position))
+        self.assertEqual(markers(server, "ann"), ["synced"])
         server.stop()
 
     def test_accounts_named_like_temporary_files_survive_restarts(self):

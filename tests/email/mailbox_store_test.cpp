@@ -1,6 +1,7 @@
 // The mailbox store's transactions: delivery while a login holds the lock,
 // deletions by id, numbers never reused, stored sizes, small files left
-// out but kept in the index, failed copies, and many deliveries at once.
+// out but kept in the index, failed copies and saves, and many deliveries
+// at once.
 #include "mail_test_support.h"
 
 #include "email/mail_account.h"
@@ -52,6 +53,23 @@ protected:
         for (int i = 0; i < store.count(); ++i)
             records.emplace_back(store.nameAt(i), store.textAt(i, 99));
         return records;
+    }
+
+    // Commits while files may not grow beyond a few bytes, as on a full
+    // disk: no account file can be written.
+    CommitOutcome commitOnAFullDisk(std::unique_ptr<MailboxTransaction> transaction, bool unlock)
+    {
+        rlimit saved{};
+        EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit tiny = saved;
+        tiny.rlim_cur = 64;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        const CommitOutcome outcome = unlock ? directory.commitAndUnlock(std::move(transaction))
+                                             : directory.commitDelivery(std::move(transaction));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+        return outcome;
     }
 
     std::unique_ptr<MailDirectory> owned_ = std::make_unique<MailDirectory>(10);
@@ -148,19 +166,7 @@ TEST_F(MailboxStoreTest, DeletionsThatCannotBeWrittenKeepEveryMessage)
     auto pop = directory.openMailboxForLogin("ann", "pw");
     pop->markDeleted(0);
     pop->markDeleted(2);
-    {
-        // Files may not grow beyond a few bytes: the index cannot be written.
-        rlimit saved{};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit tiny = saved;
-        tiny.rlim_cur = 64;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-        const CommitOutcome outcome = directory.commitAndUnlock(std::move(pop));
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        ::signal(SIGXFSZ, previous);
-        EXPECT_EQ(outcome, CommitOutcome::DeletionFailed);
-    }
+    EXPECT_EQ(commitOnAFullDisk(std::move(pop), true), CommitOutcome::DeletionFailed);
     EXPECT_EQ(listedMessages(directory, "ann", "pw"), (std::vector<std::string>{messageText(0), messageText(1), messageText(2)}));
     EXPECT_FALSE(directory.account("ann")->isLoginLocked());
     // Once the index can be written again, the same deletions go through.
@@ -171,6 +177,22 @@ TEST_F(MailboxStoreTest, DeletionsThatCannotBeWrittenKeepEveryMessage)
     EXPECT_EQ(listedMessages(directory, "ann", "pw"), std::vector<std::string>{messageText(1)});
     EXPECT_FALSE(std::filesystem::exists("email/0@ann_e.dat"));
     EXPECT_FALSE(std::filesystem::exists("email/2@ann_e.dat"));
+}
+
+TEST_F(MailboxStoreTest, ADeliveryTheFilesCannotTakeIsReportedAndWrittenByTheNextCommit)
+{
+    ASSERT_TRUE(directory.save());
+    writeBytes("limited.eml", messageText(1));
+    auto transaction = directory.openMailboxForAddress("ann@x.org");
+    transaction->addMessage("limited.eml", "id-limited", messageText(1).size());
+    EXPECT_EQ(commitOnAFullDisk(std::move(transaction), false), CommitOutcome::SaveFailed);
+    // The message is in the mailbox, its index owed to the disk: a commit
+    // that changes nothing writes it.
+    EXPECT_TRUE(directory.holdsMessage("ann", "id-limited"));
+    EXPECT_EQ(directory.commitDelivery(directory.openMailboxForUser("ann")), CommitOutcome::Applied);
+    MailDirectory reloaded(10);
+    EXPECT_TRUE(reloaded.load());
+    EXPECT_EQ(listedMessages(reloaded, "ann", "pw"), std::vector<std::string>{messageText(1)});
 }
 
 TEST_F(MailboxStoreTest, ASaveWritesAccountFilesRemovedWhileRunning)

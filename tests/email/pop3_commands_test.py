@@ -150,6 +150,15 @@ class Commands(ServerCase):
         self.assertEqual(client.cmd("RETR 1"), "+OK 100 octets")
         self.assertEqual(client.read_exact(len(FIRST)), FIRST)
 
+    def test_a_file_cut_to_nothing_announces_no_negative_size(self):
+        account = ann()
+        client = self.logged_in("ann", "pw")
+        os.truncate(self.server.path(account.message_name(1)), 0)
+        for line in ("RETR 2", "TOP 2 -1"):
+            self.assertEqual(client.cmd(line), "+OK 0 octets", line)
+            self.assertEqual(client.read_through(), b"\r\n.\r\n", line)
+        self.assertEqual(client.cmd("NOOP"), "+OK No problem")
+
 
 class SmallFiles(ServerCase):
     """Index records whose files are missing or hold 3 bytes or less are

@@ -130,15 +130,18 @@ class RelayTest(unittest.TestCase):
         self.assertEqual(relayed.data + b"\r\n.\r\n", stored, "the stored bytes go on unchanged")
 
     def test_client_outside_the_relay_subnet_is_refused(self):
-        host = self.fake()
-        server = self.start(host.port, subnet="10.")
-        client = Smtp(server.smtp_port)
-        client.cmd("HELO client")
-        client.cmd("MAIL FROM:<ann@local.example>")
-        self.assertEqual(client.cmd("RCPT TO:<a@far.example>"), "550 Account does not exist.")
-        client.cmd("QUIT")
-        client.sock.close()
-        self.assertEqual(host.connections, 0)
+        # The subnet is compared in whole octets: 127.0.0.1 is not 127.0.0.15.
+        for subnet, source in (("10.", "127.0.0.1"), ("127.0.0.1", "127.0.0.15"), ("127.0.0.1", "127.0.0.100")):
+            with self.subTest(subnet=subnet, source=source):
+                host = self.fake()
+                server = self.start(host.port, subnet=subnet)
+                client = Smtp(server.smtp_port, source)
+                client.cmd("HELO client")
+                client.cmd("MAIL FROM:<ann@local.example>")
+                self.assertEqual(client.cmd("RCPT TO:<a@far.example>"), "550 Account does not exist.")
+                client.cmd("QUIT")
+                client.sock.close()
+                self.assertEqual(host.connections, 0)
 
     def test_smuggled_end_marks_reach_the_relay_host_as_one_message(self):
         # The relay host reads data leniently: unless the server stuffed the

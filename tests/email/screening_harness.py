@@ -76,8 +76,8 @@ class Server(TempServer):
 class Smtp(LineClient):
     """A raw SMTP connection that returns replies exactly as sent."""
 
-    def __init__(self, port):
-        super().__init__(port)
+    def __init__(self, port, source="127.0.0.1"):
+        super().__init__(port, source)
         self.greeting = self.line()
 
     def send_mail(self, sender, recipients, data, helo="client"):

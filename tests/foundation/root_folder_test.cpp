@@ -363,7 +363,7 @@ TEST_P(RootFolderTest, NamesWithControlBytesAreNotMadeButExistingOnesRead)
     if (!expectConfinement(root))
         GTEST_SKIP() << "the kernel has no openat2";
     FileHandle file;
-    for (const std::string name : {"line\nbreak", "carriage\rreturn", "tab\there", "\x1f"}) {
+    for (const std::string name : {"line\nbreak", "carriage\rreturn", "tab\there", "\x1f", "del\x7fname"}) {
         EXPECT_FALSE(root.openFile(name, FileMode::Write, IfMissing::Create, file)) << name;
         EXPECT_FALSE(root.createFolder(name)) << name;
         EXPECT_FALSE(root.move("file.txt", name)) << name;

@@ -1,5 +1,5 @@
 // TcpSocket and LineSocket on loopback: line framing over merged and split
-// segments, over-long and unterminated input, peer close, full send
+// segments, over-long and unterminated input, peer close and reset, full send
 // buffers, listening rules and descriptors above the select() limit.
 #include "foundation/line_socket.h"
 #include "foundation/tcp_socket.h"
@@ -164,6 +164,36 @@ TEST_F(LineSocketTest, PeerCloseEndsWithConnectionLostAndAClosedSocket) {
     EXPECT_FALSE(pair.server.sendSome("hello", length));
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(pair.server.lastError(), SocketError::NotConnected);
+}
+
+// Only a clean close ends a stream: a reset tells the receiver that bytes
+// may have been lost on the way (an upload that must not count as whole).
+TEST(TcpSocketTest, AReceiveTellsACleanCloseFromAReset) {
+    struct Case {
+        const char* name;
+        void (TcpSocket::*end)();
+        SocketError error;
+    };
+    for (const Case& c : {Case{"close", &TcpSocket::shutdownAndClose, SocketError::ConnectionLost},
+                          Case{"reset", &TcpSocket::resetAndClose, SocketError::ConnectionReset}}) {
+        LoopbackPair pair;
+        ASSERT_TRUE(pair.connect()) << c.name;
+        ASSERT_TRUE(sendAll(pair.client, "some bytes"));
+        ASSERT_TRUE(waitReadable(pair.server));
+        (pair.client.*c.end)();
+        char buffer[64];
+        std::string received;
+        ASSERT_TRUE(waitUntil([&] {
+            std::size_t length = sizeof buffer;
+            if (!pair.server.receiveSome(buffer, length))
+                return true;
+            received.append(buffer, length);
+            return false;
+        })) << c.name;
+        EXPECT_EQ(received, "some bytes") << c.name;
+        EXPECT_EQ(pair.server.lastError(), c.error) << c.name;
+        EXPECT_FALSE(pair.server.isConnected()) << c.name;
+    }
 }
 
 TEST_F(LineSocketTest, InputWithoutALineEndIsCutOffAt64KiB) {

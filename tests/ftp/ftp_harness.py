@@ -8,7 +8,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 import harness_support  # noqa: E402
 from harness_support import (DEADLINE, LineClient, TempServer, read_logs, swapping,  # noqa: E402,F401
-                             strace_total, wait_until)
+                             strace_attached, strace_total, wait_until)
 
 ALL_RIGHTS = 63
 FILE_READ, FILE_WRITE, FILE_MODIFY = 1, 2, 4

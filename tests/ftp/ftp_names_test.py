@@ -109,7 +109,7 @@ class Names(ServerCase):
         with open(os.path.join(self.root, "plain.txt"), "wb") as f:
             f.write(b"plain")
         before = self.on_disk()
-        for name in ("line\nbreak", "carriage\rreturn", "tab\tname", "x\x01y"):
+        for name in ("line\nbreak", "carriage\rreturn", "tab\tname", "x\x01y", "del\x7fname"):
             with self.subTest(name=name):
                 self.assertEqual(self.upload("STOR " + name), OPEN_FAILED)
                 self.assertEqual(self.c.cmd("MKD " + name), CREATE_FAILED)

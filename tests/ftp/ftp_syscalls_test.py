@@ -8,12 +8,10 @@ is timed.
 """
 import ftplib
 import os
-import signal
-import subprocess
 import tempfile
 import unittest
 
-from ftp_harness import ALL_RIGHTS, DEADLINE, Server, harness_path, strace_total, wait_until
+from ftp_harness import ALL_RIGHTS, DEADLINE, Server, harness_path, strace_attached, strace_total
 
 MIB = 1024 * 1024
 BIG_MIB = 32
@@ -41,20 +39,8 @@ def traced_calls(pid, action):
     (sessions started meanwhile included); returns the total."""
     with tempfile.TemporaryDirectory(prefix="vtftp-strace-") as folder:
         summary = os.path.join(folder, "summary")
-        errors = open(os.path.join(folder, "errors"), "w+")
-        tracer = subprocess.Popen(["strace", "-f", "-c", "-o", summary, "-p", str(pid)],
-                                  stdout=subprocess.DEVNULL, stderr=errors)
-        try:
-            # strace names each thread it has attached to on stderr.
-            def attached():
-                errors.seek(0)
-                return "attached" in errors.read()
-            wait_until(attached, "strace attached")
+        with strace_attached(pid, summary, "-c"):
             action()
-        finally:
-            tracer.send_signal(signal.SIGINT)
-            tracer.wait(DEADLINE)
-            errors.close()
         return strace_total(summary)
 
 

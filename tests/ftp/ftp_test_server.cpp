@@ -5,8 +5,9 @@
 // It works in the given folder (settings, logs), adds the accounts, saves
 // and reloads the settings, activates on a port of the system's choice and
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
-// "DEACTIVATED"), "count" (prints "COUNT <n>") and "advance MS", which
-// moves the clock on (prints "ADVANCED"). It ends when stdin closes or on
+// "DEACTIVATED"), "count" (prints "COUNT <n>"), "bytes" (prints "BYTES
+// <in> <out>", the service's byte totals) and "advance MS", which moves
+// the clock on (prints "ADVANCED"). It ends when stdin closes or on
 // SIGTERM/SIGINT, deactivating first.
 #include "foundation/clock.h"
 #include "foundation/tcp_socket.h"
@@ -109,6 +110,9 @@ int main(int argc, char** argv)
         } else if (line.rfind("advance ", 0) == 0) {
             advanceTickCount(static_cast<std::uint32_t>(std::strtoul(line.c_str() + 8, nullptr, 10)));
             std::printf("ADVANCED\n");
+        } else if (line == "bytes") {
+            std::printf("BYTES %llu %llu\n", static_cast<unsigned long long>(service.totalBytesIn()),
+                        static_cast<unsigned long long>(service.totalBytesOut()));
         }
     });
     service.deactivate();

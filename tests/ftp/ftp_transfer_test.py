@@ -1,11 +1,15 @@
 """Transfers with python's ftplib in passive and active mode, byte for
 byte, and the transfer engine's edges: REST, empty files, ABOR and STAT
-between blocks, and the one-shot passive connection."""
+between blocks, the one-shot passive connection, transfers that fail (a
+reset, a file that shrinks, a full disk) with their one failure reply, and
+byte totals past 4 GiB."""
 import ftplib
 import io
 import os
 import shutil
 import socket
+import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -113,13 +117,18 @@ class EngineEdges(ServerCase):
         # One PASV serves one data connection.
         self.assertEqual(c.cmd("RETR hundred"), "503 Please use PORT or PASV first.")
 
-    def test_rest_then_stor_beyond_the_end(self):
-        c = self.session()
-        c.cmd("REST 500")
-        c.pasv().close()
-        self.assertEqual(c.cmd("STOR hundred"), "550 The REST value is outside of the file.")
-        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\hundred], "
-                                 "Reason:[Open Failed]" % self.root)
+    def test_rest_then_stor_beyond_the_end_leaves_the_files_as_they_were(self):
+        for name in ("hundred", "never-made"):
+            with self.subTest(name=name):
+                c = self.session()
+                c.cmd("REST 500")
+                c.pasv().close()
+                self.assertEqual(c.cmd("STOR " + name), "550 The REST value is outside of the file.")
+                self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\%s], "
+                                         "Reason:[Open Failed]" % (self.root, name))
+        with open(os.path.join(self.root, "hundred"), "rb") as f:
+            self.assertEqual(f.read(), bytes(range(100)))
+        self.assertFalse(os.path.exists(os.path.join(self.root, "never-made")))
 
     def test_append_needs_an_existing_file(self):
         c = self.session()
@@ -179,9 +188,42 @@ class EngineEdges(ServerCase):
         self.assertEqual(c.cmd("RETR large.bin"), "150 Data connetion established, beginning transfer.")
         data.recv(1000)
         data.close()
-        self.assertEqual(c.reply(), "226 Transfer complete.")
+        # One reply, the failure: no 226 ahead of it.
         self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
         self.assertEqual(c.cmd("ABOR"), "225 No transfer in progress.")
+
+    def test_a_reset_data_connection_fails_the_upload(self):
+        c = self.session()
+        data = c.pasv()
+        path = os.path.join(self.root, "reset.bin")
+        self.assertEqual(c.cmd("STOR reset.bin"), "150 Data connetion established, beginning transfer.")
+        data.sendall(os.urandom(10000))
+        wait_until(lambda: os.path.getsize(path) == 10000, "the received bytes on disk")
+        # A zero linger time makes the close a reset.
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        data.close()
+        self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
+        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\reset.bin], "
+                                 "Reason:[Aborted / Data Connection Failure]" % self.root)
+        self.assertEqual(c.cmd("NOOP"), "200 Hi.")
+        self.assertNotIn("File Upload IP:[127.0.0.1], User:[ann], File:[%s\\reset.bin]" % self.root,
+                         self.server.log_text())
+
+    def test_a_file_that_shrinks_during_the_download_fails_it(self):
+        path = os.path.join(self.root, "shrinks.bin")
+        with open(path, "wb") as f:
+            f.write(os.urandom(16 * 1024 * 1024))
+        c = self.session()
+        data = c.pasv()
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        self.assertEqual(c.cmd("RETR shrinks.bin"), "150 Data connetion established, beginning transfer.")
+        self.assertGreater(len(data.recv(1000)), 0)
+        os.truncate(path, 1024 * 1024)
+        self.assertLess(len(read_all(data, reset_ends=True)), 16 * 1024 * 1024)
+        self.assertEqual(c.reply(), "426 Transfer incomplete, data connection was lost.")
+        self.server.wait_for_log("***DOWNLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\shrinks.bin], "
+                                 "Reason:[Aborted / Data Connection Failure]" % self.root)
+        self.assertEqual(c.cmd("NOOP"), "200 Hi.")
 
 
 class WriteFailure(unittest.TestCase):
@@ -214,13 +256,53 @@ class WriteFailure(unittest.TestCase):
         except (BrokenPipeError, ConnectionResetError):
             pass  # the server has given up on the data connection
         data.close()
-        self.assertEqual(c.reply(), "226 Transfer complete.")
+        # The failure is the one reply: NOOP's answer comes next.
         self.assertEqual(c.reply(), "426 Transfer aborted, writing to file failed.")
+        self.assertEqual(c.cmd("NOOP"), "200 Hi.")
         self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\full.bin], "
                                  "Reason:[File Write Failed]" % self.server.root("ann"))
         with open(os.path.join(self.server.root("ann"), "full.bin"), "rb") as f:
             self.assertEqual(f.read(), PAYLOAD[:self.LIMIT])
-        self.assertEqual(c.cmd("NOOP"), "200 Hi.")
+
+    def test_curl_reports_the_failed_upload(self):
+        # Just past the limit: curl has sent every byte and closed the data
+        # connection by the time the write fails, so only the reply tells.
+        source = os.path.join(self.server.base, "payload.bin")
+        with open(source, "wb") as f:
+            f.write(PAYLOAD[:self.LIMIT + 4096])
+        url = "ftp://ann:pw@127.0.0.1:%d/curl-full.bin" % self.server.port
+        done = subprocess.run(["curl", "--silent", "--show-error", "--max-time", "60", "-T", source, url],
+                              capture_output=True, text=True, timeout=120)
+        self.assertNotEqual(done.returncode, 0, done.stderr)
+        self.server.wait_for_log("***UPLOAD FAILED*** IP:[127.0.0.1], User:[ann], File:[%s\\curl-full.bin], "
+                                 "Reason:[File Write Failed]" % self.server.root("ann"))
+
+
+class Totals(ServerCase):
+    """The service's byte totals go on past 4 GiB."""
+    SIZE = (4 << 30) + (1 << 20)
+
+    def test_a_download_past_4_gib_is_counted_whole(self):
+        path = os.path.join(self.root, "huge.bin")
+        with open(path, "wb") as f:
+            f.truncate(self.SIZE)  # sparse: nothing is written
+        c = self.session()
+        data = c.pasv()
+        self.assertEqual(c.cmd("RETR huge.bin"), "150 Data connetion established, beginning transfer.")
+        buffer = bytearray(1 << 20)
+        received = 0
+        while True:
+            count = data.recv_into(buffer)
+            if count == 0:
+                break
+            received += count
+        data.close()
+        self.assertEqual(received, self.SIZE)
+        self.assertEqual(c.reply(), "226 Transfer complete.")
+
+        def bytes_out():
+            return int(self.server.steer("bytes", "BYTES").split()[2])
+        wait_until(lambda: bytes_out() > self.SIZE, "the download in the total")
 
 
 class IdleLimit(unittest.TestCase):

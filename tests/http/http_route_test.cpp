@@ -158,6 +158,8 @@ TEST_F(HttpRouteTest, NoUsableHostOrTargetIsABadRequest)
         {"/withindex", "a\rLocation: http://evil/", ResponseKind::BadRequest, Bad, nullptr},
         {"/withindex", "a\nb", ResponseKind::BadRequest, Bad, nullptr},
         {"/withindex\r\nSet-Cookie:", "a", ResponseKind::BadRequest, Bad, nullptr},
+        {"/withindex\x7f", "a", ResponseKind::BadRequest, Bad, nullptr},
+        {"/withindex", "a\x7f", ResponseKind::BadRequest, Bad, nullptr},
     });
     EXPECT_EQ(get("/", std::string("a\0b", 3)).kind, ResponseKind::BadRequest);
 }

@@ -202,13 +202,15 @@ TEST_F(MainWindowLogicTest, AutostartActivatesInServiceOrderAfterLoading) {
     EXPECT_EQ(view.status[ServiceKind::Email], Offline);
 }
 
-TEST(MainWindowStatus, KilobytesRoundToNearestInUnsigned32Bit) {
+TEST(MainWindowStatus, KilobytesRoundToNearestFrom64BitTotals) {
     struct Case {
-        std::uint32_t bytes;
+        std::uint64_t bytes;
         std::uint32_t kilobytes;
     };
-    for (const Case& c : {Case{0, 0}, Case{511, 0}, Case{512, 1}, Case{1535, 1},
-                          Case{1536, 2}, Case{0xFFFFFDFFu, 4194303}, Case{0xFFFFFE00u, 0}})
+    // Past 4 GiB the total goes on growing; past what "%u" holds it stays.
+    for (const Case& c : {Case{0, 0}, Case{511, 0}, Case{512, 1}, Case{1535, 1}, Case{1536, 2},
+                          Case{0xFFFFFDFFu, 4194303}, Case{0xFFFFFE00u, 4194304},
+                          Case{5ull << 30, 5242880}, Case{UINT64_MAX, UINT32_MAX}})
         EXPECT_EQ(MainWindowLogic::kilobytes(c.bytes), c.kilobytes) << c.bytes;
 }
 

@@ -52,8 +52,8 @@ public:
     bool autostartFlag = false;
     bool active = false;
     int connections = 0;
-    std::uint32_t bytesIn = 0;
-    std::uint32_t bytesOut = 0;
+    std::uint64_t bytesIn = 0;
+    std::uint64_t bytesOut = 0;
     int loads = 0;
     int saves = 0;
     int ticks = 0;
@@ -78,8 +78,8 @@ public:
         active = false;
     }
     int connectionCount() const override { return connections; }
-    std::uint32_t totalBytesIn() const override { return bytesIn; }
-    std::uint32_t totalBytesOut() const override { return bytesOut; }
+    std::uint64_t totalBytesIn() const override { return bytesIn; }
+    std::uint64_t totalBytesOut() const override { return bytesOut; }
     void tick() override { ++ticks; }
 
 private:

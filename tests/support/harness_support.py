@@ -12,6 +12,7 @@ import poplib
 import re
 import select
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -63,6 +64,26 @@ def poplib_login(port, user, password, timeout=DEADLINE):
             if not error.args[0].startswith(b"-ERR Mail box is busy") or time.monotonic() > end:
                 raise
         time.sleep(0.02)
+
+
+@contextlib.contextmanager
+def strace_attached(pid, output, *options):
+    """strace follows every thread of `pid` (those started meanwhile too)
+    while the block runs and writes to the file `output`; it has attached
+    before the block starts and has written everything once the block ends."""
+    with open(output + ".errors", "w+") as errors:
+        tracer = subprocess.Popen(["strace", "-f", "-o", output, *options, "-p", str(pid)],
+                                  stdout=subprocess.DEVNULL, stderr=errors)
+        try:
+            # strace names each thread it has attached to on stderr.
+            def attached():
+                errors.seek(0)
+                return "attached" in errors.read()
+            wait_until(attached, "strace attached")
+            yield
+        finally:
+            tracer.send_signal(signal.SIGINT)
+            tracer.wait(DEADLINE)
 
 
 def strace_total(summary_path):
