@@ -15,15 +15,6 @@ namespace vantrel {
 
 enum class FileState { Unread, Missing, Loaded, Damaged, Written };
 
-// Waits until the bytes written to the file are on disk.
-bool syncFileData(std::string_view path);
-// Renames the file at `from` (an on-disk path) to `to`, a system path whose
-// folder exists, when no file has exactly that name; false otherwise. The
-// folder is resolved as the file layer resolves names, the new name is
-// taken as written: looking for it without letter case would read the
-// whole folder for every new message.
-bool renameToNewName(const std::string& from, std::string_view to);
-
 class TrackedFile final {
 public:
     explicit TrackedFile(std::string path) : path_(std::move(path)) {}

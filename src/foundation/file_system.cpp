@@ -5,6 +5,7 @@
 #include "foundation/file_system.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,6 +174,22 @@ bool syncFolderOf(std::string_view localFile)
     ::close(fd);
     errno = error;  // the caller may report why
     return synced;
+}
+
+bool syncFileData(std::string_view path)
+{
+    // Any descriptor of the file will do; reading ones are never refused.
+    FileHandle file;
+    return file.open(path, FileMode::Read, IfMissing::Fail) && ::fdatasync(file.descriptor()) == 0;
+}
+
+bool renameToNewName(const std::string& from, std::string_view to)
+{
+    const std::size_t slash = to.find_last_of("\\/");
+    const std::string target = slash == std::string_view::npos
+                                   ? std::string(to)
+                                   : localPath(to.substr(0, slash)) + "/" + std::string(to.substr(slash + 1));
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 std::string tempFolder()

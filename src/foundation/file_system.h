@@ -40,6 +40,14 @@ bool fileSize(std::string_view path, std::uint64_t& size);
 // durable: a name made or changed there by a rename survives a crash only
 // once its folder is synced.
 [[nodiscard]] bool syncFolderOf(std::string_view localFile);
+// Waits until the bytes written to the file are on disk.
+[[nodiscard]] bool syncFileData(std::string_view path);
+// Renames the file at `from` (an on-disk path) to `to`, a system path whose
+// folder exists, when no file has exactly that name; false otherwise. The
+// folder is resolved as the file layer resolves names, the new name is
+// taken as written: looking for it without letter case would read the
+// whole folder for every new message.
+[[nodiscard]] bool renameToNewName(const std::string& from, std::string_view to);
 
 // $TMPDIR or /tmp, ending with "/".
 std::string tempFolder();
