@@ -35,13 +35,12 @@ constexpr int PingsPerRun = 2000;
 
 class EchoSession final : public ServiceSession {
 public:
-    explicit EchoSession(std::unique_ptr<LineSocket> socket) : ServiceSession(std::move(socket)) {
-        startSession();
-    }
+    explicit EchoSession(std::unique_ptr<LineSocket> socket) : ServiceSession(std::move(socket)) { startSession(); }
     ~EchoSession() override { stopSession(); }
 
 protected:
-    void serve() override {
+    void serve() override
+    {
         char line[512];
         while (!stopRequested() && control().isConnected()) {
             if (!control().readLine(line, sizeof line) && control().lastError() != SocketError::NoLineYet) {
@@ -64,12 +63,14 @@ public:
     ~EchoListener() override { deactivate(); }
 
 protected:
-    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override
+    {
         return std::make_unique<EchoSession>(std::move(socket));
     }
 };
 
-double processCpuSeconds() {
+double processCpuSeconds()
+{
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
@@ -77,12 +78,14 @@ double processCpuSeconds() {
 }
 
 template <typename T>
-T median(std::vector<T> values) {
+T median(std::vector<T> values)
+{
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-bool raiseDescriptorLimit(rlim_t wanted) {
+bool raiseDescriptorLimit(rlim_t wanted)
+{
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
         return false;
@@ -97,7 +100,8 @@ bool raiseDescriptorLimit(rlim_t wanted) {
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
-bool sendAll(TcpSocket& socket, const char* bytes, std::size_t length) {
+bool sendAll(TcpSocket& socket, const char* bytes, std::size_t length)
+{
     std::size_t done = 0;
     while (done < length) {
         std::size_t count = length - done;
@@ -115,7 +119,8 @@ bool sendAll(TcpSocket& socket, const char* bytes, std::size_t length) {
 
 // Sends one line and waits for its echo; returns the round trip in
 // microseconds, or a negative value on failure.
-double pingOnce(LineSocket& client) {
+double pingOnce(LineSocket& client)
+{
     static constexpr char Ping[] = "ping\r\n";
     char line[64];
     const auto begin = Clock::now();
@@ -137,7 +142,8 @@ double pingOnce(LineSocket& client) {
     return std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
 }
 
-double idleCpuPercent(std::chrono::seconds window) {
+double idleCpuPercent(std::chrono::seconds window)
+{
     const double cpuBefore = processCpuSeconds();
     const auto wallBefore = Clock::now();
     std::this_thread::sleep_for(window);
@@ -146,7 +152,8 @@ double idleCpuPercent(std::chrono::seconds window) {
     return 100.0 * cpu / wall;
 }
 
-double latencyRun(LineSocket& client, int pings) {
+double latencyRun(LineSocket& client, int pings)
+{
     std::vector<double> trips;
     trips.reserve(static_cast<std::size_t>(pings));
     for (int i = 0; i < pings; ++i) {
@@ -163,7 +170,8 @@ double latencyRun(LineSocket& client, int pings) {
 
 } // namespace
 
-int main() {
+int main()
+{
     if (!raiseDescriptorLimit(2 * IdleConnections + 200)) {
         std::fprintf(stderr, "cannot raise the descriptor limit to %d\n", 2 * IdleConnections + 200);
         return 1;

@@ -160,7 +160,7 @@ int main(int argc, char** argv)
     const int messages = argc > 2 ? std::atoi(argv[2]) : 2000;
     const std::filesystem::path start = std::filesystem::current_path();
 
-    (void)parallelRun(threads, messages / 4);  // warm-up
+    (void)parallelRun(threads, messages / 4); // warm-up
     std::vector<double> rates;
     for (int run = 0; run < Runs; ++run)
         rates.push_back(parallelRun(threads, messages));

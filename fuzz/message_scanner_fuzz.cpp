@@ -33,12 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (scanner.subject().size() > vantrel::MessageScanner::MaxSubject)
         __builtin_trap();
     for (const auto& record : scanner.attachments()) {
-        if (record.fileName.size() > vantrel::MessageScanner::MaxFileName || record.extension.size() < 2
-            || record.extension.size() > vantrel::MessageScanner::MaxExtension + 1
-            || !record.fileName.ends_with(record.extension.substr(1)))
+        if (record.fileName.size() > vantrel::MessageScanner::MaxFileName || record.extension.size() < 2 ||
+            record.extension.size() > vantrel::MessageScanner::MaxExtension + 1 ||
+            !record.fileName.ends_with(record.extension.substr(1)))
             __builtin_trap();
-        const std::string notice = vantrel::attachmentNotice({"s", "d", scanner.subject(), "h"}, 1,
-                                                             record.fileName, ".exe");
+        const std::string notice =
+            vantrel::attachmentNotice({"s", "d", scanner.subject(), "h"}, 1, record.fileName, ".exe");
         if (notice.find("\r\n.\r\n") != notice.size() - 5)
             __builtin_trap();
     }

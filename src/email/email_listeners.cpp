@@ -27,8 +27,8 @@ std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<Line
     return std::make_unique<SmtpSession>(std::move(socket), post_);
 }
 
-Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory,
-                           ServiceLog& log, LoginThrottle& throttle)
+Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log,
+                           LoginThrottle& throttle)
     : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log), throttle_(throttle)
 {
     refuseOverCapWith(std::string(pop3::TooManyFromAddress) + "\r\n");

@@ -6,8 +6,8 @@
 #include "foundation/product.h"
 #include "foundation/settings_store.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -30,20 +30,19 @@ constexpr char PopLogHeaderSuffix[] = ": POP3 log file\r\n";
 // Folders the service writes into: the mailboxes and the logs.
 constexpr std::array<std::string_view, 3> NeededFolders{"email", "logs", MailQueue::Folder};
 
-std::string logHeader(const char* suffix) { return std::string(ProductName) + suffix; }
+std::string logHeader(const char* suffix)
+{
+    return std::string(ProductName) + suffix;
+}
 
 } // namespace
 
 EmailService::EmailService(std::uint16_t smtpPort, std::uint32_t idleLimitMs, std::uint16_t relayPort,
                            std::uint32_t copyRetryMs)
-    : directory_(AccountCapacity),
-      smtpLog_(SmtpLogPrefix, logHeader(SmtpLogHeaderSuffix)),
-      popLog_(PopLogPrefix, logHeader(PopLogHeaderSuffix)),
-      smtpPort_(smtpPort),
-      settingsFile_(SettingsFile),
+    : directory_(AccountCapacity), smtpLog_(SmtpLogPrefix, logHeader(SmtpLogHeaderSuffix)),
+      popLog_(PopLogPrefix, logHeader(PopLogHeaderSuffix)), smtpPort_(smtpPort), settingsFile_(SettingsFile),
       guardFile_(GuardFile),
-      smtpListener_(SessionLimit, idleLimitMs,
-                    CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}),
+      smtpListener_(SessionLimit, idleLimitMs, CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}),
       popListener_(SessionLimit, idleLimitMs, directory_, popLog_.log(), popThrottle_),
       runner_(CourierPost{directory_, smtpLog_.log(), queue_, relayPort, copyRetryMs}, idleLimitMs)
 {

@@ -49,8 +49,7 @@ public:
     // host's port 25 and a minute between tries of a failed copy; tests
     // pass port 0 (the system picks one), shorter limits and the port of a
     // relay host they play themselves.
-    explicit EmailService(std::uint16_t smtpPort = SmtpPort,
-                          std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs,
+    explicit EmailService(std::uint16_t smtpPort = SmtpPort, std::uint32_t idleLimitMs = ServiceSession::IdleLimitMs,
                           std::uint16_t relayPort = RelayPort, std::uint32_t copyRetryMs = CopyRetryMs);
     // Stops the listeners and the runner; saves nothing.
     ~EmailService() override;
@@ -117,8 +116,8 @@ private:
     std::uint16_t smtpPort_;
     std::uint16_t popPort_ = DefaultPopPort;
     bool autostart_ = false;
-    TrackedFile settingsFile_;  // "email.dat"
-    TrackedFile guardFile_;     // "emailguard.dat"
+    TrackedFile settingsFile_; // "email.dat"
+    TrackedFile guardFile_;    // "emailguard.dat"
     SmtpListener smtpListener_;
     Pop3Listener popListener_;
     QueueRunner runner_;

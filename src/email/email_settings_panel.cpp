@@ -30,8 +30,7 @@ constexpr char SharedFilesText[] =
 constexpr char ReloginText[] =
     "Any currently logged in users using this account will not be\naffected until they re-login.\n"
     "To force re-login you should De-Activate and Re-Activate the\nEmail server.";
-constexpr char CreateFailedText[] =
-    "Failed to create new account.\nYou may of reached the 'allowable' account limit.";
+constexpr char CreateFailedText[] = "Failed to create new account.\nYou may of reached the 'allowable' account limit.";
 constexpr char SharedAddressText[] =
     "That email address appears in more than one account.\nOnly one account will recieve any emails sent to "
     "that address.";
@@ -98,7 +97,10 @@ std::string AttachmentInfo::listText()
     return " " + std::string(MailDirectory::RecommendedBannedExtensions) + " ";
 }
 
-std::string EmailSettingsPanel::cleanedUser(std::string_view field) { return accountUser(field); }
+std::string EmailSettingsPanel::cleanedUser(std::string_view field)
+{
+    return accountUser(field);
+}
 
 EmailSettingsPanel::EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info)
     : target_(target), prompt_(prompt), info_(info)
@@ -147,9 +149,9 @@ void EmailSettingsPanel::showAccount()
         fields_.address = mailbox->address();
         fields_.password = mailbox->password();
         fields_.user = mailbox->user();
-        fields_.inboxStatus = formatText(200, InboxStatus, mailbox->messageSlotCount(),
-                                         static_cast<int>((static_cast<std::int64_t>(mailbox->storedSize())
-                                                           + KbRounding) / KbBytes));
+        fields_.inboxStatus =
+            formatText(200, InboxStatus, mailbox->messageSlotCount(),
+                       static_cast<int>((static_cast<std::int64_t>(mailbox->storedSize()) + KbRounding) / KbBytes));
         directory.commitDelivery(std::move(mailbox));
         return;
     }
@@ -268,8 +270,7 @@ void EmailSettingsPanel::applyGeneralSettings()
     }
     directory.setMaxAccountSize(static_cast<std::int32_t>(accountBytes));
 
-    const auto port =
-        static_cast<std::uint16_t>(numberIn(fields_.popPort, std::numeric_limits<std::uint16_t>::max()));
+    const auto port = static_cast<std::uint16_t>(numberIn(fields_.popPort, std::numeric_limits<std::uint16_t>::max()));
     if (port != target_.port()) {
         target_.setPort(port);
         message(PopPortText, WarningTitle);

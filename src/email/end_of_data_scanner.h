@@ -18,8 +18,8 @@ namespace vantrel {
 class EndOfDataScanner final {
 public:
     struct Step {
-        std::size_t used = 0;   // input bytes that belong to the message
-        bool complete = false;  // the end mark was among them
+        std::size_t used = 0;  // input bytes that belong to the message
+        bool complete = false; // the end mark was among them
     };
 
     // Ready for a new message, right after the CR LF of the DATA line.
@@ -35,8 +35,19 @@ private:
     // Where the scan stands: inside a line, right after a line break (of
     // kind lineBreak_), after a CR that may begin CR LF, after a dot at the
     // start of a line (opened by lineBreak_), after that dot and a CR.
-    enum class State : std::uint8_t { Middle, LineStart, CarriageReturn, Dot, DotCarriageReturn, Complete };
-    enum class Break : std::uint8_t { CrLf, Lf, Cr };
+    enum class State : std::uint8_t {
+        Middle,
+        LineStart,
+        CarriageReturn,
+        Dot,
+        DotCarriageReturn,
+        Complete
+    };
+    enum class Break : std::uint8_t {
+        CrLf,
+        Lf,
+        Cr
+    };
 
     void take(char byte, std::string& stored);
 

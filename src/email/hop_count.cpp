@@ -62,9 +62,9 @@ private:
     int limit_;
     int hops_ = 0;
     std::size_t scanned_ = 0;
-    std::size_t column_ = 0;  // bytes of the line so far, up to the name's length + 1
-    bool matching_ = true;    // the line so far is a prefix of ReceivedName
-    bool onlyCr_ = false;     // the line's first byte is CR
+    std::size_t column_ = 0; // bytes of the line so far, up to the name's length + 1
+    bool matching_ = true;   // the line so far is a prefix of ReceivedName
+    bool onlyCr_ = false;    // the line's first byte is CR
     bool finished_;
 };
 

@@ -27,13 +27,9 @@ std::string fixedText(std::string_view text)
 } // namespace
 
 MailAccount::MailAccount(std::string_view user)
-    : user_(user.substr(0, MaxText)),
-      stem_(fileStemOf(user_)),
-      indexPath_(std::string(Folder) + stem_ + IndexSuffix),
-      settingsPath_(std::string(Folder) + stem_ + SettingsSuffix),
-      messageSuffix_("@" + stem_ + MessageSuffix),
-      settingsFile_(settingsPath_),
-      index_(indexPath_)
+    : user_(user.substr(0, MaxText)), stem_(fileStemOf(user_)), indexPath_(std::string(Folder) + stem_ + IndexSuffix),
+      settingsPath_(std::string(Folder) + stem_ + SettingsSuffix), messageSuffix_("@" + stem_ + MessageSuffix),
+      settingsFile_(settingsPath_), index_(indexPath_)
 {
 }
 
@@ -81,8 +77,7 @@ bool MailAccount::load()
             !equalsIgnoreCase(path.substr(0, prefix.size()), prefix) ||
             !equalsIgnoreCase(path.substr(path.size() - messageSuffix_.size()), messageSuffix_))
             continue;
-        const std::string_view digits =
-            path.substr(prefix.size(), path.size() - prefix.size() - messageSuffix_.size());
+        const std::string_view digits = path.substr(prefix.size(), path.size() - prefix.size() - messageSuffix_.size());
         std::uint32_t number = 0;
         const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
         if (error == std::errc() && end == digits.data() + digits.size() && number != UINT32_MAX)
@@ -135,7 +130,7 @@ bool MailAccount::writeOut(std::uint64_t change, bool always)
     {
         const LockGuard guard(lock_);
         if (!always && flushed_ >= change)
-            return true;  // a flush that ran meanwhile wrote it
+            return true; // a flush that ran meanwhile wrote it
         version = change_;
         settingsVersion = settingsChange_;
         placedBeforeSave = records_.size();
@@ -263,9 +258,8 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
         const auto found = std::find_if(records_.begin(), records_.end(),
                                         [&](const IndexRecord& record) { return record.value == value; });
         if (found == records_.end())
-            continue;  // deleted by an earlier transaction
-        result.removed.push_back(
-            RemovedRecord{static_cast<std::size_t>(found - records_.begin()), std::move(*found)});
+            continue; // deleted by an earlier transaction
+        result.removed.push_back(RemovedRecord{static_cast<std::size_t>(found - records_.begin()), std::move(*found)});
         records_.erase(found);
     }
     const bool deleted = !result.removed.empty();
@@ -286,7 +280,7 @@ MailAccount::Applied MailAccount::apply(const MailboxTransaction& transaction, s
         if (!placeMessage(staged[i], target)) {
             result.copyFailed = true;
             if (appended)
-                index_.oweRewrite();  // the written record names no file
+                index_.oweRewrite(); // the written record names no file
             continue;
         }
         if (!appended)
@@ -352,7 +346,8 @@ bool MailAccount::holdsId(std::string_view id) const
     std::string value(id);
     value.push_back('\0');
     const LockGuard guard(lock_);
-    return std::any_of(records_.begin(), records_.end(), [&](const IndexRecord& record) { return record.value == value; });
+    return std::any_of(records_.begin(), records_.end(),
+                       [&](const IndexRecord& record) { return record.value == value; });
 }
 
 bool MailAccount::indexes(std::string_view path) const

@@ -28,9 +28,9 @@ namespace vantrel {
 
 // How a mailbox is opened.
 enum class OpenMode {
-    Delivery,  // no login lock; the message sizes known in memory
-    Login,     // takes the login lock; every message file is looked at
-    Browse,    // no login lock; every message file is looked at
+    Delivery, // no login lock; the message sizes known in memory
+    Login,    // takes the login lock; every message file is looked at
+    Browse,   // no login lock; every message file is looked at
 };
 
 // An index record taken out by a deletion, with its place in the index,
@@ -43,7 +43,7 @@ struct RemovedRecord {
 // A message linked or copied into the email folder under a temporary name,
 // waiting to be renamed to its message number.
 struct StagedCopy {
-    std::string path;  // empty when the copy failed
+    std::string path; // empty when the copy failed
     std::uint64_t size = 0;
 };
 
@@ -92,8 +92,8 @@ public:
     std::unique_ptr<MailboxTransaction> open(OpenMode mode);
 
     struct Applied {
-        std::uint64_t change = 0;  // for flush(); 0 when nothing is owed to the files
-        bool copyFailed = false;   // some copy left no trace: not stored
+        std::uint64_t change = 0; // for flush(); 0 when nothing is owed to the files
+        bool copyFailed = false;  // some copy left no trace: not stored
         // Records the deletions took out; their files are still there and
         // go once the index without them is written (or come back).
         std::vector<RemovedRecord> removed;
@@ -141,7 +141,7 @@ private:
     const std::string stem_;
     const std::string indexPath_;
     const std::string settingsPath_;
-    const std::string messageSuffix_;  // "@" + U + "_e.dat"
+    const std::string messageSuffix_; // "@" + U + "_e.dat"
 
     // Held while the files are written; taken before lock_.
     mutable CriticalLock flushLock_;
@@ -151,7 +151,7 @@ private:
     std::string address_ VT_GUARDED_BY(lock_);
     std::string password_ VT_GUARDED_BY(lock_);
     std::vector<IndexRecord> records_ VT_GUARDED_BY(lock_);
-    MessageList listed_ VT_GUARDED_BY(lock_);  // the records whose file is larger than 3 bytes
+    MessageList listed_ VT_GUARDED_BY(lock_); // the records whose file is larger than 3 bytes
     MailboxIndexFile index_ VT_GUARDED_BY(lock_);
     std::uint32_t nextNumber_ VT_GUARDED_BY(lock_) = 0;
     bool loginLocked_ VT_GUARDED_BY(lock_) = false;

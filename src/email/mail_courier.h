@@ -24,13 +24,16 @@ struct CourierPost {
     MailDirectory& directory;
     ServiceLog& log;
     MailQueue& queue;
-    std::uint16_t relayPort;  // where the relay host listens
-    std::uint32_t retryMs;    // wait before a failed copy is tried again
+    std::uint16_t relayPort; // where the relay host listens
+    std::uint32_t retryMs;   // wait before a failed copy is tried again
 };
 
 // Whether the mail may have reached some mailboxes before (a try that a
 // stop or a failure cut short): its copies are then looked for first.
-enum class DeliveryTry { First, Again };
+enum class DeliveryTry {
+    First,
+    Again
+};
 
 class MailCourier : public ServiceSession {
 public:

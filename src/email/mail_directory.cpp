@@ -21,8 +21,8 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -86,7 +86,8 @@ bool isStagingName(std::string_view name)
         !name.starts_with(StagingPrefix) || !name.ends_with(StagingSuffix))
         return false;
     const std::string_view unique = name.substr(StagingPrefix.size(), StagingUniquePart);
-    return std::all_of(unique.begin(), unique.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+    return std::all_of(unique.begin(), unique.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
 // "email/~XXXXXX.stage" with six letters or digits not used before here.
@@ -94,7 +95,8 @@ std::string stagingName()
 {
     static std::atomic<std::uint64_t> serial{0};
     static constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    std::uint64_t value = (serial.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ (static_cast<std::uint64_t>(::getpid()) << 32) ^
+    std::uint64_t value = (serial.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
+                          (static_cast<std::uint64_t>(::getpid()) << 32) ^
                           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::string name = std::string(StagingFolder) + "/" + std::string(StagingPrefix);
     for (std::size_t i = 0; i < StagingUniquePart; ++i, value /= 62)
@@ -163,8 +165,7 @@ NameSpellings messageNameSpellings()
         std::size_t digits = 0;
         while (digits < name.size() && std::isdigit(static_cast<unsigned char>(name[digits])))
             ++digits;
-        if (digits == 0 || digits >= name.size() || name[digits] != '@' ||
-            name.size() < digits + 1 + Suffix.size() ||
+        if (digits == 0 || digits >= name.size() || name[digits] != '@' || name.size() < digits + 1 + Suffix.size() ||
             !equalsIgnoreCase(std::string_view(name).substr(name.size() - Suffix.size()), Suffix))
             continue;
         const std::string spelling = name.substr(digits + 1);
@@ -193,9 +194,8 @@ bool hasCaseVariants(const NameSpellings& spellings, const MailAccount& account)
 {
     const auto found = spellings.find(lowerAscii(account.fileStem()));
     const std::string exact = account.fileStem() + MailAccount::MessageSuffix;
-    return found != spellings.end() &&
-           std::any_of(found->second.begin(), found->second.end(),
-                       [&](const std::string& spelling) { return spelling != exact; });
+    return found != spellings.end() && std::any_of(found->second.begin(), found->second.end(),
+                                                   [&](const std::string& spelling) { return spelling != exact; });
 }
 
 void discardStaged(const std::vector<StagedCopy>& staged)
@@ -209,11 +209,8 @@ void discardStaged(const std::vector<StagedCopy>& staged)
 } // namespace
 
 MailDirectory::MailDirectory(int maxAccounts)
-    : accountsFile_(AccountsFile),
-      mapperFile_(MapperFile),
-      limitsFile_(LimitsFile),
-      bannedExtensions_(std::string(" ") + RecommendedBannedExtensions + " "),
-      maxAccounts_(std::max(maxAccounts, 0))
+    : accountsFile_(AccountsFile), mapperFile_(MapperFile), limitsFile_(LimitsFile),
+      bannedExtensions_(std::string(" ") + RecommendedBannedExtensions + " "), maxAccounts_(std::max(maxAccounts, 0))
 {
 }
 
@@ -326,8 +323,8 @@ bool MailDirectory::removeAccount(std::string_view user)
     const LockGuard guard(lock_);
     if (!accountTable_.removeKey(user))
         return false;
-    const auto found = std::find_if(accounts_.begin(), accounts_.end(),
-                                    [&](const auto& account) { return account->user() == user; });
+    const auto found =
+        std::find_if(accounts_.begin(), accounts_.end(), [&](const auto& account) { return account->user() == user; });
     if (found != accounts_.end()) {
         const std::shared_ptr<MailAccount> account = *found;
         accounts_.erase(found);
@@ -369,9 +366,8 @@ bool MailDirectory::addressIsShared(std::string_view address) const
 bool MailDirectory::checkLogin(std::string_view user, std::string_view password) const
 {
     const LockGuard guard(lock_);
-    return std::any_of(accounts_.begin(), accounts_.end(), [&](const auto& account) {
-        return account->user() == user && account->hasPassword(password);
-    });
+    return std::any_of(accounts_.begin(), accounts_.end(),
+                       [&](const auto& account) { return account->user() == user && account->hasPassword(password); });
 }
 
 bool MailDirectory::relayHostSet() const
@@ -491,8 +487,7 @@ void MailDirectory::setBannedExtensions(std::string_view list)
     bannedExtensions_ = std::move(stored);
 }
 
-std::unique_ptr<MailboxTransaction> MailDirectory::openMailboxForLogin(std::string_view user,
-                                                                       std::string_view password)
+std::unique_ptr<MailboxTransaction> MailDirectory::openMailboxForLogin(std::string_view user, std::string_view password)
 {
     const LockGuard guard(lock_);
     for (const auto& account : accounts_) {
@@ -649,7 +644,8 @@ int MailDirectory::adoptOrphans(ServiceLog& log)
     std::sort(names.begin(), names.end());
     int handled = 0;
     for (const std::string& name : names) {
-        const std::string stem = lowerAscii(name.substr(name.find('@') + 1, name.size() - name.find('@') - 1 - Suffix.size()));
+        const std::string stem =
+            lowerAscii(name.substr(name.find('@') + 1, name.size() - name.find('@') - 1 - Suffix.size()));
         const auto owner = std::find_if(accounts_.begin(), accounts_.end(),
                                         [&](const auto& account) { return lowerAscii(account->fileStem()) == stem; });
         // The files of a removed account stay as they are.
@@ -661,16 +657,17 @@ int MailDirectory::adoptOrphans(ServiceLog& log)
         std::uint64_t size = 0;
         std::string tail(MessageEnd.size(), '\0');
         FileHandle file;
-        const bool whole = file.open(path, FileMode::Read, IfMissing::Fail) && (size = file.size()) > MessageEnd.size() &&
-                           file.seekTo(size - MessageEnd.size()) && file.read(tail.data(), tail.size()) == tail.size() &&
-                           tail == MessageEnd;
+        const bool whole = file.open(path, FileMode::Read, IfMissing::Fail) &&
+                           (size = file.size()) > MessageEnd.size() && file.seekTo(size - MessageEnd.size()) &&
+                           file.read(tail.data(), tail.size()) == tail.size() && tail == MessageEnd;
         file.close();
         const std::string shown = slashedPath(path);
         if (!whole) {
             (void)deleteFile(path);
             log.appendLine(formatText(smtp::LogLimit, smtp::LogPartialRemoved, shown.c_str()));
         } else {
-            (*owner)->adoptMessage(path, cutText(std::to_string(messageCounter_++) + ":" + idDate(), MaxMessageId), size);
+            (*owner)->adoptMessage(path, cutText(std::to_string(messageCounter_++) + ":" + idDate(), MaxMessageId),
+                                   size);
             (void)(*owner)->save();
             log.appendLine(formatText(smtp::LogLimit, smtp::LogMailAdopted, shown.c_str(), (*owner)->user().c_str()));
         }

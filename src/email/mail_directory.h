@@ -68,8 +68,7 @@ public:
     // (empty, or holding "\" or "/"), or a new user's files would be those
     // of another account (user names differing only in case or in '.'
     // against blank).
-    [[nodiscard]] bool addOrUpdateAccount(std::string_view user, std::string_view address,
-                                          std::string_view password);
+    [[nodiscard]] bool addOrUpdateAccount(std::string_view user, std::string_view address, std::string_view password);
     // The account's files stay on disk.
     bool removeAccount(std::string_view user);
     int accountCount() const;

@@ -25,7 +25,7 @@ struct MailEnvelope {
     static constexpr std::size_t MaxClientIp = 19;
 
     std::string clientIp;
-    std::string heloHost;  // empty until a greeting was accepted
+    std::string heloHost; // empty until a greeting was accepted
     std::string sender;
     // One entry per distinct local account.
     std::vector<LocalRecipient> localRecipients;

@@ -30,7 +30,10 @@ constexpr char EndOfMessage[] = "\r\n.\r\n";
 constexpr std::size_t MaxNotice = 16384;
 constexpr std::uint64_t KbRounding = 500;
 
-int length(const std::string& text) { return static_cast<int>(text.size()); }
+int length(const std::string& text)
+{
+    return static_cast<int>(text.size());
+}
 
 } // namespace
 
@@ -65,15 +68,15 @@ std::string attachmentNotice(const NoticeParts& parts, int sizeKb, std::string_v
     const std::string file = blankLineBreaks(fileName);
     const std::string banned = blankLineBreaks(bannedList);
     return formatText(MaxNotice, AttachmentNoticeFormat, length(sender), sender.data(), length(date), date.data(),
-                      length(subject), subject.data(), length(sender), sender.data(), sizeKb, length(file),
-                      file.data(), length(banned), banned.data(), ProductName, length(host), host.data());
+                      length(subject), subject.data(), length(sender), sender.data(), sizeKb, length(file), file.data(),
+                      length(banned), banned.data(), ProductName, length(host), host.data());
 }
 
 std::string undeliveredNotice(std::string_view date, const std::vector<std::string>& recipients)
 {
     const std::string when = blankLineBreaks(date);
-    std::string notice = formatText(MaxNotice, UndeliveredHeadFormat, ProductName, length(when), when.data(),
-                                    length(when), when.data());
+    std::string notice =
+        formatText(MaxNotice, UndeliveredHeadFormat, ProductName, length(when), when.data(), length(when), when.data());
     for (const std::string& recipient : recipients) {
         // An address line that starts with a dot is stuffed like any message
         // line, so that an address "." cannot end the notice early.

@@ -32,7 +32,7 @@ constexpr char KeyHelo[] = "helo";
 constexpr char KeySender[] = "sender";
 constexpr char KeyQueuedAt[] = "queued";
 constexpr char KeyTries[] = "tries";
-constexpr char KeyLocal[] = "local";  // user, a zero, the id
+constexpr char KeyLocal[] = "local"; // user, a zero, the id
 constexpr char KeyRelay[] = "relay";
 constexpr char KeyRefused[] = "refused";
 constexpr char KeyNotice[] = "notice";
@@ -154,7 +154,7 @@ void MailQueue::recover(const std::function<void(std::string_view)>& noteId)
             else if (endsWith(name, EnvelopeExtension))
                 envelopes.insert(std::string(name.substr(0, name.size() - 4)));
             else if (endsWith(name, NoticeExtension))
-                strays.push_back(std::string(name));  // a notice is written anew at every try
+                strays.push_back(std::string(name)); // a notice is written anew at every try
         }
         ::closedir(dir);
     }
@@ -184,9 +184,9 @@ void MailQueue::recover(const std::function<void(std::string_view)>& noteId)
 
 bool MailQueue::create(std::string& name)
 {
-    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const auto now =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     for (int attempt = 0; attempt < CreateAttempts; ++attempt) {
         std::uint64_t serial = 0;
         {

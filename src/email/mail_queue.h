@@ -32,9 +32,9 @@ namespace vantrel {
 // One queued message with its envelope and its history of tries.
 struct QueuedMail {
     std::string name;
-    MailEnvelope envelope;          // messageFile names the entry's message file
-    std::int64_t queuedAt = 0;      // seconds since 1970, when it was acknowledged
-    std::int32_t tries = 0;         // failed delivery tries so far
+    MailEnvelope envelope;     // messageFile names the entry's message file
+    std::int64_t queuedAt = 0; // seconds since 1970, when it was acknowledged
+    std::int32_t tries = 0;    // failed delivery tries so far
 };
 
 class MailQueue final {

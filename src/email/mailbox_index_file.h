@@ -22,9 +22,9 @@
 namespace vantrel {
 
 struct IndexRecord {
-    std::string path;         // the record's name: the message file
-    std::string value;        // the record's bytes: the id and its zero
-    std::uint64_t size = 0;   // the file's size when last looked at; 0 when missing
+    std::string path;       // the record's name: the message file
+    std::string value;      // the record's bytes: the id and its zero
+    std::uint64_t size = 0; // the file's size when last looked at; 0 when missing
     // The id as readers take it: up to the first zero, at most MaxId bytes.
     std::string id() const;
     static IndexRecord make(std::string path, std::string_view id, std::uint64_t size);
@@ -70,9 +70,9 @@ private:
     void readUncounted(std::vector<IndexRecord>& uncounted) const;
 
     TrackedFile file_;
-    std::uint64_t validLength_ = 0;  // header plus the records written
-    std::int32_t written_ = 0;       // records written (counted or not)
-    std::int32_t published_ = 0;     // records counted in the header
+    std::uint64_t validLength_ = 0; // header plus the records written
+    std::int32_t written_ = 0;      // records written (counted or not)
+    std::int32_t published_ = 0;    // records counted in the header
     bool rewriteOwed_ = false;
 };
 

@@ -19,8 +19,8 @@ struct MessageEntry {
     static constexpr std::size_t MaxPath = vantrel::MaxPath;
     static constexpr std::size_t MaxId = 99;
 
-    std::string path;  // the message file, relative to the working directory
-    std::string id;    // the message id (no terminating zero here)
+    std::string path; // the message file, relative to the working directory
+    std::string id;   // the message id (no terminating zero here)
     std::uint64_t size = 0;
 };
 

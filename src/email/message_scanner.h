@@ -13,8 +13,8 @@
 namespace vantrel {
 
 struct AttachmentRecord {
-    std::string extension;  // with its dot, lowercase (".exe")
-    std::string fileName;   // lowercase, as the header names it
+    std::string extension; // with its dot, lowercase (".exe")
+    std::string fileName;  // lowercase, as the header names it
     bool operator==(const AttachmentRecord&) const = default;
 };
 

@@ -26,7 +26,10 @@ namespace {
 constexpr std::uint64_t NoMessageSize = 3;
 constexpr std::size_t TextLineSize = 2048;
 
-enum class ScanScope { SubjectOnly, WholeMessage };
+enum class ScanScope {
+    SubjectOnly,
+    WholeMessage
+};
 
 // Feeds the file's lines to the scanner from the start; with SubjectOnly it
 // stops at the first line that gives the subject.

@@ -35,10 +35,10 @@ enum class Command {
 Command classifyCommand(std::string_view line);
 
 enum class LoginStep {
-    BadCommand,  // 1 to 5 characters (not QUIT)
+    BadCommand, // 1 to 5 characters (not QUIT)
     Quit,
-    User,        // "user " and a name
-    Pass,        // "pass " and a password
+    User, // "user " and a name
+    Pass, // "pass " and a password
     Other,
 };
 
@@ -60,7 +60,7 @@ int messageNumberOf(std::string_view line, std::size_t wordLength);
 
 struct TopArguments {
     int message = 0;
-    int lines = 0;  // 0 when absent
+    int lines = 0; // 0 when absent
 };
 // "top n k": the two numbers after "top ".
 TopArguments parseTopArguments(std::string_view line);

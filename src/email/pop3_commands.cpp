@@ -5,8 +5,8 @@
 #include "email/pop3_commands.h"
 
 #include "email/mailbox_transaction.h"
-#include "email/pop3_replies.h"
 #include "email/pop3_message_rules.h"
+#include "email/pop3_replies.h"
 #include "email/pop3_retrieval.h"
 #include "email/pop3_session.h"
 #include "foundation/text.h"
@@ -19,10 +19,10 @@ namespace vantrel::pop3 {
 namespace {
 
 constexpr std::size_t ReplyLimit = ServiceSession::LongestLineSize;
-constexpr std::size_t RetrWordLength = 5;  // "retr "
-constexpr std::size_t UidlWordLength = 5;  // "uidl "
-constexpr std::size_t DeleWordLength = 5;  // "dele "
-constexpr std::size_t ListWordLength = 5;  // "list "
+constexpr std::size_t RetrWordLength = 5; // "retr "
+constexpr std::size_t UidlWordLength = 5; // "uidl "
+constexpr std::size_t DeleWordLength = 5; // "dele "
+constexpr std::size_t ListWordLength = 5; // "list "
 
 using Handler = Outcome (*)(Pop3Session&, MailboxTransaction&, std::string_view line);
 
@@ -195,7 +195,8 @@ Outcome handleListOne(Pop3Session& session, MailboxTransaction& mailbox, std::st
         return Outcome::Continue;
     if (mailbox.isDeleted(slot))
         return replyNumbered(session, ListDeletedFormat, number);
-    return replied(session.reply(formatText(ReplyLimit, ListOneFormat, number, announcedSize(mailbox.messageSizeAt(slot)))));
+    return replied(
+        session.reply(formatText(ReplyLimit, ListOneFormat, number, announcedSize(mailbox.messageSizeAt(slot)))));
 }
 
 Outcome handleHelp(Pop3Session& session, MailboxTransaction&, std::string_view)

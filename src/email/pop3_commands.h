@@ -15,8 +15,8 @@ namespace pop3 {
 
 enum class Outcome {
     Continue,
-    Quit,  // QUIT: deletions are kept
-    Lost,  // the connection failed or a stop came: deletions are undone
+    Quit, // QUIT: deletions are kept
+    Lost, // the connection failed or a stop came: deletions are undone
 };
 
 Outcome runCommand(Pop3Session& session, MailboxTransaction& mailbox, Command command, std::string_view line);

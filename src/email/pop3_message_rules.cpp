@@ -45,10 +45,7 @@ std::size_t RetrEndWatch::take(const char* bytes, std::size_t length)
     return taken;
 }
 
-TopWriter::TopWriter(int bodyLines, std::uint64_t fileSize)
-    : bodyLines_(std::max(bodyLines, 0)), fileSize_(fileSize)
-{
-}
+TopWriter::TopWriter(int bodyLines, std::uint64_t fileSize) : bodyLines_(std::max(bodyLines, 0)), fileSize_(fileSize) {}
 
 bool TopWriter::endIfExhausted(std::string& out)
 {

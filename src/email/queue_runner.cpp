@@ -39,7 +39,7 @@ protected:
             }
             QueuedMail mail;
             if (!queue().load(name, mail)) {
-                queue().finish(name);  // its envelope was damaged since it was found
+                queue().finish(name); // its envelope was damaged since it was found
                 continue;
             }
             deliver(mail, DeliveryTry::Again);
@@ -52,10 +52,7 @@ private:
 
 } // namespace
 
-QueueRunner::QueueRunner(const CourierPost& post, std::uint32_t idleLimitMs)
-    : post_(post), idleLimitMs_(idleLimitMs)
-{
-}
+QueueRunner::QueueRunner(const CourierPost& post, std::uint32_t idleLimitMs) : post_(post), idleLimitMs_(idleLimitMs) {}
 
 QueueRunner::~QueueRunner()
 {

@@ -12,11 +12,11 @@
 namespace vantrel {
 
 enum class RelayAction {
-    Wait,         // nothing to send; read the next reply
-    Send,         // send `line` as a command
-    SendMessage,  // send the message file as it is stored
-    Fail,         // the relay failed; stop
-    Done,         // the host answered QUIT: the relay is complete
+    Wait,        // nothing to send; read the next reply
+    Send,        // send `line` as a command
+    SendMessage, // send the message file as it is stored
+    Fail,        // the relay failed; stop
+    Done,        // the host answered QUIT: the relay is complete
 };
 
 struct RelayStep {
@@ -41,7 +41,15 @@ public:
     const std::vector<std::string>& refused() const { return refused_; }
 
 private:
-    enum class State { Greeting, HeloSent, MailSent, RcptSent, DataSent, MessageSent, QuitSent };
+    enum class State {
+        Greeting,
+        HeloSent,
+        MailSent,
+        RcptSent,
+        DataSent,
+        MessageSent,
+        QuitSent
+    };
 
     RelayStep nextRecipientOrData();
 

@@ -179,7 +179,7 @@ std::vector<LocalRecipient> deliverLocally(MailDirectory& directory, ServiceLog&
         const bool stored = attempt == DeliveryTry::Again && directory.holdsMessage(recipient.user, recipient.id);
         std::unique_ptr<MailboxTransaction> mailbox = directory.openMailboxForUser(recipient.user);
         if (!mailbox)
-            continue;  // the account is gone
+            continue; // the account is gone
         if (!stored) {
             // A full mailbox is skipped; only its absence from the log shows it.
             if (roomLimit < mailbox->storedSize() + size) {

@@ -22,7 +22,8 @@ std::string cutAndBlank(std::string_view text)
 std::string blankLineBreaks(std::string_view text)
 {
     std::string result(text);
-    std::replace_if(result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return result;
 }
 

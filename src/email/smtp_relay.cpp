@@ -51,8 +51,8 @@ private:
 
 bool mayRelay(const MailDirectory& directory, const MailEnvelope& envelope)
 {
-    return directory.relayHostSet() && directory.relayAllowedFrom(envelope.clientIp)
-           && !directory.isLocalDomain(envelope.heloHost);
+    return directory.relayHostSet() && directory.relayAllowedFrom(envelope.clientIp) &&
+           !directory.isLocalDomain(envelope.heloHost);
 }
 
 bool relayMessage(MailCourier& courier, MailEnvelope& envelope)
@@ -117,8 +117,8 @@ bool relayMessage(MailCourier& courier, MailEnvelope& envelope)
     }
     // A host that keeps the connection after QUIT is not waited for.
     socket.shutdownAndClose();
-    courier.log().appendLine(relayLogLine(envelope.clientIp, envelope.heloHost, envelope.sender,
-                                          dialogue.accepted(), dialogue.refused()));
+    courier.log().appendLine(
+        relayLogLine(envelope.clientIp, envelope.heloHost, envelope.sender, dialogue.accepted(), dialogue.refused()));
     envelope.relayRecipients = dialogue.refused();
     return true;
 }

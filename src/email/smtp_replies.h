@@ -8,15 +8,15 @@
 namespace vantrel::smtp {
 
 // Replies, each sent as one line with CR LF.
-constexpr char Greeting[] = "220 Welcome, %s %s ready and waiting.";  // maker, product
+constexpr char Greeting[] = "220 Welcome, %s %s ready and waiting."; // maker, product
 // Instead of the greeting, to a client address that holds its cap of
 // connections already; the connection then closes.
 constexpr char TooManyFromAddress[] = "421 Too many connections from your address, closing channel.";
 constexpr char CommandUnknown[] = "500 Command Unknown";
 constexpr char SayHello[] = "503 Please say hello, don't be awful.";
 constexpr char SameHostName[] = "554 You have the same host name has me. Fatal error.";
-constexpr char HelloAccepted[] = "250 %s";  // local domain, or the client IP
-constexpr char AddressAccepted[] = "250 <%s> OK.";  // sender or recipient
+constexpr char HelloAccepted[] = "250 %s";         // local domain, or the client IP
+constexpr char AddressAccepted[] = "250 <%s> OK."; // sender or recipient
 constexpr char IncorrectCommand[] = "501 Incorrect command";
 constexpr char TooManyRecipients[] = "503 Too many RCPT commands.";
 constexpr char NoSuchAccount[] = "550 Account does not exist.";
@@ -38,25 +38,26 @@ constexpr char ReceiveError[] = "451 Local error while receiving the message, pl
 constexpr char ReceivedLine[] = "Received: from %s [%s] by %s with %s %s; %s\r\n";
 
 // Log lines. The two long ones continue with the recipient lists.
-constexpr char LogMailReceived[] = "Mail Received: IP:[%s], Host:[%s], Mail From:[%s], For:[";  // IP, HELO, sender
-constexpr char LogFailed[] = "***FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[";  // IP, HELO, sender
+constexpr char LogMailReceived[] = "Mail Received: IP:[%s], Host:[%s], Mail From:[%s], For:["; // IP, HELO, sender
+constexpr char LogFailed[] = "***FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[";         // IP, HELO, sender
 constexpr char LogRefusedPart[] = "], 'Bad' For:[";
 constexpr char LogListEnd[] = "]";
 constexpr char LogListSeparator[] = ", ";
 constexpr char LogMailLoop[] = "***INTERNAL MAIL LOOP DETECTED! CHECK SETTINGS*** IP:[%s], Host:[%s], Mail From:[%s]";
-constexpr char LogRelayFailed[] = "***RELAY FAILED*** Host:[%s], Mail From:[%s]";  // relay host, sender
+constexpr char LogRelayFailed[] = "***RELAY FAILED*** Host:[%s], Mail From:[%s]"; // relay host, sender
 // A relay that ended after QUIT; continues with the recipients the host
 // took, then, when it refused some, the refused part and those.
-constexpr char LogRelayed[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s], Sent To:[";  // IP, HELO, sender
+constexpr char LogRelayed[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s], Sent To:["; // IP, HELO, sender
 constexpr char LogRelayRefusedPart[] = "], Failed To Send[";
 // A message that could not be copied into a mailbox after it was accepted.
-constexpr char LogCopyFailed[] = "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]";  // IP, HELO, sender, user
+constexpr char LogCopyFailed[] =
+    "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]"; // IP, HELO, sender, user
 // A message that has been passed on too often: it goes no further.
 constexpr char LogHopLimit[] =
-    "***HOP LIMIT REACHED*** IP:[%s], Host:[%s], Mail From:[%s], Received Lines:[%d]";  // IP, HELO, sender, count
+    "***HOP LIMIT REACHED*** IP:[%s], Host:[%s], Mail From:[%s], Received Lines:[%d]"; // IP, HELO, sender, count
 // Found at start in a mailbox's folder without an index record.
-constexpr char LogMailAdopted[] = "Mail Recovered: File:[%s], For:[%s]";  // file, user
-constexpr char LogPartialRemoved[] = "***PARTIAL MAIL REMOVED*** File:[%s]";  // file
+constexpr char LogMailAdopted[] = "Mail Recovered: File:[%s], For:[%s]";     // file, user
+constexpr char LogPartialRemoved[] = "***PARTIAL MAIL REMOVED*** File:[%s]"; // file
 
 constexpr std::size_t ReplyLimit = 2045;
 constexpr std::size_t LogLimit = 2047;

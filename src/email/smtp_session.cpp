@@ -206,9 +206,9 @@ void SmtpSession::finishSession()
         deliver(mail, DeliveryTry::First);
     // The transaction after the last queued message, if it got anywhere; a
     // session that queued nothing says so as long as it was greeted.
-    const bool unfinished = queued_.empty()
-                                ? !envelope_.heloHost.empty()
-                                : !transactionDone_ && (envelope_.hasRecipients() || !envelope_.refusedRecipients.empty());
+    const bool unfinished =
+        queued_.empty() ? !envelope_.heloHost.empty()
+                        : !transactionDone_ && (envelope_.hasRecipients() || !envelope_.refusedRecipients.empty());
     if (unfinished)
         logFailedMail(directory(), log(), envelope_);
 }

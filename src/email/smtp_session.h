@@ -23,7 +23,12 @@
 namespace vantrel {
 
 // What a command line leaves the dialogue with.
-enum class SmtpOutcome { Continue, ReceiveData, Succeeded, Failed };
+enum class SmtpOutcome {
+    Continue,
+    ReceiveData,
+    Succeeded,
+    Failed
+};
 
 class SmtpSession final : public MailCourier {
 public:
@@ -75,13 +80,13 @@ private:
 
     MailEnvelope envelope_;
     MessageFile messageFile_;
-    std::string entryName_;  // the queue entry being received
+    std::string entryName_; // the queue entry being received
     EndOfDataScanner scanner_;
     std::uint64_t sizeLimit_ = 0;
-    int receiveError_ = 0;  // errno of the first write that failed in data mode
+    int receiveError_ = 0; // errno of the first write that failed in data mode
     bool greeted_ = false;
     bool dataAccepted_ = false;
-    bool transactionDone_ = false;  // its message is queued
+    bool transactionDone_ = false; // its message is queued
     // The messages this connection handed over, delivered when it ends.
     std::vector<QueuedMail> queued_;
 };

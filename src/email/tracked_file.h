@@ -13,7 +13,13 @@
 
 namespace vantrel {
 
-enum class FileState { Unread, Missing, Loaded, Damaged, Written };
+enum class FileState {
+    Unread,
+    Missing,
+    Loaded,
+    Damaged,
+    Written
+};
 
 class TrackedFile final {
 public:

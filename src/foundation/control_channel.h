@@ -67,9 +67,9 @@ std::string encodeControlReply(const ControlReply& reply);
 
 enum class ControlConnect {
     Connected,
-    NoServer,  // no socket, or nobody listens on it
-    Unsafe,    // the socket or its folder could belong to someone else
-    Failed,    // another error
+    NoServer, // no socket, or nobody listens on it
+    Unsafe,   // the socket or its folder could belong to someone else
+    Failed,   // another error
 };
 
 // Connects to the socket at `path` after checking that only its rightful

@@ -39,7 +39,10 @@ ControlReply refusal(const char* text)
 
 } // namespace
 
-ControlServer::~ControlServer() { close(); }
+ControlServer::~ControlServer()
+{
+    close();
+}
 
 bool ControlServer::open(std::string& why)
 {

@@ -31,7 +31,9 @@ public:
     static constexpr int DefaultOwnerWaitMs = 20000;
 
     explicit ControlServer(std::string path, int ownerWaitMs = DefaultOwnerWaitMs)
-        : path_(std::move(path)), ownerWaitMs_(ownerWaitMs) {}
+        : path_(std::move(path)), ownerWaitMs_(ownerWaitMs)
+    {
+    }
     ~ControlServer() override;
 
     // Listens and starts the thread; false with the reason otherwise.
@@ -50,7 +52,12 @@ public:
     bool hasPending() const;
 
 private:
-    enum class Job { None, Waiting, Running, Done };
+    enum class Job {
+        None,
+        Waiting,
+        Running,
+        Done
+    };
 
     void run() override;
     void serve(int client);
@@ -60,8 +67,8 @@ private:
     std::string path_;
     int ownerWaitMs_;
     ControlFd listen_;
-    ControlFd wake_;  // eventfd: a request waits for the owner
-    ControlFd done_;  // eventfd: the owner has answered
+    ControlFd wake_; // eventfd: a request waits for the owner
+    ControlFd done_; // eventfd: the owner has answered
     mutable CriticalLock lock_;
     Job job_ VT_GUARDED_BY(lock_) = Job::None;
     bool closing_ VT_GUARDED_BY(lock_) = false;

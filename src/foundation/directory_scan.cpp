@@ -30,8 +30,7 @@ bool wildcardMatch(std::string_view pattern, std::string_view name)
         if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || lowerByte(pattern[p]) == lowerByte(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == '?' || lowerByte(pattern[p]) == lowerByte(name[n]))) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {
@@ -53,8 +52,7 @@ bool nameMatches(std::string_view pattern, std::string_view name)
     if (wildcardMatch(pattern, name))
         return true;
     // "name.*" also matches a name without an extension.
-    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
-        name.find('.') == std::string_view::npos)
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" && name.find('.') == std::string_view::npos)
         return wildcardMatch(pattern.substr(0, pattern.size() - 2), name);
     return false;
 }
@@ -120,8 +118,7 @@ bool DirectoryScan::firstMatch(std::string_view pattern, FindRecord& record, Sca
     return start(openFolder(folder), namePattern, record, kinds);
 }
 
-bool DirectoryScan::firstMatch(const RootFolder& root, std::string_view pattern, FindRecord& record,
-                               ScanKinds kinds)
+bool DirectoryScan::firstMatch(const RootFolder& root, std::string_view pattern, FindRecord& record, ScanKinds kinds)
 {
     close();
     std::string_view folder;
@@ -161,7 +158,8 @@ bool DirectoryScan::describe(const char* name, unsigned char type, FindRecord& r
     if (folder_.empty() && std::string_view(name) == "..")
         return describeEntryAt(folder, ".", FollowLinks::No, record);
     struct stat st {};
-    const bool isLink = type == DT_LNK ||
+    const bool isLink =
+        type == DT_LNK ||
         (type == DT_UNKNOWN && ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode));
     if (!isLink)
         return describeEntryAt(folder, name, FollowLinks::No, record);

@@ -21,11 +21,15 @@ struct FindRecord {
     std::string name;
     bool isDirectory = false;
     std::uint64_t size = 0;
-    FileTime creationTime;   // birth time where recorded, else last write
+    FileTime creationTime; // birth time where recorded, else last write
     FileTime lastWriteTime;
 };
 
-enum class ScanKinds { Files = 1, Folders = 2, Both = 3 };
+enum class ScanKinds {
+    Files = 1,
+    Folders = 2,
+    Both = 3
+};
 
 class DirectoryScan final {
 public:
@@ -51,8 +55,8 @@ private:
 
     DIR* dir_ = nullptr;
     const RootFolder* root_ = nullptr;
-    std::string folder_;   // below root_: the folder's path on disk
-    std::string pattern_;  // the last name's wildcard pattern
+    std::string folder_;  // below root_: the folder's path on disk
+    std::string pattern_; // the last name's wildcard pattern
     ScanKinds kinds_ = ScanKinds::Both;
 };
 

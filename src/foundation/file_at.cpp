@@ -49,9 +49,8 @@ bool moveByCopy(int fromFolder, const char* fromName, int toFolder, const char* 
         return false;
     const bool copied = copyContents(from, to);
     to.close();
-    if (copied && WriterRegistry::instance().unlessWritten(identityOf(source), [&] {
-            return ::unlinkat(fromFolder, fromName, 0) == 0;
-        }))
+    if (copied && WriterRegistry::instance().unlessWritten(identityOf(source),
+                                                           [&] { return ::unlinkat(fromFolder, fromName, 0) == 0; }))
         return true;
     ::unlinkat(toFolder, toName, 0);
     return false;
@@ -83,8 +82,7 @@ bool deleteFileAt(int folder, const char* name)
     struct stat st {};
     if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
         return false;
-    return WriterRegistry::instance().unlessWritten(identityOf(st),
-                                                    [&] { return ::unlinkat(folder, name, 0) == 0; });
+    return WriterRegistry::instance().unlessWritten(identityOf(st), [&] { return ::unlinkat(folder, name, 0) == 0; });
 }
 
 bool moveEntryAt(int fromFolder, const char* fromName, int toFolder, const char* toName)

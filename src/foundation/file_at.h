@@ -20,7 +20,10 @@ bool findNameIgnoringCase(int folder, std::string_view name, std::string& found)
 
 // Fills the record from the entry `name` of `folder` (AT_FDCWD for a path):
 // what a link leads to with FollowLinks::Yes, else the entry itself.
-enum class FollowLinks { No, Yes };
+enum class FollowLinks {
+    No,
+    Yes
+};
 bool describeEntryAt(int folder, const char* name, FollowLinks follow, FindRecord& record);
 
 // Refuses folders and files open for writing.

@@ -50,8 +50,7 @@ FileHandle::~FileHandle()
 bool FileHandle::open(std::string_view path, FileMode mode, IfMissing missing)
 {
     close();
-    const int flags =
-        O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
+    const int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (mode == FileMode::Write ? O_RDWR : O_RDONLY);
     // The path as written first: it opens whenever every name exists
     // exactly, which is what the case-insensitive resolution would pick.
     // Only a missing name needs the resolution (and only then may a file

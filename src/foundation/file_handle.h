@@ -14,8 +14,14 @@
 
 namespace vantrel {
 
-enum class FileMode { Read, Write };
-enum class IfMissing { Fail, Create };
+enum class FileMode {
+    Read,
+    Write
+};
+enum class IfMissing {
+    Fail,
+    Create
+};
 
 class FileHandle final {
 public:

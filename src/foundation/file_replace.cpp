@@ -128,7 +128,7 @@ bool writeWholeFile(const std::string& path, std::string_view bytes, IfExists ex
     }
     if (!written) {
         ::unlink(temporary.c_str());
-        errno = error;  // the caller may report why
+        errno = error; // the caller may report why
         return false;
     }
     // The new name is in place; it survives a crash once its folder is synced.

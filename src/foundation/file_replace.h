@@ -11,7 +11,10 @@
 
 namespace vantrel {
 
-enum class IfExists { Replace, Keep };
+enum class IfExists {
+    Replace,
+    Keep
+};
 
 // Writes the file whole or not at all: on false the target is as it was
 // and errno tells why, except when only the sync of the folder failed (the

@@ -172,7 +172,7 @@ bool syncFolderOf(std::string_view localFile)
     const bool synced = ::fsync(fd) == 0;
     const int error = errno;
     ::close(fd);
-    errno = error;  // the caller may report why
+    errno = error; // the caller may report why
     return synced;
 }
 

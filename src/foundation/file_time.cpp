@@ -53,10 +53,9 @@ DateParts partsOf(const std::tm& tm)
 std::string formatDateText(const DateParts& parts, DateForm form)
 {
     if (form == DateForm::Long) {
-        return formatText(64, "%s, %s %s %d %s:%s:%s", dayName(parts.dayOfWeek),
-                          twoDigits(parts.day).c_str(), monthName(parts.month), parts.year,
-                          twoDigits(parts.hour).c_str(), twoDigits(parts.minute).c_str(),
-                          twoDigits(parts.second).c_str());
+        return formatText(64, "%s, %s %s %d %s:%s:%s", dayName(parts.dayOfWeek), twoDigits(parts.day).c_str(),
+                          monthName(parts.month), parts.year, twoDigits(parts.hour).c_str(),
+                          twoDigits(parts.minute).c_str(), twoDigits(parts.second).c_str());
     }
     return formatText(64, "%s %s %s:%s", monthName(parts.month), twoDigits(parts.day).c_str(),
                       twoDigits(parts.hour).c_str(), twoDigits(parts.minute).c_str());

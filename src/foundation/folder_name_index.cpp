@@ -82,7 +82,7 @@ bool FolderNameIndex::find(int folder, std::string_view name, std::string& found
                       nanoseconds(st.st_ctim), nanoseconds(st.st_mtim)};
     std::shared_ptr<const Names> names = cached(stamp);
     if (!names) {
-        timespec now {};
+        timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
         auto read = std::make_shared<Names>();
         if (!readNames(folder, *read))
@@ -96,10 +96,9 @@ bool FolderNameIndex::find(int folder, std::string_view name, std::string& found
         if (settled)
             keep(stamp, std::move(read));
     }
-    const auto at = std::lower_bound(names->begin(), names->end(), name,
-                                     [](const std::string& entry, std::string_view key) {
-                                         return lessIgnoringCase(entry, key);
-                                     });
+    const auto at =
+        std::lower_bound(names->begin(), names->end(), name,
+                         [](const std::string& entry, std::string_view key) { return lessIgnoringCase(entry, key); });
     if (at == names->end() || !sameIgnoringCase(*at, name))
         return false;
     found = *at;

@@ -75,7 +75,7 @@ LookupResult lookUpHost(const char* host, in_addr& address, int stopEvent)
                 [[maybe_unused]] const ssize_t written = ::write(pending->done, &one, sizeof one);
             }).detach();
         } catch (...) {
-            started = false;  // no thread to spare: wait for the answer here
+            started = false; // no thread to spare: wait for the answer here
         }
     }
     if (!started)

@@ -8,7 +8,11 @@
 
 namespace vantrel {
 
-enum class LookupResult { Found, NotFound, Stopped };
+enum class LookupResult {
+    Found,
+    NotFound,
+    Stopped
+};
 
 // A dotted address is taken as it is. stopEvent: a descriptor readable once
 // a stop is requested, or -1 to wait for the answer whatever happens.

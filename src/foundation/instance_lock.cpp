@@ -42,7 +42,7 @@ bool InstanceLock::acquire(std::string_view name)
     int fd = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     int error = errno;
     if (fd < 0 && error == EACCES) {
-        fd = ::open(lockFile_.c_str(), O_RDONLY | O_CLOEXEC);  // made by another user
+        fd = ::open(lockFile_.c_str(), O_RDONLY | O_CLOEXEC); // made by another user
         // Not there at all: the folder itself refused the new file.
         if (fd < 0 && errno != ENOENT)
             error = errno;

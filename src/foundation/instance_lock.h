@@ -13,8 +13,8 @@ std::string instanceFilePath(std::string_view name, std::string_view extension);
 
 enum class InstanceLockFailure {
     None,
-    HeldElsewhere,  // another process holds the lock of that name
-    NoLockFile,     // the lock file cannot be made or opened
+    HeldElsewhere, // another process holds the lock of that name
+    NoLockFile,    // the lock file cannot be made or opened
 };
 
 class InstanceLock final {

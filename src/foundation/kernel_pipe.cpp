@@ -8,11 +8,13 @@
 
 namespace vantrel {
 
-KernelPipe::~KernelPipe() {
+KernelPipe::~KernelPipe()
+{
     close();
 }
 
-bool KernelPipe::open(std::size_t capacity) {
+bool KernelPipe::open(std::size_t capacity)
+{
     close();
     int ends[2];
     if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -25,7 +27,8 @@ bool KernelPipe::open(std::size_t capacity) {
     return true;
 }
 
-void KernelPipe::close() {
+void KernelPipe::close()
+{
     if (readEnd_ >= 0) {
         ::close(readEnd_);
         ::close(writeEnd_);
@@ -34,7 +37,8 @@ void KernelPipe::close() {
     writeEnd_ = -1;
 }
 
-bool KernelPipe::drainTo(int file, std::size_t length) {
+bool KernelPipe::drainTo(int file, std::size_t length)
+{
     while (length > 0) {
         // The bytes are already in the pipe, so this never waits for them;
         // a regular file's write is not affected by the non-blocking end.

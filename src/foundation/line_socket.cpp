@@ -9,7 +9,8 @@
 
 namespace vantrel {
 
-std::size_t LineSocket::findLineEnd() const {
+std::size_t LineSocket::findLineEnd() const
+{
     const std::size_t size = input_.size();
     std::size_t at = std::max(scanFrom_, start_);
     while (at + 1 < size) {
@@ -26,7 +27,8 @@ std::size_t LineSocket::findLineEnd() const {
     return std::string::npos;
 }
 
-void LineSocket::consume(std::size_t count) {
+void LineSocket::consume(std::size_t count)
+{
     start_ += count;
     if (start_ >= input_.size()) {
         input_.clear();
@@ -39,7 +41,8 @@ void LineSocket::consume(std::size_t count) {
     }
 }
 
-bool LineSocket::readLine(char* dest, std::size_t capacity) {
+bool LineSocket::readLine(char* dest, std::size_t capacity)
+{
     if (capacity < 2) {
         setLastError(SocketError::BufferTooSmall);
         return false;
@@ -84,7 +87,8 @@ bool LineSocket::readLine(char* dest, std::size_t capacity) {
     return true;
 }
 
-bool LineSocket::bufferInput() {
+bool LineSocket::bufferInput()
+{
     if (inputFull()) {
         return true;
     }
@@ -97,11 +101,13 @@ bool LineSocket::bufferInput() {
     return true;
 }
 
-bool LineSocket::hasBufferedLine() const {
+bool LineSocket::hasBufferedLine() const
+{
     return findLineEnd() != std::string::npos;
 }
 
-bool LineSocket::receiveSome(void* buffer, std::size_t& length) {
+bool LineSocket::receiveSome(void* buffer, std::size_t& length)
+{
     if (!hasBufferedBytes()) {
         return TcpSocket::receiveSome(buffer, length);
     }
@@ -112,7 +118,8 @@ bool LineSocket::receiveSome(void* buffer, std::size_t& length) {
     return true;
 }
 
-bool LineSocket::unread(const void* bytes, std::size_t length) {
+bool LineSocket::unread(const void* bytes, std::size_t length)
+{
     const std::size_t buffered = input_.size() - start_;
     if (length > UnreadLimit || buffered + length > InputLimit + UnreadLimit) {
         return false;
@@ -125,7 +132,8 @@ bool LineSocket::unread(const void* bytes, std::size_t length) {
     return true;
 }
 
-void LineSocket::close() {
+void LineSocket::close()
+{
     TcpSocket::close();
     input_.clear();
     start_ = 0;

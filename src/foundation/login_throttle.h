@@ -42,7 +42,7 @@ private:
     {
     }
 
-    LoginThrottle* throttle_ = nullptr;  // null when there is nothing to conclude
+    LoginThrottle* throttle_ = nullptr; // null when there is nothing to conclude
     std::uint32_t address_ = 0;
     bool admitted_ = false;
 };
@@ -74,10 +74,10 @@ public:
 private:
     friend class LoginAttempt;
     struct Entry {
-        std::uint32_t windowStart = 0;  // the first failure of the minute
+        std::uint32_t windowStart = 0; // the first failure of the minute
         std::uint32_t refusedSince = 0;
         int failures = 0;
-        int pending = 0;  // admitted logins not yet concluded
+        int pending = 0; // admitted logins not yet concluded
         bool refusing = false;
     };
 

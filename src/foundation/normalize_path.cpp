@@ -18,8 +18,8 @@ namespace {
 
 constexpr std::size_t WorkingLength = MaxPath;
 constexpr std::string_view DeviceReplacement = "xxx";
-constexpr std::array<std::string_view, 11> DeviceNames = {
-    "aux", "con", "com1", "com2", "com3", "com4", "lpt1", "lpt2", "lpt3", "prn", "nul"};
+constexpr std::array<std::string_view, 11> DeviceNames = {"aux",  "con",  "com1", "com2", "com3", "com4",
+                                                          "lpt1", "lpt2", "lpt3", "prn",  "nul"};
 
 bool isDeviceName(std::string_view name)
 {

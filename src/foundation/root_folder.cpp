@@ -25,7 +25,6 @@ namespace {
 
 using Descriptor = RootDescriptor;
 
-
 std::vector<std::string_view> namesOf(std::string_view path)
 {
     std::vector<std::string_view> names;

@@ -58,8 +58,7 @@ public:
     std::string onDiskPath(std::string_view relative) const;
 
     // A regular file only; writing also needs a path without control bytes.
-    [[nodiscard]] bool openFile(std::string_view relative, FileMode mode, IfMissing missing,
-                                FileHandle& file) const;
+    [[nodiscard]] bool openFile(std::string_view relative, FileMode mode, IfMissing missing, FileHandle& file) const;
     // What the path leads to (name: its last name); false when it leads
     // nowhere inside the folder.
     [[nodiscard]] bool describe(std::string_view relative, FindRecord& record) const;
@@ -92,7 +91,7 @@ private:
     Confinement confinement_ = Confinement::Beneath;
     // The folder's local path, for absolute links that name it.
     std::string local_;
-    std::size_t folderLength_ = 0;  // the folder's path with one final separator
+    std::size_t folderLength_ = 0; // the folder's path with one final separator
 };
 
 } // namespace vantrel

@@ -88,17 +88,16 @@ bool belowRoot(std::string_view target, const RootSpellings& spellings, std::str
     for (const std::vector<std::string>& root : spellings) {
         if (names.size() < root.size() || !std::equal(root.begin(), root.end(), names.begin()))
             continue;
-        remainder = joined(std::vector<std::string>(names.begin() + static_cast<std::ptrdiff_t>(root.size()),
-                                                    names.end()));
+        remainder =
+            joined(std::vector<std::string>(names.begin() + static_cast<std::ptrdiff_t>(root.size()), names.end()));
         return true;
     }
     return false;
 }
 
-int openFollowingRootLinks(int root, const std::string& path, int flags, unsigned mode,
-                           const RootSpellings& spellings)
+int openFollowingRootLinks(int root, const std::string& path, int flags, unsigned mode, const RootSpellings& spellings)
 {
-    std::vector<std::string> walked;  // real folders below the root
+    std::vector<std::string> walked; // real folders below the root
     const std::vector<std::string> given = namesIn(path);
     std::deque<std::string> ahead(given.begin(), given.end());
     int hops = 0;

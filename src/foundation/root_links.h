@@ -30,7 +30,6 @@ bool belowRoot(std::string_view target, const RootSpellings& spellings, std::str
 // Opens `path` below `root` as openat2 would with RESOLVE_BENEATH, except
 // that absolute links into the root are followed. -1 with errno set on
 // failure (EXDEV for a way out, ELOOP for too many links).
-int openFollowingRootLinks(int root, const std::string& path, int flags, unsigned mode,
-                           const RootSpellings& spellings);
+int openFollowingRootLinks(int root, const std::string& path, int flags, unsigned mode, const RootSpellings& spellings);
 
 } // namespace vantrel

@@ -29,15 +29,28 @@ public:
     virtual int descriptorsAtFullLoad() const { return 0; }
 };
 
-enum class PromptButtons { Ok, YesNo };
-enum class PromptIcon { None, Information, Warning, Error, Question };
-enum class PromptAnswer { Ok, Yes, No };
+enum class PromptButtons {
+    Ok,
+    YesNo
+};
+enum class PromptIcon {
+    None,
+    Information,
+    Warning,
+    Error,
+    Question
+};
+enum class PromptAnswer {
+    Ok,
+    Yes,
+    No
+};
 
 class MessagePrompt {
 public:
     virtual ~MessagePrompt() = default;
-    virtual PromptAnswer show(std::string_view text, std::string_view title,
-                              PromptButtons buttons, PromptIcon icon) = 0;
+    virtual PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons,
+                              PromptIcon icon) = 0;
 };
 
 // The folder picker that the settings panels open from their Select

@@ -33,13 +33,15 @@ constexpr std::size_t RefusalDrainLimit = 64 * 1024;
 
 SessionWaker::SessionWaker() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-SessionWaker::~SessionWaker() {
+SessionWaker::~SessionWaker()
+{
     if (fd_ >= 0) {
         ::close(fd_);
     }
 }
 
-void SessionWaker::wake() {
+void SessionWaker::wake()
+{
     // Paired with arm(): of "pending, then look for a sleeper" here and
     // "sleeping, then look for a wake" there, at least one side sees the
     // other, so a wake is never lost.
@@ -50,7 +52,8 @@ void SessionWaker::wake() {
     }
 }
 
-bool SessionWaker::arm() {
+bool SessionWaker::arm()
+{
     sleeping_.store(true);
     if (pending_.load()) {
         sleeping_.store(false);
@@ -59,7 +62,8 @@ bool SessionWaker::arm() {
     return true;
 }
 
-void SessionWaker::disarm(bool signalled) {
+void SessionWaker::disarm(bool signalled)
+{
     sleeping_.store(false);
     if (signalled) {
         std::uint64_t count = 0;
@@ -68,13 +72,17 @@ void SessionWaker::disarm(bool signalled) {
 }
 
 ServiceListener::ServiceListener(int maximumSessions, std::uint32_t idleLimitMs)
-    : maximumSessions_(maximumSessions), idleLimitMs_(idleLimitMs) {}
+    : maximumSessions_(maximumSessions), idleLimitMs_(idleLimitMs)
+{
+}
 
-ServiceListener::~ServiceListener() {
+ServiceListener::~ServiceListener()
+{
     deactivate();
 }
 
-bool ServiceListener::activate(std::uint16_t port) {
+bool ServiceListener::activate(std::uint16_t port)
+{
     if (isRunning()) {
         return false;
     }
@@ -95,7 +103,8 @@ bool ServiceListener::activate(std::uint16_t port) {
     return true;
 }
 
-void ServiceListener::deactivate() {
+void ServiceListener::deactivate()
+{
     stop(StopTimeoutMs);
     LockGuard guard(lock_);
     listening_.close();
@@ -114,7 +123,8 @@ void ServiceListener::deactivate() {
     sessions_.clear();
 }
 
-int ServiceListener::connectionCount() const {
+int ServiceListener::connectionCount() const
+{
     // Finished sessions wait for the next reap; they no longer count.
     LockGuard guard(lock_);
     int count = 0;
@@ -124,7 +134,8 @@ int ServiceListener::connectionCount() const {
     return count;
 }
 
-std::uint64_t ServiceListener::totalBytesIn() const {
+std::uint64_t ServiceListener::totalBytesIn() const
+{
     LockGuard guard(lock_);
     std::uint64_t total = finishedBytesIn_;
     for (const auto& session : sessions_) {
@@ -133,7 +144,8 @@ std::uint64_t ServiceListener::totalBytesIn() const {
     return total;
 }
 
-std::uint64_t ServiceListener::totalBytesOut() const {
+std::uint64_t ServiceListener::totalBytesOut() const
+{
     LockGuard guard(lock_);
     std::uint64_t total = finishedBytesOut_;
     for (const auto& session : sessions_) {
@@ -142,21 +154,25 @@ std::uint64_t ServiceListener::totalBytesOut() const {
     return total;
 }
 
-std::uint16_t ServiceListener::listeningPort() const {
+std::uint16_t ServiceListener::listeningPort() const
+{
     LockGuard guard(lock_);
     return listening_.localPort();
 }
 
-void ServiceListener::setMaximumSessions(int maximum) {
+void ServiceListener::setMaximumSessions(int maximum)
+{
     LockGuard guard(lock_);
     maximumSessions_ = maximum;
 }
 
-std::unique_ptr<ServiceSession> ServiceListener::createSession(std::unique_ptr<LineSocket>) {
+std::unique_ptr<ServiceSession> ServiceListener::createSession(std::unique_ptr<LineSocket>)
+{
     return nullptr;
 }
 
-void ServiceListener::reap(bool checkIdle) {
+void ServiceListener::reap(bool checkIdle)
+{
     std::size_t kept = 0;
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
         ServiceSession& session = *sessions_[i];
@@ -179,7 +195,8 @@ void ServiceListener::reap(bool checkIdle) {
     sessions_.resize(kept);
 }
 
-std::unique_ptr<LineSocket> ServiceListener::admit(std::unique_ptr<LineSocket> socket) {
+std::unique_ptr<LineSocket> ServiceListener::admit(std::unique_ptr<LineSocket> socket)
+{
     AddressSlot slot = perAddress_.take(socket->peerIp());
     if (!slot.held()) {
         return socket;
@@ -193,7 +210,8 @@ std::unique_ptr<LineSocket> ServiceListener::admit(std::unique_ptr<LineSocket> s
     return nullptr;
 }
 
-void ServiceListener::refuse(LineSocket& socket) const {
+void ServiceListener::refuse(LineSocket& socket) const
+{
     // Neither call waits: the input is what has arrived, and a new
     // connection's send buffer holds a refusal many times over.
     char scratch[LineSocket::ReceiveChunk];
@@ -215,12 +233,13 @@ void ServiceListener::refuse(LineSocket& socket) const {
     socket.close();
 }
 
-void ServiceListener::run() {
+void ServiceListener::run()
+{
     bool listenerSignalled = false;
     // Reaping visits every session, so it is done when one has finished
     // and, with the idle check, once a second; not after every accept.
     bool reapDue = true;
-    std::uint32_t lastReap = tickCount();  // of the last idle check
+    std::uint32_t lastReap = tickCount(); // of the last idle check
     for (;;) {
         const bool idleCheckDue = tickCount() - lastReap >= static_cast<std::uint32_t>(IdleCheckIntervalMs);
         if (waker_.takeWake() || reapDue || idleCheckDue) {
@@ -241,8 +260,8 @@ void ServiceListener::run() {
         std::unique_ptr<LineSocket> overCap;
         {
             LockGuard guard(lock_);
-            mayAccept = static_cast<int>(sessions_.size()) < maximumSessions_ &&
-                        listening_.state() == SocketState::Listening;
+            mayAccept =
+                static_cast<int>(sessions_.size()) < maximumSessions_ && listening_.state() == SocketState::Listening;
             if (mayAccept) {
                 auto socket = std::make_unique<LineSocket>();
                 if (listening_.acceptInto(*socket)) {
@@ -296,7 +315,7 @@ void ServiceListener::run() {
             timeoutMs = AcceptRetryMs;
         }
         if (reapPromptly && !waker_.arm()) {
-            continue;  // a session finished meanwhile: reap it first
+            continue; // a session finished meanwhile: reap it first
         }
         const int ready = ::poll(fds, count, timeoutMs);
         if (reapPromptly) {

@@ -107,8 +107,7 @@ bool ServiceLog::writeHeaderIfEmpty(std::string_view header)
     return false;
 }
 
-NumberedLog::NumberedLog(std::string_view prefix, std::string_view header)
-    : prefix_(prefix), header_(header)
+NumberedLog::NumberedLog(std::string_view prefix, std::string_view header) : prefix_(prefix), header_(header)
 {
     pointAt(0);
 }

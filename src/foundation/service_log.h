@@ -32,7 +32,7 @@ private:
     mutable CriticalLock lock_;
     std::string path_ VT_GUARDED_BY(lock_);
     FileHandle held_ VT_GUARDED_BY(lock_);
-    std::string heldPath_ VT_GUARDED_BY(lock_);  // on-disk path of held_
+    std::string heldPath_ VT_GUARDED_BY(lock_); // on-disk path of held_
     std::uint64_t heldDevice_ VT_GUARDED_BY(lock_) = 0;
     std::uint64_t heldInode_ VT_GUARDED_BY(lock_) = 0;
 };
@@ -58,7 +58,7 @@ private:
 
     std::string prefix_;
     std::string header_;
-    std::int32_t number_ = 0;  // touched by the user-interface thread only
+    std::int32_t number_ = 0; // touched by the user-interface thread only
     ServiceLog log_;
 };
 

@@ -25,13 +25,17 @@ constexpr int ShortLineWaitMs = 5000;
 } // namespace
 
 ServiceSession::ServiceSession(std::unique_ptr<LineSocket> control)
-    : WorkerThread(StackSize::Session), control_(std::move(control)), lastActivity_(tickCount()) {}
+    : WorkerThread(StackSize::Session), control_(std::move(control)), lastActivity_(tickCount())
+{
+}
 
-ServiceSession::~ServiceSession() {
+ServiceSession::~ServiceSession()
+{
     stopSession();
 }
 
-void ServiceSession::startSession() {
+void ServiceSession::startSession()
+{
     {
         LockGuard guard(lock_);
         finished_ = false;
@@ -42,11 +46,13 @@ void ServiceSession::startSession() {
     }
 }
 
-void ServiceSession::stopSession() {
+void ServiceSession::stopSession()
+{
     stop(StopTimeoutMs);
 }
 
-void ServiceSession::run() {
+void ServiceSession::run()
+{
     serve();
     SessionWaker* waker = nullptr;
     AddressSlot slot;
@@ -71,7 +77,8 @@ void ServiceSession::run() {
     }
 }
 
-bool ServiceSession::sendLine(TcpSocket& socket, std::string_view text) {
+bool ServiceSession::sendLine(TcpSocket& socket, std::string_view text)
+{
     // A line with its CR LF stays below LongestLineSize.
     char line[LongestLineSize];
     const std::size_t length = std::min(text.size(), LongestLineSize - LineEndLength - 1);
@@ -80,7 +87,8 @@ bool ServiceSession::sendLine(TcpSocket& socket, std::string_view text) {
     return sendBuffer(socket, line, length + LineEndLength);
 }
 
-bool ServiceSession::sendShortLine(TcpSocket& socket, std::string_view text) {
+bool ServiceSession::sendShortLine(TcpSocket& socket, std::string_view text)
+{
     char line[ShortLineSize];
     const std::size_t length = std::min(text.size(), ShortLineSize - LineEndLength - 1);
     std::memcpy(line, text.data(), length);
@@ -110,7 +118,8 @@ bool ServiceSession::sendShortLine(TcpSocket& socket, std::string_view text) {
     return true;
 }
 
-bool ServiceSession::sendBuffer(TcpSocket& socket, const void* bytes, std::size_t length) {
+bool ServiceSession::sendBuffer(TcpSocket& socket, const void* bytes, std::size_t length)
+{
     const auto* data = static_cast<const char*>(bytes);
     std::size_t done = 0;
     while (!stopRequested()) {
@@ -132,7 +141,8 @@ bool ServiceSession::sendBuffer(TcpSocket& socket, const void* bytes, std::size_
     return false;
 }
 
-bool ServiceSession::sendFileRange(TcpSocket& socket, int file, std::uint64_t offset, std::uint64_t length) {
+bool ServiceSession::sendFileRange(TcpSocket& socket, int file, std::uint64_t offset, std::uint64_t length)
+{
     // One call moves at most this much, so progress is noted regularly.
     constexpr std::uint64_t MaxPerCall = 1024 * 1024;
     std::uint64_t done = 0;
@@ -158,18 +168,21 @@ bool ServiceSession::sendFileRange(TcpSocket& socket, int file, std::uint64_t of
     return false;
 }
 
-void ServiceSession::noteActivity() {
+void ServiceSession::noteActivity()
+{
     LockGuard guard(lock_);
     lastActivity_ = tickCount();
     refreshCountersLocked();
 }
 
-void ServiceSession::refreshCounters() {
+void ServiceSession::refreshCounters()
+{
     LockGuard guard(lock_);
     refreshCountersLocked();
 }
 
-void ServiceSession::refreshCountersLocked() {
+void ServiceSession::refreshCountersLocked()
+{
     bytesIn_ = control_->bytesReceived();
     bytesOut_ = control_->bytesSent();
     if (dataSocket_ != nullptr) {
@@ -178,34 +191,40 @@ void ServiceSession::refreshCountersLocked() {
     }
 }
 
-void ServiceSession::setDataSocket(TcpSocket* socket) {
+void ServiceSession::setDataSocket(TcpSocket* socket)
+{
     LockGuard guard(lock_);
     dataSocket_ = socket;
 }
 
-bool ServiceSession::isFinished() const {
+bool ServiceSession::isFinished() const
+{
     LockGuard guard(lock_);
     return finished_;
 }
 
-std::uint64_t ServiceSession::bytesIn() const {
+std::uint64_t ServiceSession::bytesIn() const
+{
     LockGuard guard(lock_);
     return bytesIn_;
 }
 
-std::uint64_t ServiceSession::bytesOut() const {
+std::uint64_t ServiceSession::bytesOut() const
+{
     LockGuard guard(lock_);
     return bytesOut_;
 }
 
-void ServiceSession::checkIdle(std::uint32_t idleLimitMs) {
+void ServiceSession::checkIdle(std::uint32_t idleLimitMs)
+{
     LockGuard guard(lock_);
     if (tickCount() - lastActivity_ > idleLimitMs) {
         finished_ = true;
     }
 }
 
-void ServiceSession::setWaker(SessionWaker* waker) {
+void ServiceSession::setWaker(SessionWaker* waker)
+{
     LockGuard guard(lock_);
     waker_ = waker;
     // A session that ended before it was handed its waker still wakes the
@@ -215,7 +234,8 @@ void ServiceSession::setWaker(SessionWaker* waker) {
     }
 }
 
-void ServiceSession::holdAddressSlot(AddressSlot slot) {
+void ServiceSession::holdAddressSlot(AddressSlot slot)
+{
     LockGuard guard(lock_);
     // A conversation that ended already gives the slot back at once.
     if (!served_) {
@@ -223,7 +243,8 @@ void ServiceSession::holdAddressSlot(AddressSlot slot) {
     }
 }
 
-void ServiceSession::lingeringClose(LineSocket& socket) {
+void ServiceSession::lingeringClose(LineSocket& socket)
+{
     if (!socket.isConnected()) {
         return;
     }
@@ -235,7 +256,7 @@ void ServiceSession::lingeringClose(LineSocket& socket) {
     while (!stopRequested() && dropped < LingerByteLimit) {
         std::size_t length = sizeof chunk;
         if (!socket.receiveSome(chunk, length)) {
-            break;  // the client closed its side too
+            break; // the client closed its side too
         }
         const std::uint32_t now = tickCount();
         if (length > 0) {
@@ -248,13 +269,13 @@ void ServiceSession::lingeringClose(LineSocket& socket) {
         if (spent >= LingerLimitMs || idle >= LingerIdleMs) {
             break;
         }
-        waitFor({{&socket, WaitFor::Readable}},
-                static_cast<int>(std::min(LingerLimitMs - spent, LingerIdleMs - idle)));
+        waitFor({{&socket, WaitFor::Readable}}, static_cast<int>(std::min(LingerLimitMs - spent, LingerIdleMs - idle)));
     }
     socket.close();
 }
 
-void ServiceSession::awaitControlInput(int timeoutMs) {
+void ServiceSession::awaitControlInput(int timeoutMs)
+{
     if (control_->hasBufferedLine() || !control_->isConnected()) {
         return;
     }

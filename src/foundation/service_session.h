@@ -24,7 +24,12 @@ class SessionWaker;
 
 // What a command loop's wait for the next line ended with. TimedOut only
 // ends a wait that was given a time limit.
-enum class NextLine { Line, Closed, Stopped, TimedOut };
+enum class NextLine {
+    Line,
+    Closed,
+    Stopped,
+    TimedOut
+};
 
 class ServiceSession : public WorkerThread {
 public:

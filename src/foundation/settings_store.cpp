@@ -27,8 +27,7 @@ constexpr std::size_t RecordHeadSize = SettingsStore::NameFieldSize + 4;
 std::int32_t readLe32(const unsigned char* p)
 {
     const std::uint32_t v = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                            (static_cast<std::uint32_t>(p[2]) << 16) |
-                            (static_cast<std::uint32_t>(p[3]) << 24);
+                            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     return static_cast<std::int32_t>(v);
 }
 
@@ -96,14 +95,14 @@ SettingsLoad SettingsStore::loadFile(std::string_view path)
     for (std::int32_t i = 0; i < recordCount; ++i) {
         unsigned char head[RecordHeadSize];
         if (file.read(head, RecordHeadSize) != RecordHeadSize)
-            return SettingsLoad::Damaged;  // ends inside a name/length block: earlier records stay
+            return SettingsLoad::Damaged; // ends inside a name/length block: earlier records stay
         left = left >= RecordHeadSize ? left - RecordHeadSize : 0;
         const auto* nameEnd = static_cast<const unsigned char*>(std::memchr(head, 0, NameFieldSize));
         if (nameEnd == nullptr)
-            return SettingsLoad::Damaged;  // a name block without its zero is as broken as a short one
+            return SettingsLoad::Damaged; // a name block without its zero is as broken as a short one
         const std::int32_t length = readLe32(head + NameFieldSize);
         if (length < 0 || static_cast<std::uint64_t>(length) > left) {
-            clear();  // the value cannot be there: as if the file ended inside it
+            clear(); // the value cannot be there: as if the file ended inside it
             return SettingsLoad::Damaged;
         }
         Record record;

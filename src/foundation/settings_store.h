@@ -15,8 +15,8 @@ namespace vantrel {
 // Why a settings file did or did not load.
 enum class SettingsLoad {
     Loaded,
-    Missing,  // no such file: the store is empty
-    Damaged,  // there, but not readable whole: the records before the damage stay
+    Missing, // no such file: the store is empty
+    Damaged, // there, but not readable whole: the records before the damage stay
 };
 
 class SettingsStore final {

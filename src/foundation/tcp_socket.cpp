@@ -34,7 +34,8 @@ constexpr char UnknownAddress[] = "0.0.0.0";
 // it raises SIGPIPE, which would end the process. A thread that sends files
 // keeps the signal blocked from its first such send on (one call per thread);
 // the lost connection is seen as EPIPE all the same.
-void blockPipeSignalInThisThread() {
+void blockPipeSignalInThisThread()
+{
     thread_local bool blocked = false;
     if (!blocked) {
         sigset_t pipeOnly;
@@ -44,7 +45,8 @@ void blockPipeSignalInThisThread() {
     }
 }
 
-bool wouldBlock(int error) {
+bool wouldBlock(int error)
+{
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
@@ -52,7 +54,8 @@ bool wouldBlock(int error) {
 // connect would, but gives up on a host that never answers after
 // ConnectTimeoutMs rather than the kernel's two minutes, and at once when
 // the stop event (if any) is signalled.
-bool completeConnect(int descriptor, int stopEvent) {
+bool completeConnect(int descriptor, int stopEvent)
+{
     pollfd fds[] = {{descriptor, POLLOUT, 0}, {stopEvent, POLLIN, 0}};
     int ready;
     do {
@@ -71,12 +74,12 @@ bool completeConnect(int descriptor, int stopEvent) {
 
 // Accepts one pending connection as a non-blocking descriptor, or -1;
 // the peer's address comes with it, saving a getpeername.
-int acceptPending(int listener, sockaddr_in& peer) {
+int acceptPending(int listener, sockaddr_in& peer)
+{
     int accepted;
     do {
         socklen_t length = sizeof peer;
-        accepted = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+        accepted = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
     return accepted;
 }
@@ -85,11 +88,13 @@ int acceptPending(int listener, sockaddr_in& peer) {
 
 TcpSocket::TcpSocket() = default;
 
-TcpSocket::~TcpSocket() {
+TcpSocket::~TcpSocket()
+{
     TcpSocket::close();
 }
 
-void TcpSocket::takeFrom(TcpSocket& other) {
+void TcpSocket::takeFrom(TcpSocket& other)
+{
     if (&other == this) {
         return;
     }
@@ -112,7 +117,8 @@ void TcpSocket::takeFrom(TcpSocket& other) {
     other.close();
 }
 
-bool TcpSocket::open() {
+bool TcpSocket::open()
+{
     close();
     handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (handle_ < 0) {
@@ -123,7 +129,8 @@ bool TcpSocket::open() {
     return true;
 }
 
-bool TcpSocket::connectTo(const char* host, std::uint16_t port, int stopEvent) {
+bool TcpSocket::connectTo(const char* host, std::uint16_t port, int stopEvent)
+{
     if (host == nullptr || host[0] == '\0') {
         return false;
     }
@@ -151,7 +158,8 @@ bool TcpSocket::connectTo(const char* host, std::uint16_t port, int stopEvent) {
     return true;
 }
 
-bool TcpSocket::listenOn(std::uint16_t port) {
+bool TcpSocket::listenOn(std::uint16_t port)
+{
     if (!open()) {
         return false;
     }
@@ -174,7 +182,8 @@ bool TcpSocket::listenOn(std::uint16_t port) {
     return true;
 }
 
-bool TcpSocket::acceptInto(TcpSocket& target) {
+bool TcpSocket::acceptInto(TcpSocket& target)
+{
     if (state_ != SocketState::Listening) {
         lastError_ = SocketError::NotListening;
         return false;
@@ -192,7 +201,8 @@ bool TcpSocket::acceptInto(TcpSocket& target) {
     return true;
 }
 
-bool TcpSocket::acceptOwn() {
+bool TcpSocket::acceptOwn()
+{
     if (state_ != SocketState::Listening) {
         lastError_ = SocketError::NotListening;
         return false;
@@ -203,11 +213,12 @@ bool TcpSocket::acceptOwn() {
         lastError_ = SocketError::NothingToAccept;
         return false;
     }
-    adopt(accepted, &peer);  // closes the listening descriptor first
+    adopt(accepted, &peer); // closes the listening descriptor first
     return true;
 }
 
-void TcpSocket::adopt(int descriptor, const sockaddr_in* peer) {
+void TcpSocket::adopt(int descriptor, const sockaddr_in* peer)
+{
     close();
     handle_ = descriptor;
     lastError_ = SocketError::None;
@@ -215,7 +226,8 @@ void TcpSocket::adopt(int descriptor, const sockaddr_in* peer) {
     fillAddresses(peer);
 }
 
-bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
+bool TcpSocket::sendSome(const void* bytes, std::size_t& length)
+{
     if (state_ != SocketState::Connected) {
         lastError_ = SocketError::NotConnected;
         length = 0;
@@ -237,7 +249,8 @@ bool TcpSocket::sendSome(const void* bytes, std::size_t& length) {
     return true;
 }
 
-bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded) {
+bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& length, bool& fileEnded)
+{
     fileEnded = false;
     if (state_ != SocketState::Connected) {
         lastError_ = SocketError::NotConnected;
@@ -270,19 +283,23 @@ bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& lengt
     return true;
 }
 
-bool TcpSocket::receiveSome(void* buffer, std::size_t& length) {
+bool TcpSocket::receiveSome(void* buffer, std::size_t& length)
+{
     return receiveFromNetwork(buffer, length);
 }
 
-bool TcpSocket::receiveIntoPipe(int pipeWriteEnd, std::size_t& length) {
+bool TcpSocket::receiveIntoPipe(int pipeWriteEnd, std::size_t& length)
+{
     return receiveInto(nullptr, pipeWriteEnd, length);
 }
 
-bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length) {
+bool TcpSocket::receiveFromNetwork(void* buffer, std::size_t& length)
+{
     return receiveInto(buffer, -1, length);
 }
 
-bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length) {
+bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
+{
     if (state_ != SocketState::Connected) {
         lastError_ = SocketError::NotConnected;
         length = 0;
@@ -312,13 +329,15 @@ bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
     return true;
 }
 
-bool TcpSocket::failClosed(SocketError error) {
+bool TcpSocket::failClosed(SocketError error)
+{
     close();
     lastError_ = error;
     return false;
 }
 
-void TcpSocket::close() {
+void TcpSocket::close()
+{
     if (handle_ >= 0) {
         ::close(handle_);
         handle_ = -1;
@@ -328,14 +347,16 @@ void TcpSocket::close() {
     resetAddresses();
 }
 
-void TcpSocket::shutdownAndClose() {
+void TcpSocket::shutdownAndClose()
+{
     if (state_ == SocketState::Connected) {
         ::shutdown(handle_, SHUT_RDWR);
     }
     close();
 }
 
-void TcpSocket::resetAndClose() {
+void TcpSocket::resetAndClose()
+{
     if (state_ == SocketState::Connected) {
         const linger dropQueued{1, 0};
         ::setsockopt(handle_, SOL_SOCKET, SO_LINGER, &dropQueued, sizeof dropQueued);
@@ -343,34 +364,39 @@ void TcpSocket::resetAndClose() {
     close();
 }
 
-void TcpSocket::shutdownSending() {
+void TcpSocket::shutdownSending()
+{
     if (state_ == SocketState::Connected) {
-        coalesceSends(false);  // what is held back leaves now
+        coalesceSends(false); // what is held back leaves now
         ::shutdown(handle_, SHUT_WR);
     }
 }
 
-void TcpSocket::keepUrgentDataInline() {
+void TcpSocket::keepUrgentDataInline()
+{
     if (handle_ >= 0) {
         const int on = 1;
         ::setsockopt(handle_, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
     }
 }
 
-void TcpSocket::sendPromptly() {
+void TcpSocket::sendPromptly()
+{
     if (handle_ >= 0) {
         const int value = 1;
         ::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
     }
 }
 
-void TcpSocket::acceptWithData(int seconds) {
+void TcpSocket::acceptWithData(int seconds)
+{
     if (handle_ >= 0) {
         ::setsockopt(handle_, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
     }
 }
 
-void TcpSocket::coalesceSends(bool on) {
+void TcpSocket::coalesceSends(bool on)
+{
     if (handle_ >= 0 && on != corked_) {
         const int value = on ? 1 : 0;
         ::setsockopt(handle_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
@@ -378,7 +404,8 @@ void TcpSocket::coalesceSends(bool on) {
     }
 }
 
-void TcpSocket::resetAddresses() {
+void TcpSocket::resetAddresses()
+{
     std::memcpy(peerAddress_, UnknownAddress, sizeof UnknownAddress);
     std::memcpy(localAddress_, UnknownAddress, sizeof UnknownAddress);
     peerPort_ = 0;
@@ -388,7 +415,8 @@ void TcpSocket::resetAddresses() {
     localPending_ = false;
 }
 
-void TcpSocket::fillAddresses(const sockaddr_in* knownPeer) {
+void TcpSocket::fillAddresses(const sockaddr_in* knownPeer)
+{
     sockaddr_in address{};
     socklen_t length = sizeof address;
     if (knownPeer != nullptr) {
@@ -410,12 +438,12 @@ void TcpSocket::fillAddresses(const sockaddr_in* knownPeer) {
     }
 }
 
-void TcpSocket::fillLocal() const {
+void TcpSocket::fillLocal() const
+{
     localPending_ = false;
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-        address.sin_family == AF_INET) {
+    if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET) {
         if (::inet_ntop(AF_INET, &address.sin_addr, localAddress_, sizeof localAddress_) == nullptr) {
             std::memcpy(localAddress_, UnknownAddress, sizeof UnknownAddress);
         }

@@ -21,17 +21,21 @@ enum class SocketError : int {
     NotListening = 6,
     NothingToAccept = 7,
     NotConnected = 8,
-    ConnectionLost = 10,  // the peer closed its end, or a send failed
+    ConnectionLost = 10, // the peer closed its end, or a send failed
     BufferTooSmall = 11,
     NoLineYet = 12,
-    ConnectionReset = 13,  // a receive failed (a reset): bytes may be lost
+    ConnectionReset = 13, // a receive failed (a reset): bytes may be lost
 };
 
-enum class SocketState : int { Closed = 0, Connected = 1, Listening = 2 };
+enum class SocketState : int {
+    Closed = 0,
+    Connected = 1,
+    Listening = 2
+};
 
 class TcpSocket {
 public:
-    static constexpr std::size_t AddressTextSize = 16;  // "255.255.255.255" + zero
+    static constexpr std::size_t AddressTextSize = 16; // "255.255.255.255" + zero
 
     TcpSocket();
     virtual ~TcpSocket();
@@ -99,10 +103,22 @@ public:
     SocketError lastError() const { return lastError_; }
     const char* peerAddress() const { return peerAddress_; }
     std::uint16_t peerPort() const { return peerPort_; }
-    const char* localAddress() const { resolveLocal(); return localAddress_; }
-    std::uint16_t localPort() const { resolveLocal(); return localPort_; }
-    std::uint32_t peerIp() const { return peerIp_; }    // network order
-    std::uint32_t localIp() const { resolveLocal(); return localIp_; }  // network order
+    const char* localAddress() const
+    {
+        resolveLocal();
+        return localAddress_;
+    }
+    std::uint16_t localPort() const
+    {
+        resolveLocal();
+        return localPort_;
+    }
+    std::uint32_t peerIp() const { return peerIp_; } // network order
+    std::uint32_t localIp() const
+    {
+        resolveLocal();
+        return localIp_;
+    } // network order
     std::uint64_t bytesReceived() const { return bytesReceived_; }
     std::uint64_t bytesSent() const { return bytesSent_; }
     // The descriptor, for readiness waits; -1 when closed.
@@ -125,7 +141,8 @@ private:
     void resetAddresses();
     // An accepted connection asks the system for its local end only once
     // someone wants to know it (most never do).
-    void resolveLocal() const {
+    void resolveLocal() const
+    {
         if (localPending_) {
             fillLocal();
         }

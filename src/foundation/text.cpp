@@ -77,7 +77,8 @@ bool hasControlByte(std::string_view text)
 std::string blankControlBytes(std::string_view text)
 {
     std::string out(text);
-    std::replace_if(out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
     return out;
 }
 

@@ -10,8 +10,7 @@
 namespace vantrel {
 
 // printf-style formatting into a std::string, cut to maxLength characters.
-std::string formatText(std::size_t maxLength, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+std::string formatText(std::size_t maxLength, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Only 'A' to 'Z' change: names compare alike in every locale.
 constexpr char lowerByte(char c)

@@ -26,8 +26,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <condition_variable>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -52,7 +52,8 @@ constexpr std::size_t MaxSpareEvents = 256;
 
 // Waits in poll() until something is ready or the time-out passes; a signal
 // interrupting the wait does not shorten it. Returns poll's final count.
-int pollWithDeadline(pollfd* fds, nfds_t count, int timeoutMs) {
+int pollWithDeadline(pollfd* fds, nfds_t count, int timeoutMs)
+{
     const std::uint32_t begin = tickCount();
     int remaining = timeoutMs;
     for (;;) {
@@ -73,13 +74,15 @@ int pollWithDeadline(pollfd* fds, nfds_t count, int timeoutMs) {
 // Stop events of destroyed objects, unsignalled, ready for new ones.
 class SpareEvents final {
 public:
-    static SpareEvents& instance() {
+    static SpareEvents& instance()
+    {
         // Never destroyed: objects may still be destroyed during exit.
         static SpareEvents& spare = *std::make_unique<SpareEvents>().release();
         return spare;
     }
 
-    int take() {
+    int take()
+    {
         {
             const std::lock_guard<std::mutex> guard(mutex_);
             if (!events_.empty()) {
@@ -92,7 +95,8 @@ public:
     }
 
     // The event must not be signalled.
-    void giveBack(int event) {
+    void giveBack(int event)
+    {
         {
             const std::lock_guard<std::mutex> guard(mutex_);
             if (events_.size() < MaxSpareEvents) {
@@ -117,22 +121,24 @@ struct BodyTicket {
     WorkerThread* const worker;
     std::mutex mutex;
     std::condition_variable ended;
-    bool finished = false;   // the thread has let go of the object
-    bool abandoned = false;  // the owner stopped waiting: never touch it again
+    bool finished = false;  // the thread has let go of the object
+    bool abandoned = false; // the owner stopped waiting: never touch it again
     // An abandoned object handed over to be destroyed when its body returns.
     std::unique_ptr<WorkerThread> orphan;
 };
 
 class ThreadCache final {
 public:
-    static ThreadCache& instance() {
+    static ThreadCache& instance()
+    {
         // Never destroyed: parked threads use it until the process ends.
         static ThreadCache& cache = *std::make_unique<ThreadCache>().release();
         return cache;
     }
 
     // Runs the ticket's body on a parked thread or a new one.
-    bool launch(const std::shared_ptr<BodyTicket>& ticket, StackSize stack) {
+    bool launch(const std::shared_ptr<BodyTicket>& ticket, StackSize stack)
+    {
         std::shared_ptr<Parked> waiting;
         {
             const std::lock_guard<std::mutex> guard(mutex_);
@@ -164,11 +170,12 @@ public:
         if (created != 0) {
             return false;
         }
-        (void)first.release();  // the new thread owns it now
+        (void)first.release(); // the new thread owns it now
         return true;
     }
 
-    std::size_t parkedCount() {
+    std::size_t parkedCount()
+    {
         const std::lock_guard<std::mutex> guard(mutex_);
         return parked_[0].size() + parked_[1].size();
     }
@@ -187,7 +194,7 @@ private:
         Parked(const Parked&) = delete;
         Parked& operator=(const Parked&) = delete;
         sem_t ready;
-        std::shared_ptr<BodyTicket> job;  // set once off the list, before the post
+        std::shared_ptr<BodyTicket> job; // set once off the list, before the post
     };
 
     // Waits for the post of a launch() until `deadline`, or with none for as
@@ -195,10 +202,10 @@ private:
     // CLOCK_REALTIME, sem_timedwait's clock (the race checker follows that
     // call, not sem_clockwait); a clock change only moves the moment an
     // idle parked thread ends.
-    static bool awaitJob(Parked& self, const timespec* deadline) {
+    static bool awaitJob(Parked& self, const timespec* deadline)
+    {
         for (;;) {
-            const int result = deadline != nullptr ? ::sem_timedwait(&self.ready, deadline)
-                                                   : ::sem_wait(&self.ready);
+            const int result = deadline != nullptr ? ::sem_timedwait(&self.ready, deadline) : ::sem_wait(&self.ready);
             if (result == 0) {
                 return true;
             }
@@ -210,7 +217,8 @@ private:
 
     static std::size_t classOf(StackSize stack) { return stack == StackSize::Session ? 1 : 0; }
 
-    static void* threadMain(void* raw) {
+    static void* threadMain(void* raw)
+    {
         std::unique_ptr<FirstJob> first(static_cast<FirstJob*>(raw));
         std::shared_ptr<BodyTicket> ticket = std::move(first->ticket);
         const StackSize stack = first->stack;
@@ -230,7 +238,8 @@ private:
         return nullptr;
     }
 
-    void serve(std::shared_ptr<BodyTicket> ticket, StackSize stack) {
+    void serve(std::shared_ptr<BodyTicket> ticket, StackSize stack)
+    {
         std::vector<std::shared_ptr<Parked>>& parked = parked_[classOf(stack)];
         const auto self = std::make_shared<Parked>();
         while (ticket) {
@@ -275,15 +284,18 @@ private:
     std::array<std::vector<std::shared_ptr<Parked>>, 2> parked_;
 };
 
-std::size_t parkedThreadCount() {
+std::size_t parkedThreadCount()
+{
     return ThreadCache::instance().parkedCount();
 }
 
-WorkerThread::WorkerThread(StackSize stack) : stack_(stack) {
+WorkerThread::WorkerThread(StackSize stack) : stack_(stack)
+{
     stopEvent_ = SpareEvents::instance().take();
 }
 
-WorkerThread::~WorkerThread() {
+WorkerThread::~WorkerThread()
+{
     stop(StopTimeoutMs);
     if (stopEvent_ < 0) {
         return;
@@ -297,7 +309,8 @@ WorkerThread::~WorkerThread() {
     }
 }
 
-void WorkerThread::releaseBody(BodyTicket& ticket) {
+void WorkerThread::releaseBody(BodyTicket& ticket)
+{
     std::unique_ptr<WorkerThread> orphan;
     {
         const std::lock_guard<std::mutex> guard(ticket.mutex);
@@ -313,7 +326,8 @@ void WorkerThread::releaseBody(BodyTicket& ticket) {
     destroyWhenEnded(std::move(orphan));
 }
 
-void WorkerThread::requestStop() {
+void WorkerThread::requestStop()
+{
     bool running = false;
     {
         LockGuard guard(lock_);
@@ -324,13 +338,15 @@ void WorkerThread::requestStop() {
     }
 }
 
-void WorkerThread::signalStop() {
+void WorkerThread::signalStop()
+{
     stopFlag_.store(true);
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(stopEvent_, &one, sizeof one);
 }
 
-void WorkerThread::destroyWhenEnded(std::unique_ptr<WorkerThread> worker) {
+void WorkerThread::destroyWhenEnded(std::unique_ptr<WorkerThread> worker)
+{
     if (!worker) {
         return;
     }
@@ -358,7 +374,8 @@ void WorkerThread::destroyWhenEnded(std::unique_ptr<WorkerThread> worker) {
     worker.reset();
 }
 
-void WorkerThread::collectFinished() {
+void WorkerThread::collectFinished()
+{
     std::shared_ptr<BodyTicket> ticket;
     {
         LockGuard guard(lock_);
@@ -372,7 +389,8 @@ void WorkerThread::collectFinished() {
     ticket->ended.wait(lock, [&] { return ticket->finished; });
 }
 
-bool WorkerThread::start() {
+bool WorkerThread::start()
+{
     if (stopEvent_ < 0) {
         return false;
     }
@@ -400,7 +418,8 @@ bool WorkerThread::start() {
     return true;
 }
 
-void WorkerThread::stop(std::uint32_t timeoutMs) {
+void WorkerThread::stop(std::uint32_t timeoutMs)
+{
     std::shared_ptr<BodyTicket> ticket;
     bool running = false;
     {
@@ -447,16 +466,19 @@ void WorkerThread::stop(std::uint32_t timeoutMs) {
     stopFlag_.store(false);
 }
 
-bool WorkerThread::isRunning() const {
+bool WorkerThread::isRunning() const
+{
     LockGuard guard(lock_);
     return running_;
 }
 
-bool WorkerThread::stopRequested() const {
+bool WorkerThread::stopRequested() const
+{
     return stopEvent_ < 0 || stopFlag_.load();
 }
 
-bool WorkerThread::pause(int timeoutMs) const {
+bool WorkerThread::pause(int timeoutMs) const
+{
     if (stopEvent_ >= 0) {
         pollfd stopFd{stopEvent_, POLLIN, 0};
         pollWithDeadline(&stopFd, 1, timeoutMs);
@@ -464,7 +486,8 @@ bool WorkerThread::pause(int timeoutMs) const {
     return stopRequested();
 }
 
-void WorkerThread::waitFor(std::initializer_list<SocketWait> items, int timeoutMs) const {
+void WorkerThread::waitFor(std::initializer_list<SocketWait> items, int timeoutMs) const
+{
     std::array<pollfd, 8> fixed{};
     std::vector<pollfd> grown;
     pollfd* fds = fixed.data();

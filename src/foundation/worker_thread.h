@@ -19,7 +19,10 @@ class TcpSocket;
 class ThreadCache;
 struct BodyTicket;
 
-enum class WaitFor { Readable, Writable };
+enum class WaitFor {
+    Readable,
+    Writable
+};
 
 struct SocketWait {
     const TcpSocket* socket;
@@ -27,7 +30,10 @@ struct SocketWait {
 };
 
 // Session threads hold only small fixed buffers, so they get a modest stack.
-enum class StackSize { Default, Session };
+enum class StackSize {
+    Default,
+    Session
+};
 
 class WorkerThread {
 public:
@@ -88,8 +94,8 @@ private:
     // The bodies that stops gave up on, for destroyWhenEnded.
     std::vector<std::shared_ptr<BodyTicket>> abandoned_ VT_GUARDED_BY(lock_);
     int stopEvent_ = -1;
-    std::atomic<bool> stopFlag_{false};  // mirrors the event for cheap tests
-    std::atomic<bool> gaveUpOnBody_{false};  // a stop timed out once
+    std::atomic<bool> stopFlag_{false};     // mirrors the event for cheap tests
+    std::atomic<bool> gaveUpOnBody_{false}; // a stop timed out once
     StackSize stack_;
 };
 

@@ -86,8 +86,8 @@ bool FtpAccountTable::saveAccounts()
     // not written, so nothing of them is lost.
     std::size_t nextUnreadable = 0;
     for (std::size_t i = 0; i <= accounts_.size(); ++i) {
-        for (; nextUnreadable < unreadable_.size()
-               && (i == accounts_.size() || unreadable_[nextUnreadable].position <= i);
+        for (; nextUnreadable < unreadable_.size() &&
+               (i == accounts_.size() || unreadable_[nextUnreadable].position <= i);
              ++nextUnreadable) {
             const std::string& user = unreadable_[nextUnreadable].user;
             if (findIndex(user) < 0)

@@ -37,13 +37,19 @@ constexpr AccessRights operator&(AccessRights a, AccessRights b)
 {
     return static_cast<AccessRights>(static_cast<std::uint32_t>(a) & static_cast<std::uint32_t>(b));
 }
-constexpr AccessRights& operator|=(AccessRights& a, AccessRights b) { return a = a | b; }
+constexpr AccessRights& operator|=(AccessRights& a, AccessRights b)
+{
+    return a = a | b;
+}
 // True when every bit of `wanted` is in `rights`.
 constexpr bool hasRights(AccessRights rights, AccessRights wanted)
 {
     return (rights & wanted) == wanted;
 }
-constexpr std::uint32_t rightsValue(AccessRights rights) { return static_cast<std::uint32_t>(rights); }
+constexpr std::uint32_t rightsValue(AccessRights rights)
+{
+    return static_cast<std::uint32_t>(rights);
+}
 
 // A new account starts with these (value 9).
 constexpr AccessRights DefaultAccountRights = AccessRights::FileRead | AccessRights::FolderRead;

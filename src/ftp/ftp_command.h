@@ -6,19 +6,19 @@
 
 namespace vantrel {
 
-enum class CommandOutcome { Continue, EndSession };
+enum class CommandOutcome {
+    Continue,
+    EndSession
+};
 
 struct FtpCommand {
-    std::string_view line;     // Telnet bytes removed
-    std::size_t wordLength;    // 3 or 4
+    std::string_view line;  // Telnet bytes removed
+    std::size_t wordLength; // 3 or 4
 
     // A command has an argument when the line goes on past the blank
     // after its word; the argument starts there.
     bool hasArgument() const { return line.size() > wordLength + 1; }
-    std::string_view argument() const
-    {
-        return hasArgument() ? line.substr(wordLength + 1) : std::string_view{};
-    }
+    std::string_view argument() const { return hasArgument() ? line.substr(wordLength + 1) : std::string_view{}; }
 };
 
 } // namespace vantrel

@@ -21,8 +21,7 @@ bool requireArgument(FtpSession& session, const FtpCommand& command)
     return false;
 }
 
-bool resolveArgument(FtpSession& session, const FtpCommand& command, const PathRefusals& refusals,
-                     FtpPath& path)
+bool resolveArgument(FtpSession& session, const FtpCommand& command, const PathRefusals& refusals, FtpPath& path)
 {
     switch (resolvePath(session.login().folder, session.work().currentDirectory, command.argument(), path)) {
     case PathKind::Resolved:

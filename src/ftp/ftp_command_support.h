@@ -37,8 +37,8 @@ struct PathRefusals {
                                    FtpPath& path);
 
 // requireArgument, then resolveArgument: false once a reply has been sent.
-[[nodiscard]] bool resolveRequiredArgument(FtpSession& session, const FtpCommand& command,
-                                           const PathRefusals& refusals, FtpPath& path);
+[[nodiscard]] bool resolveRequiredArgument(FtpSession& session, const FtpCommand& command, const PathRefusals& refusals,
+                                           FtpPath& path);
 
 // The account folder as the root that every path of the session stays in;
 // opened for each command, so that a folder the operator (re)creates is
@@ -58,7 +58,6 @@ RootFolder accountRoot(FtpSession& session);
 
 // A log line with the client's address and the login's user name as its
 // first two fields, followed by up to two more texts.
-bool logEvent(FtpSession& session, const char* format, std::string_view first,
-              std::string_view second = {});
+bool logEvent(FtpSession& session, const char* format, std::string_view first, std::string_view second = {});
 
 } // namespace vantrel

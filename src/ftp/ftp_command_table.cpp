@@ -70,8 +70,8 @@ constexpr std::array<CommandEntry, 26> Commands{{
     {"noop", AccessRights::None, NoRefusal, false, handleNoop},
 }};
 
-constexpr std::array<std::string_view, 11> Unimplemented{
-    "acct", "mdtm", "mlst", "mlsd", "mmd5", "smnt", "rein", "allo", "site", "stou", "md5"};
+constexpr std::array<std::string_view, 11> Unimplemented{"acct", "mdtm", "mlst", "mlsd", "mmd5", "smnt",
+                                                         "rein", "allo", "site", "stou", "md5"};
 
 std::string_view unknownReply(std::string_view line)
 {

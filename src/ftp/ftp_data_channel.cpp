@@ -14,7 +14,6 @@ namespace {
 constexpr char PassiveFormat[] = "227 Entering Passive Mode (%s,%i,%i)";
 constexpr int FirstUnprivilegedPort = 1024;
 
-
 // One "%d" of the C library: blanks, a sign and digits. Values beyond an
 // int are clamped, which keeps them out of 0 to 255.
 bool readInteger(std::string_view text, std::size_t& pos, long& value)

@@ -13,10 +13,15 @@
 
 namespace vantrel {
 
-enum class PortParse { Ok, TooFew, OutOfRange, BelowPrivileged };
+enum class PortParse {
+    Ok,
+    TooFew,
+    OutOfRange,
+    BelowPrivileged
+};
 
 struct PortTarget {
-    std::string address;  // "%d.%d.%d.%d"
+    std::string address; // "%d.%d.%d.%d"
     std::uint16_t port = 0;
 };
 

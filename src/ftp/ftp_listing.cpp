@@ -36,8 +36,7 @@ constexpr std::string_view LineEnd = "\r\n";
 constexpr std::string_view LongListingOption = "list -al";
 
 // Sends the listing of the relative path and gives the replies.
-CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const std::string& relative,
-                           ListingForm form)
+CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const std::string& relative, ListingForm form)
 {
     if (!openDataConnection(session))
         return replyAndContinue(session, DataFailed);
@@ -117,8 +116,7 @@ std::string formatListingLine(const FindRecord& entry, std::string_view user, Li
     const std::string owner(user);
     const std::string date = formatFileTime(entry.lastWriteTime, DateForm::Short);
     if (entry.isDirectory)
-        return formatText(FtpTextLimit, FolderLineFormat, FolderPermissions, owner.c_str(), date.c_str(),
-                          name.c_str());
+        return formatText(FtpTextLimit, FolderLineFormat, FolderPermissions, owner.c_str(), date.c_str(), name.c_str());
     return formatText(FtpTextLimit, FileLineFormat, FilePermissions, owner.c_str(),
                       static_cast<unsigned long long>(entry.size), date.c_str(), name.c_str());
 }

@@ -13,7 +13,10 @@ namespace vantrel {
 
 class FtpSession;
 
-enum class ListingForm { Long, NamesOnly };
+enum class ListingForm {
+    Long,
+    NamesOnly
+};
 
 // One line of a listing without its CR LF. `user` fills the owner column
 // of the long form.

@@ -13,7 +13,6 @@ namespace vantrel {
 
 namespace {
 
-
 // "/" to "\" and then the shared clean-up; false when it had to cut.
 bool normalizeRelative(std::string& path)
 {
@@ -25,8 +24,7 @@ bool normalizeRelative(std::string& path)
 
 std::string relativeOfDirectory(std::string_view currentDirectory)
 {
-    std::string relative(currentDirectory.substr(
-        !currentDirectory.empty() && currentDirectory.front() == '/' ? 1 : 0));
+    std::string relative(currentDirectory.substr(!currentDirectory.empty() && currentDirectory.front() == '/' ? 1 : 0));
     std::replace(relative.begin(), relative.end(), '/', '\\');
     return relative;
 }
@@ -42,8 +40,8 @@ std::string fullPathOf(std::string_view accountFolder, std::string_view relative
     return full;
 }
 
-PathKind resolvePath(std::string_view accountFolder, std::string_view currentDirectory,
-                     std::string_view argument, FtpPath& path)
+PathKind resolvePath(std::string_view accountFolder, std::string_view currentDirectory, std::string_view argument,
+                     FtpPath& path)
 {
     std::string joined;
     if (!argument.empty() && isSeparator(argument.front())) {

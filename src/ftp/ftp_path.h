@@ -14,14 +14,18 @@ namespace vantrel {
 
 // A path below the account folder in its two forms.
 struct FtpPath {
-    std::string relative;  // names joined by "\", no leading separator; "" is the folder itself
-    std::string full;      // account folder followed by relative: what the file system sees
+    std::string relative; // names joined by "\", no leading separator; "" is the folder itself
+    std::string full;     // account folder followed by relative: what the file system sees
 };
 
 // A bare "/" or "\" names the account folder itself, which every command
 // answers in its own way. TooLong: the path would have to be cut to fit
 // the system's path length; each command answers with its failure reply.
-enum class PathKind { Resolved, BareRoot, TooLong };
+enum class PathKind {
+    Resolved,
+    BareRoot,
+    TooLong
+};
 
 // argument: the text after the command word (present, not empty).
 // currentDirectory: "/" followed by names joined by "/".

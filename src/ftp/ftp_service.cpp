@@ -31,19 +31,24 @@ constexpr char DefaultWelcomeFormat[] = "Welcome to %s - %s.";
 // The stored welcome text is read up to this many bytes, then cut by the table.
 constexpr std::size_t WelcomeReadLimit = 1023;
 
-std::string logHeader() { return std::string(ProductName) + LogHeaderSuffix; }
+std::string logHeader()
+{
+    return std::string(ProductName) + LogHeaderSuffix;
+}
 
 } // namespace
 
 FtpService::FtpService(std::uint32_t idleLimitMs)
-    : accounts_(FtpAccountCapacity, formatText(FtpAccountTable::MaxWelcome, DefaultWelcomeFormat, MakerName,
-                                               ProductName)),
-      log_(LogPrefix, logHeader()),
-      listener_(SessionLimit, idleLimitMs, accounts_, log_.log(), throttle_)
+    : accounts_(FtpAccountCapacity,
+                formatText(FtpAccountTable::MaxWelcome, DefaultWelcomeFormat, MakerName, ProductName)),
+      log_(LogPrefix, logHeader()), listener_(SessionLimit, idleLimitMs, accounts_, log_.log(), throttle_)
 {
 }
 
-FtpService::~FtpService() { deactivate(); }
+FtpService::~FtpService()
+{
+    deactivate();
+}
 
 bool FtpService::loadSettings()
 {
@@ -98,8 +103,14 @@ bool FtpService::activate()
     return listener_.activate(port_);
 }
 
-void FtpService::deactivate() { listener_.deactivate(); }
+void FtpService::deactivate()
+{
+    listener_.deactivate();
+}
 
-void FtpService::tick() { log_.rollOver(); }
+void FtpService::tick()
+{
+    log_.rollOver();
+}
 
 } // namespace vantrel

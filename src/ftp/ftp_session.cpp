@@ -35,7 +35,6 @@ constexpr char LogAnonymousIn[] = "Logged In IP:[%s], User:[%s], Password:[%s]";
 constexpr char LogBadLogin[] = "***BAD LOGIN*** IP:[%s], User:[%s], Password:[%i characters]";
 constexpr char LogThrottled[] = "***LOGIN THROTTLED*** IP:[%s], Failed Logins:[%i], Refused For:[%i seconds]";
 
-
 std::string welcomeOf(const FtpAccountTable& accounts)
 {
     char welcome[FtpSession::WelcomeBufferSize];
@@ -81,9 +80,15 @@ FtpSession::~FtpSession()
     setDataSocket(nullptr);
 }
 
-bool FtpSession::reply(std::string_view text) { return sendLine(control(), text); }
+bool FtpSession::reply(std::string_view text)
+{
+    return sendLine(control(), text);
+}
 
-bool FtpSession::logLine(std::string_view text) { return log_.appendLine(text); }
+bool FtpSession::logLine(std::string_view text)
+{
+    return log_.appendLine(text);
+}
 
 void FtpSession::awaitDataOrControl(WaitFor what, int timeoutMs)
 {
@@ -176,8 +181,8 @@ bool FtpSession::tryLogin()
     if (attempt.admitted() && accounts_.findLogin(login_)) {
         attempt.succeeded();
         if (login_.user == FtpAccountTable::AnonymousUser)
-            logLine(formatText(FtpTextLimit, LogAnonymousIn, peerAddress(), login_.user.c_str(),
-                               login_.password.c_str()));
+            logLine(
+                formatText(FtpTextLimit, LogAnonymousIn, peerAddress(), login_.user.c_str(), login_.password.c_str()));
         else
             logLine(formatText(FtpTextLimit, LogLoggedIn, peerAddress(), login_.user.c_str(), passwordLength));
         const std::string welcome = welcomeOf(accounts_);

@@ -22,8 +22,8 @@ class ServiceLog;
 // The session's place in the account's folder tree and its pending rename.
 struct FtpWorkingState {
     std::string currentDirectory = "/";
-    std::string renameSource;  // full path, for the log; empty when none
-    std::string renameRelative;  // the same below the account folder
+    std::string renameSource;   // full path, for the log; empty when none
+    std::string renameRelative; // the same below the account folder
     bool renameSourceIsFile = true;
 };
 

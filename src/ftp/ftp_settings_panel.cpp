@@ -4,8 +4,8 @@
 #include "ftp/ftp_settings_panel.h"
 
 #include "foundation/directory_scan.h"
-#include "foundation/login_throttle.h"
 #include "foundation/file_system.h"
+#include "foundation/login_throttle.h"
 #include "foundation/service_control.h"
 #include "foundation/text.h"
 
@@ -33,14 +33,12 @@ constexpr char AnonymousPasswordText[] = "The 'anonymous' account ignores the pa
 constexpr char NoFolderText[] = "No 'folder' given.";
 constexpr char LongFolderText[] = "The 'folder' given is too long.";
 constexpr char MissingFolderText[] = "The 'folder' given does not exist.";
-constexpr char TableFullText[] =
-    "Account failed to be added, you have reached your maximum\naccount allocation.";
+constexpr char TableFullText[] = "Account failed to be added, you have reached your maximum\naccount allocation.";
 constexpr char NotFoundText[] = "Could not find account.";
 constexpr char ReloginText[] =
     "Any currently logged in users using this account will not be\naffected until they re-login.\n"
     "To force re-login you should De-Activate and Re-Activate the\nFTP server.";
-constexpr char NoWelcomeText[] =
-    "There is no welcome message supplied.\nSome FTP clients may not function correctly.";
+constexpr char NoWelcomeText[] = "There is no welcome message supplied.\nSome FTP clients may not function correctly.";
 constexpr char PortChangeText[] =
     "Please note that the port change will not take effect\nuntil the FTP Server has been restarted.";
 constexpr char BadPortText[] = "No valid 'port' given.";
@@ -64,8 +62,7 @@ std::optional<std::uint16_t> parsePort(std::string_view text)
         return std::nullopt;
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()
-        || value > std::numeric_limits<std::uint16_t>::max())
+    if (error != std::errc() || end != text.data() + text.size() || value > std::numeric_limits<std::uint16_t>::max())
         return std::nullopt;
     return static_cast<std::uint16_t>(value);
 }

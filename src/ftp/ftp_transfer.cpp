@@ -51,8 +51,7 @@ constexpr int PassiveCheckMs = 1000;
 
 void logFailed(FtpSession& session, TransferDirection direction, std::string_view file, const char* reason)
 {
-    logEvent(session, direction == TransferDirection::Download ? LogDownloadFailed : LogUploadFailed, file,
-             reason);
+    logEvent(session, direction == TransferDirection::Download ? LogDownloadFailed : LogUploadFailed, file, reason);
 }
 
 void startTransfer(FtpSession& session, const FtpPath& path, TransferDirection direction)
@@ -64,7 +63,10 @@ void startTransfer(FtpSession& session, const FtpPath& path, TransferDirection d
     session.reply(DataStarted);
 }
 
-enum class TransferEnd { Completed, Failed };
+enum class TransferEnd {
+    Completed,
+    Failed
+};
 
 void endTransfer(FtpSession& session, TransferEnd end)
 {
@@ -187,7 +189,10 @@ CommandOutcome refuseTransfer(FtpSession& session, TransferDirection direction, 
 
 // RETR has always answered a missing right before logging it; the upload
 // commands log first.
-enum class RefusalOrder { ReplyFirst, LogFirst };
+enum class RefusalOrder {
+    ReplyFirst,
+    LogFirst
+};
 
 // What a transfer command asks of the session before it looks at its file,
 // and how it refuses a path too long to be named whole: as its file being
@@ -202,18 +207,20 @@ struct TransferAdmission {
 };
 
 constexpr TransferAdmission RetrAdmission{TransferDirection::Download, AccessRights::FileRead, ReadRefused,
-                                          RefusalOrder::ReplyFirst, ReasonMissing, NoSuchFile};
-constexpr TransferAdmission StorAdmission{TransferDirection::Upload, AccessRights::FileWrite, WriteRefused,
-                                          RefusalOrder::LogFirst, ReasonOpen, OpenFailed};
+                                          RefusalOrder::ReplyFirst,    ReasonMissing,          NoSuchFile};
+constexpr TransferAdmission StorAdmission{
+    TransferDirection::Upload, AccessRights::FileWrite, WriteRefused, RefusalOrder::LogFirst, ReasonOpen, OpenFailed};
 constexpr TransferAdmission AppeAdmission{TransferDirection::Upload,
                                           AccessRights::FileWrite | AccessRights::FileModify,
-                                          WriteModifyRefused, RefusalOrder::LogFirst, ReasonMissing, NoSuchFile};
+                                          WriteModifyRefused,
+                                          RefusalOrder::LogFirst,
+                                          ReasonMissing,
+                                          NoSuchFile};
 
 // The checks of every transfer command, in this order: the argument, the
 // right (a refusal is logged with the argument as typed), a data connection
 // prepared by PORT or PASV, and the path gate. False once a reply is sent.
-bool admitTransfer(FtpSession& session, const FtpCommand& command, const TransferAdmission& admission,
-                   FtpPath& path)
+bool admitTransfer(FtpSession& session, const FtpCommand& command, const TransferAdmission& admission, FtpPath& path)
 {
     if (!requireArgument(session, command))
         return false;

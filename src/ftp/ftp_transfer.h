@@ -17,7 +17,10 @@ class FtpSession;
 struct FtpCommand;
 enum class CommandOutcome;
 
-enum class TransferDirection { Download, Upload };
+enum class TransferDirection {
+    Download,
+    Upload
+};
 
 struct FtpTransfer {
     // A download moves at most this much per pass straight from the file
@@ -32,7 +35,7 @@ struct FtpTransfer {
     // of the pipe).
     static constexpr unsigned BlocksPerControlLook = 2;
 
-    FileHandle file;  // a transfer is in progress exactly while it is open
+    FileHandle file; // a transfer is in progress exactly while it is open
     std::string path;
     TransferDirection direction = TransferDirection::Download;
     std::uint64_t restartOffset = 0;

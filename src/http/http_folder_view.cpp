@@ -13,15 +13,13 @@ namespace vantrel {
 
 namespace {
 
-constexpr char ListHeader[] =
-    "HTTP/1.1 200 OK\r\nServer: %s by %s\r\nAccept-Ranges: bytes\r\nContent-Type: "
-    "text/html\r\nConnection: close\r\n\r\n";
-constexpr char ListHead[] =
-    "<HTML><HEAD><TITLE>Contents of %s</TITLE></HEAD><body bgcolor=\"#FFFFFF\" "
-    "text=\"#000000\" link=\"#0000FF\" vlink=\"#000066\" alink=\"#FF0000\"><h2>Contents of "
-    "%s</h2><hr width=\"95%%\"><pre>  <a href=\"..\"><- Up 1 Level</a>\r\n\r\n  Type    "
-    "Created                     Size       Name\r\n  ****    *******                     "
-    "****       ****\r\n\r\n";
+constexpr char ListHeader[] = "HTTP/1.1 200 OK\r\nServer: %s by %s\r\nAccept-Ranges: bytes\r\nContent-Type: "
+                              "text/html\r\nConnection: close\r\n\r\n";
+constexpr char ListHead[] = "<HTML><HEAD><TITLE>Contents of %s</TITLE></HEAD><body bgcolor=\"#FFFFFF\" "
+                            "text=\"#000000\" link=\"#0000FF\" vlink=\"#000066\" alink=\"#FF0000\"><h2>Contents of "
+                            "%s</h2><hr width=\"95%%\"><pre>  <a href=\"..\"><- Up 1 Level</a>\r\n\r\n  Type    "
+                            "Created                     Size       Name\r\n  ****    *******                     "
+                            "****       ****\r\n\r\n";
 constexpr char FolderEntry[] = "  DIR     %s   %llu";
 constexpr char FileEntry[] = "  FILE    %s   %llu";
 constexpr char ListTail[] = "</pre><hr width=\"95%%\"><p>%s by %s</p></BODY></HTML>";
@@ -33,8 +31,8 @@ constexpr std::size_t MaxHeadLength = 8192;
 void appendEntry(std::string& page, const char* format, const FindRecord& record)
 {
     const auto size = static_cast<unsigned long long>(record.isDirectory ? 0 : record.size);
-    std::string line = formatText(MaxEntryLength, format,
-                                  formatFileTime(record.creationTime, DateForm::Long).c_str(), size);
+    std::string line =
+        formatText(MaxEntryLength, format, formatFileTime(record.creationTime, DateForm::Long).c_str(), size);
     if (line.size() < EntryColumn)
         line.append(EntryColumn - line.size(), ' ');
     const std::string name = escapeHtml(blankControlBytes(record.name));

@@ -10,11 +10,20 @@ namespace vantrel {
 
 namespace {
 
-enum class HeadField { GetUrl, HeadUrl, Host, IfModifiedSince, Referer, Connection, ContentLength, TransferEncoding };
+enum class HeadField {
+    GetUrl,
+    HeadUrl,
+    Host,
+    IfModifiedSince,
+    Referer,
+    Connection,
+    ContentLength,
+    TransferEncoding
+};
 
 struct HeadRule {
     std::string_view prefix;
-    std::size_t shortest;  // whole line length, inclusive
+    std::size_t shortest; // whole line length, inclusive
     std::size_t longest;
     HeadField field;
 };
@@ -112,7 +121,7 @@ void applyHeadLine(HttpRequestHead& head, std::string_view line)
 std::string urlToPath(std::string_view url)
 {
     std::string path;
-    (void)urlToPath(url, path);  // the cut form, for callers that only show it
+    (void)urlToPath(url, path); // the cut form, for callers that only show it
     return path;
 }
 

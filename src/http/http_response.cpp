@@ -15,19 +15,16 @@ namespace vantrel {
 
 namespace {
 
-constexpr char FileHeader[] =
-    "HTTP/1.1 %d OK\r\nDate: %s\r\nServer: %s by %s\r\nLast-Modified: %s\r\n"
-    "Accept-Ranges: bytes\r\nContent-Type: %s\r\nContent-Length: %llu\r\n"
-    "Connection: close\r\n\r\n";
+constexpr char FileHeader[] = "HTTP/1.1 %d OK\r\nDate: %s\r\nServer: %s by %s\r\nLast-Modified: %s\r\n"
+                              "Accept-Ranges: bytes\r\nContent-Type: %s\r\nContent-Length: %llu\r\n"
+                              "Connection: close\r\n\r\n";
 // The log area's files carry no dates.
-constexpr char AdminFileHeader[] =
-    "HTTP/1.1 %d OK\r\nServer: %s by %s\r\nAccept-Ranges: bytes\r\nContent-Type: %s\r\n"
-    "Content-Length: %llu\r\nConnection: close\r\n\r\n";
+constexpr char AdminFileHeader[] = "HTTP/1.1 %d OK\r\nServer: %s by %s\r\nAccept-Ranges: bytes\r\nContent-Type: %s\r\n"
+                                   "Content-Length: %llu\r\nConnection: close\r\n\r\n";
 constexpr char ShortNotFoundHeader[] = "HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n";
 constexpr char ShortBadRequestHeader[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
 constexpr char NotModifiedHeader[] = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n";
-constexpr char RedirectHeader[] =
-    "HTTP/1.1 301 Moved Permanently\r\nLocation: %s\r\nConnection: close\r\n\r\n";
+constexpr char RedirectHeader[] = "HTTP/1.1 301 Moved Permanently\r\nLocation: %s\r\nConnection: close\r\n\r\n";
 constexpr char GmtSuffix[] = " GMT";
 constexpr std::size_t MaxHeaderLength = 4000;
 
@@ -78,13 +75,12 @@ void HttpResponse::prepareOpenedFile(std::string_view path, int status)
     fileLeft_ = file_.sizeAtOpen();
     const auto length = static_cast<unsigned long long>(fileLeft_);
     if (admin_) {
-        header_ = formatText(MaxHeaderLength, AdminFileHeader, status, ProductName, MakerName,
-                             mime.c_str(), length);
+        header_ = formatText(MaxHeaderLength, AdminFileHeader, status, ProductName, MakerName, mime.c_str(), length);
     } else {
         std::string modified;
         (void)lastModifiedText(modified);
-        header_ = formatText(MaxHeaderLength, FileHeader, status, httpDateText(timeNow()).c_str(),
-                             ProductName, MakerName, modified.c_str(), mime.c_str(), length);
+        header_ = formatText(MaxHeaderLength, FileHeader, status, httpDateText(timeNow()).c_str(), ProductName,
+                             MakerName, modified.c_str(), mime.c_str(), length);
     }
 }
 
@@ -98,8 +94,8 @@ bool HttpResponse::lastModifiedText(std::string& text) const
     return true;
 }
 
-void HttpResponse::prepareErrorPage(const char* file, int status, ResponseKind kind,
-                                    std::string_view shortHeader, std::string body)
+void HttpResponse::prepareErrorPage(const char* file, int status, ResponseKind kind, std::string_view shortHeader,
+                                    std::string body)
 {
     resetResponse();
     if (!prepareFile(file, status)) {

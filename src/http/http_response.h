@@ -76,13 +76,13 @@ public:
 private:
     // The header of the file just opened; `path` chooses its content type.
     void prepareOpenedFile(std::string_view path, int status);
-    void prepareErrorPage(const char* file, int status, ResponseKind kind,
-                          std::string_view shortHeader, std::string body);
+    void prepareErrorPage(const char* file, int status, ResponseKind kind, std::string_view shortHeader,
+                          std::string body);
 
     std::string header_;
     std::string body_;
     FileHandle file_;
-    std::uint64_t fileLeft_ = 0;  // bytes of the file body not yet read
+    std::uint64_t fileLeft_ = 0; // bytes of the file body not yet read
     ResponseKind kind_ = ResponseKind::NoFile;
     bool admin_ = false;
 };

@@ -44,8 +44,7 @@ constexpr std::array<TextSetting, 3> TextSettings{{
 } // namespace
 
 HttpService::HttpService()
-    : log_(LogPrefix, LogHeader),
-      listener_(std::make_unique<HttpListener>(MaxConnections, site_, log_))
+    : log_(LogPrefix, LogHeader), listener_(std::make_unique<HttpListener>(MaxConnections, site_, log_))
 {
     ensureErrorPages();
 }

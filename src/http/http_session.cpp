@@ -53,8 +53,7 @@ std::string requestLogText(ResponseKind kind, const HttpRequestHead& head)
     return text;
 }
 
-HttpSession::HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site,
-                         NumberedLog& log)
+HttpSession::HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site, NumberedLog& log)
     : ServiceSession(std::move(socket)), site_(site), log_(log)
 {
     startSession();

@@ -28,14 +28,12 @@ constexpr char ApplyChangesTitle[] = "Apply Changes";
 
 constexpr char MissingFolderText[] = "The 'folder' given does not exist.";
 constexpr char BadMapText[] = "Incorrect folder path or domain.";
-constexpr char MapFailedText[] =
-    "Failed to create domain map.\nYou may of reached the 'allowable' domain map limit.";
+constexpr char MapFailedText[] = "Failed to create domain map.\nYou may of reached the 'allowable' domain map limit.";
 constexpr char NoDomainText[] = "Please enter a domain.";
 constexpr char UnknownDomainText[] = "Domain does not exist.";
 constexpr char BadDefaultFolderText[] = "Incorrect default folder path.";
 constexpr char BadCapText[] = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
-constexpr char PortChangeText[] =
-    "You must re-activate the HTTP server for the\nport changes to take effect.";
+constexpr char PortChangeText[] = "You must re-activate the HTTP server for the\nport changes to take effect.";
 
 constexpr char SchemePrefix[] = "http://";
 // How much of each general field is read, as the window's buffers allowed.
@@ -67,8 +65,7 @@ std::string domainFromField(std::string_view field)
 
 } // namespace
 
-HttpSettingsPanel::HttpSettingsPanel(HttpPanelTarget& target, MessagePrompt& prompt,
-                                     FolderChooser& chooser)
+HttpSettingsPanel::HttpSettingsPanel(HttpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser)
     : target_(target), prompt_(prompt), chooser_(chooser)
 {
 }
@@ -98,8 +95,7 @@ void HttpSettingsPanel::showMap()
     const int count = site.domainMapCount();
     if (current_ >= 0 && current_ < count) {
         HttpDomainMap map = site.domainMapAt(current_);
-        fields_.caption =
-            formatText(MaxCaptionLength, MapsCaption, current_ + 1, count, site.maxDomainMaps());
+        fields_.caption = formatText(MaxCaptionLength, MapsCaption, current_ + 1, count, site.maxDomainMaps());
         fields_.domain = std::move(map.domain);
         fields_.folder = std::move(map.folder);
         return;
@@ -109,7 +105,10 @@ void HttpSettingsPanel::showMap()
     fields_.folder.clear();
 }
 
-void HttpSettingsPanel::refreshAdminUrl() { fields_.adminUrl = target_.site().adminUrl(); }
+void HttpSettingsPanel::refreshAdminUrl()
+{
+    fields_.adminUrl = target_.site().adminUrl();
+}
 
 void HttpSettingsPanel::queue(const char* text, const char* title)
 {
@@ -204,9 +203,15 @@ void HttpSettingsPanel::chooseFolder(std::string& field)
         field = std::move(folder);
 }
 
-void HttpSettingsPanel::selectFolder() { chooseFolder(fields_.folder); }
+void HttpSettingsPanel::selectFolder()
+{
+    chooseFolder(fields_.folder);
+}
 
-void HttpSettingsPanel::selectDefaultFolder() { chooseFolder(fields_.defaultFolder); }
+void HttpSettingsPanel::selectDefaultFolder()
+{
+    chooseFolder(fields_.defaultFolder);
+}
 
 bool HttpSettingsPanel::applyGeneralSettings()
 {

@@ -22,8 +22,8 @@ namespace vantrel {
 class HttpResponse;
 
 struct HttpDomainMap {
-    std::string domain;  // lower case, no space, no colon
-    std::string folder;  // "\" separators, no trailing "\"
+    std::string domain; // lower case, no space, no colon
+    std::string folder; // "\" separators, no trailing "\"
 };
 
 class HttpSiteConfig final {

@@ -7,7 +7,12 @@
 
 namespace vantrel {
 
-enum class StatusPage { NotFound, BadRequest, NotModified, MovedPermanently };
+enum class StatusPage {
+    NotFound,
+    BadRequest,
+    NotModified,
+    MovedPermanently
+};
 
 // The page filled in with the product, the maker and the maker's web page.
 std::string builtInPage(StatusPage page);

@@ -17,8 +17,8 @@ namespace {
 
 struct KindName {
     ServiceKind kind;
-    const char* word;   // on the command line and in JSON
-    const char* title;  // in the status text
+    const char* word;  // on the command line and in JSON
+    const char* title; // in the status text
 };
 
 constexpr KindName KindNames[] = {
@@ -68,9 +68,7 @@ std::string jsonString(std::string_view text)
 } // namespace
 
 ControlRequests::ControlRequests(ServicePointers services, LiveServices live, SwitchService switchService)
-    : services_(services),
-      live_(live),
-      switchService_(std::move(switchService)),
+    : services_(services), live_(live), switchService_(std::move(switchService)),
       started_(std::chrono::steady_clock::now())
 {
 }

@@ -10,14 +10,18 @@ namespace vantrel {
 namespace {
 
 // Like "mkdir -p": an existing folder is no error; an existing file is.
-bool makeFolders(const std::string& path) {
+bool makeFolders(const std::string& path)
+{
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string part = path.substr(0, end);
-        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        if (end == std::string::npos) break;
+        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (end == std::string::npos)
+            break;
     }
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return false;
+    if (::stat(path.c_str(), &info) != 0)
+        return false;
     if (!S_ISDIR(info.st_mode)) {
         errno = ENOTDIR;
         return false;
@@ -27,7 +31,8 @@ bool makeFolders(const std::string& path) {
 
 } // namespace
 
-bool enterDataFolder(const std::string& path) {
+bool enterDataFolder(const std::string& path)
+{
     if (path.empty()) {
         errno = ENOENT;
         return false;

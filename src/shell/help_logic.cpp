@@ -21,33 +21,46 @@ constexpr char ShortcutTail[] = "\r\n";
 } // namespace
 
 HelpLogic::HelpLogic(PageOpener opener, std::string shortcutPath)
-    : opener_(std::move(opener)), shortcutPath_(std::move(shortcutPath)) {}
+    : opener_(std::move(opener)), shortcutPath_(std::move(shortcutPath))
+{
+}
 
-std::string HelpLogic::firstLine() {
+std::string HelpLogic::firstLine()
+{
     return formatText(255, FirstLineFormat, ProductName, MakerName);
 }
 
-std::string HelpLogic::reportLine() {
+std::string HelpLogic::reportLine()
+{
     return std::string(ReportIntro) + "\n" + MakerEmail;
 }
 
-std::string HelpLogic::webPage() { return MakerWebPage; }
+std::string HelpLogic::webPage()
+{
+    return MakerWebPage;
+}
 
-std::string HelpLogic::shortcutText() {
+std::string HelpLogic::shortcutText()
+{
     return std::string(ShortcutHead) + MakerWebPage + ShortcutTail;
 }
 
-bool HelpLogic::openSiteShortcut() {
+bool HelpLogic::openSiteShortcut()
+{
     // Writing opens an existing file at its end, so an old file that cannot
     // be removed would be appended to.
-    if (pathExists(shortcutPath_) && !deleteFile(shortcutPath_)) return false;
+    if (pathExists(shortcutPath_) && !deleteFile(shortcutPath_))
+        return false;
     const std::string text = shortcutText();
     {
         FileHandle file;
-        if (!file.open(shortcutPath_, FileMode::Write, IfMissing::Create)) return false;
-        if (!file.writeAll(text.data(), text.size())) return false;
+        if (!file.open(shortcutPath_, FileMode::Write, IfMissing::Create))
+            return false;
+        if (!file.writeAll(text.data(), text.size()))
+            return false;
     }
-    if (opener_) opener_(MakerWebPage);
+    if (opener_)
+        opener_(MakerWebPage);
     return true;
 }
 

@@ -50,13 +50,11 @@ constexpr char TextAlreadyRunning[] = "%s is already running.";
 constexpr char TextNoLockFile[] =
     "%s cannot start: its lock file %s cannot be made (%s).\nTMPDIR must name a folder that "
     "exists and may be written.";
-constexpr char TextNoDataFolder[] =
-    "%s cannot start: its data folder %s cannot be made or entered (%s).";
+constexpr char TextNoDataFolder[] = "%s cannot start: its data folder %s cannot be made or entered (%s).";
 constexpr char TextFewFiles[] =
     "%s: at most %llu files may be open, too few for every service's sessions with their data "
     "connections (%llu); raise the hard limit of open files (ulimit -Hn).\n";
-constexpr char TextNoControl[] =
-    "%s: vantrel-settings cannot reach this server while it runs: %s\n";
+constexpr char TextNoControl[] = "%s: vantrel-settings cannot reach this server while it runs: %s\n";
 constexpr char TextNotSaved[] = "%s: the settings could not all be saved; ending with an error.\n";
 constexpr const char* WorkFolders[] = {"logs", "email", "ftp", "http"};
 // Folders where settings and pages are written through temporary files.
@@ -68,7 +66,8 @@ constexpr unsigned long long OwnDescriptors = 64;
 // touch. Written once before the handlers are installed.
 int signalWriteEnd = -1;
 
-extern "C" void onTerminationSignal(int) {
+extern "C" void onTerminationSignal(int)
+{
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = write(signalWriteEnd, &byte, 1);
@@ -76,9 +75,11 @@ extern "C" void onTerminationSignal(int) {
 }
 
 // Returns the read end, or -1 when the pipe could not be made.
-int installTerminationSignals() {
+int installTerminationSignals()
+{
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
     signalWriteEnd = ends[1];
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
@@ -91,12 +92,14 @@ int installTerminationSignals() {
 
 // Before anything is written a signal may simply end the program, as it
 // must while a refusal waits for its message box to be closed.
-void restoreDefaultSignals() {
+void restoreDefaultSignals()
+{
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
 }
 
-void chooseHeadlessPlatform() {
+void chooseHeadlessPlatform()
+{
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -110,22 +113,29 @@ void chooseHeadlessPlatform() {
 QtMessageHandler qtPreviousHandler = nullptr;
 bool qtQuiet = false;
 
-void dropQtChatter(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg) return;
-    if (qtPreviousHandler != nullptr) qtPreviousHandler(type, context, text);
+void dropQtChatter(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)
+        return;
+    if (qtPreviousHandler != nullptr)
+        qtPreviousHandler(type, context, text);
 }
 
 // Before QApplication exists only the environment tells which platform it
 // will load: the first name of QT_QPA_PLATFORM, without its options.
-bool headlessPlatformChosen() {
+bool headlessPlatformChosen()
+{
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform == nullptr) return false;
+    if (platform == nullptr)
+        return false;
     const std::string name(platform, std::strcspn(platform, ":;"));
     return name == "offscreen" || name == "minimal";
 }
 
-void quietQt(bool quiet) {
-    if (quiet == qtQuiet) return;
+void quietQt(bool quiet)
+{
+    if (quiet == qtQuiet)
+        return;
     if (quiet)
         qtPreviousHandler = qInstallMessageHandler(dropQtChatter);
     else
@@ -134,28 +144,33 @@ void quietQt(bool quiet) {
 }
 
 template <typename Service>
-void destroyService(std::unique_ptr<Service>& service) {
-    if (service && service->isActive()) service->deactivate();
+void destroyService(std::unique_ptr<Service>& service)
+{
+    if (service && service->isActive())
+        service->deactivate();
     service.reset();
 }
 
 // Shows a message that ends the start, on standard error as well when a
 // display shows it.
-void refuseStart(const std::string& text) {
-    if (!vantrel::runsHeadless()) std::fprintf(stderr, "%s\n", text.c_str());
+void refuseStart(const std::string& text)
+{
+    if (!vantrel::runsHeadless())
+        std::fprintf(stderr, "%s\n", text.c_str());
     vantrel::QtMessagePrompt(nullptr).show(text, vantrel::ProductName, vantrel::PromptButtons::Ok,
                                            vantrel::PromptIcon::Warning);
 }
 
-void warnAboutOpenFiles(const vantrel::Services& services, vantrel::OpenFileLimit limit) {
+void warnAboutOpenFiles(const vantrel::Services& services, vantrel::OpenFileLimit limit)
+{
     unsigned long long needed = OwnDescriptors;
     const vantrel::ServicePointers controls = services.controls();
     for (const vantrel::ServiceControl* service : {controls.http, controls.email, controls.ftp}) {
-        if (service != nullptr) needed += static_cast<unsigned long long>(service->descriptorsAtFullLoad());
+        if (service != nullptr)
+            needed += static_cast<unsigned long long>(service->descriptorsAtFullLoad());
     }
     if (limit.soft < needed)
-        std::fprintf(stderr, TextFewFiles, vantrel::ProductName,
-                     static_cast<unsigned long long>(limit.soft), needed);
+        std::fprintf(stderr, TextFewFiles, vantrel::ProductName, static_cast<unsigned long long>(limit.soft), needed);
 }
 
 // How often a control request that waits for a message box to be answered
@@ -168,7 +183,8 @@ constexpr int ControlRetryMs = 100;
 class ControlLink final {
 public:
     ControlLink(vantrel::ControlServer& server, vantrel::ControlRequests& requests, QObject* context)
-        : server_(server), requests_(requests), notifier_(server.wakeDescriptor(), QSocketNotifier::Read) {
+        : server_(server), requests_(requests), notifier_(server.wakeDescriptor(), QSocketNotifier::Read)
+    {
         QObject::connect(&notifier_, &QSocketNotifier::activated, context, [this] { serve(); });
         retry_.setSingleShot(true);
         retry_.setInterval(ControlRetryMs);
@@ -176,10 +192,12 @@ public:
     }
 
 private:
-    void serve() {
+    void serve()
+    {
         if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr) {
             server_.runPending(nullptr);
-            if (server_.hasPending()) retry_.start();
+            if (server_.hasPending())
+                retry_.start();
             return;
         }
         const vantrel::ControlServer::Handler handler = [this](std::span<const std::string> words) {
@@ -194,14 +212,16 @@ private:
     QTimer retry_;
 };
 
-std::string programName(const char* path) {
+std::string programName(const char* path)
+{
     const char* slash = std::strrchr(path, '/');
     return slash != nullptr ? slash + 1 : path;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace vantrel;
     // First of all: a signal that arrives from here on is answered with a
     // clean end, whatever the start has already written.
@@ -233,7 +253,8 @@ int main(int argc, char** argv) {
     const bool onlyInstance = instance.acquire(ServerInstanceName);
     // Qt sees only its own options; it keeps pointers into them for its life.
     std::vector<char*> qtArgv;
-    for (std::string& argument : commandLine.qtArguments) qtArgv.push_back(argument.data());
+    for (std::string& argument : commandLine.qtArguments)
+        qtArgv.push_back(argument.data());
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgv.size()) - 1;
     QApplication app(qtArgc, qtArgv.data());
@@ -251,24 +272,24 @@ int main(int argc, char** argv) {
     if (!commandLine.dataDir.empty() && !enterDataFolder(commandLine.dataDir)) {
         const int error = errno;
         restoreDefaultSignals();
-        refuseStart(formatText(1023, TextNoDataFolder, ProductName, commandLine.dataDir.c_str(),
-                               std::strerror(error)));
+        refuseStart(formatText(1023, TextNoDataFolder, ProductName, commandLine.dataDir.c_str(), std::strerror(error)));
         return 1;
     }
 
-    for (const char* folder : WorkFolders) (void)createDirectory(folder);
+    for (const char* folder : WorkFolders)
+        (void)createDirectory(folder);
     // Left behind by a copy that was killed while it saved.
-    for (const char* folder : SavedFolders) (void)removeStaleTemporaryFiles(folder);
+    for (const char* folder : SavedFolders)
+        (void)removeStaleTemporaryFiles(folder);
 
     Services services = makeServices();
     warnAboutOpenFiles(services, openFiles);
     app.setQuitOnLastWindowClosed(false);
     bool settingsSaved = true;
     {
-        auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, NewsHost,
-                                               NewsFeed::DefaultPort, NewsPath, ProductName);
-        MainWindow window(services.live(),
-                          std::move(news), [] { QCoreApplication::exit(0); });
+        auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, NewsHost, NewsFeed::DefaultPort, NewsPath,
+                                               ProductName);
+        MainWindow window(services.live(), std::move(news), [] { QCoreApplication::exit(0); });
         std::unique_ptr<QSocketNotifier> signalNotifier;
         if (signalReadEnd >= 0) {
             signalNotifier = std::make_unique<QSocketNotifier>(signalReadEnd, QSocketNotifier::Read);
@@ -279,11 +300,10 @@ int main(int argc, char** argv) {
                 window.closeWithoutQuestion();
             });
         }
-        ControlRequests requests(
-            services.controls(), services.live(),
-            [&window](ServiceKind kind, bool on, MessagePrompt& prompt) {
-                return window.switchService(kind, on, prompt);
-            });
+        ControlRequests requests(services.controls(), services.live(),
+                                 [&window](ServiceKind kind, bool on, MessagePrompt& prompt) {
+                                     return window.switchService(kind, on, prompt);
+                                 });
         ControlServer control(controlSocketPath(ServerInstanceName));
         std::unique_ptr<ControlLink> controlLink;
         if (std::string why; control.open(why))

@@ -49,28 +49,34 @@ constexpr ServiceTexts Texts[] = {
      "FTP Error"},
 };
 
-const ServiceTexts& textsOf(ServiceKind kind) { return Texts[static_cast<int>(kind)]; }
+const ServiceTexts& textsOf(ServiceKind kind)
+{
+    return Texts[static_cast<int>(kind)];
+}
 
 } // namespace
 
-MainWindowLogic::MainWindowLogic(MainWindowView& view, MessagePrompt& prompt,
-                                 ServicePointers services, std::unique_ptr<NewsFeed> news,
-                                 MainWindowOptions options)
-    : view_(view),
-      prompt_(prompt),
-      services_{services.http, services.email, services.ftp},
-      options_(std::move(options)),
-      news_(std::move(news)) {
-    if (!options_.wait) options_.wait = [](std::uint32_t ms) { sleepMs(ms); };
+MainWindowLogic::MainWindowLogic(MainWindowView& view, MessagePrompt& prompt, ServicePointers services,
+                                 std::unique_ptr<NewsFeed> news, MainWindowOptions options)
+    : view_(view), prompt_(prompt), services_{services.http, services.email, services.ftp},
+      options_(std::move(options)), news_(std::move(news))
+{
+    if (!options_.wait)
+        options_.wait = [](std::uint32_t ms) { sleepMs(ms); };
 }
 
-MainWindowLogic::~MainWindowLogic() { stopNews(); }
+MainWindowLogic::~MainWindowLogic()
+{
+    stopNews();
+}
 
-ServiceControl* MainWindowLogic::service(ServiceKind kind) const {
+ServiceControl* MainWindowLogic::service(ServiceKind kind) const
+{
     return services_[static_cast<int>(kind)];
 }
 
-void MainWindowLogic::initialiseView() {
+void MainWindowLogic::initialiseView()
+{
     for (ServiceKind kind : AllServiceKinds) {
         view_.setStatusText(kind, TextOffline);
         view_.setActivateText(kind, TextActivate);
@@ -78,64 +84,82 @@ void MainWindowLogic::initialiseView() {
     view_.setNewsText("");
 }
 
-void MainWindowLogic::onFirstShow() {
-    if (shown_) return;
+void MainWindowLogic::onFirstShow()
+{
+    if (shown_)
+        return;
     shown_ = true;
     loadSettings();
     for (ServiceKind kind : AllServiceKinds) {
         ServiceControl* s = service(kind);
-        if (s != nullptr && s->autostart()) onActivate(kind);
+        if (s != nullptr && s->autostart())
+            onActivate(kind);
     }
-    if (view_.autoHide()) view_.startTimer(MainTimer::AutoHide, AutoHideDelayMs);
+    if (view_.autoHide())
+        view_.startTimer(MainTimer::AutoHide, AutoHideDelayMs);
     view_.startTimer(MainTimer::Refresh, RefreshPeriodMs);
     view_.startTimer(MainTimer::Save, SavePeriodMs);
     view_.setCaption(ProductName);
     refreshStatus();
-    if (news_) (void)news_->startNews();
+    if (news_)
+        (void)news_->startNews();
 }
 
-void MainWindowLogic::loadGeneral() {
-    if (general_.load(options_.generalPath)) return;
+void MainWindowLogic::loadGeneral()
+{
+    if (general_.load(options_.generalPath))
+        return;
     options_.wait(LoadRetryDelayMs);
-    if (!general_.load(options_.generalPath)) general_.clear();
+    if (!general_.load(options_.generalPath))
+        general_.clear();
 }
 
-void MainWindowLogic::loadService(ServiceKind kind) {
+void MainWindowLogic::loadService(ServiceKind kind)
+{
     ServiceControl* s = service(kind);
-    if (s == nullptr) return;
+    if (s == nullptr)
+        return;
     // Only once settings were saved before is a missing file worth a question.
     const bool savedBefore = general_.getInt(KeyLoadedBefore) == 1;
     while (!s->loadSettings() && savedBefore) {
-        if (prompt_.show(textsOf(kind).loadRetry, TitleFileAccess, PromptButtons::YesNo,
-                         PromptIcon::None) != PromptAnswer::Yes)
+        if (prompt_.show(textsOf(kind).loadRetry, TitleFileAccess, PromptButtons::YesNo, PromptIcon::None) !=
+            PromptAnswer::Yes)
             break;
     }
 }
 
-void MainWindowLogic::loadSettings() {
+void MainWindowLogic::loadSettings()
+{
     loadGeneral();
-    if (general_.hasKey(KeyHide)) view_.setAutoHide(general_.getInt(KeyHide) == 1);
-    for (ServiceKind kind : AllServiceKinds) loadService(kind);
+    if (general_.hasKey(KeyHide))
+        view_.setAutoHide(general_.getInt(KeyHide) == 1);
+    for (ServiceKind kind : AllServiceKinds)
+        loadService(kind);
 }
 
-bool MainWindowLogic::saveAll() {
+bool MainWindowLogic::saveAll()
+{
     general_.setInt(KeyLoadedBefore, 1);
     general_.setInt(KeyHide, view_.autoHide() ? 1 : 0);
     bool ok = general_.save(options_.generalPath);
     for (ServiceKind kind : AllServiceKinds) {
         ServiceControl* s = service(kind);
-        if (s != nullptr && !s->saveSettings()) ok = false;
+        if (s != nullptr && !s->saveSettings())
+            ok = false;
     }
     return ok;
 }
 
-std::string MainWindowLogic::statusText(const ServiceControl* service) {
-    if (service == nullptr || !service->isActive()) return TextOffline;
-    return formatText(255, TextOnline, service->connectionCount(),
-                      kilobytes(service->totalBytesIn()), kilobytes(service->totalBytesOut()));
+std::string MainWindowLogic::statusText(const ServiceControl* service)
+{
+    if (service == nullptr || !service->isActive())
+        return TextOffline;
+    return formatText(255, TextOnline, service->connectionCount(), kilobytes(service->totalBytesIn()),
+                      kilobytes(service->totalBytesOut()));
 }
 
-void MainWindowLogic::refreshStatus() {
+void MainWindowLogic::refreshStatus()
+{
     if (news_ && news_->hasNewText()) {
         char text[NewsCapacity];
         news_->copyText(text, sizeof text);
@@ -145,17 +169,19 @@ void MainWindowLogic::refreshStatus() {
     for (ServiceKind kind : AllServiceKinds) {
         ServiceControl* s = service(kind);
         view_.setStatusText(kind, statusText(s));
-        if (s != nullptr && s->isActive()) s->tick();
+        if (s != nullptr && s->isActive())
+            s->tick();
     }
 }
 
-void MainWindowLogic::onTimer(MainTimer timer) {
+void MainWindowLogic::onTimer(MainTimer timer)
+{
     switch (timer) {
     case MainTimer::Refresh:
         refreshStatus();
         break;
     case MainTimer::Save:
-        (void)saveAll();  // a failure is retried a minute later
+        (void)saveAll(); // a failure is retried a minute later
         break;
     case MainTimer::AutoHide:
         view_.hideToTray();
@@ -164,14 +190,17 @@ void MainWindowLogic::onTimer(MainTimer timer) {
     }
 }
 
-void MainWindowLogic::onActivate(ServiceKind kind) {
+void MainWindowLogic::onActivate(ServiceKind kind)
+{
     const ServiceControl* s = service(kind);
     (void)switchService(kind, s == nullptr || !s->isActive(), prompt_);
 }
 
-bool MainWindowLogic::switchService(ServiceKind kind, bool on, MessagePrompt& prompt) {
+bool MainWindowLogic::switchService(ServiceKind kind, bool on, MessagePrompt& prompt)
+{
     ServiceControl* s = service(kind);
-    if (s != nullptr && s->isActive() == on) return true;
+    if (s != nullptr && s->isActive() == on)
+        return true;
     bool switched = true;
     if (s != nullptr && !on) {
         s->deactivate();
@@ -179,8 +208,7 @@ bool MainWindowLogic::switchService(ServiceKind kind, bool on, MessagePrompt& pr
     } else if (s != nullptr && s->activate()) {
         view_.setActivateText(kind, TextDeactivate);
     } else {
-        prompt.show(textsOf(kind).activationFailed, textsOf(kind).activationTitle,
-                    PromptButtons::Ok, PromptIcon::None);
+        prompt.show(textsOf(kind).activationFailed, textsOf(kind).activationTitle, PromptButtons::Ok, PromptIcon::None);
         view_.setActivateText(kind, TextActivate);
         switched = false;
     }
@@ -188,30 +216,37 @@ bool MainWindowLogic::switchService(ServiceKind kind, bool on, MessagePrompt& pr
     return switched;
 }
 
-void MainWindowLogic::onSettings(ServiceKind kind) {
+void MainWindowLogic::onSettings(ServiceKind kind)
+{
     ServiceControl* s = service(kind);
-    if (s == nullptr || !options_.openSettings || !options_.openSettings(kind)) return;
+    if (s == nullptr || !options_.openSettings || !options_.openSettings(kind))
+        return;
     while (!s->saveSettings()) {
-        if (prompt_.show(TextSettingsSaveRetry, TitleFileAccess, PromptButtons::YesNo,
-                         PromptIcon::None) != PromptAnswer::Yes)
+        if (prompt_.show(TextSettingsSaveRetry, TitleFileAccess, PromptButtons::YesNo, PromptIcon::None) !=
+            PromptAnswer::Yes)
             break;
     }
 }
 
-bool MainWindowLogic::anyActive() const {
+bool MainWindowLogic::anyActive() const
+{
     for (ServiceControl* s : services_)
-        if (s != nullptr && s->isActive()) return true;
+        if (s != nullptr && s->isActive())
+            return true;
     return false;
 }
 
-bool MainWindowLogic::confirmClose() {
-    if (!anyActive()) return true;
-    return prompt_.show(TextQuit, TitleQuit, PromptButtons::YesNo, PromptIcon::Question) ==
-           PromptAnswer::Yes;
+bool MainWindowLogic::confirmClose()
+{
+    if (!anyActive())
+        return true;
+    return prompt_.show(TextQuit, TitleQuit, PromptButtons::YesNo, PromptIcon::Question) == PromptAnswer::Yes;
 }
 
-bool MainWindowLogic::shutdown(SaveRetry retry) {
-    if (finished_) return !finalSaveFailed_;
+bool MainWindowLogic::shutdown(SaveRetry retry)
+{
+    if (finished_)
+        return !finalSaveFailed_;
     finished_ = true;
     if (shown_) {
         view_.stopTimer(MainTimer::Refresh);
@@ -219,8 +254,8 @@ bool MainWindowLogic::shutdown(SaveRetry retry) {
         view_.stopTimer(MainTimer::AutoHide);
         bool saved;
         while (!(saved = saveAll()) && retry == SaveRetry::AskOperator) {
-            if (prompt_.show(TextFinalSaveRetry, TitleFileAccess, PromptButtons::YesNo,
-                             PromptIcon::None) != PromptAnswer::Yes)
+            if (prompt_.show(TextFinalSaveRetry, TitleFileAccess, PromptButtons::YesNo, PromptIcon::None) !=
+                PromptAnswer::Yes)
                 break;
         }
         finalSaveFailed_ = !saved;
@@ -229,8 +264,10 @@ bool MainWindowLogic::shutdown(SaveRetry retry) {
     return !finalSaveFailed_;
 }
 
-void MainWindowLogic::stopNews() {
-    if (!news_) return;
+void MainWindowLogic::stopNews()
+{
+    if (!news_)
+        return;
     news_->stop(options_.newsStopTimeoutMs);
     // A thread still inside a blocking name lookup or connect keeps using
     // the object after the stop gave up: it goes when that thread is done.

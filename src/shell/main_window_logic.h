@@ -20,9 +20,9 @@
 namespace vantrel {
 
 enum class MainTimer {
-    Refresh = 0,   // status lines, news line, log roll-over
-    Save = 1,      // periodic save of all settings
-    AutoHide = 2,  // hides the window once, shortly after the first show
+    Refresh = 0,  // status lines, news line, log roll-over
+    Save = 1,     // periodic save of all settings
+    AutoHide = 2, // hides the window once, shortly after the first show
 };
 
 // What the logic asks of the window.
@@ -61,7 +61,10 @@ struct MainWindowOptions {
     std::uint32_t newsStopTimeoutMs = 3000;
 };
 
-enum class SaveRetry { AskOperator, SingleAttempt };
+enum class SaveRetry {
+    AskOperator,
+    SingleAttempt
+};
 
 class MainWindowLogic final {
 public:

@@ -15,8 +15,8 @@ namespace vantrel {
 class LineSocket;
 
 struct NewsFeedTiming {
-    int initialDelayMs = 2000;  // before the first retrieval
-    int stepMs = 1000;          // sleeping step between retrievals
+    int initialDelayMs = 2000; // before the first retrieval
+    int stepMs = 1000;         // sleeping step between retrievals
     // Idle waiting allowed per retrieval (sending and reading together):
     // 2400 pauses of 2 ms.
     int idleBudgetMs = 4800;
@@ -32,8 +32,8 @@ public:
     static constexpr std::size_t MaxProductLength = 1023;
     static constexpr std::size_t LineCapacity = 3000;
 
-    NewsFeed(std::uint32_t intervalMs, std::string host, std::uint16_t port, std::string path,
-             std::string product, NewsFeedTiming timing = {});
+    NewsFeed(std::uint32_t intervalMs, std::string host, std::uint16_t port, std::string path, std::string product,
+             NewsFeedTiming timing = {});
     ~NewsFeed() override;
 
     // Stops a running worker, shows the "attempting" text and starts again.
@@ -50,7 +50,10 @@ protected:
     void run() override;
 
 private:
-    enum class Outcome { Done, Stopped };
+    enum class Outcome {
+        Done,
+        Stopped
+    };
 
     Outcome retrieve();
     Outcome sendRequest(LineSocket& socket, int& budgetMs);

@@ -11,7 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 3) {
         std::fprintf(stderr, "Usage: %s OUTDIR SIZE...\n", argv[0]);
         return 2;

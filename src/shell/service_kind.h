@@ -4,9 +4,12 @@
 
 namespace vantrel {
 
-enum class ServiceKind { Http = 0, Email = 1, Ftp = 2 };
+enum class ServiceKind {
+    Http = 0,
+    Email = 1,
+    Ftp = 2
+};
 
-constexpr ServiceKind AllServiceKinds[] = {ServiceKind::Http, ServiceKind::Email,
-                                           ServiceKind::Ftp};
+constexpr ServiceKind AllServiceKinds[] = {ServiceKind::Http, ServiceKind::Email, ServiceKind::Ftp};
 
 } // namespace vantrel

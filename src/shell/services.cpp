@@ -12,19 +12,23 @@ Services::~Services() = default;
 Services::Services(Services&&) noexcept = default;
 Services& Services::operator=(Services&&) noexcept = default;
 
-ServicePointers Services::controls() const {
+ServicePointers Services::controls() const
+{
     return controlsOf(live());
 }
 
-ServicePointers controlsOf(const LiveServices& services) {
+ServicePointers controlsOf(const LiveServices& services)
+{
     return ServicePointers{services.http, services.email, services.ftp};
 }
 
-LiveServices Services::live() const {
+LiveServices Services::live() const
+{
     return LiveServices{ftp.get(), http.get(), email.get()};
 }
 
-Services makeServices() {
+Services makeServices()
+{
     Services services;
     services.http = std::make_unique<HttpService>();
     services.email = std::make_unique<EmailService>();

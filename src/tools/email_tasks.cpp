@@ -12,7 +12,6 @@
 namespace vantrel {
 namespace {
 
-
 // The attachment list window has no place on a command line.
 class NoAttachmentInfo final : public AttachmentInfoWindow {
 public:
@@ -192,6 +191,9 @@ constexpr TaskCommand<EmailService> Commands[] = {
 
 } // namespace
 
-std::span<const TaskCommand<EmailService>> emailTaskCommands() { return Commands; }
+std::span<const TaskCommand<EmailService>> emailTaskCommands()
+{
+    return Commands;
+}
 
 } // namespace vantrel

@@ -201,6 +201,9 @@ constexpr TaskCommand<FtpService> Commands[] = {
 
 } // namespace
 
-std::span<const TaskCommand<FtpService>> ftpTaskCommands() { return Commands; }
+std::span<const TaskCommand<FtpService>> ftpTaskCommands()
+{
+    return Commands;
+}
 
 } // namespace vantrel

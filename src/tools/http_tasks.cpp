@@ -39,7 +39,10 @@ TaskResult removeDomain(HttpService& service, TaskContext& context)
     return context.prompt.refused() ? TaskResult::Refused : TaskResult::Changed;
 }
 
-const char* switchWord(bool on) { return on ? "on" : "off"; }
+const char* switchWord(bool on)
+{
+    return on ? "on" : "off";
+}
 
 TaskResult showSite(HttpService& service, TaskContext& context)
 {
@@ -107,6 +110,9 @@ constexpr TaskCommand<HttpService> Commands[] = {
 
 } // namespace
 
-std::span<const TaskCommand<HttpService>> httpTaskCommands() { return Commands; }
+std::span<const TaskCommand<HttpService>> httpTaskCommands()
+{
+    return Commands;
+}
 
 } // namespace vantrel

@@ -17,7 +17,11 @@ namespace {
 
 constexpr int RetryMs = 50;
 
-enum class Attempt { Answered, NoServer, Failed };
+enum class Attempt {
+    Answered,
+    NoServer,
+    Failed
+};
 
 Attempt ask(const std::string& path, std::span<const std::string> words, ControlReply& reply, std::ostream& err)
 {
@@ -29,8 +33,7 @@ Attempt ask(const std::string& path, std::span<const std::string> words, Control
     case ControlConnect::NoServer:
         return Attempt::NoServer;
     case ControlConnect::Unsafe:
-        err << "vantrel-settings: the server's control socket is not safe to use: " << why
-            << "; nothing was changed\n";
+        err << "vantrel-settings: the server's control socket is not safe to use: " << why << "; nothing was changed\n";
         return Attempt::Failed;
     case ControlConnect::Failed:
         err << "vantrel-settings: the server's control socket cannot be used: " << why << "\n";
@@ -40,10 +43,10 @@ Attempt ask(const std::string& path, std::span<const std::string> words, Control
     // so its reply is read even when the request could not be sent whole.
     (void)writeControlMessage(fd.get(), encodeControlRequest(words));
     std::string bytes;
-    if (!readControlMessage(fd.get(), ControlReplyLimit, ControlReplyWaitMs, bytes) || !decodeControlReply(bytes, reply)) {
+    if (!readControlMessage(fd.get(), ControlReplyLimit, ControlReplyWaitMs, bytes) ||
+        !decodeControlReply(bytes, reply)) {
         // The request may or may not have been carried out.
-        err << "vantrel-settings: the server did not answer on " << path
-            << "; see its status before trying again\n";
+        err << "vantrel-settings: the server did not answer on " << path << "; see its status before trying again\n";
         return Attempt::Failed;
     }
     return Attempt::Answered;

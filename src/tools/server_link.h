@@ -17,9 +17,9 @@
 namespace vantrel {
 
 enum class LinkResult {
-    Answered,  // the running server answered: `reply`
-    Stopped,   // no server runs; `lock` is held
-    Failed,    // said why on `err`
+    Answered, // the running server answered: `reply`
+    Stopped,  // no server runs; `lock` is held
+    Failed,   // said why on `err`
 };
 
 // Tries again for up to waitMs while the lock's holder does not answer.

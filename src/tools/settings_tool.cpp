@@ -21,44 +21,47 @@
 namespace vantrel {
 namespace {
 
-constexpr char UsageText[] =
-    "Usage: vantrel-settings [--data-dir DIR] TASK-COMMAND...\n"
-    "       vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
-    "The first form changes accounts, sites and switches of a data folder (below);\n"
-    "the second prints or edits the records of one settings file (.dat).\n"
-    "\n"
-    "Record commands:\n"
-    "  print                list every record: position, name, kind, value (default)\n"
-    "  get KEY              print the value of the first record named KEY\n"
-    "  set-int KEY NUMBER   store a 32-bit integer under KEY\n"
-    "  set-text KEY TEXT    store a text (with its terminating zero) under KEY\n"
-    "  set-raw KEY TEXT     store a text without a terminating zero under KEY\n"
-    "                       (the form of the folders in httpdomains.dat)\n"
-    "  set-text-fixed KEY SIZE TEXT\n"
-    "                       store a text with its terminating zero, filled with zero\n"
-    "                       bytes to exactly SIZE bytes (\"address\" and \"password\"\n"
-    "                       of a mail account's email/USER_s.dat take SIZE 101)\n"
-    "  append-int NUMBER    append an unnamed list entry (\"NONE\") holding an integer\n"
-    "  append-text TEXT     append an unnamed list entry holding a text\n"
-    "  remove KEY           remove the first record named KEY\n"
-    "  remove-at POSITION   remove the record at POSITION (as shown by print)\n"
-    "  create               make an empty settings file unless FILE exists\n"
-    "\n"
-    "Several commands may follow one another; they apply in order and FILE is\n"
-    "written once, only when every one of them succeeded.\n"
-    "set-* replace the first record of that name in place or append a new one.\n"
-    "set-*, append-* and create make FILE when it does not exist. A FILE that\n"
-    "cannot be parsed is never changed. A FILE named like a task command\n"
-    "(\"autostart\", \"--data-dir\", ...) is given as ./FILE.\n"
-    "The running server rewrites its settings files every minute: edit them\n"
-    "while it is stopped.\n";
+constexpr char UsageText[] = "Usage: vantrel-settings [--data-dir DIR] TASK-COMMAND...\n"
+                             "       vantrel-settings FILE [COMMAND [OPERAND]...]...\n"
+                             "The first form changes accounts, sites and switches of a data folder (below);\n"
+                             "the second prints or edits the records of one settings file (.dat).\n"
+                             "\n"
+                             "Record commands:\n"
+                             "  print                list every record: position, name, kind, value (default)\n"
+                             "  get KEY              print the value of the first record named KEY\n"
+                             "  set-int KEY NUMBER   store a 32-bit integer under KEY\n"
+                             "  set-text KEY TEXT    store a text (with its terminating zero) under KEY\n"
+                             "  set-raw KEY TEXT     store a text without a terminating zero under KEY\n"
+                             "                       (the form of the folders in httpdomains.dat)\n"
+                             "  set-text-fixed KEY SIZE TEXT\n"
+                             "                       store a text with its terminating zero, filled with zero\n"
+                             "                       bytes to exactly SIZE bytes (\"address\" and \"password\"\n"
+                             "                       of a mail account's email/USER_s.dat take SIZE 101)\n"
+                             "  append-int NUMBER    append an unnamed list entry (\"NONE\") holding an integer\n"
+                             "  append-text TEXT     append an unnamed list entry holding a text\n"
+                             "  remove KEY           remove the first record named KEY\n"
+                             "  remove-at POSITION   remove the record at POSITION (as shown by print)\n"
+                             "  create               make an empty settings file unless FILE exists\n"
+                             "\n"
+                             "Several commands may follow one another; they apply in order and FILE is\n"
+                             "written once, only when every one of them succeeded.\n"
+                             "set-* replace the first record of that name in place or append a new one.\n"
+                             "set-*, append-* and create make FILE when it does not exist. A FILE that\n"
+                             "cannot be parsed is never changed. A FILE named like a task command\n"
+                             "(\"autostart\", \"--data-dir\", ...) is given as ./FILE.\n"
+                             "The running server rewrites its settings files every minute: edit them\n"
+                             "while it is stopped.\n";
 
 constexpr std::uint64_t HeaderSize = 8;
 // Fixed-size values are small records (the mail account's are 101 bytes).
 constexpr std::int32_t MaxFixedSize = 65536;
 constexpr std::uint64_t RecordHeadSize = SettingsStore::NameFieldSize + 4;
 
-enum class LoadState { Missing, Loaded, Damaged };
+enum class LoadState {
+    Missing,
+    Loaded,
+    Damaged
+};
 
 // A store whose records account for every byte of the file; anything else
 // (short, wrong version, trailing bytes, unreadable) counts as damaged.
@@ -77,7 +80,10 @@ LoadState loadStrictly(const std::string& path, SettingsStore& store)
     return expected == size ? LoadState::Loaded : LoadState::Damaged;
 }
 
-bool isPrintableAscii(unsigned char c) { return c >= 0x20 && c < 0x7f; }
+bool isPrintableAscii(unsigned char c)
+{
+    return c >= 0x20 && c < 0x7f;
+}
 
 // Characters a settings text plausibly holds: code-page text and line breaks.
 bool isTextByte(unsigned char c)
@@ -99,11 +105,21 @@ std::string quoted(std::span<const unsigned char> bytes)
     std::string text = "\"";
     for (unsigned char c : bytes) {
         switch (c) {
-        case '"': text += "\\\""; break;
-        case '\\': text += "\\\\"; break;
-        case '\t': text += "\\t"; break;
-        case '\r': text += "\\r"; break;
-        case '\n': text += "\\n"; break;
+        case '"':
+            text += "\\\"";
+            break;
+        case '\\':
+            text += "\\\\";
+            break;
+        case '\t':
+            text += "\\t";
+            break;
+        case '\r':
+            text += "\\r";
+            break;
+        case '\n':
+            text += "\\n";
+            break;
         default:
             if (isPrintableAscii(c)) {
                 text += static_cast<char>(c);
@@ -148,11 +164,16 @@ std::string_view asChars(std::span<const unsigned char> bytes)
 std::string shownValue(ValueKind kind, std::span<const unsigned char> value)
 {
     switch (kind) {
-    case ValueKind::Empty: return "";
-    case ValueKind::Integer: return std::to_string(readInt(value));
-    case ValueKind::Text: return quoted(value.first(value.size() - 1));
-    case ValueKind::Raw: return quoted(value);
-    case ValueKind::Bytes: return hexBytes(value);
+    case ValueKind::Empty:
+        return "";
+    case ValueKind::Integer:
+        return std::to_string(readInt(value));
+    case ValueKind::Text:
+        return quoted(value.first(value.size() - 1));
+    case ValueKind::Raw:
+        return quoted(value);
+    case ValueKind::Bytes:
+        return hexBytes(value);
     }
     return "";
 }
@@ -161,9 +182,12 @@ std::string shownValue(ValueKind kind, std::span<const unsigned char> value)
 std::string plainValue(ValueKind kind, std::span<const unsigned char> value)
 {
     switch (kind) {
-    case ValueKind::Text: return std::string(asChars(value.first(value.size() - 1)));
-    case ValueKind::Raw: return std::string(asChars(value));
-    default: return shownValue(kind, value);
+    case ValueKind::Text:
+        return std::string(asChars(value.first(value.size() - 1)));
+    case ValueKind::Raw:
+        return std::string(asChars(value));
+    default:
+        return shownValue(kind, value);
     }
 }
 
@@ -177,10 +201,8 @@ struct Invocation {
 
 bool checkedName(Invocation& call, const std::string& name)
 {
-    if (name.empty() || name.size() > SettingsStore::MaxNameLength ||
-        name.find('\0') != std::string::npos) {
-        call.err << "vantrel-settings: a key has 1 to " << SettingsStore::MaxNameLength
-                 << " characters\n";
+    if (name.empty() || name.size() > SettingsStore::MaxNameLength || name.find('\0') != std::string::npos) {
+        call.err << "vantrel-settings: a key has 1 to " << SettingsStore::MaxNameLength << " characters\n";
         return false;
     }
     return true;
@@ -206,8 +228,7 @@ bool checkedLength(Invocation& call, const std::string& text)
     return true;
 }
 
-std::span<const unsigned char> valueAt(const SettingsStore& store, int position,
-                                       std::vector<unsigned char>& buffer)
+std::span<const unsigned char> valueAt(const SettingsStore& store, int position, std::vector<unsigned char>& buffer)
 {
     // Grow until the value fits: dataAt fills at most the capacity given.
     for (;;) {
@@ -232,8 +253,8 @@ bool printRecords(Invocation& call)
     for (int i = 0; i < call.store.count(); ++i) {
         auto value = valueAt(call.store, i, buffer);
         ValueKind kind = guessValueKind(value);
-        call.out << i << '\t' << escapedName(call.store.nameAt(i)) << '\t'
-                 << valueKindName(kind) << '\t' << shownValue(kind, value) << '\n';
+        call.out << i << '\t' << escapedName(call.store.nameAt(i)) << '\t' << valueKindName(kind) << '\t'
+                 << shownValue(kind, value) << '\n';
     }
     return true;
 }
@@ -324,8 +345,7 @@ bool appendText(Invocation& call)
 bool removeKey(Invocation& call)
 {
     if (!call.store.removeKey(call.operands[0])) {
-        call.err << "vantrel-settings: no record named " << escapedName(call.operands[0])
-                 << "\n";
+        call.err << "vantrel-settings: no record named " << escapedName(call.operands[0]) << "\n";
         return false;
     }
     return call.changed = true;
@@ -344,9 +364,15 @@ bool removeAt(Invocation& call)
     return call.changed = true;
 }
 
-bool create(Invocation&) { return true; }
+bool create(Invocation&)
+{
+    return true;
+}
 
-enum class Effect { ReadOnly, Changes };
+enum class Effect {
+    ReadOnly,
+    Changes
+};
 
 struct Command {
     std::string_view word;
@@ -356,16 +382,11 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"print", 0, Effect::ReadOnly, printRecords},
-    {"get", 1, Effect::ReadOnly, getValue},
-    {"set-int", 2, Effect::Changes, setInt},
-    {"set-text", 2, Effect::Changes, setText},
-    {"set-raw", 2, Effect::Changes, setRaw},
-    {"set-text-fixed", 3, Effect::Changes, setTextFixed},
-    {"append-int", 1, Effect::Changes, appendInt},
-    {"append-text", 1, Effect::Changes, appendText},
-    {"remove", 1, Effect::Changes, removeKey},
-    {"remove-at", 1, Effect::Changes, removeAt},
+    {"print", 0, Effect::ReadOnly, printRecords},  {"get", 1, Effect::ReadOnly, getValue},
+    {"set-int", 2, Effect::Changes, setInt},       {"set-text", 2, Effect::Changes, setText},
+    {"set-raw", 2, Effect::Changes, setRaw},       {"set-text-fixed", 3, Effect::Changes, setTextFixed},
+    {"append-int", 1, Effect::Changes, appendInt}, {"append-text", 1, Effect::Changes, appendText},
+    {"remove", 1, Effect::Changes, removeKey},     {"remove-at", 1, Effect::Changes, removeAt},
     {"create", 0, Effect::Changes, create},
 };
 
@@ -409,11 +430,16 @@ ValueKind guessValueKind(std::span<const unsigned char> value)
 std::string_view valueKindName(ValueKind kind)
 {
     switch (kind) {
-    case ValueKind::Empty: return "empty";
-    case ValueKind::Integer: return "int";
-    case ValueKind::Text: return "text";
-    case ValueKind::Raw: return "raw";
-    case ValueKind::Bytes: return "bytes";
+    case ValueKind::Empty:
+        return "empty";
+    case ValueKind::Integer:
+        return "int";
+    case ValueKind::Text:
+        return "text";
+    case ValueKind::Raw:
+        return "raw";
+    case ValueKind::Bytes:
+        return "bytes";
     }
     return "bytes";
 }
@@ -463,8 +489,7 @@ int SettingsTool::run(std::span<const std::string> args)
     SettingsStore store;
     LoadState state = loadStrictly(path, store);
     if (state == LoadState::Damaged) {
-        err_ << "vantrel-settings: " << path
-             << " is not a readable settings file; it was left untouched\n";
+        err_ << "vantrel-settings: " << path << " is not a readable settings file; it was left untouched\n";
         return 1;
     }
     if (state == LoadState::Missing && !changes) {
@@ -477,7 +502,7 @@ int SettingsTool::run(std::span<const std::string> args)
     for (const Step& step : steps) {
         Invocation call{store, step.operands, out_, err_};
         if (!step.command->handler(call))
-            return 1;  // nothing is written unless every command succeeded
+            return 1; // nothing is written unless every command succeeded
         changed = changed || call.changed;
     }
     if (changed && !store.save(path)) {

@@ -15,12 +15,12 @@ namespace vantrel {
 
 // What a record's bytes most likely hold; the file itself does not say.
 enum class ValueKind {
-    Empty,    // no bytes at all
-    Integer,  // exactly 4 bytes that do not read as a short text
-    Text,     // printable characters and one terminating zero
-    Raw,      // printable characters without a terminating zero (folder
-              // paths in httpdomains.dat)
-    Bytes     // anything else, shown in hexadecimal
+    Empty,   // no bytes at all
+    Integer, // exactly 4 bytes that do not read as a short text
+    Text,    // printable characters and one terminating zero
+    Raw,     // printable characters without a terminating zero (folder
+             // paths in httpdomains.dat)
+    Bytes    // anything else, shown in hexadecimal
 };
 
 ValueKind guessValueKind(std::span<const unsigned char> value);

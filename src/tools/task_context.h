@@ -33,8 +33,7 @@ struct TaskArgs {
 class TaskPrompt final : public MessagePrompt, public FolderChooser {
 public:
     explicit TaskPrompt(std::ostream& err) : err_(err) {}
-    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons,
-                      PromptIcon icon) override;
+    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons, PromptIcon icon) override;
     bool selectFolder(std::string&) override { return false; }
     bool refused() const { return refused_; }
 
@@ -55,14 +54,18 @@ struct TaskContext {
     std::string absoluteFolder(const std::string& folder) const;
 };
 
-enum class TaskResult { Unchanged, Changed, Refused };
+enum class TaskResult {
+    Unchanged,
+    Changed,
+    Refused
+};
 
 template <typename Service>
 struct TaskCommand {
     std::string_view group;
     std::string_view action;
     std::size_t operands;
-    std::string_view options;  // the allowed option names, space-separated
+    std::string_view options; // the allowed option names, space-separated
     TaskResult (*run)(Service& service, TaskContext& context);
 };
 

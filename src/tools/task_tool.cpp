@@ -110,7 +110,10 @@ struct ServiceFiles<EmailService> {
     static constexpr char Folder[] = "email";
 };
 
-std::string_view optionName(std::string_view word) { return word.substr(OptionPrefix.size()); }
+std::string_view optionName(std::string_view word)
+{
+    return word.substr(OptionPrefix.size());
+}
 
 bool allowsOption(std::string_view allowed, std::string_view name)
 {
@@ -215,11 +218,20 @@ bool settingsReadable(std::ostream& err)
 template <typename Service>
 Service* liveService(const LiveServices& live);
 template <>
-FtpService* liveService<FtpService>(const LiveServices& live) { return live.ftp; }
+FtpService* liveService<FtpService>(const LiveServices& live)
+{
+    return live.ftp;
+}
 template <>
-HttpService* liveService<HttpService>(const LiveServices& live) { return live.http; }
+HttpService* liveService<HttpService>(const LiveServices& live)
+{
+    return live.http;
+}
 template <>
-EmailService* liveService<EmailService>(const LiveServices& live) { return live.email; }
+EmailService* liveService<EmailService>(const LiveServices& live)
+{
+    return live.email;
+}
 
 // The command's handler on a loaded service, then the save a window's
 // action makes.
@@ -231,8 +243,7 @@ int applyTo(const TaskCommand<Service>& command, Service& service, TaskContext& 
         return 1;
     if (result == TaskResult::Changed && !service.saveSettings()) {
         context.err << "vantrel-settings: the settings could not all be written"
-                    << (live ? " (the change is in effect; the server saves again within a minute)" : "")
-                    << "\n";
+                    << (live ? " (the change is in effect; the server saves again within a minute)" : "") << "\n";
         return 1;
     }
     return 0;
@@ -262,8 +273,8 @@ struct ResolvedTask {
 // has no such command; `usable` is false when it has but the remaining
 // words do not fit it.
 template <typename Service>
-ResolvedTask resolve(std::span<const TaskCommand<Service>> commands, std::span<const std::string> words,
-                     TaskArgs& args, bool& usable)
+ResolvedTask resolve(std::span<const TaskCommand<Service>> commands, std::span<const std::string> words, TaskArgs& args,
+                     bool& usable)
 {
     const TaskCommand<Service>* command = findCommand(commands, words[0], words[1]);
     if (command == nullptr)
@@ -364,7 +375,6 @@ bool TaskTool::startsTask(std::string_view word)
 
 namespace {
 
-
 // The command named by the words, checked in full; 0 when it is usable,
 // else the exit code, with the reason on `err`.
 int resolveTask(std::span<const std::string> args, TaskArgs& taskArgs, ResolvedTask& task, std::ostream& err)
@@ -380,8 +390,7 @@ int resolveTask(std::span<const std::string> args, TaskArgs& taskArgs, ResolvedT
     if (!task)
         task = resolve(emailTaskCommands(), args, taskArgs, usable);
     if (!task) {
-        err << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n"
-            << TaskTool::UsageText;
+        err << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n" << TaskTool::UsageText;
         return 2;
     }
     if (!usable) {

@@ -32,7 +32,9 @@ public:
     // serverWaitMs: how long a command waits for a server that holds its
     // lock without answering.
     TaskTool(std::ostream& out, std::ostream& err, int serverWaitMs = DefaultServerWaitMs)
-        : out_(out), err_(err), serverWaitMs_(serverWaitMs) {}
+        : out_(out), err_(err), serverWaitMs_(serverWaitMs)
+    {
+    }
 
     // True when the first word of a command line starts a task command.
     static bool startsTask(std::string_view word);

@@ -53,8 +53,9 @@ TEST_F(AccountFileToolTest, MakesAnAccountTheDirectoryLoads)
     EXPECT_EQ(readBytes("email/j doe_s.dat"),
               settingsFile(3, record("count", le32(0)) + record("address", fixed101("j.doe@x.org")) +
                                   record("password", fixed101(std::string(100, 'p')))));
-    EXPECT_EQ(readBytes("email.dat"), settingsFile(4, record("popport", le32(110)) + record("smtplogfilecount", le32(0)) +
-                                                          record("pop3logfilecount", le32(0)) + record("autostart", le32(1))));
+    EXPECT_EQ(readBytes("email.dat"),
+              settingsFile(4, record("popport", le32(110)) + record("smtplogfilecount", le32(0)) +
+                                  record("pop3logfilecount", le32(0)) + record("autostart", le32(1))));
 
     MailDirectory directory(10);
     ASSERT_TRUE(directory.load());
@@ -81,12 +82,12 @@ TEST_F(AccountFileToolTest, RefusesValuesThatDoNotFit)
     ASSERT_EQ(run({"a.dat", "set-text-fixed", "address", "4", "abc"}), 0);
     const std::string before = readBytes("a.dat");
     EXPECT_EQ(before, settingsFile(1, record("address", std::string("abc") + std::string(1, '\0'))));
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"a.dat", "set-text-fixed", "address", "3", "abc"},
-             {"a.dat", "set-text-fixed", "address", "0", ""},
-             {"a.dat", "set-text-fixed", "address", "-5", ""},
-             {"a.dat", "set-text-fixed", "address", "x101", "abc"},
-             {"a.dat", "set-text-fixed", "address", "2147483647", "abc"}})
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{"a.dat", "set-text-fixed", "address", "3", "abc"},
+                                               {"a.dat", "set-text-fixed", "address", "0", ""},
+                                               {"a.dat", "set-text-fixed", "address", "-5", ""},
+                                               {"a.dat", "set-text-fixed", "address", "x101", "abc"},
+                                               {"a.dat", "set-text-fixed", "address", "2147483647", "abc"}})
         EXPECT_EQ(run(words), 1) << words[3];
     EXPECT_EQ(run({"a.dat", "set-text-fixed", "address", "101"}), 2);
     EXPECT_EQ(readBytes("a.dat"), before);

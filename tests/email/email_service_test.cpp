@@ -83,7 +83,7 @@ TEST_F(EmailServiceTest, OddValuesOfTheKeys)
     };
     const Case cases[] = {
         {record("popport", le32(995)) + record("autostart", le32(2)), 2, 995, false},
-        {record("autostart", le32(1)), 1, 0, true},  // no "popport": port 0
+        {record("autostart", le32(1)), 1, 0, true}, // no "popport": port 0
         {record("popport", le32(110)) + record("autostart", std::string("1", 1)), 2, 110, false},
         // A port beyond the range is its top, never wrapped to another port.
         {record("popport", le32(70000)), 1, 65535, false},
@@ -115,16 +115,17 @@ TEST_F(EmailServiceTest, AnUnreadableSettingsFileStillLoadsTheAccounts)
 
 TEST_F(EmailServiceTest, NumberedLogs)
 {
-    writeEmailDat(record("popport", le32(110)) + record("smtplogfilecount", le32(3)) +
-                      record("pop3logfilecount", le32(5)),
-                  3);
+    writeEmailDat(
+        record("popport", le32(110)) + record("smtplogfilecount", le32(3)) + record("pop3logfilecount", le32(5)), 3);
     writeBytes("logs/smtplog_3.txt", std::string(51200, 'x'));
     EmailService service(0);
     (void)service.loadSettings();
     EXPECT_EQ(service.smtpLogNumber(), 4);
     EXPECT_EQ(service.popLogNumber(), 5);
-    EXPECT_NE(readBytes("logs/smtplog_4.txt").find(" -> Vantrel Server 2.33: SMTP log file\r\n\r\n"), std::string::npos);
-    EXPECT_NE(readBytes("logs/pop3log_5.txt").find(" -> Vantrel Server 2.33: POP3 log file\r\n\r\n"), std::string::npos);
+    EXPECT_NE(readBytes("logs/smtplog_4.txt").find(" -> Vantrel Server 2.33: SMTP log file\r\n\r\n"),
+              std::string::npos);
+    EXPECT_NE(readBytes("logs/pop3log_5.txt").find(" -> Vantrel Server 2.33: POP3 log file\r\n\r\n"),
+              std::string::npos);
     ASSERT_TRUE(service.saveSettings());
     EXPECT_EQ(readBytes("email.dat"),
               settingsFile(4, record("popport", le32(110)) + record("smtplogfilecount", le32(4)) +

@@ -125,10 +125,8 @@ TEST_F(EmailPanelTest, IncompleteOrUnsafeInputIsRefused)
         const char* password;
         Shown message;
     } cases[] = {
-        {"", "a@example.org", "pw", MissingInput},
-        {"ann", "", "pw", MissingInput},
-        {"ann", "a@example.org", "", MissingInput},
-        {"..\\emailaccounts", "a@example.org", "pw", BadUser},
+        {"", "a@example.org", "pw", MissingInput},       {"ann", "", "pw", MissingInput},
+        {"ann", "a@example.org", "", MissingInput},      {"..\\emailaccounts", "a@example.org", "pw", BadUser},
         {"../../etc/x", "a@example.org", "pw", BadUser},
     };
     for (const auto& c : cases) {
@@ -316,8 +314,7 @@ TEST_F(EmailPanelTest, NumberFieldsReadGarbageAsZeroAndStayWithinRange)
     } cases[] = {
         {"", "x", "", 1048576, 2097152, 0, {EmailSize, AccountSize, PopPort}},
         {"-5", "12k", "1 1", 1048576, 2097152, 0, {EmailSize, AccountSize}},
-        {"99999999999999999999", "1", "70000", 1048575 * 1024, 2 * 1048575 * 1024, 65535,
-         {AccountSize, PopPort}},
+        {"99999999999999999999", "1", "70000", 1048575 * 1024, 2 * 1048575 * 1024, 65535, {AccountSize, PopPort}},
         {"1048575", "99999999999", "110", 1048575 * 1024, 2097151 * 1024, 110, {PopPort}},
     };
     for (const auto& c : cases) {
@@ -361,10 +358,9 @@ TEST_F(EmailPanelTest, MoreInfoOpensTheAttachmentWindowWithTheRecommendedList)
                  "from ever entering your system.\n\nBelow is a list of recommended file types that should be "
                  "blocked for email attachments.");
     const std::string list = AttachmentInfo::listText();
-    EXPECT_EQ(list,
-              " .dat .exe .pif .scr .com .ade .adp .bas .bat .chm .cmd .cpl .crt .hlp .hta .inf .ins .isp .js "
-              ".jse .lnk .mda .mdb .mde .mdz .msc .msi .msp .mst .pcd .reg .sct .shs .url .vb .vbe .vbs .wsc "
-              ".wsf .wsh ");
+    EXPECT_EQ(list, " .dat .exe .pif .scr .com .ade .adp .bas .bat .chm .cmd .cpl .crt .hlp .hta .inf .ins .isp .js "
+                    ".jse .lnk .mda .mdb .mde .mdz .msc .msi .msp .mst .pcd .reg .sct .shs .url .vb .vbe .vbs .wsc "
+                    ".wsf .wsh ");
     std::istringstream words(list);
     int count = 0;
     for (std::string word; words >> word;)

@@ -101,7 +101,7 @@ bool applyOption(EmailService& service, std::string_view arg)
         directory.setMaxAccountSize(number(value));
     else if (optionValue(arg, "banned", value))
         directory.setBannedExtensions(value);
-    else  // taken before the service is made
+    else // taken before the service is made
         return optionValue(arg, "idle-ms", value) || optionValue(arg, "relay-port", value) ||
                optionValue(arg, "retry-ms", value) || optionValue(arg, "smtp-port", value);
     return true;
@@ -136,7 +136,8 @@ void runCommand(EmailService& service, const std::string& line)
 {
     const std::size_t blank = line.find(' ');
     const std::string word = line.substr(0, blank);
-    const std::string_view rest = blank == std::string::npos ? std::string_view() : std::string_view(line).substr(blank + 1);
+    const std::string_view rest =
+        blank == std::string::npos ? std::string_view() : std::string_view(line).substr(blank + 1);
     if (word == "deactivate") {
         service.deactivate();
         std::printf("DEACTIVATED\n");

@@ -49,9 +49,9 @@ Outcome scanInPieces(const std::string& input, const std::vector<std::size_t>& c
 
 struct FormCase {
     const char* name;
-    std::string received;  // after the DATA line
-    std::string stored;    // the message as stored, its end mark included
-    std::string next;      // what follows the mark: the next commands
+    std::string received; // after the DATA line
+    std::string stored;   // the message as stored, its end mark included
+    std::string next;     // what follows the mark: the next commands
 };
 
 const std::vector<FormCase>& formCases()
@@ -73,14 +73,13 @@ const std::vector<FormCase>& formCases()
         {"CRLF dot CR", "a\r\n.\rb\r\n.\r\n", "a\r\n..\rb\r\n.\r\n", ""},
         {"dot LF right after DATA", ".\nb\r\n.\r\n", "..\nb\r\n.\r\n", ""},
         {"bare LF after DATA", "\n.\nb\r\n.\r\n", "\n..\nb\r\n.\r\n", ""},
-        {"smuggled message behind LF dot LF",
-         "a\n.\nMAIL FROM:<x@y>\nRCPT TO:<v@w>\nDATA\nevil\n.\n\r\n.\r\n",
+        {"smuggled message behind LF dot LF", "a\n.\nMAIL FROM:<x@y>\nRCPT TO:<v@w>\nDATA\nevil\n.\n\r\n.\r\n",
          "a\n..\nMAIL FROM:<x@y>\nRCPT TO:<v@w>\nDATA\nevil\n..\n\r\n.\r\n", ""},
         {"lone dots in a row", ".\n.\n.\r\n.\r\n", "..\n..\n..\r\n.\r\n", ""},
         {"CR CR LF before the dot", "a\r\r\n.\r\n", "a\r\r\n.\r\n", ""},
         {"dot CR CR LF", "a\r\n.\r\r\n.\r\n", "a\r\n..\r\r\n.\r\n", ""},
-        {"binary bytes", std::string("\0\xff\x01.\r\n\x80\r\n.\r\n", 12), std::string("\0\xff\x01.\r\n\x80\r\n.\r\n", 12),
-         ""},
+        {"binary bytes", std::string("\0\xff\x01.\r\n\x80\r\n.\r\n", 12),
+         std::string("\0\xff\x01.\r\n\x80\r\n.\r\n", 12), ""},
     };
     return cases;
 }

@@ -17,8 +17,8 @@ namespace {
 
 using testing::deliver;
 using testing::listedMessages;
-using testing::messageText;
 using testing::MailFolderTest;
+using testing::messageText;
 
 class MailDirectoryTest : public MailFolderTest {
 protected:
@@ -48,18 +48,18 @@ TEST_F(MailDirectoryTest, RecipientResolution)
     struct Case {
         const char* address;
         const char* catchAll;
-        const char* user;  // "" when no account receives it
+        const char* user; // "" when no account receives it
     };
     const Case cases[] = {
         {"ann@x.org", "", "ann"},
         {"dave@y.org", "", "dave"},
-        {"shared@x.org", "", "bob"},        // the earlier of two accounts
+        {"shared@x.org", "", "bob"}, // the earlier of two accounts
         {"nobody@z.com", "", ""},
-        {"ann@other.org", "", ""},          // no domain test: only listed addresses
-        {"ANN@x.org", "", ""},              // exact: callers lowercase first
-        {"nobody@z.com", "dave", "dave"},   // any address, any domain
-        {"ann@x.org", "dave", "ann"},       // an exact match comes first
-        {"nobody@z.com", "ghost", ""},      // a catch-all that names no account
+        {"ann@other.org", "", ""},        // no domain test: only listed addresses
+        {"ANN@x.org", "", ""},            // exact: callers lowercase first
+        {"nobody@z.com", "dave", "dave"}, // any address, any domain
+        {"ann@x.org", "dave", "ann"},     // an exact match comes first
+        {"nobody@z.com", "ghost", ""},    // a catch-all that names no account
         {"", "", ""},
     };
     for (const Case& c : cases) {
@@ -82,9 +82,8 @@ TEST_F(MailDirectoryTest, LoginResolution)
         bool accepted;
     };
     const Case cases[] = {
-        {"ann", "pw-ann", true},   {"ann", "PW-ANN", false}, {"Ann", "pw-ann", false},
-        {"ann", "pw-bob", false},  {"ann", "", false},       {"ghost", "pw-ann", false},
-        {"carol", "pw-carol", true},
+        {"ann", "pw-ann", true}, {"ann", "PW-ANN", false},   {"Ann", "pw-ann", false},    {"ann", "pw-bob", false},
+        {"ann", "", false},      {"ghost", "pw-ann", false}, {"carol", "pw-carol", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(directory.checkLogin(c.user, c.password), c.accepted) << c.user << "/" << c.password;
@@ -110,18 +109,18 @@ TEST_F(MailDirectoryTest, RoutingTests)
     };
     // Whole octets: a subnet that ends inside one matches no longer number.
     const SubnetCase subnets[] = {
-        {"", "203.0.113.9", true},           {"10.0.0.", "10.0.0.15", true},
-        {"10.0.0.", "10.0.1.15", false},     {"192.168.1", "192.168.10.7", false},
-        {"192.168.1", "192.168.1.7", true},  {"192.168.1", "192.168.2.1", false},
-        {"10.0.0.15", "10.0.0.1", false},    {"127.0.0.1", "127.0.0.1", true},
-        {"127.0.0.1", "127.0.0.15", false},  {"127.0.0.1", "127.0.0.100", false},
+        {"", "203.0.113.9", true},          {"10.0.0.", "10.0.0.15", true},
+        {"10.0.0.", "10.0.1.15", false},    {"192.168.1", "192.168.10.7", false},
+        {"192.168.1", "192.168.1.7", true}, {"192.168.1", "192.168.2.1", false},
+        {"10.0.0.15", "10.0.0.1", false},   {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "127.0.0.15", false}, {"127.0.0.1", "127.0.0.100", false},
     };
     for (const SubnetCase& c : subnets) {
         directory.setRelaySubnet(c.subnet);
         EXPECT_EQ(directory.relayAllowedFrom(c.client), c.allowed) << c.subnet << " " << c.client;
     }
     directory.setRelaySubnet("123456789.123456789.123");
-    EXPECT_EQ(directory.relaySubnet(), "123456789.123456789");  // 19 characters
+    EXPECT_EQ(directory.relaySubnet(), "123456789.123456789"); // 19 characters
 
     EXPECT_TRUE(directory.isLocalDomain(""));
     EXPECT_FALSE(directory.isLocalDomain("mail.x.org"));
@@ -169,15 +168,20 @@ TEST_F(MailDirectoryTest, AccountTableRules)
     };
     // Names that cannot name files, or whose files another account uses.
     const Case refused[] = {
-        {"a\\b", false}, {"a/b", false}, {"..\\ann", false}, {"../x", false}, {"", false},
-        {"ANN", false},  {std::string("a\0b", 3), false},
+        {"a\\b", false},
+        {"a/b", false},
+        {"..\\ann", false},
+        {"../x", false},
+        {"", false},
+        {"ANN", false},
+        {std::string("a\0b", 3), false},
     };
     for (const Case& c : refused)
         EXPECT_EQ(directory.addOrUpdateAccount(c.user, "x@x.org", "pw"), c.accepted) << c.user;
     EXPECT_EQ(directory.accountCount(), 1);
 
     ASSERT_TRUE(directory.addOrUpdateAccount("j.doe", "j@x.org", "two"));
-    EXPECT_FALSE(directory.addOrUpdateAccount("j doe", "k@x.org", "pw"));  // the same files as j.doe
+    EXPECT_FALSE(directory.addOrUpdateAccount("j doe", "k@x.org", "pw")); // the same files as j.doe
     EXPECT_FALSE(directory.addOrUpdateAccount("J.Doe", "k@x.org", "pw"));
 
     // An existing name is updated, also with a full table.
@@ -206,8 +210,7 @@ TEST_F(MailDirectoryTest, ReAddingAnAccountBringsItsMailBack)
     EXPECT_TRUE(std::filesystem::exists("email/ann.dat"));
 
     ASSERT_TRUE(directory.addOrUpdateAccount("ann", "ann@new.org", "new"));
-    EXPECT_EQ(listedMessages(directory, "ann", "new"),
-              (std::vector<std::string>{messageText(1), messageText(2)}));
+    EXPECT_EQ(listedMessages(directory, "ann", "new"), (std::vector<std::string>{messageText(1), messageText(2)}));
     EXPECT_EQ(directory.account("ann")->nextMessageNumber(), 2u);
     deliver(directory, "ann@new.org", messageText(3));
     EXPECT_TRUE(std::filesystem::exists("email/2@ann_e.dat"));
@@ -229,7 +232,7 @@ TEST_F(MailDirectoryTest, LoadMakesAccountsOnceAndSkipsEmptyNames)
                         testing::settingsFile(4, testing::record("", zero) + testing::record("ann", zero) +
                                                      testing::record("bob", zero) + testing::record("carl", zero)));
     MailDirectory directory(3);
-    EXPECT_FALSE(directory.load());  // bob's files are missing
+    EXPECT_FALSE(directory.load()); // bob's files are missing
     EXPECT_EQ(directory.accountCount(), 2);
     EXPECT_TRUE(directory.userExists("ann"));
     EXPECT_TRUE(directory.userExists("bob"));
@@ -241,7 +244,8 @@ TEST_F(MailDirectoryTest, LoadMakesAccountsOnceAndSkipsEmptyNames)
 
     // A second load refreshes, but makes no accounts again; a missing
     // mapper key leaves its field alone.
-    testing::writeBytes("emailmapper.dat", testing::settingsFile(1, testing::record("relayhost", "relay.x.org" + zero)));
+    testing::writeBytes("emailmapper.dat",
+                        testing::settingsFile(1, testing::record("relayhost", "relay.x.org" + zero)));
     EXPECT_FALSE(directory.load());
     EXPECT_EQ(directory.accountCount(), 2);
     EXPECT_EQ(directory.relayHost(), "relay.x.org");

@@ -42,16 +42,18 @@ TEST_F(MailFilesTest, AccountTableAndRoutingSettings)
     }
     const std::string zero(1, '\0');
     EXPECT_EQ(readBytes("emailaccounts.dat"), settingsFile(2, record("ann", zero) + record("j.doe", zero)));
-    EXPECT_EQ(readBytes("emailmapper.dat"),
-              settingsFile(4, record("relayhost", zeroEnded("relay.x.org")) + record("relaysubnet", zeroEnded("10.0.0.")) +
-                                  record("localhost", zeroEnded("mail.x.org")) + record("catchalluser", zeroEnded("ann"))));
+    EXPECT_EQ(
+        readBytes("emailmapper.dat"),
+        settingsFile(4, record("relayhost", zeroEnded("relay.x.org")) + record("relaysubnet", zeroEnded("10.0.0.")) +
+                            record("localhost", zeroEnded("mail.x.org")) + record("catchalluser", zeroEnded("ann"))));
 
     // Empty settings are single zero bytes.
     MailDirectory empty(10);
     ASSERT_TRUE(empty.save());
     EXPECT_EQ(readBytes("emailaccounts.dat"), settingsFile(0, ""));
-    EXPECT_EQ(readBytes("emailmapper.dat"), settingsFile(4, record("relayhost", zero) + record("relaysubnet", zero) +
-                                                                record("localhost", zero) + record("catchalluser", zero)));
+    EXPECT_EQ(readBytes("emailmapper.dat"),
+              settingsFile(4, record("relayhost", zero) + record("relaysubnet", zero) + record("localhost", zero) +
+                                  record("catchalluser", zero)));
 }
 
 TEST_F(MailFilesTest, AccountFilesWithAtSignsAndBlanks)
@@ -61,12 +63,13 @@ TEST_F(MailFilesTest, AccountFilesWithAtSignsAndBlanks)
     const std::string id0 = deliver(directory, "j@x.org", messageText(0));
     const std::string id1 = deliver(directory, "j@x.org", messageText(1));
 
-    EXPECT_EQ(folderNames("email"), (std::vector<std::string>{"0@j doe_e.dat", "1@j doe_e.dat", "j doe.dat", "j doe_s.dat"}));
+    EXPECT_EQ(folderNames("email"),
+              (std::vector<std::string>{"0@j doe_e.dat", "1@j doe_e.dat", "j doe.dat", "j doe_s.dat"}));
     EXPECT_EQ(readBytes("email/j doe_s.dat"),
               settingsFile(3, record("count", le32(2)) + record("address", fixed101("j@x.org")) +
                                   record("password", fixed101("Secret"))));
     EXPECT_EQ(readBytes("email/j doe.dat"), settingsFile(2, record("email\\0@j doe_e.dat", zeroEnded(id0)) +
-                                                                 record("email\\1@j doe_e.dat", zeroEnded(id1))));
+                                                                record("email\\1@j doe_e.dat", zeroEnded(id1))));
     EXPECT_EQ(readBytes("email/0@j doe_e.dat"), messageText(0));
     EXPECT_EQ(readBytes("email/1@j doe_e.dat"), messageText(1));
 
@@ -84,9 +87,9 @@ TEST_F(MailFilesTest, FixedValuesAreReadUpToTheirZero)
     writeBytes("email/ann.dat", settingsFile(0, ""));
     std::string address = "ann@x.org";
     address += '\0';
-    address += std::string(101 - address.size(), 'G');  // filler that readers ignore
+    address += std::string(101 - address.size(), 'G'); // filler that readers ignore
     writeBytes("email/ann_s.dat", settingsFile(3, record("count", le32(7)) + record("address", address) +
-                                                         record("password", std::string(150, 'p'))));
+                                                      record("password", std::string(150, 'p'))));
     MailDirectory directory(10);
     ASSERT_TRUE(directory.load());
     EXPECT_EQ(directory.account("ann")->address(), "ann@x.org");
@@ -102,7 +105,7 @@ TEST_F(MailFilesTest, NamesDifferingInCaseNeverBecomeTwoFiles)
     testing::writeAccountTable({"ann"});
     writeBytes("email/Ann.dat", settingsFile(1, record("email\\0@Ann_e.dat", zeroEnded("id-0"))));
     writeBytes("email/Ann_s.dat", settingsFile(3, record("count", le32(1)) + record("address", fixed101("ann@x.org")) +
-                                                          record("password", fixed101("pw"))));
+                                                      record("password", fixed101("pw"))));
     writeBytes("email/0@Ann_e.dat", messageText(0));
 
     MailDirectory directory(10);
@@ -113,9 +116,10 @@ TEST_F(MailFilesTest, NamesDifferingInCaseNeverBecomeTwoFiles)
 
     EXPECT_EQ(folderNames("email"), (std::vector<std::string>{"0@Ann_e.dat", "1@ann_e.dat", "Ann.dat", "Ann_s.dat"}));
     EXPECT_EQ(readBytes("email/Ann.dat"), settingsFile(2, record("email\\0@Ann_e.dat", zeroEnded("id-0")) +
-                                                               record("email\\1@ann_e.dat", zeroEnded(id1))));
-    EXPECT_EQ(readBytes("email/Ann_s.dat"), settingsFile(3, record("count", le32(2)) + record("address", fixed101("ann@x.org")) +
-                                                                    record("password", fixed101("pw"))));
+                                                              record("email\\1@ann_e.dat", zeroEnded(id1))));
+    EXPECT_EQ(readBytes("email/Ann_s.dat"),
+              settingsFile(3, record("count", le32(2)) + record("address", fixed101("ann@x.org")) +
+                                  record("password", fixed101("pw"))));
     // A user whose name differs only in case would share these files.
     EXPECT_FALSE(directory.addOrUpdateAccount("ANN", "other@x.org", "pw"));
 }
@@ -135,8 +139,9 @@ TEST_F(MailFilesTest, AnUnindexedFileOfTheNewNameGivesWay)
         std::filesystem::create_directory("email");
         testing::writeAccountTable({"ann"});
         writeBytes("email/ann.dat", settingsFile(0, ""));
-        writeBytes("email/ann_s.dat", settingsFile(3, record("count", le32(0)) + record("address", fixed101("ann@x.org")) +
-                                                              record("password", fixed101("pw"))));
+        writeBytes("email/ann_s.dat",
+                   settingsFile(3, record("count", le32(0)) + record("address", fixed101("ann@x.org")) +
+                                       record("password", fixed101("pw"))));
         writeBytes(std::string("email/") + c.leftOver, "left over");
         MailDirectory directory(10);
         ASSERT_TRUE(directory.load());

@@ -56,12 +56,21 @@ inline std::string record(const std::string& name, const std::string& value)
     return out + le32(static_cast<std::uint32_t>(value.size())) + value;
 }
 
-inline std::string settingsFile(int count, const std::string& records) { return le32(3) + le32(count) + records; }
+inline std::string settingsFile(int count, const std::string& records)
+{
+    return le32(3) + le32(count) + records;
+}
 
-inline std::string zeroEnded(const std::string& text) { return text + std::string(1, '\0'); }
+inline std::string zeroEnded(const std::string& text)
+{
+    return text + std::string(1, '\0');
+}
 
 // A 101-byte value: the text, its zero and zero filler.
-inline std::string fixed101(const std::string& text) { return text + std::string(101 - text.size(), '\0'); }
+inline std::string fixed101(const std::string& text)
+{
+    return text + std::string(101 - text.size(), '\0');
+}
 
 // Writes a hand-made "emailaccounts.dat" naming the users, and an empty
 // "emailmapper.dat", so that the directory's own files load.

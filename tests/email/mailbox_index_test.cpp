@@ -36,9 +36,9 @@ protected:
     static void writeMailbox(int count)
     {
         testing::writeAccountTable({"ann"});
-        writeBytes("email/ann_s.dat", settingsFile(3, record("count", le32(static_cast<std::uint32_t>(count))) +
-                                                              record("address", fixed101("ann@x.org")) +
-                                                              record("password", fixed101("pw"))));
+        writeBytes("email/ann_s.dat",
+                   settingsFile(3, record("count", le32(static_cast<std::uint32_t>(count))) +
+                                       record("address", fixed101("ann@x.org")) + record("password", fixed101("pw"))));
         writeBytes("email/ann.dat", settingsFile(count, indexRecords(count)));
         for (int n = 0; n < count; ++n)
             writeBytes("email/" + std::to_string(n) + "@ann_e.dat", messageText(n));
@@ -79,14 +79,14 @@ TEST_F(MailboxIndexTest, DeliveriesLeaveTheBytesOfAFullRewrite)
     ASSERT_TRUE(directory.load());
     const std::string id3 = deliver(directory, "ann@x.org", messageText(3));
     const std::string id4 = deliver(directory, "ann@x.org", messageText(4));
-    EXPECT_EQ(readBytes("email/ann.dat"),
-              settingsFile(5, indexRecords(3) + indexRecord(3, id3) + indexRecord(4, id4)));
+    EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(5, indexRecords(3) + indexRecord(3, id3) + indexRecord(4, id4)));
 
     // A deletion rewrites the whole file; appending goes on from there.
     auto pop = directory.openMailboxForLogin("ann", "pw");
     pop->markDeleted(1);
     directory.commitAndUnlock(std::move(pop));
-    const std::string remaining = indexRecord(0, "id-0") + indexRecord(2, "id-2") + indexRecord(3, id3) + indexRecord(4, id4);
+    const std::string remaining =
+        indexRecord(0, "id-0") + indexRecord(2, "id-2") + indexRecord(3, id3) + indexRecord(4, id4);
     EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(4, remaining));
     const std::string id5 = deliver(directory, "ann@x.org", messageText(5));
     EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(5, remaining + indexRecord(5, id5)));
@@ -142,7 +142,8 @@ TEST_F(MailboxIndexTest, ARecordWrittenBeforeACrashIsKeptWhenItsMessageIsThere)
     // Ids go on above every id in the mailboxes.
     EXPECT_EQ(directory.newMessageId().substr(0, 2), "8:");
     const std::string id = deliver(directory, "ann@x.org", messageText(3));
-    EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(4, indexRecords(2) + indexRecord(2, "7:id-2") + indexRecord(3, id)));
+    EXPECT_EQ(readBytes("email/ann.dat"),
+              settingsFile(4, indexRecords(2) + indexRecord(2, "7:id-2") + indexRecord(3, id)));
 }
 
 TEST_F(MailboxIndexTest, ACrashInsideARecordLeavesTheEarlierIndex)
@@ -171,7 +172,7 @@ TEST_F(MailboxIndexTest, PublishingCountsTheWrittenRecords)
     EXPECT_EQ(index.published(), 1);
     ASSERT_TRUE(index.publish(3));
     EXPECT_EQ(readBytes("email/ann.dat"), settingsFile(3, indexRecords(3)));
-    EXPECT_FALSE(index.publish(4));  // never more than were written
+    EXPECT_FALSE(index.publish(4)); // never more than were written
 }
 
 TEST_F(MailboxIndexTest, AnIndexChangedBehindTheAccountIsRewrittenWhole)

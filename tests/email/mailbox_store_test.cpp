@@ -88,14 +88,13 @@ TEST_F(MailboxStoreTest, DeliveryStoresACopyUnderTheNextNumber)
     EXPECT_EQ(directory.commitDelivery(std::move(transaction)), CommitOutcome::Applied);
 
     EXPECT_EQ(readBytes("email/0@ann_e.dat"), messageText(1));
-    EXPECT_EQ(readBytes("source.eml"), messageText(1));  // its owner removes it
+    EXPECT_EQ(readBytes("source.eml"), messageText(1)); // its owner removes it
     EXPECT_EQ(indexOf("email/ann.dat"), (std::vector<std::pair<std::string, std::string>>{{"email\\0@ann_e.dat", id}}));
     const auto account = directory.account("ann");
     EXPECT_EQ(account->nextMessageNumber(), 1u);
     EXPECT_EQ(account->storedSize(), messageText(1).size());
     // No temporary copy is left beside the mailbox.
-    EXPECT_EQ(testing::folderNames("email"),
-              (std::vector<std::string>{"0@ann_e.dat", "ann.dat", "ann_s.dat"}));
+    EXPECT_EQ(testing::folderNames("email"), (std::vector<std::string>{"0@ann_e.dat", "ann.dat", "ann_s.dat"}));
 }
 
 TEST_F(MailboxStoreTest, DeliveryWhileALoginHoldsTheLock)
@@ -110,7 +109,7 @@ TEST_F(MailboxStoreTest, DeliveryWhileALoginHoldsTheLock)
 
     deliver(directory, "ann@x.org", messageText(2));
     EXPECT_TRUE(directory.account("ann")->isLoginLocked());
-    EXPECT_EQ(pop->messageSlotCount(), 1);  // a snapshot: the new mail is not in it
+    EXPECT_EQ(pop->messageSlotCount(), 1); // a snapshot: the new mail is not in it
 
     // Browsing does not take the lock and sees the new mail.
     auto browse = directory.openMailboxAt(0);
@@ -136,7 +135,7 @@ TEST_F(MailboxStoreTest, DeletionsFindTheirRecordsById)
     EXPECT_FALSE(pop->markDeleted(1));
     EXPECT_EQ(pop->messageIdAt(1), std::nullopt);
     EXPECT_EQ(pop->messageSizeAt(1), 0u);
-    EXPECT_EQ(pop->messageIdAt(2), id2);  // the others keep their numbers
+    EXPECT_EQ(pop->messageIdAt(2), id2); // the others keep their numbers
     EXPECT_EQ(pop->liveCount(), 2);
     EXPECT_EQ(pop->liveSize(), messageText(0).size() + messageText(2).size());
 
@@ -146,7 +145,7 @@ TEST_F(MailboxStoreTest, DeletionsFindTheirRecordsById)
     ASSERT_EQ(other->messageSlotCount(), 4);
     other->markDeleted(0);
     directory.commitDelivery(std::move(other));
-    pop->markDeleted(0);  // no longer indexed: skipped
+    pop->markDeleted(0); // no longer indexed: skipped
     directory.commitAndUnlock(std::move(pop));
 
     EXPECT_EQ(indexOf("email/ann.dat"), (std::vector<std::pair<std::string, std::string>>{
@@ -167,7 +166,8 @@ TEST_F(MailboxStoreTest, DeletionsThatCannotBeWrittenKeepEveryMessage)
     pop->markDeleted(0);
     pop->markDeleted(2);
     EXPECT_EQ(commitOnAFullDisk(std::move(pop), true), CommitOutcome::DeletionFailed);
-    EXPECT_EQ(listedMessages(directory, "ann", "pw"), (std::vector<std::string>{messageText(0), messageText(1), messageText(2)}));
+    EXPECT_EQ(listedMessages(directory, "ann", "pw"),
+              (std::vector<std::string>{messageText(0), messageText(1), messageText(2)}));
     EXPECT_FALSE(directory.account("ann")->isLoginLocked());
     // Once the index can be written again, the same deletions go through.
     pop = directory.openMailboxForLogin("ann", "pw");
@@ -251,7 +251,7 @@ TEST_F(MailboxStoreTest, SmallFilesAreLeftOutButStayIndexed)
 {
     for (int n = 0; n < 3; ++n)
         deliver(directory, "ann@x.org", messageText(n));
-    writeBytes("email/1@ann_e.dat", ".\r\n");  // 3 bytes
+    writeBytes("email/1@ann_e.dat", ".\r\n"); // 3 bytes
     std::filesystem::remove("email/2@ann_e.dat");
     auto pop = directory.openMailboxForLogin("ann", "pw");
     ASSERT_EQ(pop->messageSlotCount(), 1);
@@ -270,7 +270,7 @@ TEST_F(MailboxStoreTest, StoredSizeGrowsWithEveryDeliveryAndAddition)
     EXPECT_EQ(before, messageText(1).size());
     writeBytes("queued.eml", "0123456789");
     transaction->addMessage("queued.eml", "id-a", 10);
-    transaction->dropAdditions();  // the size keeps what was added
+    transaction->dropAdditions(); // the size keeps what was added
     EXPECT_EQ(transaction->storedSize(), before + 10);
     EXPECT_TRUE(transaction->pendingAdditions().empty());
     EXPECT_EQ(directory.commitDelivery(std::move(transaction)), CommitOutcome::Applied);
@@ -298,12 +298,14 @@ TEST_F(MailboxStoreTest, CopiesLeftByACrashAreRemovedAtTheFirstLoad)
     ASSERT_TRUE(directory.save());
     writeBytes("email/~Ab3dEf.stage", "half a message");
     // Names a staged copy never has, among them account files of users "~ab" and "~".
-    for (const char* kept : {"email/~notes.txt", "email/~Ab3dEf", "email/~ab.dat", "email/~_s.dat", "email/~ab3de.stage"})
+    for (const char* kept :
+         {"email/~notes.txt", "email/~Ab3dEf", "email/~ab.dat", "email/~_s.dat", "email/~ab3de.stage"})
         writeBytes(kept, "kept");
     MailDirectory reloaded(10);
     EXPECT_TRUE(reloaded.load());
     EXPECT_FALSE(std::filesystem::exists("email/~Ab3dEf.stage"));
-    for (const char* kept : {"email/~notes.txt", "email/~Ab3dEf", "email/~ab.dat", "email/~_s.dat", "email/~ab3de.stage"})
+    for (const char* kept :
+         {"email/~notes.txt", "email/~Ab3dEf", "email/~ab.dat", "email/~_s.dat", "email/~ab3de.stage"})
         EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
 }
 

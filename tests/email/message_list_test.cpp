@@ -20,7 +20,7 @@ TEST(MessageList, SegmentsDoubleInSize)
     struct Case {
         std::size_t index, segment, offset;
     };
-    const Case cases[] = {{0, 0, 0}, {7, 0, 7}, {8, 1, 0}, {23, 1, 15}, {24, 2, 0},
+    const Case cases[] = {{0, 0, 0},   {7, 0, 7},  {8, 1, 0},    {23, 1, 15}, {24, 2, 0},
                           {55, 2, 31}, {56, 3, 0}, {119, 3, 63}, {120, 4, 0}};
     for (const Case& c : cases) {
         EXPECT_EQ(MessageList::segmentOf(c.index), c.segment) << c.index;

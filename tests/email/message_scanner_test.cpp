@@ -44,50 +44,64 @@ const Shape Shapes[] = {
     {"plain message", "From: a@b\r\nSubject: Hello There\r\n\r\nHi\r\n.\r\n", "hello there", {}},
     {"quoted name, upper-case extension",
      Multipart + "--XyZ\r\nContent-Type: application/octet-stream; name=\"setup.EXE\"\r\n\r\nMZ\r\n--XyZ--\r\n",
-     "files", {{".exe", "setup.exe"}}},
-    {"unquoted name", Multipart + "--xyz\r\nContent-Type: application/pdf; name=Report.Final.PDF\r\n\r\n%\r\n",
-     "files", {{".pdf", "report.final.pdf"}}},
+     "files",
+     {{".exe", "setup.exe"}}},
+    {"unquoted name",
+     Multipart + "--xyz\r\nContent-Type: application/pdf; name=Report.Final.PDF\r\n\r\n%\r\n",
+     "files",
+     {{".pdf", "report.final.pdf"}}},
     {"name without a dot", Multipart + "--XyZ\r\nContent-Type: text/plain; name=\"README\"\r\n\r\nx\r\n", "files", {}},
-    {"name ending in a dot", Multipart + "--XyZ\r\nContent-Type: text/plain; name=\"setup.\"\r\n\r\nx\r\n", "files", {}},
+    {"name ending in a dot",
+     Multipart + "--XyZ\r\nContent-Type: text/plain; name=\"setup.\"\r\n\r\nx\r\n",
+     "files",
+     {}},
     {"extension of 28 and of 29 characters",
-     Multipart + "--XyZ\r\nContent-Type: a/b; name=x." + std::string(28, 'e') + "; name=y." + std::string(29, 'e')
-         + "\r\n",
-     "files", {{"." + std::string(28, 'e'), "x." + std::string(28, 'e')}}},
+     Multipart + "--XyZ\r\nContent-Type: a/b; name=x." + std::string(28, 'e') + "; name=y." + std::string(29, 'e') +
+         "\r\n",
+     "files",
+     {{"." + std::string(28, 'e'), "x." + std::string(28, 'e')}}},
     {"content disposition only",
-     Multipart
-         + "--XyZ\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; "
-           "filename=\"setup.exe\"\r\n\r\nMZ\r\n",
-     "files", {}},
+     Multipart + "--XyZ\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; "
+                 "filename=\"setup.exe\"\r\n\r\nMZ\r\n",
+     "files",
+     {}},
     {"boundary on the continuation line",
      "Content-Type: multipart/mixed;\r\n\tboundary=\"cont\"\r\n\r\n--cont\r\nContent-Type: application/x;\r\n"
      " name=\"run.bat\"\r\n\r\nx\r\n",
-     "No Subject", {{".bat", "run.bat"}}},
+     "No Subject",
+     {{".bat", "run.bat"}}},
     {"no continuation without a trailing semicolon",
      "Content-Type: multipart/mixed\r\n\tboundary=\"cont\"\r\n\r\n--cont\r\nContent-Type: a/b; name=\"run.bat\"\r\n",
-     "No Subject", {}},
+     "No Subject",
+     {}},
     {"unquoted boundary, matched without regard to case",
      "Content-Type: multipart/mixed; BOUNDARY=Plain.Bound\r\n\r\n--PLAIN.BOUND\r\nContent-Type: a/b; name=x.js\r\n",
-     "No Subject", {{".js", "x.js"}}},
-    {"a boundary line must match exactly",
-     Multipart + "--XyZ \r\nContent-Type: a/b; name=\"x.exe\"\r\n", "files", {}},
+     "No Subject",
+     {{".js", "x.js"}}},
+    {"a boundary line must match exactly", Multipart + "--XyZ \r\nContent-Type: a/b; name=\"x.exe\"\r\n", "files", {}},
     {"body lines are not headers", "Subject: s\r\n\r\nContent-Type: a/b; name=\"x.exe\"\r\n", "s", {}},
     {"only content-type headers count",
      "X-Note: a; name=\"x.exe\"\r\nContent-Type:a/b; name=\"y.exe\"\r\nContent-Type: a/b; name=\"z.exe\"\r\n",
-     "No Subject", {{".exe", "z.exe"}}},
+     "No Subject",
+     {{".exe", "z.exe"}}},
     {"several attachments in order, lead bytes skipped",
      Multipart + "--XyZ\r\nContent-Type: a/b; name=\"one.txt\";\xF2\xF4\xFF name=two.exe\r\n\r\nx\r\n--XyZ\r\n"
                  "Content-Type: a/b; name=\"three.vbs\"\r\n",
-     "files", {{".txt", "one.txt"}, {".exe", "two.exe"}, {".vbs", "three.vbs"}}},
+     "files",
+     {{".txt", "one.txt"}, {".exe", "two.exe"}, {".vbs", "three.vbs"}}},
     {"nested message/rfc822 part",
      "Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\n--outer\r\nContent-Type: message/rfc822\r\n\r\n"
      "Subject: Inner\r\nContent-Type: multipart/mixed; boundary=\"inner\"\r\n\r\n--inner\r\n"
      "Content-Type: application/octet-stream; name=\"run.bat\"\r\n\r\nx\r\n--inner--\r\n--outer--\r\n",
-     "inner", {{".bat", "run.bat"}}},
+     "inner",
+     {{".bat", "run.bat"}}},
     {"subject found in the body", "From: a\r\n\r\nplease read\r\nRe Subject: Lunch?\r\n", "lunch?", {}},
     {"a subject tag at the line end does not count", "Subject: \r\nx subject: \r\n\r\nsubject: late\r\n", "late", {}},
     {"a zero byte ends a line", std::string("Subject: a\0b\r\n", 14), "a", {}},
     {"quoted name keeps what lies between the quotes",
-     "Content-Type: a/b; name=\"my file.tar.gz\" junk\r\n", "No Subject", {{".gz", "my file.tar.gz"}}},
+     "Content-Type: a/b; name=\"my file.tar.gz\" junk\r\n",
+     "No Subject",
+     {{".gz", "my file.tar.gz"}}},
 };
 
 TEST(MessageScanner, FindsSubjectAndAttachmentsOfEachShape)
@@ -110,8 +124,8 @@ TEST(MessageScanner, LongValuesAreCut)
 {
     // A boundary is kept as "--" and its first 97 characters.
     const std::string boundary(120, 'b');
-    const MessageScanner cutBoundary = scan("Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--"
-                                            + boundary.substr(0, 97) + "\r\nContent-Type: a/b; name=\"x.exe\"\r\n");
+    const MessageScanner cutBoundary = scan("Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--" +
+                                            boundary.substr(0, 97) + "\r\nContent-Type: a/b; name=\"x.exe\"\r\n");
     EXPECT_EQ(cutBoundary.attachments(), (std::vector<AttachmentRecord>{{".exe", "x.exe"}}));
 
     // A name is cut to 260 characters before its extension is taken.

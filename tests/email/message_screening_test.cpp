@@ -96,16 +96,16 @@ TEST_F(ScreeningTest, NoMessageIsRefused)
 
 std::string multipart(const std::string& partHeaders)
 {
-    return std::string(Head)
-           + "MIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"==Part==\"\r\n\r\n--==Part==\r\n"
-             "Content-Type: text/plain\r\n\r\nsee attached\r\n--==Part==\r\n"
-           + partHeaders + "\r\nTVqQAAMAAAAEAAAA\r\n--==Part==--\r\n" + End;
+    return std::string(Head) +
+           "MIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"==Part==\"\r\n\r\n--==Part==\r\n"
+           "Content-Type: text/plain\r\n\r\nsee attached\r\n--==Part==\r\n" +
+           partHeaders + "\r\nTVqQAAMAAAAEAAAA\r\n--==Part==--\r\n" + End;
 }
 
 TEST_F(ScreeningTest, BannedAttachmentIsReplacedByTheNotice)
 {
-    const std::string message =
-        multipart("Content-Type: application/octet-stream; name=\"setup.EXE\"\r\nContent-Transfer-Encoding: base64\r\n");
+    const std::string message = multipart(
+        "Content-Type: application/octet-stream; name=\"setup.EXE\"\r\nContent-Transfer-Encoding: base64\r\n");
     write(message);
     EXPECT_TRUE(screenAttachments(envelope, directory));
     EXPECT_EQ(stored(), attachmentNotice({"Bob@Far.example", noticeDate(), "holiday pictures", "127.0.0.1"},

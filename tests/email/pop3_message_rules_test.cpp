@@ -17,14 +17,13 @@ namespace {
 using vantrel::testing::ScratchFolder;
 using vantrel::testing::writeBytes;
 
-constexpr char Stored[] =
-    "Received: from a\r\n"
-    "Subject: hi\r\n"
-    "\r\n"
-    "one\r\n"
-    "..two\r\n"
-    "three\r\n"
-    ".\r\n";
+constexpr char Stored[] = "Received: from a\r\n"
+                          "Subject: hi\r\n"
+                          "\r\n"
+                          "one\r\n"
+                          "..two\r\n"
+                          "three\r\n"
+                          ".\r\n";
 
 struct Copy {
     std::string bytes;
@@ -168,19 +167,19 @@ TEST_P(TopLines, SendsHeadAndBodyLines)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TopLines,
-    ::testing::Values(
-        TopCase{"HeadOnly", Stored, 0, "Received: from a\r\nSubject: hi\r\n\r\n.\r\n"},
-        TopCase{"NegativeCountsAsZero", Stored, -5, "Received: from a\r\nSubject: hi\r\n\r\n.\r\n"},
-        TopCase{"OneBodyLine", Stored, 1, "Received: from a\r\nSubject: hi\r\n\r\none\r\n.\r\n"},
-        // Dot-stuffed lines stay stuffed.
-        TopCase{"TwoBodyLines", Stored, 2, "Received: from a\r\nSubject: hi\r\n\r\none\r\n..two\r\n.\r\n"},
-        TopCase{"MoreThanTheBody", Stored, 50, Stored},
-        TopCase{"NoHeadLines", "\r\nbody\r\n.\r\n", 0, "\r\n\r\n.\r\n"},
-        TopCase{"OnlyTheDotLine", ".\r\n", 3, "\r\n.\r\n"},
-        TopCase{"HeadWithoutEnd", "A: b\r\n.\r\n", 0, "A: b\r\n.\r\n"},
-        // Without its "." line the message ends when the file's bytes are used up.
-        TopCase{"NoDotLine", "A: b\r\n", 0, "A: b\r\n\r\n.\r\n"},
-        TopCase{"BodyWithoutDotLine", "A: b\r\n\r\nx\r\n", 9, "A: b\r\n\r\nx\r\n\r\n.\r\n"}),
+    ::testing::Values(TopCase{"HeadOnly", Stored, 0, "Received: from a\r\nSubject: hi\r\n\r\n.\r\n"},
+                      TopCase{"NegativeCountsAsZero", Stored, -5, "Received: from a\r\nSubject: hi\r\n\r\n.\r\n"},
+                      TopCase{"OneBodyLine", Stored, 1, "Received: from a\r\nSubject: hi\r\n\r\none\r\n.\r\n"},
+                      // Dot-stuffed lines stay stuffed.
+                      TopCase{"TwoBodyLines", Stored, 2,
+                              "Received: from a\r\nSubject: hi\r\n\r\none\r\n..two\r\n.\r\n"},
+                      TopCase{"MoreThanTheBody", Stored, 50, Stored},
+                      TopCase{"NoHeadLines", "\r\nbody\r\n.\r\n", 0, "\r\n\r\n.\r\n"},
+                      TopCase{"OnlyTheDotLine", ".\r\n", 3, "\r\n.\r\n"},
+                      TopCase{"HeadWithoutEnd", "A: b\r\n.\r\n", 0, "A: b\r\n.\r\n"},
+                      // Without its "." line the message ends when the file's bytes are used up.
+                      TopCase{"NoDotLine", "A: b\r\n", 0, "A: b\r\n\r\n.\r\n"},
+                      TopCase{"BodyWithoutDotLine", "A: b\r\n\r\nx\r\n", 9, "A: b\r\n\r\nx\r\n\r\n.\r\n"}),
     [](const ::testing::TestParamInfo<TopCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MessageCopy, TopCutsLinesAtTheirCapacity)

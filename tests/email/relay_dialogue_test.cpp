@@ -19,11 +19,21 @@ std::vector<std::string> run(RelayDialogue& dialogue, const std::vector<std::str
     for (const std::string& reply : replies) {
         const RelayStep step = dialogue.onReply(reply);
         switch (step.action) {
-        case RelayAction::Wait: steps.push_back("wait"); break;
-        case RelayAction::Send: steps.push_back("> " + step.line); break;
-        case RelayAction::SendMessage: steps.push_back("> <message>"); break;
-        case RelayAction::Fail: steps.push_back("FAIL"); return steps;
-        case RelayAction::Done: steps.push_back("DONE"); return steps;
+        case RelayAction::Wait:
+            steps.push_back("wait");
+            break;
+        case RelayAction::Send:
+            steps.push_back("> " + step.line);
+            break;
+        case RelayAction::SendMessage:
+            steps.push_back("> <message>");
+            break;
+        case RelayAction::Fail:
+            steps.push_back("FAIL");
+            return steps;
+        case RelayAction::Done:
+            steps.push_back("DONE");
+            return steps;
         }
     }
     return steps;
@@ -48,7 +58,7 @@ TEST(RelayDialogue, GivesUpOnEveryUnexpectedReply)
     const std::vector<std::string> bad = {"421 closing", "500 what", "550 sender", "", "250 not 354", "554 no"};
     for (std::size_t at = 0; at < good.size(); ++at) {
         if (bad[at].empty())
-            continue;  // any reply to RCPT is taken as accepted or refused
+            continue; // any reply to RCPT is taken as accepted or refused
         std::vector<std::string> replies(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(at));
         replies.push_back(bad[at]);
         RelayDialogue dialogue("h", "s", {"r"});
@@ -62,18 +72,18 @@ TEST(RelayDialogue, GivesUpOnEveryUnexpectedReply)
 TEST(RelayDialogue, AllRecipientsRefusedSendsNoData)
 {
     RelayDialogue dialogue("h", "s", {"x@far", "y@far"});
-    EXPECT_EQ(run(dialogue, {"220 hi", "250 helo", "250 mail", "550 x", "551 y"}),
-              (std::vector<std::string>{"> HELO h", "> MAIL FROM:<s>", "> RCPT TO:<x@far>", "> RCPT TO:<y@far>",
-                                        "FAIL"}));
+    EXPECT_EQ(
+        run(dialogue, {"220 hi", "250 helo", "250 mail", "550 x", "551 y"}),
+        (std::vector<std::string>{"> HELO h", "> MAIL FROM:<s>", "> RCPT TO:<x@far>", "> RCPT TO:<y@far>", "FAIL"}));
     EXPECT_EQ(dialogue.refused(), (std::vector<std::string>{"x@far", "y@far"}));
 }
 
 TEST(RelayDialogue, ValuesCannotAddCommands)
 {
     RelayDialogue dialogue("h\r\nRSET", "s>\r\nRCPT TO:<evil@x>", {"r\n@far\rDATA"});
-    EXPECT_EQ(run(dialogue, {"220 hi", "250 helo", "250 mail"}),
-              (std::vector<std::string>{"> HELO h  RSET", "> MAIL FROM:<s>  RCPT TO:<evil@x>>",
-                                        "> RCPT TO:<r @far DATA>"}));
+    EXPECT_EQ(
+        run(dialogue, {"220 hi", "250 helo", "250 mail"}),
+        (std::vector<std::string>{"> HELO h  RSET", "> MAIL FROM:<s>  RCPT TO:<evil@x>>", "> RCPT TO:<r @far DATA>"}));
 }
 
 TEST(RelayDialogue, LogLineListsTheAcceptedAndTheRefused)

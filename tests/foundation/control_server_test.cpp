@@ -28,8 +28,8 @@ TEST(ControlChannelTest, MessagesRoundTripAndMalformedOnesAreRefused)
     ASSERT_TRUE(decodeControlRequest(encodeControlRequest(words), decoded));
     EXPECT_EQ(decoded, words);
     const std::string tooMany = encodeControlRequest(std::vector<std::string>(ControlWordLimit + 1, "w"));
-    for (const std::string& bad : {std::string(), std::string("no end"), tooMany,
-                                   std::string(ControlRequestLimit + 1, '\0')})
+    for (const std::string& bad :
+         {std::string(), std::string("no end"), tooMany, std::string(ControlRequestLimit + 1, '\0')})
         EXPECT_FALSE(decodeControlRequest(bad, decoded)) << bad.size();
 
     const ControlReply reply{3, "out\0put", "err"};

@@ -19,8 +19,8 @@
 namespace vantrel {
 namespace {
 
-using testing::ScratchFolder;
 using testing::readBytes;
+using testing::ScratchFolder;
 using testing::writeBytes;
 
 TEST(FileHandle, OpenAppendsAndNeverTruncates)
@@ -29,7 +29,7 @@ TEST(FileHandle, OpenAppendsAndNeverTruncates)
     writeBytes(dir / "f.txt", "old");
     FileHandle file;
     EXPECT_FALSE(file.open(dir / "none", FileMode::Write, IfMissing::Fail));
-    EXPECT_FALSE(file.open(dir.path(), FileMode::Read, IfMissing::Fail));  // a folder
+    EXPECT_FALSE(file.open(dir.path(), FileMode::Read, IfMissing::Fail)); // a folder
     ASSERT_TRUE(file.open(dir / "F.TXT", FileMode::Write, IfMissing::Fail));
     EXPECT_TRUE(file.writeAll("x", 1));
     FileTime written;

@@ -19,8 +19,8 @@
 namespace vantrel {
 namespace {
 
-using testing::ScratchFolder;
 using testing::readBytes;
+using testing::ScratchFolder;
 using testing::writeBytes;
 
 std::set<std::string> namesIn(const std::string& folder)
@@ -87,10 +87,14 @@ TEST(FileReplace, StaleTemporaryFilesOfDeadProcessesAreRemoved)
     const std::string own = std::to_string(::getpid());
     const std::set<std::string> stale{"general.dat." + dead + ".0.tmp", "http.dat." + dead + ".17.tmp",
                                       "404notfound.html." + dead + ".3.tmp"};
-    const std::set<std::string> kept{"ftp.dat." + live + ".0.tmp", "ftp.dat." + own + ".2.tmp",
-                                     "general.dat",                 "notes.tmp",
-                                     "general.dat." + dead + ".tmp", "x." + dead + ".y.tmp",
-                                     "." + dead + ".1.tmp",         "general.dat." + dead + ".1.tmp.old"};
+    const std::set<std::string> kept{"ftp.dat." + live + ".0.tmp",
+                                     "ftp.dat." + own + ".2.tmp",
+                                     "general.dat",
+                                     "notes.tmp",
+                                     "general.dat." + dead + ".tmp",
+                                     "x." + dead + ".y.tmp",
+                                     "." + dead + ".1.tmp",
+                                     "general.dat." + dead + ".1.tmp.old"};
     for (const std::string& name : stale)
         writeBytes(dir / name, "partial");
     for (const std::string& name : kept)

@@ -16,8 +16,8 @@
 namespace vantrel {
 namespace {
 
-using testing::ScratchFolder;
 using testing::readBytes;
+using testing::ScratchFolder;
 using testing::writeBytes;
 namespace fs = std::filesystem;
 using Names = std::set<std::string>;
@@ -48,7 +48,7 @@ TEST(FileOperations, FoldersMovesCopiesAndDeletes)
     ScratchFolder dir;
     EXPECT_TRUE(createDirectory(dir.path() + "\\New"));
     EXPECT_FALSE(createDirectory(dir.path() + "\\new"));  // exists under another case
-    EXPECT_FALSE(createDirectory(dir.path() + "\\a\\b"));  // one level only
+    EXPECT_FALSE(createDirectory(dir.path() + "\\a\\b")); // one level only
     writeBytes(dir / "New/f", "x");
     EXPECT_FALSE(removeDirectory(dir / "new"));
     EXPECT_FALSE(deleteFile(dir / "new"));

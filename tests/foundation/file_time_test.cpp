@@ -26,10 +26,10 @@ TEST(DateText, LongAndShortForms)
 
 TEST(DateText, UtcAndLocalTime)
 {
-    const FileTime example{2488265377, 0};  // 2048-11-06 08:49:37 UTC
+    const FileTime example{2488265377, 0}; // 2048-11-06 08:49:37 UTC
     EXPECT_EQ(formatDateText(utcParts(FileTime{0, 0}), DateForm::Long), "Thu, 01 Jan 1970 00:00:00");
     EXPECT_EQ(formatDateText(utcParts(example), DateForm::Long), "Fri, 06 Nov 2048 08:49:37");
-    ::setenv("TZ", "XST5", 1);  // five hours behind UTC, no daylight saving
+    ::setenv("TZ", "XST5", 1); // five hours behind UTC, no daylight saving
     ::tzset();
     EXPECT_EQ(formatFileTime(example, DateForm::Long), "Fri, 06 Nov 2048 03:49:37");
     EXPECT_EQ(formatFileTime(example, DateForm::Short), "Nov 06 03:49");
@@ -69,7 +69,7 @@ TEST(TextAndClock, BoundedFormattingAndTicks)
     EXPECT_EQ(formatText(5, "%s-%d", "abcdefgh", 1), "abcde");
     EXPECT_EQ(formatText(4096, "<%s>", big.c_str()), "<" + big.substr(0, 4095));
     EXPECT_EQ(formatText(static_cast<std::size_t>(-1), "%s", big.c_str()), big);
-    EXPECT_FALSE(equalsIgnoreCase("\xC4", "\xE4"));  // ASCII only
+    EXPECT_FALSE(equalsIgnoreCase("\xC4", "\xE4")); // ASCII only
 
     const std::uint32_t start = tickCount();
     sleepMs(20);

@@ -71,8 +71,8 @@ TEST(FolderCheck, TellsWhetherFilesMayBeMadeInAFolder)
         int error = -1;
         bool ran = true;
         // Only the read-only folder depends on who asks.
-        const bool writable = c.error == EACCES && ::geteuid() == 0 ? checkAsNobody(c.path, error, ran)
-                                                                     : folderWritable(c.path, error);
+        const bool writable =
+            c.error == EACCES && ::geteuid() == 0 ? checkAsNobody(c.path, error, ran) : folderWritable(c.path, error);
         if (!ran) {
             unchecked = true;
             continue;

@@ -17,9 +17,9 @@ inline bool startsWithLongDate(std::string_view text)
         return false;
     for (std::size_t i = 0; i < Shape.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const bool fits = Shape[i] == '0' ? std::isdigit(c) != 0 : Shape[i] == 'A' || Shape[i] == 'a'
-                                                                        ? std::isalpha(c) != 0
-                                                                        : text[i] == Shape[i];
+        const bool fits = Shape[i] == '0'                      ? std::isdigit(c) != 0
+                          : Shape[i] == 'A' || Shape[i] == 'a' ? std::isalpha(c) != 0
+                                                               : text[i] == Shape[i];
         if (!fits)
             return false;
     }

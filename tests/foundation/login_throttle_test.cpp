@@ -9,8 +9,15 @@
 namespace vantrel {
 namespace {
 
-enum class Act { Fail, Succeed };
-enum class Seen { Admitted, AdmittedAndStarted, Refused };
+enum class Act {
+    Fail,
+    Succeed
+};
+enum class Seen {
+    Admitted,
+    AdmittedAndStarted,
+    Refused
+};
 
 struct Step {
     std::uint32_t address;
@@ -39,14 +46,14 @@ TEST(LoginThrottle, LimitWithinAMinuteThenAMinuteOfRefusals)
     LoginThrottle throttle(3);
     const Step steps[] = {
         {A, 0, Act::Fail, Seen::Admitted},
-        {A, 1000, Act::Succeed, Seen::Admitted},  // a success does not undo failures
+        {A, 1000, Act::Succeed, Seen::Admitted}, // a success does not undo failures
         {A, 2000, Act::Fail, Seen::Admitted},
-        {B, 2500, Act::Fail, Seen::Admitted},  // every address counts alone
+        {B, 2500, Act::Fail, Seen::Admitted}, // every address counts alone
         {A, 3000, Act::Fail, Seen::AdmittedAndStarted},
-        {A, 4000, Act::Succeed, Seen::Refused},  // whatever the password
+        {A, 4000, Act::Succeed, Seen::Refused}, // whatever the password
         {B, 4000, Act::Succeed, Seen::Admitted},
         {A, 62999, Act::Succeed, Seen::Refused},
-        {A, 63000, Act::Succeed, Seen::Admitted},  // the minute has passed
+        {A, 63000, Act::Succeed, Seen::Admitted}, // the minute has passed
         {A, 64000, Act::Fail, Seen::Admitted},
         {A, 90000, Act::Fail, Seen::Admitted},
         // The minute from the first failure is over: counting starts again.
@@ -71,7 +78,7 @@ TEST(LoginThrottle, LoginsUnderWayCountSoThatManyAtOnceCannotPass)
     }
     EXPECT_FALSE(throttle.attempt(A, 0).admitted());
     held[0].succeeded();
-    EXPECT_TRUE(throttle.attempt(A, 0).admitted());  // concluded at once as no failure
+    EXPECT_TRUE(throttle.attempt(A, 0).admitted()); // concluded at once as no failure
     EXPECT_FALSE(held[1].failed(10));
     EXPECT_FALSE(held[2].failed(20));
     LoginAttempt last = throttle.attempt(A, 30);

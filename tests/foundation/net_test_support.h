@@ -19,8 +19,8 @@ namespace vantrel::testing {
 inline constexpr auto DefaultDeadline = std::chrono::seconds(10);
 
 // Polls the condition every millisecond until it holds or the deadline passes.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds deadline = DefaultDeadline) {
+inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = DefaultDeadline)
+{
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= end) {
@@ -32,12 +32,14 @@ inline bool waitUntil(const std::function<bool()>& condition,
 }
 
 // Waits until the socket is readable (or has hung up), at most timeoutMs.
-inline bool waitReadable(const TcpSocket& socket, int timeoutMs = 10000) {
+inline bool waitReadable(const TcpSocket& socket, int timeoutMs = 10000)
+{
     pollfd fd{socket.descriptor(), POLLIN, 0};
     return ::poll(&fd, 1, timeoutMs) > 0;
 }
 
-inline bool sendAll(TcpSocket& socket, std::string_view bytes) {
+inline bool sendAll(TcpSocket& socket, std::string_view bytes)
+{
     std::size_t done = 0;
     const auto end = std::chrono::steady_clock::now() + DefaultDeadline;
     while (done < bytes.size()) {
@@ -58,7 +60,8 @@ inline bool sendAll(TcpSocket& socket, std::string_view bytes) {
 }
 
 // readLine until a line arrives or the connection fails; false on failure.
-inline bool readLineWithin(LineSocket& socket, char* dest, std::size_t capacity) {
+inline bool readLineWithin(LineSocket& socket, char* dest, std::size_t capacity)
+{
     const auto end = std::chrono::steady_clock::now() + DefaultDeadline;
     while (std::chrono::steady_clock::now() < end) {
         if (socket.readLine(dest, capacity)) {
@@ -72,13 +75,15 @@ inline bool readLineWithin(LineSocket& socket, char* dest, std::size_t capacity)
     return false;
 }
 
-inline std::string readLineText(LineSocket& socket) {
+inline std::string readLineText(LineSocket& socket)
+{
     char line[4096];
     return readLineWithin(socket, line, sizeof line) ? std::string(line) : std::string("<no line>");
 }
 
 // Receives until `count` bytes arrived, the peer closed, or the deadline.
-inline std::string receiveBytes(TcpSocket& socket, std::size_t count) {
+inline std::string receiveBytes(TcpSocket& socket, std::size_t count)
+{
     std::string received;
     const auto end = std::chrono::steady_clock::now() + DefaultDeadline;
     while (received.size() < count && std::chrono::steady_clock::now() < end) {
@@ -96,7 +101,8 @@ inline std::string receiveBytes(TcpSocket& socket, std::size_t count) {
 }
 
 // True when the peer closed the connection (receive fails) within the deadline.
-inline bool waitForPeerClose(TcpSocket& socket) {
+inline bool waitForPeerClose(TcpSocket& socket)
+{
     return waitUntil([&] {
         char byte;
         std::size_t length = 1;
@@ -110,7 +116,8 @@ struct LoopbackPair {
     TcpSocket client;
     LineSocket server;
 
-    bool connect() {
+    bool connect()
+    {
         if (!listener.listenOn(0) || !client.connectTo("127.0.0.1", listener.localPort())) {
             return false;
         }

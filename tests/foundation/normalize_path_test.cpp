@@ -13,7 +13,7 @@ TEST(NormalizePath, Table)
     const struct {
         std::string input;
         std::string expected;
-        bool whole = true;  // false: the text had to be cut
+        bool whole = true; // false: the text had to be cut
     } cases[] = {
         {"x\\y\\..\\z", "x\\z"},
         {"..\\..\\w", "w"},

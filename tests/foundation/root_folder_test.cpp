@@ -33,8 +33,8 @@ namespace vantrel {
 namespace {
 
 using testing::PipeUnblocker;
-using testing::ScratchFolder;
 using testing::readBytes;
+using testing::ScratchFolder;
 using testing::writeBytes;
 namespace fs = std::filesystem;
 
@@ -126,7 +126,7 @@ protected:
 
 struct ReadCase {
     const char* path;
-    const char* beneath;  // what reading gives under each confinement
+    const char* beneath; // what reading gives under each confinement
     const char* noLinks;
 };
 
@@ -403,13 +403,13 @@ TEST(RootLinks, AbsoluteTargetsBelowTheRootLoseTheRootsPath)
     const RootSpellings spellings{{"srv", "ftp", "bob"}, {"data", "bob"}};
     const struct {
         const char* target;
-        const char* remainder;  // null: not below the root
+        const char* remainder; // null: not below the root
     } cases[] = {
         {"/srv/ftp/bob/inside.txt", "inside.txt"},
         {"/srv/ftp/bob", ""},
         {"//srv/./ftp/bob//sub/", "sub"},
         {"/data/bob/a/b", "a/b"},
-        {"/srv/ftp/bob/../alice/x", "../alice/x"},  // ".." is the walk's to judge
+        {"/srv/ftp/bob/../alice/x", "../alice/x"}, // ".." is the walk's to judge
         {"/srv/ftp/bobby/x", nullptr},
         {"/srv/ftp", nullptr},
         {"/srv/ftp/../ftp/bob/x", nullptr},

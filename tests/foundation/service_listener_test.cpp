@@ -29,13 +29,12 @@ using testing::waitUntil;
 // a 3000-character one, "BYE" ends the session.
 class EchoSession final : public ServiceSession {
 public:
-    explicit EchoSession(std::unique_ptr<LineSocket> socket) : ServiceSession(std::move(socket)) {
-        startSession();
-    }
+    explicit EchoSession(std::unique_ptr<LineSocket> socket) : ServiceSession(std::move(socket)) { startSession(); }
     ~EchoSession() override { stopSession(); }
 
 protected:
-    void serve() override {
+    void serve() override
+    {
         char line[512];
         while (!stopRequested() && control().isConnected()) {
             if (!control().readLine(line, sizeof line) && control().lastError() != SocketError::NoLineYet) {
@@ -71,7 +70,8 @@ public:
     ~EchoListener() override { deactivate(); }
 
 protected:
-    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override
+    {
         return std::make_unique<EchoSession>(std::move(socket));
     }
 };
@@ -80,14 +80,15 @@ protected:
 // handed over only once they have bytes to read.
 class ClientFirstListener final : public ServiceListener {
 public:
-    ClientFirstListener(int maximumSessions, std::uint32_t idleLimitMs)
-        : ServiceListener(maximumSessions, idleLimitMs) {
+    ClientFirstListener(int maximumSessions, std::uint32_t idleLimitMs) : ServiceListener(maximumSessions, idleLimitMs)
+    {
         acceptWhenClientSpeaks();
     }
     ~ClientFirstListener() override { deactivate(); }
 
 protected:
-    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override
+    {
         return std::make_unique<EchoSession>(std::move(socket));
     }
 };
@@ -95,13 +96,15 @@ protected:
 // The echo protocol with a refusal for an address at its cap.
 class CappedListener final : public ServiceListener {
 public:
-    explicit CappedListener(int maximumSessions) : ServiceListener(maximumSessions) {
+    explicit CappedListener(int maximumSessions) : ServiceListener(maximumSessions)
+    {
         refuseOverCapWith("421 full\r\n");
     }
     ~CappedListener() override { deactivate(); }
 
 protected:
-    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override {
+    std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override
+    {
         return std::make_unique<EchoSession>(std::move(socket));
     }
 };
@@ -109,10 +112,9 @@ protected:
 struct Client {
     LineSocket socket;
 
-    bool connect(const ServiceListener& listener) {
-        return socket.connectTo("127.0.0.1", listener.listeningPort());
-    }
-    std::string ask(const std::string& line) {
+    bool connect(const ServiceListener& listener) { return socket.connectTo("127.0.0.1", listener.listeningPort()); }
+    std::string ask(const std::string& line)
+    {
         if (!sendAll(socket, line + "\r\n")) {
             return "<send failed>";
         }
@@ -120,7 +122,8 @@ struct Client {
     }
 };
 
-TEST(ServiceListenerTest, EchoesAndSendLineSizes) {
+TEST(ServiceListenerTest, EchoesAndSendLineSizes)
+{
     EchoListener listener(10);
     ASSERT_TRUE(listener.activate(0));
     EXPECT_TRUE(listener.isActive());
@@ -140,7 +143,8 @@ TEST(ServiceListenerTest, EchoesAndSendLineSizes) {
     EXPECT_EQ(client.ask("after"), "next");
 }
 
-TEST(ServiceListenerTest, TheSessionLimitLeavesNewClientsPendingUntilOneEnds) {
+TEST(ServiceListenerTest, TheSessionLimitLeavesNewClientsPendingUntilOneEnds)
+{
     EchoListener listener(2);
     ASSERT_TRUE(listener.activate(0));
     Client first;
@@ -151,7 +155,7 @@ TEST(ServiceListenerTest, TheSessionLimitLeavesNewClientsPendingUntilOneEnds) {
     ASSERT_TRUE(second.connect(listener));
     EXPECT_EQ(second.ask("two"), "two");
 
-    ASSERT_TRUE(third.connect(listener));  // completes in the backlog
+    ASSERT_TRUE(third.connect(listener)); // completes in the backlog
     ASSERT_TRUE(sendAll(third.socket, "three\r\n"));
     EXPECT_FALSE(testing::waitReadable(third.socket, 300)) << "third client was served";
     EXPECT_EQ(listener.connectionCount(), 2);
@@ -161,13 +165,14 @@ TEST(ServiceListenerTest, TheSessionLimitLeavesNewClientsPendingUntilOneEnds) {
     EXPECT_EQ(listener.connectionCount(), 2);
 }
 
-TEST(ServiceListenerTest, FinishedSessionsAreReapedIntoTheTotals) {
+TEST(ServiceListenerTest, FinishedSessionsAreReapedIntoTheTotals)
+{
     EchoListener listener(10);
     ASSERT_TRUE(listener.activate(0));
     {
         Client client;
         ASSERT_TRUE(client.connect(listener));
-        EXPECT_EQ(client.ask("hello"), "hello");  // 7 bytes each way
+        EXPECT_EQ(client.ask("hello"), "hello"); // 7 bytes each way
         // The reply's bytes enter the snapshot just after they went out.
         EXPECT_TRUE(waitUntil([&] { return listener.totalBytesOut() == 7u; }));
         EXPECT_EQ(listener.totalBytesIn(), 7u);
@@ -188,7 +193,8 @@ TEST(ServiceListenerTest, FinishedSessionsAreReapedIntoTheTotals) {
     EXPECT_EQ(listener.totalBytesOut(), 7u + 5u);
 }
 
-TEST(ServiceListenerTest, AnIdleSessionIsEndedAfterTheIdleLimit) {
+TEST(ServiceListenerTest, AnIdleSessionIsEndedAfterTheIdleLimit)
+{
     EchoListener listener(10, 300);
     ASSERT_TRUE(listener.activate(0));
     Client client;
@@ -205,7 +211,8 @@ TEST(ServiceListenerTest, AnIdleSessionIsEndedAfterTheIdleLimit) {
     EXPECT_EQ(listener.totalBytesOut(), 9u);
 }
 
-TEST(ServiceListenerTest, DeactivateEndsEverySessionAndTheListenerCanComeBack) {
+TEST(ServiceListenerTest, DeactivateEndsEverySessionAndTheListenerCanComeBack)
+{
     EchoListener listener(10);
     ASSERT_TRUE(listener.activate(0));
     const std::uint16_t port = listener.listeningPort();
@@ -236,7 +243,8 @@ TEST(ServiceListenerTest, DeactivateEndsEverySessionAndTheListenerCanComeBack) {
     EXPECT_EQ(c.ask("back"), "back");
 }
 
-TEST(ServiceListenerTest, ASilentClientOfAClientFirstProtocolStillMeetsTheIdleLimit) {
+TEST(ServiceListenerTest, ASilentClientOfAClientFirstProtocolStillMeetsTheIdleLimit)
+{
     ClientFirstListener listener(10, 300);
     ASSERT_TRUE(listener.activate(0));
     Client silent;
@@ -262,7 +270,8 @@ TEST(ServiceListenerTest, ASilentClientOfAClientFirstProtocolStillMeetsTheIdleLi
 namespace vantrel {
 namespace {
 
-TEST(ServiceListenerTest, ThePerAddressCapCountsExactlyWhileClientsComeAndGo) {
+TEST(ServiceListenerTest, ThePerAddressCapCountsExactlyWhileClientsComeAndGo)
+{
     constexpr int Cap = 4;
     constexpr int Threads = 8;
     constexpr int Rounds = 25;

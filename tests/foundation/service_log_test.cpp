@@ -16,8 +16,8 @@
 namespace vantrel {
 namespace {
 
-using testing::ScratchFolder;
 using testing::readBytes;
+using testing::ScratchFolder;
 using testing::writeBytes;
 namespace fs = std::filesystem;
 
@@ -36,7 +36,7 @@ TEST_F(NumberedLogTest, HeaderLineThenLines)
     NumberedLog log(prefix(), Header);
     EXPECT_EQ(log.log().path(), prefix() + "0.txt");
     log.openNumber(0);
-    log.rollOver();  // a file with content gets no second header
+    log.rollOver(); // a file with content gets no second header
     EXPECT_TRUE(log.appendLine("a\r\nb\nc"));
     EXPECT_TRUE(testing::isLogOf(readBytes(file(0)), {Header, "a  b c"})) << readBytes(file(0));
 }

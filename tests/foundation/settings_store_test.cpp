@@ -12,8 +12,8 @@
 namespace vantrel {
 namespace {
 
-using testing::ScratchFolder;
 using testing::readBytes;
+using testing::ScratchFolder;
 using testing::writeBytes;
 
 std::string le32(std::uint32_t v)
@@ -53,12 +53,12 @@ TEST(SettingsStoreFile, GoldenBytes)
     store.setText("welcome", "Hi");
     store.setInt("port", -2);
     store.setInt(std::string(400, 'k'), 7);
-    writeBytes(dir / "general.dat", std::string("\x03\0\0\0\0\0\0\0", 8));  // an older, empty file
+    writeBytes(dir / "general.dat", std::string("\x03\0\0\0\0\0\0\0", 8)); // an older, empty file
     ASSERT_TRUE(store.save(dir.path() + "\\GENERAL.DAT"));
     EXPECT_EQ(readBytes(dir / "general.dat"),
               std::string("\x03\0\0\0\x04\0\0\0", 8) + golden.substr(8) + record("welcome", std::string("Hi\0", 3)) +
                   record("port", "\xFE\xFF\xFF\xFF") + record(std::string(299, 'k'), std::string("\x07\0\0\0", 4)));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // no temporary left
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2); // no temporary left
     EXPECT_FALSE(store.save(dir / "missing/x.dat"));
 
     SettingsStore loaded;
@@ -121,7 +121,7 @@ TEST(SettingsStoreFile, AFileThatDoesNotLoadIsKeptBeforeASaveReplacesIt)
 
     const struct {
         const char* what;
-        std::string before;  // empty: no file
+        std::string before; // empty: no file
         bool kept;
     } cases[] = {
         {"garbage", "this is no settings file", true},
@@ -145,8 +145,8 @@ TEST(SettingsStoreFile, AFileThatDoesNotLoadIsKeptBeforeASaveReplacesIt)
         EXPECT_EQ(reloaded.getInt("port"), 21);
         EXPECT_EQ(readBytes(file + ".damaged"), c.kept ? c.before : "an older copy");
         if (c.kept)
-            EXPECT_NE(said.find(file + " could not be read; it was kept as " + file + ".damaged"),
-                      std::string::npos) << said;
+            EXPECT_NE(said.find(file + " could not be read; it was kept as " + file + ".damaged"), std::string::npos)
+                << said;
         else
             EXPECT_EQ(said, "");
     }
@@ -184,7 +184,7 @@ TEST(SettingsStoreRecords, PositionsAndLookups)
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(store.nameAt(i), expected[i]) << i;
     EXPECT_EQ(store.getText("b", 10), "three");
-    EXPECT_EQ(store.getInt("b"), 0);  // not 4 bytes long
+    EXPECT_EQ(store.getInt("b"), 0); // not 4 bytes long
     EXPECT_FALSE(store.hasKey("A"));
 
     EXPECT_TRUE(store.removeKey("b"));

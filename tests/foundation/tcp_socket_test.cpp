@@ -7,8 +7,8 @@
 
 #include "net_test_support.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,7 +32,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(pair.connect()); }
 
     // Sends bytes and waits until the server end sees them.
-    void deliver(std::string_view bytes) {
+    void deliver(std::string_view bytes)
+    {
         ASSERT_TRUE(sendAll(pair.client, bytes));
         ASSERT_TRUE(waitReadable(pair.server));
     }
@@ -40,7 +41,8 @@ protected:
     LoopbackPair pair;
 };
 
-TEST_F(LineSocketTest, TwoLinesInOneSegmentAreServedWithoutASecondReceive) {
+TEST_F(LineSocketTest, TwoLinesInOneSegmentAreServedWithoutASecondReceive)
+{
     deliver("USER anna\r\nPASS secret\r\n");
     char line[64];
     ASSERT_TRUE(testing::readLineWithin(pair.server, line, sizeof line));
@@ -57,14 +59,15 @@ TEST_F(LineSocketTest, TwoLinesInOneSegmentAreServedWithoutASecondReceive) {
     EXPECT_EQ(readLineText(pair.server), "NOOP");
 }
 
-TEST_F(LineSocketTest, ALineSplitAcrossSegmentsComesWholeOnceItsEndArrives) {
+TEST_F(LineSocketTest, ALineSplitAcrossSegmentsComesWholeOnceItsEndArrives)
+{
     struct Case {
         const char* first;
         const char* second;
         const char* line;
     };
-    for (const Case& c : {Case{"HELO wor", "ld\r\n", "HELO world"}, Case{"QUIT\r", "\n", "QUIT"},
-                          Case{"A", "B\r\n", "AB"}}) {
+    for (const Case& c :
+         {Case{"HELO wor", "ld\r\n", "HELO world"}, Case{"QUIT\r", "\n", "QUIT"}, Case{"A", "B\r\n", "AB"}}) {
         deliver(c.first);
         char line[64];
         EXPECT_FALSE(pair.server.readLine(line, sizeof line));
@@ -75,7 +78,8 @@ TEST_F(LineSocketTest, ALineSplitAcrossSegmentsComesWholeOnceItsEndArrives) {
     }
 }
 
-TEST_F(LineSocketTest, EmptyLinesLoneCrAndLfAndTooSmallBuffers) {
+TEST_F(LineSocketTest, EmptyLinesLoneCrAndLfAndTooSmallBuffers)
+{
     deliver("\r\na\rb\nc\r\n\r\r\n");
     EXPECT_EQ(readLineText(pair.server), "");
     EXPECT_EQ(readLineText(pair.server), "a\rb\nc");
@@ -90,7 +94,8 @@ TEST_F(LineSocketTest, EmptyLinesLoneCrAndLfAndTooSmallBuffers) {
     EXPECT_STREQ(two, "x");
 }
 
-TEST_F(LineSocketTest, AnOverLongLineIsCutAndItsRestDiscarded) {
+TEST_F(LineSocketTest, AnOverLongLineIsCutAndItsRestDiscarded)
+{
     const std::string longLine(3000, 'L');
     deliver(longLine + "\r\nnext\r\n");
     std::vector<char> line(2048);
@@ -99,7 +104,8 @@ TEST_F(LineSocketTest, AnOverLongLineIsCutAndItsRestDiscarded) {
     EXPECT_EQ(readLineText(pair.server), "next");
 }
 
-TEST_F(LineSocketTest, ManySmallLinesComeOutInOrder) {
+TEST_F(LineSocketTest, ManySmallLinesComeOutInOrder)
+{
     std::string burst;
     for (int i = 0; i < 20000; ++i) {
         burst += std::to_string(i) + "\r\n";
@@ -110,7 +116,8 @@ TEST_F(LineSocketTest, ManySmallLinesComeOutInOrder) {
     }
 }
 
-TEST_F(LineSocketTest, ReceiveSomeHandsOutBufferedBytesBeforeTheNetwork) {
+TEST_F(LineSocketTest, ReceiveSomeHandsOutBufferedBytesBeforeTheNetwork)
+{
     deliver("STOR a\r\nfirst");
     EXPECT_EQ(readLineText(pair.server), "STOR a");
     ASSERT_TRUE(pair.server.hasBufferedBytes());
@@ -122,7 +129,8 @@ TEST_F(LineSocketTest, ReceiveSomeHandsOutBufferedBytesBeforeTheNetwork) {
     EXPECT_EQ(testing::receiveBytes(pair.server, 8), "stsecond");
 }
 
-TEST_F(LineSocketTest, UnreadBytesComeBackFirstAndMayHoldLines) {
+TEST_F(LineSocketTest, UnreadBytesComeBackFirstAndMayHoldLines)
+{
     deliver("DATA\r\nbody\r\n.\r\nNO");
     EXPECT_EQ(readLineText(pair.server), "DATA");
     char bytes[64];
@@ -147,7 +155,8 @@ TEST_F(LineSocketTest, UnreadBytesComeBackFirstAndMayHoldLines) {
     EXPECT_EQ(static_cast<std::size_t>(accepted), (LineSocket::InputLimit + LineSocket::UnreadLimit) / chunk.size());
 }
 
-TEST_F(LineSocketTest, PeerCloseEndsWithConnectionLostAndAClosedSocket) {
+TEST_F(LineSocketTest, PeerCloseEndsWithConnectionLostAndAClosedSocket)
+{
     EXPECT_STREQ(pair.server.peerAddress(), "127.0.0.1");
     EXPECT_EQ(pair.server.peerPort(), pair.client.localPort());
     deliver("partial");
@@ -168,7 +177,8 @@ TEST_F(LineSocketTest, PeerCloseEndsWithConnectionLostAndAClosedSocket) {
 
 // Only a clean close ends a stream: a reset tells the receiver that bytes
 // may have been lost on the way (an upload that must not count as whole).
-TEST(TcpSocketTest, AReceiveTellsACleanCloseFromAReset) {
+TEST(TcpSocketTest, AReceiveTellsACleanCloseFromAReset)
+{
     struct Case {
         const char* name;
         void (TcpSocket::*end)();
@@ -196,7 +206,8 @@ TEST(TcpSocketTest, AReceiveTellsACleanCloseFromAReset) {
     }
 }
 
-TEST_F(LineSocketTest, InputWithoutALineEndIsCutOffAt64KiB) {
+TEST_F(LineSocketTest, InputWithoutALineEndIsCutOffAt64KiB)
+{
     // Just below the limit a line is still read whole.
     const std::string bigLine(LineSocket::InputLimit - 2, 'b');
     ASSERT_TRUE(sendAll(pair.client, bigLine + "\r\n"));
@@ -210,7 +221,8 @@ TEST_F(LineSocketTest, InputWithoutALineEndIsCutOffAt64KiB) {
     EXPECT_FALSE(pair.server.isConnected());
 }
 
-TEST_F(LineSocketTest, SendSomeOnAFullBufferReportsZeroBytesAndSuccess) {
+TEST_F(LineSocketTest, SendSomeOnAFullBufferReportsZeroBytesAndSuccess)
+{
     const std::string block(64 * 1024, 'z');
     std::size_t total = 0;
     bool sawFull = false;
@@ -228,7 +240,8 @@ TEST_F(LineSocketTest, SendSomeOnAFullBufferReportsZeroBytesAndSuccess) {
 // Sending a file after the sending side has ended fails with EPIPE, for
 // which sendfile raises SIGPIPE (it cannot be told MSG_NOSIGNAL). Under the
 // default action that signal would end this test's process.
-TEST_F(LineSocketTest, SendingAFileOnAnEndedConnectionFailsWithoutEndingTheProcess) {
+TEST_F(LineSocketTest, SendingAFileOnAnEndedConnectionFailsWithoutEndingTheProcess)
+{
     char path[] = "/tmp/vt-sendfile-XXXXXX";
     const int file = ::mkstemp(path);
     ASSERT_GE(file, 0);
@@ -257,7 +270,8 @@ TEST_F(LineSocketTest, SendingAFileOnAnEndedConnectionFailsWithoutEndingTheProce
     ::close(file);
 }
 
-TEST(TcpSocketTest, BytesAreCountedAcrossConnectionsAndTakeFromMovesTheConnection) {
+TEST(TcpSocketTest, BytesAreCountedAcrossConnectionsAndTakeFromMovesTheConnection)
+{
     TcpSocket listener;
     ASSERT_TRUE(listener.listenOn(0));
     TcpSocket client;
@@ -281,10 +295,11 @@ TEST(TcpSocketTest, BytesAreCountedAcrossConnectionsAndTakeFromMovesTheConnectio
     ASSERT_TRUE(moved.isConnected());
     EXPECT_EQ(moved.peerPort(), listener.localPort());
     EXPECT_EQ(testing::receiveBytes(moved, 3), "abc");
-    EXPECT_EQ(client.bytesReceived(), 0u);  // totals stay with each object
+    EXPECT_EQ(client.bytesReceived(), 0u); // totals stay with each object
 }
 
-TEST(TcpSocketTest, ListeningRulesAcceptOwnAndAddresses) {
+TEST(TcpSocketTest, ListeningRulesAcceptOwnAndAddresses)
+{
     TcpSocket first;
     ASSERT_TRUE(first.listenOn(0));
     const std::uint16_t port = first.localPort();
@@ -321,7 +336,8 @@ TEST(TcpSocketTest, ListeningRulesAcceptOwnAndAddresses) {
     EXPECT_TRUE(again.listenOn(port)) << "listening again right after close";
 }
 
-TEST(TcpSocketTest, ConnectFailures) {
+TEST(TcpSocketTest, ConnectFailures)
+{
     TcpSocket socket;
     EXPECT_FALSE(socket.connectTo("", 80));
     EXPECT_EQ(socket.lastError(), SocketError::None);
@@ -352,7 +368,8 @@ public:
     std::atomic<bool> woken{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         waitFor({{&socket_, WaitFor::Readable}}, -1);
         woken = !stopRequested();
     }
@@ -361,7 +378,8 @@ private:
     const TcpSocket& socket_;
 };
 
-TEST(TcpSocketTest, DescriptorsAboveTheSelectLimitWork) {
+TEST(TcpSocketTest, DescriptorsAboveTheSelectLimitWork)
+{
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
     if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < 1200) {

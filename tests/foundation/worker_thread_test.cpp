@@ -12,9 +12,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <memory>
 #include <set>
+#include <thread>
 
 namespace vantrel {
 namespace {
@@ -30,7 +30,8 @@ public:
     std::atomic<bool> inside{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         ++runs;
         inside = true;
         while (!pause(-1)) {
@@ -39,20 +40,22 @@ protected:
     }
 };
 
-TEST(WorkerThreadTest, StartIsRefusedWhileRunningAndStopWakesAPausedBody) {
+TEST(WorkerThreadTest, StartIsRefusedWhileRunningAndStopWakesAPausedBody)
+{
     PausingWorker worker;
     ASSERT_TRUE(worker.start());
     EXPECT_TRUE(worker.isRunning());
     EXPECT_FALSE(worker.start());
     ASSERT_TRUE(waitUntil([&] { return worker.inside.load(); }));
 
-    worker.stop(WorkerThread::StopTimeoutMs);  // would hang for an hour if pause ignored it
+    worker.stop(WorkerThread::StopTimeoutMs); // would hang for an hour if pause ignored it
     EXPECT_FALSE(worker.isRunning());
     EXPECT_FALSE(worker.inside.load());
     EXPECT_EQ(worker.runs.load(), 1);
 }
 
-TEST(WorkerThreadTest, StopOnANeverStartedWorkerReturnsAtOnce) {
+TEST(WorkerThreadTest, StopOnANeverStartedWorkerReturnsAtOnce)
+{
     PausingWorker worker;
     worker.stop(WorkerThread::StopTimeoutMs);
     EXPECT_FALSE(worker.isRunning());
@@ -60,7 +63,8 @@ TEST(WorkerThreadTest, StopOnANeverStartedWorkerReturnsAtOnce) {
     EXPECT_EQ(worker.runs.load(), 0);
 }
 
-TEST(WorkerThreadTest, AStoppedWorkerCanStartAgainWithTheStopCleared) {
+TEST(WorkerThreadTest, AStoppedWorkerCanStartAgainWithTheStopCleared)
+{
     PausingWorker worker;
     for (int round = 1; round <= 3; ++round) {
         ASSERT_TRUE(worker.start()) << "round " << round;
@@ -83,7 +87,8 @@ protected:
     void run() override { ++runs; }
 };
 
-TEST(WorkerThreadTest, ABodyThatReturnsLeavesTheWorkerIdleAndRestartable) {
+TEST(WorkerThreadTest, ABodyThatReturnsLeavesTheWorkerIdleAndRestartable)
+{
     OneShotWorker worker;
     ASSERT_TRUE(worker.start());
     ASSERT_TRUE(waitUntil([&] { return !worker.isRunning(); }));
@@ -100,7 +105,8 @@ public:
     std::atomic<bool> sawStop{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         waitFor({{&socket_, WaitFor::Readable}}, -1);
         ++wakes;
         sawStop = stopRequested();
@@ -112,7 +118,8 @@ private:
     const TcpSocket& socket_;
 };
 
-TEST(WorkerThreadTest, WaitForWakesOnDataAndOnStop) {
+TEST(WorkerThreadTest, WaitForWakesOnDataAndOnStop)
+{
     LoopbackPair pair;
     ASSERT_TRUE(pair.connect());
     {
@@ -145,7 +152,8 @@ public:
     std::atomic<bool> done{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         while (!release.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -153,7 +161,8 @@ protected:
     }
 };
 
-TEST(WorkerThreadTest, StopGivesUpAfterTheTimeOutAndLeavesTheWorkerIdle) {
+TEST(WorkerThreadTest, StopGivesUpAfterTheTimeOutAndLeavesTheWorkerIdle)
+{
     // Static: the detached thread still runs after stop() returns.
     static StubbornWorker worker;
     ASSERT_TRUE(worker.start());
@@ -175,7 +184,8 @@ protected:
     void run() override { systemThread = ::syscall(SYS_gettid); }
 };
 
-TEST(WorkerThreadTest, TheThreadOfAFinishedBodyRunsTheNextStart) {
+TEST(WorkerThreadTest, TheThreadOfAFinishedBodyRunsTheNextStart)
+{
     std::set<long> threads;
     for (int round = 0; round < 20; ++round) {
         ThreadRecordingWorker worker;
@@ -197,7 +207,8 @@ public:
     std::atomic<bool> wokeWithoutStop{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         inside = true;
         pause(-1);
         wokeWithoutStop = !stopRequested();
@@ -206,7 +217,8 @@ protected:
     }
 };
 
-TEST(WorkerThreadTest, ReusedThreadsAndStopEventsStartUnsignalled) {
+TEST(WorkerThreadTest, ReusedThreadsAndStopEventsStartUnsignalled)
+{
     for (int round = 0; round < 30; ++round) {
         auto worker = std::make_unique<SingleWaitWorker>();
         ASSERT_TRUE(worker->start());
@@ -226,7 +238,8 @@ public:
     std::atomic<bool> firstDone{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         if (++bodies == 1) {
             while (!release.load()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -239,7 +252,8 @@ protected:
     }
 };
 
-TEST(WorkerThreadTest, ABodyGivenUpOnDoesNotEndTheNextStartOfItsObject) {
+TEST(WorkerThreadTest, ABodyGivenUpOnDoesNotEndTheNextStartOfItsObject)
+{
     // Static: the given-up thread still runs after stop() returns.
     static StubbornOnceWorker worker;
     worker.bodies = 0;
@@ -262,16 +276,19 @@ TEST(WorkerThreadTest, ABodyGivenUpOnDoesNotEndTheNextStartOfItsObject) {
 // members; tells the test when it has been destroyed.
 class BlockedWorker final : public WorkerThread {
 public:
-    BlockedWorker(std::atomic<bool>& release, std::atomic<bool>& destroyed)
-        : release_(release), destroyed_(destroyed) {}
-    ~BlockedWorker() override {
+    BlockedWorker(std::atomic<bool>& release, std::atomic<bool>& destroyed) : release_(release), destroyed_(destroyed)
+    {
+    }
+    ~BlockedWorker() override
+    {
         stop(StopTimeoutMs);
         destroyed_ = true;
     }
     std::atomic<bool> inside{false};
 
 protected:
-    void run() override {
+    void run() override
+    {
         inside = true;
         while (!release_.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -292,7 +309,8 @@ private:
     std::array<int, 64> scratch_{};
 };
 
-TEST(WorkerThreadTest, AnObjectGivenUpOnLivesUntilItsBodyHasReturned) {
+TEST(WorkerThreadTest, AnObjectGivenUpOnLivesUntilItsBodyHasReturned)
+{
     // Static: the test's flags outlive the thread that ends after it.
     static std::atomic<bool> release{false};
     static std::atomic<bool> destroyed{false};
@@ -308,7 +326,8 @@ TEST(WorkerThreadTest, AnObjectGivenUpOnLivesUntilItsBodyHasReturned) {
     EXPECT_TRUE(waitUntil([&] { return destroyed.load(); }));
 }
 
-TEST(WorkerThreadTest, AnObjectWhoseBodyEndedIsDestroyedAtOnce) {
+TEST(WorkerThreadTest, AnObjectWhoseBodyEndedIsDestroyedAtOnce)
+{
     std::atomic<bool> release{true};
     std::atomic<bool> destroyed{false};
     auto worker = std::make_unique<BlockedWorker>(release, destroyed);

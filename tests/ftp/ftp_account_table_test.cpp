@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vantrel {
@@ -34,23 +34,24 @@ protected:
 TEST_F(AccountTableFiles, SavesOneAccountAsTheseExactBytes)
 {
     const std::uint32_t pinned[] = {1, 2, 4, 8, 16, 32, 9};
-    const AccessRights rights[] = {AccessRights::FileRead,     AccessRights::FileWrite,    AccessRights::FileModify,
-                                   AccessRights::FolderRead,   AccessRights::FolderCreate, AccessRights::FolderModify,
+    const AccessRights rights[] = {AccessRights::FileRead,   AccessRights::FileWrite,    AccessRights::FileModify,
+                                   AccessRights::FolderRead, AccessRights::FolderCreate, AccessRights::FolderModify,
                                    DefaultAccountRights};
     for (std::size_t i = 0; i < std::size(pinned); ++i)
         EXPECT_EQ(rightsValue(rights[i]), pinned[i]);
 
     FtpAccountTable table(FtpAccountCapacity);
-    ASSERT_TRUE(table.addOrUpdate({"ann", "Secret", "/srv/ftp\\", AccessRights::FileRead | AccessRights::FolderCreate}));
+    ASSERT_TRUE(
+        table.addOrUpdate({"ann", "Secret", "/srv/ftp\\", AccessRights::FileRead | AccessRights::FolderCreate}));
     ASSERT_TRUE(table.saveAccounts());
 
-    const std::string list = std::string("\3\0\0\0\1\0\0\0NONE", 12) + std::string(296, '\0')
-                             + std::string("\4\0\0\0ann\0", 8);
+    const std::string list =
+        std::string("\3\0\0\0\1\0\0\0NONE", 12) + std::string(296, '\0') + std::string("\4\0\0\0ann\0", 8);
     EXPECT_EQ(readBytes(path("ftpaccounts.dat")), list);
-    const std::string account = std::string("\3\0\0\0\3\0\0\0folder", 14) + std::string(294, '\0')
-                                + std::string("\x0a\0\0\0/srv/ftp\\\0", 14) + "pass" + std::string(296, '\0')
-                                + std::string("\7\0\0\0Secret\0", 11) + "rights" + std::string(294, '\0')
-                                + std::string("\4\0\0\0\x11\0\0\0", 8);
+    const std::string account = std::string("\3\0\0\0\3\0\0\0folder", 14) + std::string(294, '\0') +
+                                std::string("\x0a\0\0\0/srv/ftp\\\0", 14) + "pass" + std::string(296, '\0') +
+                                std::string("\7\0\0\0Secret\0", 11) + "rights" + std::string(294, '\0') +
+                                std::string("\4\0\0\0\x11\0\0\0", 8);
     EXPECT_EQ(readBytes(path("ftp/ann.dat")), account);
 }
 
@@ -86,8 +87,9 @@ TEST_F(AccountTableFiles, LoadsHandMadeFilesAndSkipsWhatIsMissing)
 
     writeList({"ann", "ghost", "norights", "ann", "over"});
     const std::string longFolder(150, 'f');
-    writeBytes(path("ftp/ann.dat"), header(3) + record("folder", textValue(longFolder)) + record("pass", textValue("x"))
-                                        + record("rights", std::string("\x09\0\0\0", 4)));
+    writeBytes(path("ftp/ann.dat"), header(3) + record("folder", textValue(longFolder)) +
+                                        record("pass", textValue("x")) +
+                                        record("rights", std::string("\x09\0\0\0", 4)));
     writeBytes(path("ftp/norights.dat"), header(1) + record("pass", textValue("pw")));
     writeBytes(path("ftp/over.dat"), header(1) + record("pass", textValue("pw")));
 
@@ -113,7 +115,8 @@ TEST_F(AccountTableFiles, AnAccountWhoseFileFailsStaysListedAndItsFileAlone)
 {
     writeList({"ann", "ghost", "bad", "cut", "zed"});
     const std::string list = readBytes(path("ftpaccounts.dat"));
-    const std::string annFile = header(2) + record("pass", textValue("pw")) + record("rights", std::string("\x09\0\0\0", 4));
+    const std::string annFile =
+        header(2) + record("pass", textValue("pw")) + record("rights", std::string("\x09\0\0\0", 4));
     writeBytes(path("ftp/ann.dat"), annFile);
     writeBytes(path("ftp/zed.dat"), annFile);
     writeBytes(path("ftp/bad.dat"), "garbage");
@@ -200,9 +203,8 @@ TEST(AccountTableTest, LoginRules)
         const char* password;
         bool ok;
     } cases[] = {
-        {"ann", "Secret", true},  {"ann", "secret", false}, {"Ann", "Secret", false},
-        {"ann", "", false},       {"bob", "", true},        {"bob", "x", false},
-        {"anonymous", "me@x", false}, // no "anonymous" account yet
+        {"ann", "Secret", true}, {"ann", "secret", false}, {"Ann", "Secret", false},     {"ann", "", false},
+        {"bob", "", true},       {"bob", "x", false},      {"anonymous", "me@x", false}, // no "anonymous" account yet
     };
     for (const auto& c : cases) {
         FtpLogin login{c.user, c.password, {}, AccessRights::None};

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace vantrel {
 namespace {
 
@@ -29,20 +28,19 @@ TEST_P(PortArgument, Parses)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PortArgument,
-    testing::Values(PortCase{"192,168,0,5,4,1", PortParse::Ok, "192.168.0.5", 1025},
-                    PortCase{"127,0,0,1,255,255", PortParse::Ok, "127.0.0.1", 65535},
-                    PortCase{" 127, 0 ,0,1,4,0", PortParse::Ok, "127.0.0.1", 1024},
-                    PortCase{"127,0,0,1,4,1,9,9", PortParse::Ok, "127.0.0.1", 1025},
-                    PortCase{"1,2,3,4,5", PortParse::TooFew, "", 0},
-                    PortCase{"a,b,c,d,e,f", PortParse::TooFew, "", 0},
-                    PortCase{"", PortParse::TooFew, "", 0},
-                    PortCase{"300,0,0,1,4,1", PortParse::OutOfRange, "", 0},
-                    PortCase{"127,0,0,1,-1,5", PortParse::OutOfRange, "", 0},
-                    PortCase{"127,0,0,1,99999999999999,1", PortParse::OutOfRange, "", 0},
-                    PortCase{"127,0,0,1,3,255", PortParse::BelowPrivileged, "", 0},
-                    PortCase{"127,0,0,1,0,21", PortParse::BelowPrivileged, "", 0}));
+INSTANTIATE_TEST_SUITE_P(Cases, PortArgument,
+                         testing::Values(PortCase{"192,168,0,5,4,1", PortParse::Ok, "192.168.0.5", 1025},
+                                         PortCase{"127,0,0,1,255,255", PortParse::Ok, "127.0.0.1", 65535},
+                                         PortCase{" 127, 0 ,0,1,4,0", PortParse::Ok, "127.0.0.1", 1024},
+                                         PortCase{"127,0,0,1,4,1,9,9", PortParse::Ok, "127.0.0.1", 1025},
+                                         PortCase{"1,2,3,4,5", PortParse::TooFew, "", 0},
+                                         PortCase{"a,b,c,d,e,f", PortParse::TooFew, "", 0},
+                                         PortCase{"", PortParse::TooFew, "", 0},
+                                         PortCase{"300,0,0,1,4,1", PortParse::OutOfRange, "", 0},
+                                         PortCase{"127,0,0,1,-1,5", PortParse::OutOfRange, "", 0},
+                                         PortCase{"127,0,0,1,99999999999999,1", PortParse::OutOfRange, "", 0},
+                                         PortCase{"127,0,0,1,3,255", PortParse::BelowPrivileged, "", 0},
+                                         PortCase{"127,0,0,1,0,21", PortParse::BelowPrivileged, "", 0}));
 
 TEST(PassiveReply, SplitsThePortAndUsesCommas)
 {

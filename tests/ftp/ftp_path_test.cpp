@@ -53,7 +53,7 @@ void expectConfined(const FtpPath& path)
 struct GateCase {
     const char* currentDirectory;
     std::string argument;
-    const char* relative;  // expected relative path
+    const char* relative; // expected relative path
 };
 
 class PathGate : public testing::TestWithParam<GateCase> {};
@@ -71,39 +71,24 @@ TEST_P(PathGate, ResolvesBelowTheAccountFolder)
 INSTANTIATE_TEST_SUITE_P(
     HostileArguments, PathGate,
     testing::Values(
-        GateCase{"/", "..", ""},
-        GateCase{"/", "../../../../etc/passwd", "etc\\passwd"},
-        GateCase{"/", "..\\..\\..\\etc\\passwd", "etc\\passwd"},
-        GateCase{"/a/b", "../../../../../x", "x"},
-        GateCase{"/a", "../x", "x"},
-        GateCase{"/a", "b/./c/../../../../y", "y"},
-        GateCase{"/", "/etc/passwd", "etc\\passwd"},
-        GateCase{"/deep/down", "\\etc\\shadow", "etc\\shadow"},
+        GateCase{"/", "..", ""}, GateCase{"/", "../../../../etc/passwd", "etc\\passwd"},
+        GateCase{"/", "..\\..\\..\\etc\\passwd", "etc\\passwd"}, GateCase{"/a/b", "../../../../../x", "x"},
+        GateCase{"/a", "../x", "x"}, GateCase{"/a", "b/./c/../../../../y", "y"},
+        GateCase{"/", "/etc/passwd", "etc\\passwd"}, GateCase{"/deep/down", "\\etc\\shadow", "etc\\shadow"},
         // A doubled leading separator keeps one: still below the folder.
-        GateCase{"/", "//etc/passwd", "\\etc\\passwd"},
-        GateCase{"/", "\\\\server\\share\\x", "\\server\\share\\x"},
+        GateCase{"/", "//etc/passwd", "\\etc\\passwd"}, GateCase{"/", "\\\\server\\share\\x", "\\server\\share\\x"},
         // A drive prefix is only a name below the folder here.
-        GateCase{"/", "C:\\Windows\\system32", "C:\\Windows\\system32"},
-        GateCase{"/", "c:/../../etc", "c:\\etc"},
+        GateCase{"/", "C:\\Windows\\system32", "C:\\Windows\\system32"}, GateCase{"/", "c:/../../etc", "c:\\etc"},
         GateCase{"/a", "x:..\\..\\..\\y", "y"},
         // Names beginning with a dot cannot be addressed.
-        GateCase{"/", ".hidden/file", "file"},
-        GateCase{"/", "...", ""},
-        GateCase{"/", "..../etc", "etc"},
-        GateCase{"/", ".ssh\\authorized_keys", "authorized_keys"},
-        GateCase{"/", "sub/.git/config", "sub\\config"},
+        GateCase{"/", ".hidden/file", "file"}, GateCase{"/", "...", ""}, GateCase{"/", "..../etc", "etc"},
+        GateCase{"/", ".ssh\\authorized_keys", "authorized_keys"}, GateCase{"/", "sub/.git/config", "sub\\config"},
         // Device names reach the file system as "xxx".
-        GateCase{"/", "con", "xxx"},
-        GateCase{"/", "sub/COM1/x", "sub\\xxx\\x"},
-        GateCase{"/", "Nul", "xxx"},
-        GateCase{"/", "con.txt", "con.txt"},
-        GateCase{"/", "com5", "com5"},
+        GateCase{"/", "con", "xxx"}, GateCase{"/", "sub/COM1/x", "sub\\xxx\\x"}, GateCase{"/", "Nul", "xxx"},
+        GateCase{"/", "con.txt", "con.txt"}, GateCase{"/", "com5", "com5"},
         // Nothing is decoded: escapes stay literal names.
-        GateCase{"/", "%2e%2e/%2e%2e/etc", "%2e%2e\\%2e%2e\\etc"},
-        GateCase{"/", " /../x", "x"},
-        GateCase{"/", "a//b///c", "a\\b\\c"},
-        GateCase{"/a", "b\\c", "a\\b\\c"},
-        GateCase{"/a", "b/c", "a\\b\\c"},
+        GateCase{"/", "%2e%2e/%2e%2e/etc", "%2e%2e\\%2e%2e\\etc"}, GateCase{"/", " /../x", "x"},
+        GateCase{"/", "a//b///c", "a\\b\\c"}, GateCase{"/a", "b\\c", "a\\b\\c"}, GateCase{"/a", "b/c", "a\\b\\c"},
         // A zero byte ends the path, as it does for the file system.
         GateCase{"/", std::string("a\0/../../../etc", 15), "a"}));
 

@@ -46,10 +46,7 @@ protected:
     }
 
     // Welcome message, port and auto-activation of the service.
-    std::tuple<std::string, int, bool> general()
-    {
-        return {target.table.welcome(), target.port(), target.autostart()};
-    }
+    std::tuple<std::string, int, bool> general() { return {target.table.welcome(), target.port(), target.autostart()}; }
 
     std::string root;
     FakeService target{5};
@@ -155,8 +152,8 @@ TEST_F(PanelTest, DeletingTheLastAccountEmptiesThePanel)
     panel.deleteAccount();
     panel.fields().user = "";
     panel.deleteAccount();
-    EXPECT_EQ(prompt.takeShown(), (std::vector<Shown>{{"Could not find account.", "Delete Failed"},
-                                                      {"No 'user' given.", "Input Error"}}));
+    EXPECT_EQ(prompt.takeShown(),
+              (std::vector<Shown>{{"Could not find account.", "Delete Failed"}, {"No 'user' given.", "Input Error"}}));
 
     panel.fields().user = "ann";
     panel.deleteAccount();
@@ -224,8 +221,9 @@ TEST_F(PanelTest, GeneralSettingsChangeOnlyOnAValidApply)
     f.autoActivate = false;
     EXPECT_TRUE(panel.applyGeneralSettings());
     EXPECT_EQ(prompt.takeShown(),
-              (std::vector<Shown>{{"There is no welcome message supplied.\nSome FTP clients may not function correctly.",
-                                   "Warning"}})) << "and no port warning for the same port";
+              (std::vector<Shown>{
+                  {"There is no welcome message supplied.\nSome FTP clients may not function correctly.", "Warning"}}))
+        << "and no port warning for the same port";
     EXPECT_EQ(target.table.welcome(), "");
     EXPECT_FALSE(target.autostart());
 }
@@ -243,7 +241,7 @@ TEST_F(PanelTest, TheLimitsPerAddressTakeCountsInRangeOnly)
         const char* limit;
         const char* message;
     } refused[] = {
-        {"", "10", BadCap}, {"1001", "10", BadCap}, {"-1", "10", BadCap}, {"5x", "10", BadCap},
+        {"", "10", BadCap},  {"1001", "10", BadCap},  {"-1", "10", BadCap},   {"5x", "10", BadCap},
         {"5", "", BadLimit}, {"5", "1001", BadLimit}, {"5", "ten", BadLimit},
     };
     for (const auto& c : refused) {

@@ -33,7 +33,8 @@ bool parseAccount(std::string_view text, FtpAccount& account)
         return false;
     account.user = std::string(text.substr(0, a));
     account.password = std::string(text.substr(a + 1, b - a - 1));
-    account.rights = static_cast<AccessRights>(std::strtoul(std::string(text.substr(b + 1, c - b - 1)).c_str(), nullptr, 10));
+    account.rights =
+        static_cast<AccessRights>(std::strtoul(std::string(text.substr(b + 1, c - b - 1)).c_str(), nullptr, 10));
     account.folder = std::string(text.substr(c + 1));
     if (!account.folder.empty() && account.folder.back() != '\\')
         account.folder.push_back('\\');

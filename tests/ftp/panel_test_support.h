@@ -71,9 +71,15 @@ inline std::string record(const std::string& name, const std::string& value)
     return out + le32(static_cast<std::int32_t>(value.size())) + value;
 }
 
-inline std::string textValue(const std::string& text) { return text + std::string(1, '\0'); }
+inline std::string textValue(const std::string& text)
+{
+    return text + std::string(1, '\0');
+}
 
-inline std::string header(int records) { return le32(3) + le32(records); }
+inline std::string header(int records)
+{
+    return le32(3) + le32(records);
+}
 
 inline void writeBytes(const std::string& path, const std::string& bytes)
 {

@@ -19,9 +19,9 @@ HttpRequestHead parse(std::initializer_list<std::string> lines)
 
 TEST(HttpRequestHead, KeepsTheValuesTheServerUses)
 {
-    const auto head = parse({"get /Docs/Readme.TXT HTTP/1.0", "HOST: Example.ORG:81",
-                             "if-modified-since: Fri, 06 Nov 2048 08:49:37 GMT",
-                             "Referer: http://a.example/", "Accept: */*"});
+    const auto head =
+        parse({"get /Docs/Readme.TXT HTTP/1.0", "HOST: Example.ORG:81",
+               "if-modified-since: Fri, 06 Nov 2048 08:49:37 GMT", "Referer: http://a.example/", "Accept: */*"});
     EXPECT_EQ(head.url, "/Docs/Readme.TXT");
     EXPECT_FALSE(head.headOnly);
     EXPECT_EQ(head.host, "Example.ORG:81");
@@ -41,8 +41,7 @@ TEST(HttpRequestHead, DefaultsWhenLinesAreMissingOrOfOtherMethods)
 TEST(HttpRequestHead, HeadLineSetsHeadOnlyAndALaterLineOverwrites)
 {
     EXPECT_TRUE(parse({"HEAD /a.html HTTP/1.1"}).headOnly);
-    const auto head = parse({"HEAD /a.html HTTP/1.1", "GET /b.html HTTP/1.1", "Host: one",
-                             "Host: two"});
+    const auto head = parse({"HEAD /a.html HTTP/1.1", "GET /b.html HTTP/1.1", "Host: one", "Host: two"});
     EXPECT_FALSE(head.headOnly);
     EXPECT_EQ(head.url, "/b.html");
     EXPECT_EQ(head.host, "two");

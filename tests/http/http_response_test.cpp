@@ -22,7 +22,7 @@ namespace {
 
 using testing::TestWorkFolder;
 
-constexpr std::time_t ModifiedSeconds = 2488265377;  // 2048-11-06 08:49:37 UTC
+constexpr std::time_t ModifiedSeconds = 2488265377; // 2048-11-06 08:49:37 UTC
 constexpr char ModifiedText[] = "Fri, 06 Nov 2048 08:49:37 GMT";
 constexpr char Server[] = "Server: Vantrel Server 2.33 by Quorvell-Labs\r\n";
 
@@ -116,7 +116,7 @@ TEST_F(HttpResponseTest, ErrorPagesComeFromTheirFilesWithStatusAndOk)
     EXPECT_EQ(folder.read("http/400badrequest.html"), builtInPage(StatusPage::BadRequest));
     folder.write("http/404notfound.html", "custom 404");
     setModified(folder.root() / "http/404notfound.html");
-    ensureErrorPages();  // an edited page is kept
+    ensureErrorPages(); // an edited page is kept
     EXPECT_EQ(folder.read("http/404notfound.html"), "custom 404");
 
     HttpResponse response;
@@ -183,22 +183,25 @@ TEST(HttpStatusPages, LayoutOfTheBuiltInPages)
 {
     const std::string underline(37, '_');
     const std::string tail = std::string(567, '*') + "-!></BODY></HTML>";
-    const std::string credit =
-        "<br>Vantrel Server 2.33 by Quorvell-Labs<br>Visit: <a "
-        "href=\"http://www.quorvell-labs.example/vantrel/\">"
-        "http://www.quorvell-labs.example/vantrel/</a></p><!-";
+    const std::string credit = "<br>Vantrel Server 2.33 by Quorvell-Labs<br>Visit: <a "
+                               "href=\"http://www.quorvell-labs.example/vantrel/\">"
+                               "http://www.quorvell-labs.example/vantrel/</a></p><!-";
     EXPECT_EQ(builtInPage(StatusPage::NotFound),
               "<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><p>Error 404<br>Sorry, the file "
-              "was not found.</p><p>" + underline + credit + tail);
+              "was not found.</p><p>" +
+                  underline + credit + tail);
     EXPECT_EQ(builtInPage(StatusPage::BadRequest),
               "<HTML><HEAD><TITLE>Bad Request</TITLE></HEAD><BODY><p>Error 400<br>Sorry, Bad "
-              "Request.</p><p>" + underline + credit + tail);
+              "Request.</p><p>" +
+                  underline + credit + tail);
     EXPECT_EQ(builtInPage(StatusPage::NotModified),
               "<HTML><HEAD><TITLE>Not Modified</TITLE></HEAD><BODY><p>304<br>The page as not "
-              "been modified.</p><p>" + underline + credit + tail);
+              "been modified.</p><p>" +
+                  underline + credit + tail);
     EXPECT_EQ(builtInPage(StatusPage::MovedPermanently),
               "<HTML><HEAD><TITLE>Moved Permanently</TITLE></HEAD><BODY><p>301<br>This page has "
-              "been moved permanently.</p><p>" + underline + credit + tail);
+              "been moved permanently.</p><p>" +
+                  underline + credit + tail);
 }
 
 TEST(HttpContentType, ByLowerCasedExtensionOfOneToNineCharacters)
@@ -250,8 +253,7 @@ bool hasShape(std::string_view text, std::string_view shape)
 }
 
 // "<type> <date>   <size>" padded with spaces to 49 columns, then the link.
-void expectEntry(const std::string& line, std::string_view type, std::string_view size,
-                 const std::string& link)
+void expectEntry(const std::string& line, std::string_view type, std::string_view size, const std::string& link)
 {
     constexpr std::string_view DateShape = "Aaa, 00 Aaa 0000 00:00:00";
     EXPECT_EQ(line.substr(0, 10), std::string("  ") + std::string(type)) << line;
@@ -285,10 +287,9 @@ TEST_F(HttpResponseTest, FolderListingPage)
                                      "Connection: close\r\n\r\n");
     const auto lines = pageLines(wholeBody(response));
     ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[0],
-              "<HTML><HEAD><TITLE>Contents of /site/</TITLE></HEAD><body bgcolor=\"#FFFFFF\" "
-              "text=\"#000000\" link=\"#0000FF\" vlink=\"#000066\" alink=\"#FF0000\"><h2>Contents "
-              "of /site/</h2><hr width=\"95%\"><pre>  <a href=\"..\"><- Up 1 Level</a>");
+    EXPECT_EQ(lines[0], "<HTML><HEAD><TITLE>Contents of /site/</TITLE></HEAD><body bgcolor=\"#FFFFFF\" "
+                        "text=\"#000000\" link=\"#0000FF\" vlink=\"#000066\" alink=\"#FF0000\"><h2>Contents "
+                        "of /site/</h2><hr width=\"95%\"><pre>  <a href=\"..\"><- Up 1 Level</a>");
     EXPECT_EQ(lines[1], "");
     EXPECT_EQ(lines[2], "  Type    Created                     Size       Name");
     EXPECT_EQ(lines[3], "  ****    *******                     ****       ****");
@@ -322,7 +323,7 @@ TEST_F(HttpResponseTest, FolderListingRefusals)
     EXPECT_FALSE(response.prepareFolderList(site, "empty", "/" + std::string(260, 'e')));
     ASSERT_TRUE(response.prepareFolderList(site, "empty\\", "/" + std::string(259, 'e')));
     const auto lines = pageLines(wholeBody(response));
-    ASSERT_EQ(lines.size(), 6u);  // head and tail only
+    ASSERT_EQ(lines.size(), 6u); // head and tail only
 }
 
 TEST_F(HttpResponseTest, BodyNeverRunsPastTheAnnouncedLength)
@@ -331,7 +332,7 @@ TEST_F(HttpResponseTest, BodyNeverRunsPastTheAnnouncedLength)
     HttpResponse response;
     ASSERT_TRUE(response.prepareFile("grows.txt", 200));
     EXPECT_NE(response.header().find("Content-Length: 5\r\n"), std::string::npos);
-    folder.write("grows.txt", "first and more");  // rewritten in place, longer
+    folder.write("grows.txt", "first and more"); // rewritten in place, longer
     EXPECT_EQ(wholeBody(response), "first");
 }
 

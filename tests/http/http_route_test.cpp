@@ -17,8 +17,8 @@ using testing::TestWorkFolder;
 
 struct Answer {
     ResponseKind kind;
-    std::string status;    // the status line
-    std::string location;  // of a redirect
+    std::string status;   // the status line
+    std::string location; // of a redirect
     std::string body;
     std::string header;
 };
@@ -28,7 +28,7 @@ struct RouteCase {
     const char* host;
     ResponseKind kind;
     const char* status;
-    const char* bodyOrLocation;  // a redirect's Location, else the body
+    const char* bodyOrLocation; // a redirect's Location, else the body
 };
 
 std::string lastModified(const Answer& answer)
@@ -128,11 +128,21 @@ TEST_F(HttpRouteTest, HostileTargetsStayInsideTheSite)
     folder.write("logs/secret.txt", "secret");
     site.setFolderView(true);
     const char* targets[] = {
-        "/../secret.txt", "/..\\secret.txt", "\\..\\secret.txt", "/a/../../secret.txt",
-        "/%2e%2e/secret.txt", "/..%2fsecret.txt", "/....//secret.txt", "/.%20./secret.txt",
-        "/admin/logfile/../../secret.txt", "/admin/logfile/..\\..\\secret.txt",
-        "/admin/logfile/%2e%2e/secret.txt", "//../secret.txt", "/site/../../secret.txt",
-        "../secret.txt", "secret.txt",
+        "/../secret.txt",
+        "/..\\secret.txt",
+        "\\..\\secret.txt",
+        "/a/../../secret.txt",
+        "/%2e%2e/secret.txt",
+        "/..%2fsecret.txt",
+        "/....//secret.txt",
+        "/.%20./secret.txt",
+        "/admin/logfile/../../secret.txt",
+        "/admin/logfile/..\\..\\secret.txt",
+        "/admin/logfile/%2e%2e/secret.txt",
+        "//../secret.txt",
+        "/site/../../secret.txt",
+        "../secret.txt",
+        "secret.txt",
     };
     for (const char* target : targets) {
         const Answer answer = get(target);
@@ -168,8 +178,7 @@ TEST_F(HttpRouteTest, FolderWithoutSlashIsRedirectedWithHostAndTargetAsTheyCame)
 {
     check({
         {"/withindex", "a", ResponseKind::Redirect, Moved, "http://a/withindex/"},
-        {"/WithIndex", "Example.ORG:81", ResponseKind::Redirect, Moved,
-         "http://Example.ORG:81/WithIndex/"},
+        {"/WithIndex", "Example.ORG:81", ResponseKind::Redirect, Moved, "http://Example.ORG:81/WithIndex/"},
         // Folder view off and no default page inside.
         {"/noindex", "a", ResponseKind::NotFound, Missing, nullptr},
         {"/noindex/", "a", ResponseKind::NotFound, Missing, nullptr},

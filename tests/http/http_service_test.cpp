@@ -178,17 +178,16 @@ TEST_F(HttpServiceTest, SettingsRoundTripInTheirRecordOrder)
     }
     SettingsStore stored;
     ASSERT_TRUE(stored.load("http.dat"));
-    const char* order[] = {"logfilecount", "port", "admin", "defaultfolder",
-                           "defaultpage", "folderview", "autostart"};
+    const char* order[] = {"logfilecount", "port", "admin", "defaultfolder", "defaultpage", "folderview", "autostart"};
     ASSERT_EQ(stored.count(), 7);
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(stored.nameAt(i), order[i]);
     char text[32];
-    EXPECT_EQ(stored.getData("admin", text, sizeof text), 7u);  // with its zero
+    EXPECT_EQ(stored.getData("admin", text, sizeof text), 7u); // with its zero
     SettingsStore domains;
     ASSERT_TRUE(domains.load("httpdomains.dat"));
     ASSERT_EQ(domains.count(), 1);
-    EXPECT_EQ(domains.getData("b.example", text, sizeof text), 6u);  // without a zero
+    EXPECT_EQ(domains.getData("b.example", text, sizeof text), 6u); // without a zero
 
     HttpService loaded;
     ASSERT_TRUE(loaded.loadSettings());

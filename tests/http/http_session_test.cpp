@@ -159,7 +159,7 @@ TEST_F(HttpSessionTest, OneLogLinePerLoggedKindAndNoneForImagesAndTheLogArea)
         "127.0.0.1 -> ***NOT_FOUND*** a/missing.gif -> Unknown",
         "127.0.0.1 -> ***BAD_REQUEST*** /c.html -> Unknown",
         "127.0.0.1 -> ***REDIRECT*** Example.ORG:81/docs -> Unknown",
-        "127.0.0.1 -> ***NOT_FOUND*** a/docs/?q=1 -> Unknown",  // the query is part of the path
+        "127.0.0.1 -> ***NOT_FOUND*** a/docs/?q=1 -> Unknown", // the query is part of the path
         "127.0.0.1 -> ***FOLDER_LIST*** a/docs/ -> Unknown",
         "127.0.0.1 -> ***NOT_FOUND*** a/admin/logfile/none.txt -> Unknown",
     };
@@ -169,8 +169,7 @@ TEST_F(HttpSessionTest, OneLogLinePerLoggedKindAndNoneForImagesAndTheLogArea)
 TEST_F(HttpSessionTest, OverlongHeadLinesAreCutTo3999Characters)
 {
     const std::string url = "/c.html?" + std::string(4500, 'q');
-    ASSERT_NE(roundTrip(port, "GET " + url + " HTTP/1.1\r\nHost: a\r\n\r\n").find("\r\n\r\n"),
-              std::string::npos);
+    ASSERT_NE(roundTrip(port, "GET " + url + " HTTP/1.1\r\nHost: a\r\n\r\n").find("\r\n\r\n"), std::string::npos);
     const auto lines = logLines();
     ASSERT_EQ(lines.size(), 1u);
     // "GET " and 3995 characters of the target; the log text keeps 3999.
@@ -183,11 +182,10 @@ TEST_F(HttpSessionTest, ConnectionsEndingBeforeTheEmptyLineGetNothingAndLeaveNoL
     const int fd = connectTo(port);
     ASSERT_GE(fd, 0);
     const std::string partial = "GET /c.html HTTP/1.1\r\nHost: a\r\n";
-    ASSERT_EQ(::send(fd, partial.data(), partial.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(partial.size()));
+    ASSERT_EQ(::send(fd, partial.data(), partial.size(), MSG_NOSIGNAL), static_cast<ssize_t>(partial.size()));
     ::shutdown(fd, SHUT_WR);
     char byte;
-    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);  // closed without an answer
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0); // closed without an answer
     ::close(fd);
     ASSERT_TRUE(waitForNoConnections());
     EXPECT_TRUE(logLines().empty());

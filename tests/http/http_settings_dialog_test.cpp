@@ -31,8 +31,7 @@ namespace {
 
 class RecordingPrompt final : public MessagePrompt {
 public:
-    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons,
-                      PromptIcon) override
+    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons, PromptIcon) override
     {
         shown.push_back(std::string(title) + ": " + std::string(text));
         return PromptAnswer::Ok;
@@ -91,8 +90,7 @@ TEST_F(HttpSettingsDialogTest, ShowsTheServiceAndAppliesThroughItsButtons)
     HttpSettingsDialog dialog(*service, prompt, chooser, nullptr);
 
     EXPECT_EQ(dialog.windowTitle(), "HTTP Settings");
-    EXPECT_EQ(control<QGroupBox>(dialog, "domainMapsGroup").title(),
-              "Domain Maps (0 of 0 --- 200 max)");
+    EXPECT_EQ(control<QGroupBox>(dialog, "domainMapsGroup").title(), "Domain Maps (0 of 0 --- 200 max)");
     EXPECT_FALSE(control<QPushButton>(dialog, "nextButton").isEnabled());
     EXPECT_EQ(control<QPushButton>(dialog, "folderViewButton").text(), "Disabled");
     EXPECT_EQ(control<QSpinBox>(dialog, "portBox").value(), 8080);
@@ -104,15 +102,13 @@ TEST_F(HttpSettingsDialogTest, ShowsTheServiceAndAppliesThroughItsButtons)
     control<QPushButton>(dialog, "addUpdateButton").click();
     EXPECT_EQ(service->site().domainMapCount(), 1);
     EXPECT_TRUE(service->site().hasDomainMap("shop.example.org"));
-    EXPECT_EQ(control<QGroupBox>(dialog, "domainMapsGroup").title(),
-              "Domain Maps (1 of 1 --- 200 max)");
+    EXPECT_EQ(control<QGroupBox>(dialog, "domainMapsGroup").title(), "Domain Maps (1 of 1 --- 200 max)");
     EXPECT_EQ(control<QLineEdit>(dialog, "domainEdit").text(), "shop.example.org");
     EXPECT_TRUE(control<QPushButton>(dialog, "previousButton").isEnabled());
 
     chooser.answer = scratch / "other";
     control<QPushButton>(dialog, "selectDefaultFolderButton").click();
-    EXPECT_EQ(control<QLineEdit>(dialog, "defaultFolderEdit").text().toStdString(),
-              scratch / "other");
+    EXPECT_EQ(control<QLineEdit>(dialog, "defaultFolderEdit").text().toStdString(), scratch / "other");
     control<QPushButton>(dialog, "folderViewButton").click();
     EXPECT_EQ(control<QPushButton>(dialog, "folderViewButton").text(), "Enabled");
     control<QLineEdit>(dialog, "adminPasswordEdit").setText("Secret");
@@ -129,10 +125,9 @@ TEST_F(HttpSettingsDialogTest, ShowsTheServiceAndAppliesThroughItsButtons)
     control<QLineEdit>(dialog, "defaultFolderEdit").setText(QString::fromStdString(scratch / "other"));
     control<QPushButton>(dialog, "applyButton").click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(prompt.shown,
-              (std::vector<std::string>{"Input Error: The 'folder' given does not exist.",
-                                        "Apply Changes: You must re-activate the HTTP server "
-                                        "for the\nport changes to take effect."}));
+    EXPECT_EQ(prompt.shown, (std::vector<std::string>{"Input Error: The 'folder' given does not exist.",
+                                                      "Apply Changes: You must re-activate the HTTP server "
+                                                      "for the\nport changes to take effect."}));
     EXPECT_EQ(service->port(), 8081);
     EXPECT_TRUE(service->autostart());
     EXPECT_TRUE(service->site().folderView());

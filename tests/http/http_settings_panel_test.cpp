@@ -20,7 +20,7 @@
 namespace vantrel {
 namespace {
 
-using Shown = std::vector<std::string>;  // "title: text" of each message box
+using Shown = std::vector<std::string>; // "title: text" of each message box
 
 const std::string MissingFolder = "Input Error: The 'folder' given does not exist.";
 const std::string BadMap = "Input Error: Incorrect folder path or domain.";
@@ -33,8 +33,7 @@ const std::string PortChanged = "Apply Changes: You must re-activate the HTTP se
 
 class RecordingPrompt final : public MessagePrompt {
 public:
-    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons,
-                      PromptIcon) override
+    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons, PromptIcon) override
     {
         shown.push_back(std::string(title) + ": " + std::string(text));
         if (onShow)
@@ -129,20 +128,19 @@ TEST_F(HttpSettingsPanelTest, AddStoresTypedAddressesUntilTheTableIsFull)
     EXPECT_TRUE(panel.fields().arrowsEnabled);
 
     add("c.example", scratch / "one");
-    add("d.example", scratch / "one");  // one too many
-    panel.next();                       // wraps round to the first map
-    add("A.EXAMPLE", scratch / "two");  // a known key is updated in place
+    add("d.example", scratch / "one"); // one too many
+    panel.next();                      // wraps round to the first map
+    add("A.EXAMPLE", scratch / "two"); // a known key is updated in place
     EXPECT_EQ(prompt.shown, Shown{TableFull});
-    EXPECT_EQ(maps(), (std::vector<std::string>{"a.example=" + kept("two"),
-                                                 "shop.example.org=" + kept("two"),
-                                                 "c.example=" + kept("one")}));
+    EXPECT_EQ(maps(), (std::vector<std::string>{"a.example=" + kept("two"), "shop.example.org=" + kept("two"),
+                                                "c.example=" + kept("one")}));
     panel.previous();
     EXPECT_EQ(panel.fields().domain, "c.example");
 }
 
 TEST_F(HttpSettingsPanelTest, AddRefusesMissingFoldersAndEmptyDomains)
 {
-    add("", scratch / "nowhere");  // the folder is checked first
+    add("", scratch / "nowhere"); // the folder is checked first
     add("", scratch / "one");
     add(" http:// ", scratch / "one");
     add("a.example", "/");
@@ -161,7 +159,7 @@ TEST_F(HttpSettingsPanelTest, DeleteNeedsTheExactKey)
     EXPECT_EQ(prompt.shown, (Shown{"Input Error: Please enter a domain.", UnknownDomain}));
     EXPECT_EQ(maps().size(), 2u);
 
-    remove(longDomain);  // every key that Add can store can be deleted
+    remove(longDomain); // every key that Add can store can be deleted
     EXPECT_EQ(maps(), std::vector<std::string>{"a.example=" + kept("one")});
     EXPECT_EQ(panel.fields().caption, "Domain Maps (1 of 1 --- 3 max)");
     remove("a.example");
@@ -177,7 +175,7 @@ TEST_F(HttpSettingsPanelTest, ApplyChangesGeneralSettingsAndReportsOnlyANewPort)
     f.defaultFolder = scratch / "nowhere";
     f.defaultPage = "home.html";
     f.port = 8081;
-    EXPECT_FALSE(panel.applyGeneralSettings());  // stays open, nothing applied
+    EXPECT_FALSE(panel.applyGeneralSettings()); // stays open, nothing applied
     EXPECT_EQ(target.site_.defaultPage(), "index.html");
     EXPECT_EQ(target.port_, 80);
 
@@ -186,15 +184,15 @@ TEST_F(HttpSettingsPanelTest, ApplyChangesGeneralSettingsAndReportsOnlyANewPort)
     f.adminPassword = "new";
     f.autoActivate = true;
     panel.toggleFolderView();
-    EXPECT_FALSE(target.site_.folderView());  // the toggle alone applies nothing
+    EXPECT_FALSE(target.site_.folderView()); // the toggle alone applies nothing
     EXPECT_TRUE(panel.applyGeneralSettings());
-    EXPECT_EQ(prompt.shown, Shown{MissingFolder});  // and none for the same port
+    EXPECT_EQ(prompt.shown, Shown{MissingFolder}); // and none for the same port
     EXPECT_EQ(target.site_.defaultFolder(), kept("one"));
     EXPECT_EQ(target.site_.defaultPage(), "home.html");
     EXPECT_EQ(target.site_.adminPassword(), "new");
     EXPECT_TRUE(target.site_.folderView());
     EXPECT_TRUE(target.autostart_);
-    EXPECT_EQ(f.adminUrl, "/admin/logfile/");  // follows when the window reopens
+    EXPECT_EQ(f.adminUrl, "/admin/logfile/"); // follows when the window reopens
 
     // A one-character folder is refused, the rest still applies.
     prompt.shown.clear();
@@ -217,7 +215,8 @@ TEST_F(HttpSettingsPanelTest, TheCapPerAddressIsACountInRange)
         f.perAddressCap = cap;
         f.defaultPage = "other.html";
         EXPECT_FALSE(panel.applyGeneralSettings()) << cap;
-        EXPECT_EQ(prompt.shown, Shown{"Input Error: No valid 'connections per address' given (0 to 1000, 0 for no cap)."});
+        EXPECT_EQ(prompt.shown,
+                  Shown{"Input Error: No valid 'connections per address' given (0 to 1000, 0 for no cap)."});
         EXPECT_EQ(target.site_.defaultPage(), "index.html") << "nothing applied";
         prompt.shown.clear();
     }
@@ -235,10 +234,8 @@ TEST_F(HttpSettingsPanelTest, MessagesAreShownWithoutHoldingTheSiteLock)
     std::vector<std::future<void>> takers;
     bool allFree = true;
     prompt.onShow = [&] {
-        takers.push_back(std::async(std::launch::async,
-                                    [this] { LockGuard guard(target.site_.lock()); }));
-        allFree = allFree &&
-                  takers.back().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        takers.push_back(std::async(std::launch::async, [this] { LockGuard guard(target.site_.lock()); }));
+        allFree = allFree && takers.back().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     };
     for (const char* domain : {"a.example", "b.example", "c.example", "d.example"})
         add(domain, scratch / "one");
@@ -250,7 +247,7 @@ TEST_F(HttpSettingsPanelTest, MessagesAreShownWithoutHoldingTheSiteLock)
     EXPECT_EQ(prompt.shown, (Shown{TableFull, UnknownDomain, BadDefaultFolder, PortChanged}));
     EXPECT_TRUE(allFree);
     prompt.onShow = nullptr;
-    takers.clear();  // joins a taker still blocked, now that the lock is free
+    takers.clear(); // joins a taker still blocked, now that the lock is free
 }
 
 } // namespace

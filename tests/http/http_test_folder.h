@@ -44,19 +44,13 @@ public:
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    void makeFolder(const std::string& relative) const
-    {
-        std::filesystem::create_directories(root_ / relative);
-    }
+    void makeFolder(const std::string& relative) const { std::filesystem::create_directories(root_ / relative); }
     std::string read(const std::string& relative) const
     {
         std::ifstream in(root_ / relative, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    bool exists(const std::string& relative) const
-    {
-        return std::filesystem::exists(root_ / relative);
-    }
+    bool exists(const std::string& relative) const { return std::filesystem::exists(root_ / relative); }
 
 private:
     std::filesystem::path root_;

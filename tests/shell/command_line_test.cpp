@@ -12,12 +12,14 @@ namespace {
 
 using Arguments = std::vector<std::string>;
 
-CommandLine parse(Arguments tail) {
+CommandLine parse(Arguments tail)
+{
     tail.insert(tail.begin(), "/usr/bin/vantrel-server");
     return parseCommandLine(tail);
 }
 
-TEST(CommandLine, NoArgumentsRunsInTheCurrentFolder) {
+TEST(CommandLine, NoArgumentsRunsInTheCurrentFolder)
+{
     const CommandLine line = parse({});
     EXPECT_EQ(line.action, CommandAction::Run);
     EXPECT_EQ(line.dataDir, "");
@@ -28,11 +30,12 @@ struct Case {
     Arguments arguments;
     CommandAction action;
     std::string dataDir;
-    Arguments qt;     // after the program name
+    Arguments qt; // after the program name
     std::string error;
 };
 
-TEST(CommandLine, Table) {
+TEST(CommandLine, Table)
+{
     const std::vector<Case> cases = {
         {{"--help"}, CommandAction::ShowHelp, "", {}, ""},
         {{"-h"}, CommandAction::ShowHelp, "", {}, ""},
@@ -45,13 +48,21 @@ TEST(CommandLine, Table) {
         {{"--data-dir", "a", "--data-dir", "b"}, CommandAction::Run, "b", {}, ""},
         // A value that looks like an option is still the value.
         {{"--data-dir", "--help"}, CommandAction::Run, "--help", {}, ""},
-        {{"-platform", "offscreen", "--data-dir", "d", "-reverse"}, CommandAction::Run, "d",
-         {"-platform", "offscreen", "-reverse"}, ""},
-        {{"--platform", "minimal", "-style=Fusion", "-stylesheet", "--version"}, CommandAction::Run, "",
-         {"--platform", "minimal", "-style=Fusion", "-stylesheet", "--version"}, ""},
+        {{"-platform", "offscreen", "--data-dir", "d", "-reverse"},
+         CommandAction::Run,
+         "d",
+         {"-platform", "offscreen", "-reverse"},
+         ""},
+        {{"--platform", "minimal", "-style=Fusion", "-stylesheet", "--version"},
+         CommandAction::Run,
+         "",
+         {"--platform", "minimal", "-style=Fusion", "-stylesheet", "--version"},
+         ""},
         {{"-display", ":1", "-geometry", "100x100", "-qwindowtitle", "T", "-widgetcount"},
-         CommandAction::Run, "", {"-display", ":1", "-geometry", "100x100", "-qwindowtitle", "T",
-                                  "-widgetcount"}, ""},
+         CommandAction::Run,
+         "",
+         {"-display", ":1", "-geometry", "100x100", "-qwindowtitle", "T", "-widgetcount"},
+         ""},
         {{"--bogus"}, CommandAction::UsageError, "", {}, "unrecognised option '--bogus'"},
         {{"-x"}, CommandAction::UsageError, "", {}, "unrecognised option '-x'"},
         {{"--help=yes"}, CommandAction::UsageError, "", {}, "unrecognised option '--help=yes'"},
@@ -68,12 +79,14 @@ TEST(CommandLine, Table) {
     };
     for (const Case& c : cases) {
         std::string shown;
-        for (const std::string& a : c.arguments) shown += a + " ";
+        for (const std::string& a : c.arguments)
+            shown += a + " ";
         SCOPED_TRACE(shown);
         const CommandLine line = parse(c.arguments);
         EXPECT_EQ(line.action, c.action);
         EXPECT_EQ(line.error, c.error);
-        if (c.action != CommandAction::Run) continue;
+        if (c.action != CommandAction::Run)
+            continue;
         EXPECT_EQ(line.dataDir, c.dataDir);
         Arguments qt{"/usr/bin/vantrel-server"};
         qt.insert(qt.end(), c.qt.begin(), c.qt.end());
@@ -81,13 +94,15 @@ TEST(CommandLine, Table) {
     }
 }
 
-TEST(CommandLine, HugeArgumentIsShownCut) {
+TEST(CommandLine, HugeArgumentIsShownCut)
+{
     const CommandLine line = parse({"--" + std::string(100000, 'x')});
     EXPECT_EQ(line.action, CommandAction::UsageError);
     EXPECT_LT(line.error.size(), 400u);
 }
 
-TEST(CommandLine, Texts) {
+TEST(CommandLine, Texts)
+{
     const std::string usage = usageText("vantrel-server");
     EXPECT_EQ(usage.rfind("Usage: vantrel-server [OPTION]...", 0), 0u);
     for (const char* option : {"--data-dir DIR", "--help", "--version", "-platform"})

@@ -16,21 +16,21 @@ using Entries = std::vector<std::string>;
 
 class FolderSelectLogicTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         for (const char* folder : {"a/b/c", "a/Zeta", "a/alpha", "a/.hidden"})
             fs::create_directories(fs::path(tree.path()) / folder);
         std::ofstream(tree / "a/file.txt") << "not a folder";
     }
-    std::string at(const std::string& relative) const {
-        return fs::canonical(tree.path()).string() + "/" + relative;
-    }
+    std::string at(const std::string& relative) const { return fs::canonical(tree.path()).string() + "/" + relative; }
 
     test::TempFolder tree;
     test::ScriptedPrompt prompt;
     FolderSelectLogic logic{prompt};
 };
 
-TEST_F(FolderSelectLogicTest, ListsSubfoldersSortedWithoutFilesOrDot) {
+TEST_F(FolderSelectLogicTest, ListsSubfoldersSortedWithoutFilesOrDot)
+{
     logic.setStartFolder(at("a"));
     logic.fillList();
     EXPECT_EQ(logic.pathLine(), at("a"));
@@ -38,7 +38,8 @@ TEST_F(FolderSelectLogicTest, ListsSubfoldersSortedWithoutFilesOrDot) {
     EXPECT_TRUE(prompt.calls.empty());
 }
 
-TEST_F(FolderSelectLogicTest, DoubleClickWalksDownAndUp) {
+TEST_F(FolderSelectLogicTest, DoubleClickWalksDownAndUp)
+{
     logic.setStartFolder(at("a/b/c/"));
     logic.fillList();
     EXPECT_EQ(logic.currentFolder(), at("a/b/c"));
@@ -50,11 +51,12 @@ TEST_F(FolderSelectLogicTest, DoubleClickWalksDownAndUp) {
     EXPECT_EQ(logic.entries(), (Entries{"..", "c"}));
 
     logic.enterEntry("..");
-    logic.enterEntry(".hidden");  // names with a leading dot stay reachable
+    logic.enterEntry(".hidden"); // names with a leading dot stay reachable
     EXPECT_EQ(logic.currentFolder(), at("a/.hidden"));
 }
 
-TEST_F(FolderSelectLogicTest, SingleClickNamesASubfolderWithoutEnteringIt) {
+TEST_F(FolderSelectLogicTest, SingleClickNamesASubfolderWithoutEnteringIt)
+{
     logic.setStartFolder(at("a"));
     logic.fillList();
     logic.selectEntry("b");
@@ -62,11 +64,12 @@ TEST_F(FolderSelectLogicTest, SingleClickNamesASubfolderWithoutEnteringIt) {
     EXPECT_EQ(logic.currentFolder(), at("a"));
     EXPECT_EQ(logic.chosenFolder(), at("a/b"));
 
-    logic.selectEntry("..");  // ignored: the line still names b
+    logic.selectEntry(".."); // ignored: the line still names b
     EXPECT_EQ(logic.chosenFolder(), at("a/b"));
 }
 
-TEST_F(FolderSelectLogicTest, MissingOrEmptyStartShowsTheRoot) {
+TEST_F(FolderSelectLogicTest, MissingOrEmptyStartShowsTheRoot)
+{
     for (const std::string& start : {at("no/such/folder"), std::string()}) {
         FolderSelectLogic fresh(prompt);
         fresh.setStartFolder(start);
@@ -80,7 +83,8 @@ TEST_F(FolderSelectLogicTest, MissingOrEmptyStartShowsTheRoot) {
     EXPECT_TRUE(prompt.calls.empty());
 }
 
-TEST(FolderSelectPaths, NormalizeFolder) {
+TEST(FolderSelectPaths, NormalizeFolder)
+{
     struct Case {
         const char* in;
         const char* out;

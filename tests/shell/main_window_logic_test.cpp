@@ -37,16 +37,12 @@ public:
     std::map<ServiceKind, std::string> activateText;
     std::string news;
     bool hideTicked = false;
-    std::map<MainTimer, int> running;  // timer -> period
+    std::map<MainTimer, int> running; // timer -> period
     int hides = 0;
     std::string caption = "Vantrel Server";
 
-    void setStatusText(ServiceKind kind, std::string_view text) override {
-        status[kind] = text;
-    }
-    void setActivateText(ServiceKind kind, std::string_view text) override {
-        activateText[kind] = text;
-    }
+    void setStatusText(ServiceKind kind, std::string_view text) override { status[kind] = text; }
+    void setActivateText(ServiceKind kind, std::string_view text) override { activateText[kind] = text; }
     void setNewsText(std::string_view text) override { news = text; }
     void setAutoHide(bool ticked) override { hideTicked = ticked; }
     bool autoHide() const override { return hideTicked; }
@@ -58,7 +54,8 @@ public:
 
 // The general settings file read back byte by byte: version, count, then
 // per record a 300-byte name, a 32-bit length and the value.
-std::map<std::string, std::int32_t> readGeneralFile(const std::string& path) {
+std::map<std::string, std::int32_t> readGeneralFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto int32At = [&](std::size_t at) {
@@ -82,7 +79,8 @@ std::map<std::string, std::int32_t> readGeneralFile(const std::string& path) {
     return keys;
 }
 
-void writeGeneral(const std::string& path, std::int32_t loadedBefore, std::int32_t hide) {
+void writeGeneral(const std::string& path, std::int32_t loadedBefore, std::int32_t hide)
+{
     SettingsStore store;
     store.setInt("loadedbefore", loadedBefore);
     store.setInt("hide", hide);
@@ -92,7 +90,8 @@ void writeGeneral(const std::string& path, std::int32_t loadedBefore, std::int32
 class MainWindowLogicTest : public ::testing::Test {
 protected:
     std::unique_ptr<MainWindowLogic> makeLogic(std::unique_ptr<NewsFeed> news = nullptr,
-                                               std::uint32_t newsStopTimeoutMs = 3000) {
+                                               std::uint32_t newsStopTimeoutMs = 3000)
+    {
         MainWindowOptions options;
         options.newsStopTimeoutMs = newsStopTimeoutMs;
         options.generalPath = generalPath;
@@ -101,8 +100,7 @@ protected:
             settingsOpened.push_back(kind);
             return settingsWindowExists;
         };
-        auto logic = std::make_unique<MainWindowLogic>(view, prompt, services, std::move(news),
-                                                       std::move(options));
+        auto logic = std::make_unique<MainWindowLogic>(view, prompt, services, std::move(news), std::move(options));
         logic->initialiseView();
         return logic;
     }
@@ -121,29 +119,29 @@ protected:
     bool settingsWindowExists = true;
 };
 
-TEST_F(MainWindowLogicTest, FirstRunWithoutFilesAsksNothingAndSavesDefaults) {
+TEST_F(MainWindowLogicTest, FirstRunWithoutFilesAsksNothingAndSavesDefaults)
+{
     http.loadResults = email.loadResults = ftp.loadResults = {false};
     auto logic = makeLogic();
     logic->onFirstShow();
 
     EXPECT_TRUE(prompt.calls.empty());
-    EXPECT_EQ(http.loads + email.loads + ftp.loads, 3);  // no retries
-    EXPECT_EQ(waits, std::vector<std::uint32_t>{1000});  // general.dat tried twice
+    EXPECT_EQ(http.loads + email.loads + ftp.loads, 3); // no retries
+    EXPECT_EQ(waits, std::vector<std::uint32_t>{1000}); // general.dat tried twice
     for (ServiceKind kind : AllServiceKinds) {
         EXPECT_EQ(view.status[kind], Offline);
         EXPECT_EQ(view.activateText[kind], "Activate");
     }
     EXPECT_EQ(view.caption, "Vantrel Server 2.33");
-    EXPECT_EQ(view.running, (std::map<MainTimer, int>{{MainTimer::Refresh, 1000},
-                                                      {MainTimer::Save, 60000}}));
+    EXPECT_EQ(view.running, (std::map<MainTimer, int>{{MainTimer::Refresh, 1000}, {MainTimer::Save, 60000}}));
 
     logic->onTimer(MainTimer::Save);
-    EXPECT_EQ(readGeneralFile(generalPath),
-              (std::map<std::string, std::int32_t>{{"loadedbefore", 1}, {"hide", 0}}));
+    EXPECT_EQ(readGeneralFile(generalPath), (std::map<std::string, std::int32_t>{{"loadedbefore", 1}, {"hide", 0}}));
     EXPECT_EQ(http.saves + email.saves + ftp.saves, 3);
 }
 
-TEST_F(MainWindowLogicTest, FailedLoadsAreRetriedOnlyWithConsentOnceSavedBefore) {
+TEST_F(MainWindowLogicTest, FailedLoadsAreRetriedOnlyWithConsentOnceSavedBefore)
+{
     writeGeneral(generalPath, 1, 0);
     http.loadResults = {false, false, true};
     email.loadResults = {false};
@@ -167,7 +165,8 @@ TEST_F(MainWindowLogicTest, FailedLoadsAreRetriedOnlyWithConsentOnceSavedBefore)
     }
 }
 
-TEST_F(MainWindowLogicTest, HideKeyTicksAutoHideWhichHidesOnce) {
+TEST_F(MainWindowLogicTest, HideKeyTicksAutoHideWhichHidesOnce)
+{
     writeGeneral(generalPath, 1, 1);
     auto logic = makeLogic();
     logic->onFirstShow();
@@ -189,12 +188,13 @@ TEST_F(MainWindowLogicTest, HideKeyTicksAutoHideWhichHidesOnce) {
     EXPECT_EQ(readGeneralFile(generalPath).at("hide"), 1);
 }
 
-TEST_F(MainWindowLogicTest, AutostartActivatesInServiceOrderAfterLoading) {
+TEST_F(MainWindowLogicTest, AutostartActivatesInServiceOrderAfterLoading)
+{
     http.autostartFlag = true;
     ftp.autostartFlag = true;
     makeLogic()->onFirstShow();
-    EXPECT_EQ(journal, (std::vector<std::string>{"http.load", "email.load", "ftp.load",
-                                                 "http.activate", "ftp.activate"}));
+    EXPECT_EQ(journal,
+              (std::vector<std::string>{"http.load", "email.load", "ftp.load", "http.activate", "ftp.activate"}));
     EXPECT_EQ(view.activateText[ServiceKind::Http], "De-Activate");
     EXPECT_EQ(view.activateText[ServiceKind::Email], "Activate");
     EXPECT_EQ(view.activateText[ServiceKind::Ftp], "De-Activate");
@@ -202,19 +202,21 @@ TEST_F(MainWindowLogicTest, AutostartActivatesInServiceOrderAfterLoading) {
     EXPECT_EQ(view.status[ServiceKind::Email], Offline);
 }
 
-TEST(MainWindowStatus, KilobytesRoundToNearestFrom64BitTotals) {
+TEST(MainWindowStatus, KilobytesRoundToNearestFrom64BitTotals)
+{
     struct Case {
         std::uint64_t bytes;
         std::uint32_t kilobytes;
     };
     // Past 4 GiB the total goes on growing; past what "%u" holds it stays.
-    for (const Case& c : {Case{0, 0}, Case{511, 0}, Case{512, 1}, Case{1535, 1}, Case{1536, 2},
-                          Case{0xFFFFFDFFu, 4194303}, Case{0xFFFFFE00u, 4194304},
-                          Case{5ull << 30, 5242880}, Case{UINT64_MAX, UINT32_MAX}})
+    for (const Case& c :
+         {Case{0, 0}, Case{511, 0}, Case{512, 1}, Case{1535, 1}, Case{1536, 2}, Case{0xFFFFFDFFu, 4194303},
+          Case{0xFFFFFE00u, 4194304}, Case{5ull << 30, 5242880}, Case{UINT64_MAX, UINT32_MAX}})
         EXPECT_EQ(MainWindowLogic::kilobytes(c.bytes), c.kilobytes) << c.bytes;
 }
 
-TEST_F(MainWindowLogicTest, StatusLinesAndRollOverFollowActivity) {
+TEST_F(MainWindowLogicTest, StatusLinesAndRollOverFollowActivity)
+{
     auto logic = makeLogic();
     logic->onFirstShow();
     email.active = true;
@@ -228,7 +230,8 @@ TEST_F(MainWindowLogicTest, StatusLinesAndRollOverFollowActivity) {
     EXPECT_EQ(http.ticks + ftp.ticks, 0);
 }
 
-TEST_F(MainWindowLogicTest, ActivateTogglesAndRefreshesAtOnce) {
+TEST_F(MainWindowLogicTest, ActivateTogglesAndRefreshesAtOnce)
+{
     auto logic = makeLogic();
     logic->onActivate(ServiceKind::Ftp);
     EXPECT_TRUE(ftp.active);
@@ -241,7 +244,8 @@ TEST_F(MainWindowLogicTest, ActivateTogglesAndRefreshesAtOnce) {
     EXPECT_TRUE(prompt.calls.empty());
 }
 
-TEST_F(MainWindowLogicTest, ActivationFailureShowsTheServiceMessage) {
+TEST_F(MainWindowLogicTest, ActivationFailureShowsTheServiceMessage)
+{
     struct Case {
         ServiceKind kind;
         const char* text;
@@ -262,8 +266,8 @@ TEST_F(MainWindowLogicTest, ActivationFailureShowsTheServiceMessage) {
          "using\nthe same port or that your computer has the port blocked.",
          "FTP Error"},
     };
-    http.activateResult = false;  // a service that refuses
-    services.email = nullptr;     // services that do not exist yet
+    http.activateResult = false; // a service that refuses
+    services.email = nullptr;    // services that do not exist yet
     services.ftp = nullptr;
     auto logic = makeLogic();
     for (const Case& c : cases) {
@@ -278,7 +282,8 @@ TEST_F(MainWindowLogicTest, ActivationFailureShowsTheServiceMessage) {
     }
 }
 
-TEST_F(MainWindowLogicTest, CloseAsksOnlyWithAnActiveService) {
+TEST_F(MainWindowLogicTest, CloseAsksOnlyWithAnActiveService)
+{
     auto logic = makeLogic();
     EXPECT_TRUE(logic->confirmClose());
     EXPECT_TRUE(prompt.calls.empty());
@@ -294,7 +299,8 @@ TEST_F(MainWindowLogicTest, CloseAsksOnlyWithAnActiveService) {
     EXPECT_EQ(prompt.calls[0].icon, PromptIcon::Question);
 }
 
-TEST_F(MainWindowLogicTest, SettingsWindowSaveIsRetriedWithConsent) {
+TEST_F(MainWindowLogicTest, SettingsWindowSaveIsRetriedWithConsent)
+{
     auto logic = makeLogic();
     http.saveResults = {false, false, true};
     prompt.answers = {PromptAnswer::Yes, PromptAnswer::Yes};
@@ -306,12 +312,13 @@ TEST_F(MainWindowLogicTest, SettingsWindowSaveIsRetriedWithConsent) {
     EXPECT_EQ(prompt.calls[0].title, FileAccessTitle);
     EXPECT_EQ(email.saves + ftp.saves, 0);
 
-    settingsWindowExists = false;  // nothing shown, nothing saved
+    settingsWindowExists = false; // nothing shown, nothing saved
     logic->onSettings(ServiceKind::Email);
     EXPECT_EQ(email.saves, 0);
 }
 
-TEST_F(MainWindowLogicTest, SaveAllSavesEveryServiceAndReportsAnyFailure) {
+TEST_F(MainWindowLogicTest, SaveAllSavesEveryServiceAndReportsAnyFailure)
+{
     auto logic = makeLogic();
     email.saveResults = {false};
     EXPECT_FALSE(logic->saveAll());
@@ -319,7 +326,8 @@ TEST_F(MainWindowLogicTest, SaveAllSavesEveryServiceAndReportsAnyFailure) {
     EXPECT_EQ(readGeneralFile(generalPath).at("loadedbefore"), 1);
 }
 
-TEST_F(MainWindowLogicTest, ClosingSavesOnlyAfterTheFirstShow) {
+TEST_F(MainWindowLogicTest, ClosingSavesOnlyAfterTheFirstShow)
+{
     makeLogic()->shutdown(SaveRetry::AskOperator);
     EXPECT_FALSE(std::filesystem::exists(generalPath));
     EXPECT_EQ(http.saves, 0);
@@ -329,12 +337,13 @@ TEST_F(MainWindowLogicTest, ClosingSavesOnlyAfterTheFirstShow) {
     logic->shutdown(SaveRetry::AskOperator);
     EXPECT_TRUE(view.running.empty());
     EXPECT_TRUE(std::filesystem::exists(generalPath));
-    logic->shutdown(SaveRetry::AskOperator);  // once only
+    logic->shutdown(SaveRetry::AskOperator); // once only
     EXPECT_EQ(http.saves, 1);
     EXPECT_TRUE(prompt.calls.empty());
 }
 
-TEST_F(MainWindowLogicTest, FailedFinalSaveAsksUntilNoOrSavesOnceOnSignal) {
+TEST_F(MainWindowLogicTest, FailedFinalSaveAsksUntilNoOrSavesOnceOnSignal)
+{
     ftp.saveResults = {false};
     prompt.answers = {PromptAnswer::Yes, PromptAnswer::No};
     auto logic = makeLogic();
@@ -367,7 +376,8 @@ TEST_F(MainWindowLogicTest, FailedFinalSaveAsksUntilNoOrSavesOnceOnSignal) {
     EXPECT_TRUE(fine->shutdown(SaveRetry::SingleAttempt));
 }
 
-TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh) {
+TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh)
+{
     // A closed port: the feed settles on the no-news text.
     int port = 0;
     {
@@ -377,9 +387,8 @@ TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh) {
     }
     NewsFeedTiming quick;
     quick.initialDelayMs = 0;
-    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1",
-                                           static_cast<std::uint16_t>(port), "/news.txt",
-                                           "Vantrel Server 2.33", quick);
+    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1", static_cast<std::uint16_t>(port),
+                                           "/news.txt", "Vantrel Server 2.33", quick);
     NewsFeed* feed = news.get();
     auto logic = makeLogic(std::move(news));
     logic->onFirstShow();
@@ -395,14 +404,14 @@ TEST_F(MainWindowLogicTest, NewsLineShowsTheFeedsTextOnRefresh) {
 // connection requests, so a connect to it stays pending.
 class FullListener final {
 public:
-    FullListener() {
+    FullListener()
+    {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 0) != 0 ||
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 0) != 0 ||
             getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             ADD_FAILURE() << "cannot listen";
         port_ = ntohs(address.sin_port);
@@ -412,9 +421,12 @@ public:
     }
     ~FullListener() { close(); }
     // From now on the pending connect is refused.
-    void close() {
-        if (filler_ >= 0) ::close(std::exchange(filler_, -1));
-        if (listener_ >= 0) ::close(std::exchange(listener_, -1));
+    void close()
+    {
+        if (filler_ >= 0)
+            ::close(std::exchange(filler_, -1));
+        if (listener_ >= 0)
+            ::close(std::exchange(listener_, -1));
     }
     std::uint16_t port() const { return port_; }
 
@@ -425,17 +437,19 @@ private:
 };
 
 // Whether a connection to the local port waits for its SYN to be answered.
-bool connectPending(std::uint16_t port) {
+bool connectPending(std::uint16_t port)
+{
     std::ifstream table("/proc/net/tcp");
     std::string line;
     char wanted[16];
     std::snprintf(wanted, sizeof wanted, ":%04X", port);
-    std::getline(table, line);  // the column names
+    std::getline(table, line); // the column names
     while (std::getline(table, line)) {
         std::istringstream fields(line);
         std::string slot, local, remote, state;
         fields >> slot >> local >> remote >> state;
-        if (remote.ends_with(wanted) && state == "02") return true;  // SYN_SENT
+        if (remote.ends_with(wanted) && state == "02")
+            return true; // SYN_SENT
     }
     return false;
 }
@@ -443,12 +457,13 @@ bool connectPending(std::uint16_t port) {
 // Closing while the news thread hangs in a connect: the stop gives up, and
 // the feed must live on until its thread is done with it (under the
 // sanitizers, freeing it here is a use after free once the connect fails).
-TEST_F(MainWindowLogicTest, ClosingLeavesANewsThreadStuckInConnectItsFeed) {
+TEST_F(MainWindowLogicTest, ClosingLeavesANewsThreadStuckInConnectItsFeed)
+{
     FullListener server;
     NewsFeedTiming quick;
     quick.initialDelayMs = 0;
-    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1", server.port(),
-                                           "/news.txt", "Vantrel Server 2.33", quick);
+    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1", server.port(), "/news.txt",
+                                           "Vantrel Server 2.33", quick);
     auto logic = makeLogic(std::move(news), 50);
     logic->onFirstShow();
     ASSERT_TRUE(test::waitUntil([&] { return connectPending(server.port()); }));
@@ -458,8 +473,7 @@ TEST_F(MainWindowLogicTest, ClosingLeavesANewsThreadStuckInConnectItsFeed) {
     server.close();
     // The connect is refused at its next try; the thread sets the no-news
     // text on its feed, sees the stop and ends, destroying the feed.
-    EXPECT_TRUE(test::waitUntil([&] { return parkedThreadCount() > parked; },
-                                std::chrono::seconds(20)));
+    EXPECT_TRUE(test::waitUntil([&] { return parkedThreadCount() > parked; }, std::chrono::seconds(20)));
 }
 
 } // namespace

@@ -21,7 +21,8 @@ namespace {
 
 class QtEnvironment final : public ::testing::Environment {
 public:
-    void SetUp() override {
+    void SetUp() override
+    {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         app_ = std::make_unique<QApplication>(argc_, argv_);
     }
@@ -34,33 +35,35 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 template <typename Widget>
-Widget* control(QWidget& window, const char* name) {
+Widget* control(QWidget& window, const char* name)
+{
     auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
     EXPECT_NE(widget, nullptr) << name;
     return widget;
 }
 
-std::uint16_t closedPort() {
+std::uint16_t closedPort()
+{
     TcpSocket probe;
-    if (!probe.listenOn(0)) return 0;
+    if (!probe.listenOn(0))
+        return 0;
     return probe.localPort();
 }
 
-TEST(MainWindowQt, ControlsStartWithTheirTextsAndFirstShowRuns) {
+TEST(MainWindowQt, ControlsStartWithTheirTextsAndFirstShowRuns)
+{
     test::TempFolder folder;
     NewsFeedTiming quick;
     quick.initialDelayMs = 0;
-    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1",
-                                           closedPort(), "/news.txt", "Vantrel Server 2.33",
-                                           quick);
+    auto news = std::make_unique<NewsFeed>(NewsFeed::DefaultIntervalMs, "127.0.0.1", closedPort(), "/news.txt",
+                                           "Vantrel Server 2.33", quick);
     bool closed = false;
     {
-        MainWindow window(LiveServices{}, std::move(news), [&] { closed = true; },
-                          folder / "general.dat");
+        MainWindow window(
+            LiveServices{}, std::move(news), [&] { closed = true; }, folder / "general.dat");
         EXPECT_EQ(window.windowTitle(), "Vantrel Server");
         for (const char* prefix : {"http", "email", "ftp"}) {
             const std::string p(prefix);
@@ -85,9 +88,8 @@ TEST(MainWindowQt, ControlsStartWithTheirTextsAndFirstShowRuns) {
 
         window.show();
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.windowTitle() == "Vantrel Server 2.33"; }));
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return newsLine->text() == "Vantrel Server 2.33: No news available."; },
-            10000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return newsLine->text() == "Vantrel Server 2.33: No news available."; }, 10000));
 
         // No HTTP service in this window: the failure message is answered
         // headlessly and the button keeps its text.

@@ -27,28 +27,33 @@ using test::TempFolder;
 constexpr char HttpRetry[] = "Some HTTP settings failed to load, try again?";
 constexpr char FtpRetry[] = "Some FTP settings failed to load, try again?";
 
-enum class Damage { Garbage, Truncated, Missing };
+enum class Damage {
+    Garbage,
+    Truncated,
+    Missing
+};
 
 constexpr const char* DamageNames[] = {"garbage", "truncated", "missing"};
 
 struct SettingsFile {
     const char* path;
-    const char* retryQuestion;  // asked at start when it fails; null: none
-    bool perAccount;            // an FTP account's own file
+    const char* retryQuestion; // asked at start when it fails; null: none
+    bool perAccount;           // an FTP account's own file
 };
 
 constexpr SettingsFile Files[] = {
-    {"general.dat", nullptr, false},     {"ftp.dat", FtpRetry, false},
-    {"ftpaccounts.dat", FtpRetry, false}, {"ftp/ann.dat", FtpRetry, true},
-    {"http.dat", HttpRetry, false},      {"httpdomains.dat", HttpRetry, false},
+    {"general.dat", nullptr, false}, {"ftp.dat", FtpRetry, false},   {"ftpaccounts.dat", FtpRetry, false},
+    {"ftp/ann.dat", FtpRetry, true}, {"http.dat", HttpRetry, false}, {"httpdomains.dat", HttpRetry, false},
 };
 
-std::string readFile(const std::string& path) {
+std::string readFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
+void writeFile(const std::string& path, const std::string& bytes)
+{
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
@@ -69,14 +74,17 @@ public:
 // Runs in a fresh working folder, as the program does in its data folder.
 class SettingsFilesTest : public ::testing::Test {
 protected:
-    SettingsFilesTest() : previous_(std::filesystem::current_path()) {
+    SettingsFilesTest() : previous_(std::filesystem::current_path())
+    {
         std::filesystem::current_path(folder_.path());
-        for (const char* name : {"logs", "email", "ftp", "http"}) std::filesystem::create_directory(name);
+        for (const char* name : {"logs", "email", "ftp", "http"})
+            std::filesystem::create_directory(name);
     }
     ~SettingsFilesTest() override { std::filesystem::current_path(previous_); }
 
     // Every file holds something other than its defaults.
-    static void writeGoodFiles() {
+    static void writeGoodFiles()
+    {
         SettingsStore general;
         general.setInt("loadedbefore", 1);
         general.setInt("hide", 1);
@@ -99,7 +107,8 @@ protected:
         ASSERT_TRUE(http.saveSettings());
     }
 
-    static std::map<std::string, std::string> snapshot() {
+    static std::map<std::string, std::string> snapshot()
+    {
         std::map<std::string, std::string> files;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(".")) {
             const std::string path = entry.path().lexically_relative(".").string();
@@ -111,21 +120,22 @@ protected:
 
     // Starts and ends the window's work as the program does: load, then
     // the final save. Returns the questions asked.
-    static std::vector<std::string> runProgram() {
+    static std::vector<std::string> runProgram()
+    {
         FtpService ftp;
         ftp.setPort(0);
         HttpService http;
         QuietView view;
-        ScriptedPrompt prompt;  // answers No, as a run without a display does
+        ScriptedPrompt prompt; // answers No, as a run without a display does
         MainWindowOptions options;
         options.wait = [](std::uint32_t) {};
-        MainWindowLogic logic(view, prompt, ServicePointers{&http, nullptr, &ftp}, nullptr,
-                              std::move(options));
+        MainWindowLogic logic(view, prompt, ServicePointers{&http, nullptr, &ftp}, nullptr, std::move(options));
         logic.initialiseView();
         logic.onFirstShow();
         EXPECT_TRUE(logic.shutdown(SaveRetry::SingleAttempt));
         std::vector<std::string> asked;
-        for (const auto& call : prompt.calls) asked.push_back(call.text);
+        for (const auto& call : prompt.calls)
+            asked.push_back(call.text);
         return asked;
     }
 
@@ -133,28 +143,33 @@ protected:
     std::filesystem::path previous_;
 };
 
-TEST_F(SettingsFilesTest, GoodFilesComeOutAsTheyWentIn) {
+TEST_F(SettingsFilesTest, GoodFilesComeOutAsTheyWentIn)
+{
     writeGoodFiles();
     const auto before = snapshot();
-    ASSERT_EQ(before.size(), 10u);  // ftpport.dat, ftpguard.dat and httpguard.dat too
+    ASSERT_EQ(before.size(), 10u); // ftpport.dat, ftpguard.dat and httpguard.dat too
     EXPECT_TRUE(runProgram().empty());
     EXPECT_EQ(snapshot(), before);
 }
 
-TEST_F(SettingsFilesTest, EachDamagedFileCostsNothingElse) {
+TEST_F(SettingsFilesTest, EachDamagedFileCostsNothingElse)
+{
     for (const SettingsFile& file : Files) {
         for (const Damage damage : {Damage::Garbage, Damage::Truncated, Damage::Missing}) {
             SCOPED_TRACE(std::string(file.path) + ", " + DamageNames[static_cast<int>(damage)]);
             for (const auto& entry : std::filesystem::directory_iterator("."))
                 std::filesystem::remove_all(entry.path());
-            for (const char* name : {"logs", "email", "ftp", "http"}) std::filesystem::create_directory(name);
+            for (const char* name : {"logs", "email", "ftp", "http"})
+                std::filesystem::create_directory(name);
             writeGoodFiles();
             const auto good = snapshot();
 
             const std::string path = file.path;
             std::string damaged;
-            if (damage == Damage::Garbage) damaged = "this is no settings file";
-            if (damage == Damage::Truncated) damaged = good.at(path).substr(0, good.at(path).size() / 2);
+            if (damage == Damage::Garbage)
+                damaged = "this is no settings file";
+            if (damage == Damage::Truncated)
+                damaged = good.at(path).substr(0, good.at(path).size() / 2);
             if (damage == Damage::Missing)
                 std::filesystem::remove(path);
             else
@@ -173,7 +188,8 @@ TEST_F(SettingsFilesTest, EachDamagedFileCostsNothingElse) {
                 EXPECT_TRUE(asked.empty());
 
             for (const auto& [name, bytes] : good) {
-                if (name == path) continue;
+                if (name == path)
+                    continue;
                 EXPECT_EQ(after.count(name) ? after.at(name) : "<gone>", bytes) << name;
             }
             const std::string kept = path + SettingsStore::DamagedSuffix;
@@ -197,8 +213,7 @@ TEST_F(SettingsFilesTest, EachDamagedFileCostsNothingElse) {
                 ASSERT_EQ(after.count(kept), 1u);
                 EXPECT_EQ(after.at(kept), damaged);
                 EXPECT_EQ(after.size(), good.size() + 1);
-                EXPECT_NE(said.find(path + " could not be read; it was kept as"), std::string::npos)
-                    << said;
+                EXPECT_NE(said.find(path + " could not be read; it was kept as"), std::string::npos) << said;
             }
         }
     }

@@ -29,11 +29,11 @@ public:
     std::deque<PromptAnswer> answers;
     std::vector<PromptCall> calls;
 
-    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons,
-                      PromptIcon icon) override {
+    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons, PromptIcon icon) override
+    {
         calls.push_back({std::string(text), std::string(title), buttons, icon});
-        if (answers.empty()) return buttons == PromptButtons::YesNo ? PromptAnswer::No
-                                                                    : PromptAnswer::Ok;
+        if (answers.empty())
+            return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Ok;
         const PromptAnswer answer = answers.front();
         answers.pop_front();
         return answer;
@@ -43,8 +43,7 @@ public:
 // Results are taken from the front of each list; the last one repeats.
 class FakeService final : public ServiceControl {
 public:
-    FakeService(std::string name, std::vector<std::string>& journal)
-        : name_(std::move(name)), journal_(journal) {}
+    FakeService(std::string name, std::vector<std::string>& journal) : name_(std::move(name)), journal_(journal) {}
 
     std::vector<bool> loadResults{true};
     std::vector<bool> saveResults{true};
@@ -58,22 +57,26 @@ public:
     int saves = 0;
     int ticks = 0;
 
-    bool loadSettings() override {
+    bool loadSettings() override
+    {
         note("load");
         return next(loadResults, loads++);
     }
-    bool saveSettings() override {
+    bool saveSettings() override
+    {
         note("save");
         return next(saveResults, saves++);
     }
     bool autostart() const override { return autostartFlag; }
     bool isActive() const override { return active; }
-    bool activate() override {
+    bool activate() override
+    {
         note("activate");
         active = activateResult;
         return activateResult;
     }
-    void deactivate() override {
+    void deactivate() override
+    {
         note("deactivate");
         active = false;
     }
@@ -83,7 +86,8 @@ public:
     void tick() override { ++ticks; }
 
 private:
-    static bool next(const std::vector<bool>& results, int index) {
+    static bool next(const std::vector<bool>& results, int index)
+    {
         const auto at = static_cast<std::size_t>(index);
         return at < results.size() ? results[at] : results.back();
     }
@@ -95,12 +99,13 @@ private:
 
 class TempFolder final {
 public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vt-shell-XXXXXX").string();
+    TempFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vt-shell-XXXXXX").string();
         path_ = mkdtemp(pattern.data());
     }
-    ~TempFolder() {
+    ~TempFolder()
+    {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
@@ -115,10 +120,12 @@ private:
 };
 
 inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;

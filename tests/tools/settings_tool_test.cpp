@@ -32,7 +32,10 @@ std::string record(const std::string& name, const std::string& value)
     return out + le32(static_cast<std::uint32_t>(value.size())) + value;
 }
 
-std::string file(int count, const std::string& records) { return le32(3) + le32(count) + records; }
+std::string file(int count, const std::string& records)
+{
+    return le32(3) + le32(count) + records;
+}
 
 class SettingsToolTest : public ::testing::Test {
 protected:
@@ -54,15 +57,15 @@ TEST_F(SettingsToolTest, EveryValueKindRoundTrips)
 {
     EXPECT_EQ(run({"create"}), 0);
     EXPECT_EQ(readBytes(path), file(0, ""));
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"set-int", "port", "8080"},
-             {"set-text", "folder", "C:\\web \"site\""},
-             {"set-text", "admin", ""},
-             {"set-raw", "shop.example.org", "d:\\shop"},
-             {"append-text", "alice"},
-             {"append-int", "-2"},
-             {"set-int", "port", "81"},  // replaced in place
-             {"create"}})                // an existing file stays as it is
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{"set-int", "port", "8080"},
+                                               {"set-text", "folder", "C:\\web \"site\""},
+                                               {"set-text", "admin", ""},
+                                               {"set-raw", "shop.example.org", "d:\\shop"},
+                                               {"append-text", "alice"},
+                                               {"append-int", "-2"},
+                                               {"set-int", "port", "81"}, // replaced in place
+                                               {"create"}})               // an existing file stays as it is
         EXPECT_EQ(run(words), 0) << words[0] << ": " << err.str();
 
     EXPECT_EQ(readBytes(path),
@@ -79,7 +82,7 @@ TEST_F(SettingsToolTest, EveryValueKindRoundTrips)
     ASSERT_EQ(run({"get", "folder"}), 0);
     EXPECT_EQ(out.str(), "C:\\web \"site\"\n");
 
-    EXPECT_EQ(run({"remove", "NONE"}), 0);  // the first of that name
+    EXPECT_EQ(run({"remove", "NONE"}), 0); // the first of that name
     EXPECT_EQ(run({"remove-at", "0"}), 0);
     EXPECT_EQ(run({"print"}), 0);
     EXPECT_EQ(out.str().substr(0, 8), "0\tfolder");
@@ -88,20 +91,24 @@ TEST_F(SettingsToolTest, EveryValueKindRoundTrips)
 
 TEST_F(SettingsToolTest, RefusedCommandsChangeNothing)
 {
-    EXPECT_EQ(run({"print"}), 1);  // missing: only writing commands make it
+    EXPECT_EQ(run({"print"}), 1); // missing: only writing commands make it
     EXPECT_EQ(run({"remove", "port"}), 1);
     EXPECT_FALSE(std::filesystem::exists(path));
 
     ASSERT_EQ(run({"set-int", "port", "80"}), 0);
     const std::string before = readBytes(path);
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"set-int", "port", "80x"}, {"set-int", "port", "2147483648"},
-             {"append-int", "0x10"}, {"set-text", "", "x"},
-             {"set-text", std::string(300, 'k'), "x"}, {"remove", "other"},
-             {"remove-at", "1"}, {"remove-at", "-1"}})
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{"set-int", "port", "80x"},
+                                               {"set-int", "port", "2147483648"},
+                                               {"append-int", "0x10"},
+                                               {"set-text", "", "x"},
+                                               {"set-text", std::string(300, 'k'), "x"},
+                                               {"remove", "other"},
+                                               {"remove-at", "1"},
+                                               {"remove-at", "-1"}})
         EXPECT_EQ(run(words), 1) << words[0] << " " << words[1];
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"set-int", "port"}, {"frobnicate"}, {"print", "x"}})
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{"set-int", "port"}, {"frobnicate"}, {"print", "x"}})
         EXPECT_EQ(run(words), 2) << words[0];
     EXPECT_EQ(readBytes(path), before);
 }
@@ -109,9 +116,8 @@ TEST_F(SettingsToolTest, RefusedCommandsChangeNothing)
 TEST_F(SettingsToolTest, DamagedFilesAreNeverRewritten)
 {
     const std::string good = file(1, record("port", le32(80)));
-    for (const std::string& bytes :
-         {std::string(), le32(3), file(0, "").replace(0, 1, "\2"), good.substr(0, 100),
-          good.substr(0, good.size() - 1), file(2, record("port", le32(80))), good + "x"}) {
+    for (const std::string& bytes : {std::string(), le32(3), file(0, "").replace(0, 1, "\2"), good.substr(0, 100),
+                                     good.substr(0, good.size() - 1), file(2, record("port", le32(80))), good + "x"}) {
         writeBytes(path, bytes);
         for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
                  {"set-int", "port", "8080"}, {"append-text", "x"}, {"create"}, {"print"}}) {
@@ -136,8 +142,7 @@ TEST(SettingsToolKinds, GuessesWhatTheBytesHold)
         {{'a', 0, 'b', 0, 0}, ValueKind::Bytes},
     };
     for (const auto& [value, kind] : cases)
-        EXPECT_EQ(valueKindName(guessValueKind(value)), valueKindName(kind))
-            << value.size() << " bytes";
+        EXPECT_EQ(valueKindName(guessValueKind(value)), valueKindName(kind)) << value.size() << " bytes";
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "email/email_service.h"
 #include "email/email_settings_panel.h"
+#include "foundation/control_server.h"
 #include "foundation/instance_lock.h"
 #include "foundation/server_instance.h"
 #include "foundation/settings_store.h"
@@ -14,7 +15,6 @@
 #include "ftp/ftp_settings_panel.h"
 #include "http/http_service.h"
 #include "http/http_settings_panel.h"
-#include "foundation/control_server.h"
 #include "tools/settings_tool.h"
 #include "tools/task_tool.h"
 
@@ -259,8 +259,7 @@ TEST_F(TaskToolTest, FtpAccountsAreWrittenAsTheWindowWritesThem)
                          "autostart\ton\n");
 
     ASSERT_EQ(tool({"ftp-account", "list"}), 0);
-    EXPECT_EQ(out.str(), "bobsmith\t" + site + "\\\tnone\n" + "anonymous\t" + site +
-                             "\\\tfile-read,folder-read\n");
+    EXPECT_EQ(out.str(), "bobsmith\t" + site + "\\\tnone\n" + "anonymous\t" + site + "\\\tfile-read,folder-read\n");
 
     expectSame({"ftp-account", "remove", "bobsmith"}, [&] {
         ftpWindow([&](FtpSettingsPanel& panel) {
@@ -339,8 +338,7 @@ TEST_F(TaskToolTest, MailAccountsAndRoutingAreWrittenAsTheWindowWritesThem)
     });
     // Sizes below their minimums are raised, each with its warning.
     expectSame({"mail-routing", "set", "--local-domain", "Example.COM", "--relay-host", "relay.example.net",
-                "--max-email-size", "10", "--max-account-size", "100", "--pop3-port", "1110", "--catch-all",
-                "nobody"},
+                "--max-email-size", "10", "--max-account-size", "100", "--pop3-port", "1110", "--catch-all", "nobody"},
                [&] {
                    emailWindow([&](EmailSettingsPanel& panel) {
                        panel.fields().localDomain = "Example.COM";
@@ -352,9 +350,9 @@ TEST_F(TaskToolTest, MailAccountsAndRoutingAreWrittenAsTheWindowWritesThem)
                        panel.applyGeneralSettings();
                    });
                });
-    for (const char* warning : {"There is no relay subnet supplied.", "less than the 1 Mb minumum.",
-                                "less than double the email size.", "POP3 port change will not take effect",
-                                "Relaying will be disabled.", "The 'Catch-All' user does not exist"})
+    for (const char* warning :
+         {"There is no relay subnet supplied.", "less than the 1 Mb minumum.", "less than double the email size.",
+          "POP3 port change will not take effect", "Relaying will be disabled.", "The 'Catch-All' user does not exist"})
         EXPECT_NE(err.str().find(warning), std::string::npos) << warning;
     expectSame({"autostart", "email", "on"},
                [&] { window<EmailService>([](EmailService& s) { s.setAutostart(true); }); });
@@ -426,13 +424,13 @@ TEST_F(TaskToolTest, InputTheWindowRefusesChangesNothing)
 
 TEST_F(TaskToolTest, BadCommandLinesExitWithTwo)
 {
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"ftp-account", "add"},
-             {"ftp-account", "list", "extra"},
-             {"ftp-account", "add", "bob", "--colour", "red"},
-             {"ftp-account", "add", "bob", "--password"},
-             {"ftp-account", "rename", "bob"},
-             {"mail-account"}})
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{"ftp-account", "add"},
+                                               {"ftp-account", "list", "extra"},
+                                               {"ftp-account", "add", "bob", "--colour", "red"},
+                                               {"ftp-account", "add", "bob", "--password"},
+                                               {"ftp-account", "rename", "bob"},
+                                               {"mail-account"}})
         expectRefused(words, "Task commands:", 2);
     EXPECT_TRUE(snapshot(toolData).empty());
 }
@@ -459,7 +457,8 @@ TEST_F(TaskToolTest, PortsAndLimitsLastFromOneCommandToTheNext)
     // The limits per client address: off by default but for the failed
     // logins, and kept in files of their own.
     EXPECT_NE(out.str().find("smtp-per-address-cap\t0\npop3-per-address-cap\t0\npop3-failed-login-limit\t10\n"),
-              std::string::npos) << out.str();
+              std::string::npos)
+        << out.str();
     const std::vector<std::string> sets[] = {
         {"ftp-site", "set", "--per-address-cap", "50", "--failed-login-limit", "0"},
         {"http-site", "set", "--per-address-cap", "40", "--default-folder", site},
@@ -532,7 +531,8 @@ TEST_F(TaskToolTest, ALockHolderThatDoesNotAnswerIsWaitedForThenNamed)
     InstanceLock server;
     ASSERT_TRUE(server.acquire(ServerInstanceName));
     for (const std::vector<std::string>& words :
-         {std::vector<std::string>{"--data-dir", toolData, "autostart", "ftp", "on"}, {"status"},
+         {std::vector<std::string>{"--data-dir", toolData, "autostart", "ftp", "on"},
+          {"status"},
           {"service", "ftp", "start"}}) {
         out.str("");
         err.str("");
@@ -581,6 +581,7 @@ public:
         owner_.join();
         control_.close();
     }
+
 private:
     // The services are made in the data folder, as the program makes them.
     struct Enter {
@@ -648,7 +649,9 @@ TEST_F(TaskToolTest, ARunningServerAnswersEveryCommandAsItsStoppedFilesWould)
 
     // A command for another data folder is not applied to this server's.
     std::ostringstream otherOut, otherErr;
-    EXPECT_EQ(TaskTool(otherOut, otherErr).run(std::vector<std::string>{"--data-dir", toolData, "autostart", "ftp", "on"}), 1);
+    EXPECT_EQ(
+        TaskTool(otherOut, otherErr).run(std::vector<std::string>{"--data-dir", toolData, "autostart", "ftp", "on"}),
+        1);
     EXPECT_NE(otherErr.str().find("the running server keeps its data in " + liveData), std::string::npos)
         << otherErr.str();
 }
@@ -667,8 +670,9 @@ TEST_F(TaskToolTest, HelpDocumentsBothForms)
     std::ostringstream out, err;
     const std::vector<std::string> words{"--help"};
     EXPECT_EQ(SettingsTool(out, err).run(words), 0);
-    for (const char* text : {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "ftp-site set [--welcome TEXT]", "http-site set",
-                             "http-domain add", "mail-account add", "mail-routing set", "autostart ftp|http|email"})
+    for (const char* text :
+         {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "ftp-site set [--welcome TEXT]",
+          "http-site set", "http-domain add", "mail-account add", "mail-routing set", "autostart ftp|http|email"})
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }
 

@@ -22,7 +22,8 @@ const QColor Accent(250, 186, 60);
 
 } // namespace
 
-QPixmap iconPicture(int size) {
+QPixmap iconPicture(int size)
+{
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -51,13 +52,16 @@ QPixmap iconPicture(int size) {
     return pixmap;
 }
 
-QIcon mainIcon() {
+QIcon mainIcon()
+{
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128}) icon.addPixmap(iconPicture(size));
+    for (int size : {16, 24, 32, 48, 64, 128})
+        icon.addPixmap(iconPicture(size));
     return icon;
 }
 
-QPixmap logoPicture(int width, int height) {
+QPixmap logoPicture(int width, int height)
+{
     QPixmap pixmap(width, height);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -82,8 +86,8 @@ QPixmap logoPicture(int width, int height) {
     }
     painter.setFont(title);
     painter.setPen(Qt::white);
-    painter.drawText(QRect(textLeft, 4, width - textLeft - 6, height * 3 / 5),
-                     Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(ProductName));
+    painter.drawText(QRect(textLeft, 4, width - textLeft - 6, height * 3 / 5), Qt::AlignLeft | Qt::AlignVCenter,
+                     QString::fromLatin1(ProductName));
     QFont small = title;
     small.setBold(false);
     small.setPixelSize(std::max(6, height / 5));

@@ -95,8 +95,8 @@ void addSetupInfo(QVBoxLayout* layout, const char* text, QWidget* parent)
     const QString page = QString::fromLatin1(MakerWebPage);
     auto* info = new QLabel(parent);
     info->setObjectName(QStringLiteral("setupInfoLabel"));
-    info->setText(QStringLiteral("%1<a href=\"%2\">%2</a>")
-                      .arg(QString::fromLatin1(text).toHtmlEscaped(), page.toHtmlEscaped()));
+    info->setText(
+        QStringLiteral("%1<a href=\"%2\">%2</a>").arg(QString::fromLatin1(text).toHtmlEscaped(), page.toHtmlEscaped()));
     info->setOpenExternalLinks(true);
     layout->addWidget(info);
 }

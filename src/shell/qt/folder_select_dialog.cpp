@@ -16,15 +16,19 @@ namespace vantrel {
 
 namespace {
 
-QString local(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
-std::string fromItem(const QListWidgetItem* item) {
+QString local(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.c_str());
+}
+std::string fromItem(const QListWidgetItem* item)
+{
     return item->text().toLocal8Bit().toStdString();
 }
 
 class FolderSelectWindow final : public QDialog {
 public:
-    FolderSelectWindow(QWidget* parent, const std::string& start)
-        : QDialog(parent), prompt_(this), logic_(prompt_) {
+    FolderSelectWindow(QWidget* parent, const std::string& start) : QDialog(parent), prompt_(this), logic_(prompt_)
+    {
         setObjectName(QStringLiteral("folderSelectDialog"));
         setWindowTitle(QStringLiteral("Folder Select"));
         logic_.setStartFolder(start);
@@ -33,8 +37,7 @@ public:
         pathLine_->setObjectName(QStringLiteral("folderPathLine"));
         list_ = new QListWidget(this);
         list_->setObjectName(QStringLiteral("folderList"));
-        auto* buttons =
-            new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         buttons->setObjectName(QStringLiteral("folderButtons"));
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(pathLine_);
@@ -67,10 +70,12 @@ public:
     std::string chosen() const { return logic_.chosenFolder(); }
 
 private:
-    void showContents() {
+    void showContents()
+    {
         pathLine_->setText(local(logic_.pathLine()));
         list_->clear();
-        for (const std::string& name : logic_.entries()) list_->addItem(local(name));
+        for (const std::string& name : logic_.entries())
+            list_->addItem(local(name));
     }
 
     QtMessagePrompt prompt_;
@@ -81,9 +86,11 @@ private:
 
 } // namespace
 
-bool FolderSelectDialog::selectFolder(std::string& folder) {
+bool FolderSelectDialog::selectFolder(std::string& folder)
+{
     FolderSelectWindow window(parent_, folder);
-    if (window.exec() != QDialog::Accepted) return false;
+    if (window.exec() != QDialog::Accepted)
+        return false;
     folder = window.chosen();
     return true;
 }

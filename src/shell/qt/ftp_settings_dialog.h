@@ -20,8 +20,7 @@ class MessagePrompt;
 
 class FtpSettingsDialog final : public PanelDialog {
 public:
-    FtpSettingsDialog(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser,
-                      QWidget* parent = nullptr);
+    FtpSettingsDialog(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser, QWidget* parent = nullptr);
 
     FtpSettingsPanel& panel() { return panel_; }
 

@@ -16,17 +16,20 @@ namespace vantrel {
 
 namespace {
 
-QString latin1(const std::string& text) { return QString::fromLatin1(text.c_str()); }
+QString latin1(const std::string& text)
+{
+    return QString::fromLatin1(text.c_str());
+}
 
-void openPage(std::string_view address) {
-    QDesktopServices::openUrl(
-        QUrl(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size()))));
+void openPage(std::string_view address)
+{
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size()))));
 }
 
 } // namespace
 
-HelpDialog::HelpDialog(QWidget* parent)
-    : QDialog(parent), logic_(openPage), firstLine_(new QLabel(this)) {
+HelpDialog::HelpDialog(QWidget* parent) : QDialog(parent), logic_(openPage), firstLine_(new QLabel(this))
+{
     setObjectName(QStringLiteral("helpDialog"));
     setWindowTitle(QStringLiteral("Help"));
     setWindowIcon(mainIcon());
@@ -62,7 +65,8 @@ HelpDialog::HelpDialog(QWidget* parent)
     layout->addWidget(buttons);
 }
 
-void HelpDialog::showEvent(QShowEvent* event) {
+void HelpDialog::showEvent(QShowEvent* event)
+{
     firstLine_->setText(latin1(HelpLogic::firstLine()));
     QDialog::showEvent(event);
 }

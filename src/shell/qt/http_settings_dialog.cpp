@@ -13,10 +13,9 @@
 
 namespace vantrel {
 
-HttpSettingsDialog::HttpSettingsDialog(HttpPanelTarget& target, MessagePrompt& prompt,
-                                       FolderChooser& chooser, QWidget* parent)
-    : PanelDialog("httpSettingsDialog", HttpSettingsPanel::WindowTitle, parent),
-      panel_(target, prompt, chooser)
+HttpSettingsDialog::HttpSettingsDialog(HttpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser,
+                                       QWidget* parent)
+    : PanelDialog("httpSettingsDialog", HttpSettingsPanel::WindowTitle, parent), panel_(target, prompt, chooser)
 {
     buildWidgets();
     panel_.show();

@@ -39,28 +39,26 @@ struct GroupNames {
     const char* prefix;
 };
 
-constexpr GroupNames Groups[] = {
-    {"HTTP Server", "http"}, {"Email Server", "email"}, {"FTP Server", "ftp"}};
+constexpr GroupNames Groups[] = {{"HTTP Server", "http"}, {"Email Server", "email"}, {"FTP Server", "ftp"}};
 
-QString latin1(std::string_view text) {
+QString latin1(std::string_view text)
+{
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString controlName(ServiceKind kind, const char* control) {
+QString controlName(ServiceKind kind, const char* control)
+{
     return QLatin1String(Groups[static_cast<int>(kind)].prefix) + QLatin1String(control);
 }
 
 } // namespace
 
-MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news,
-                       std::function<void()> onClosed, std::string generalPath, QWidget* parent)
-    : QWidget(parent),
-      services_(services),
-      onClosed_(std::move(onClosed)),
-      prompt_(this),
+MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news, std::function<void()> onClosed,
+                       std::string generalPath, QWidget* parent)
+    : QWidget(parent), services_(services), onClosed_(std::move(onClosed)), prompt_(this),
       logic_(*this, prompt_, controlsOf(services), std::move(news),
-             MainWindowOptions{std::move(generalPath), {},
-                               [this](ServiceKind kind) { return openSettings(kind); }}) {
+             MainWindowOptions{std::move(generalPath), {}, [this](ServiceKind kind) { return openSettings(kind); }})
+{
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QLatin1String(InitialCaption));
     setWindowIcon(mainIcon());
@@ -69,14 +67,13 @@ MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news,
     tray_ = new QSystemTrayIcon(mainIcon(), this);
     tray_->setObjectName(QStringLiteral("trayIcon"));
     tray_->setToolTip(QLatin1String(ProductName).left(TrayTipLimit));
-    connect(tray_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick) showFromTray();
-            });
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            showFromTray();
+    });
 
     for (std::size_t i = 0; i < timers_.size(); ++i) {
-        connect(&timers_[i], &QTimer::timeout, this,
-                [this, i] { logic_.onTimer(static_cast<MainTimer>(i)); });
+        connect(&timers_[i], &QTimer::timeout, this, [this, i] { logic_.onTimer(static_cast<MainTimer>(i)); });
     }
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
@@ -84,25 +81,25 @@ MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news,
     logic_.initialiseView();
 }
 
-MainWindow::~MainWindow() {
+MainWindow::~MainWindow()
+{
     logic_.shutdown(SaveRetry::AskOperator);
 }
 
-QWidget* MainWindow::buildGroup(ServiceKind kind) {
+QWidget* MainWindow::buildGroup(ServiceKind kind)
+{
     auto* box = new QGroupBox(QLatin1String(Groups[static_cast<int>(kind)].title), this);
     box->setObjectName(controlName(kind, "Group"));
     ServiceGroup& g = group(kind);
     g.status = new QLabel(box);
     g.status->setObjectName(controlName(kind, "Status"));
-    g.status->setMinimumWidth(
-        g.status->fontMetrics().horizontalAdvance(QLatin1String(WidestStatus)));
+    g.status->setMinimumWidth(g.status->fontMetrics().horizontalAdvance(QLatin1String(WidestStatus)));
     g.activate = new QPushButton(box);
     g.activate->setObjectName(controlName(kind, "Activate"));
     g.settings = new QPushButton(QStringLiteral("Settings"), box);
     g.settings->setObjectName(controlName(kind, "Settings"));
     // Wide enough for "De-Activate" without the row jumping.
-    g.activate->setMinimumWidth(g.activate->fontMetrics().horizontalAdvance(
-                                    QStringLiteral("De-Activate")) + 24);
+    g.activate->setMinimumWidth(g.activate->fontMetrics().horizontalAdvance(QStringLiteral("De-Activate")) + 24);
 
     auto* row = new QHBoxLayout(box);
     row->addWidget(g.status, 1);
@@ -114,7 +111,8 @@ QWidget* MainWindow::buildGroup(ServiceKind kind) {
     return box;
 }
 
-void MainWindow::buildControls() {
+void MainWindow::buildControls()
+{
     auto* logo = new QLabel(this);
     logo->setObjectName(QStringLiteral("logo"));
 
@@ -143,33 +141,37 @@ void MainWindow::buildControls() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(logo);
     layout->addWidget(news_);
-    for (ServiceKind kind : AllServiceKinds) layout->addWidget(buildGroup(kind));
+    for (ServiceKind kind : AllServiceKinds)
+        layout->addWidget(buildGroup(kind));
     layout->addLayout(bottom);
 
     // The logo spans the window, whose width the status lines decide.
     const QMargins margins = layout->contentsMargins();
-    const int width = std::max(LogoMinimumWidth,
-                               layout->sizeHint().width() - margins.left() - margins.right());
+    const int width = std::max(LogoMinimumWidth, layout->sizeHint().width() - margins.left() - margins.right());
     logo->setPixmap(logoPicture(width, LogoHeight));
     news_->setFixedWidth(width);
 }
 
-bool MainWindow::openSettings(ServiceKind kind) {
+bool MainWindow::openSettings(ServiceKind kind)
+{
     return openSettingsWindow(kind, services_, this);
 }
 
-void MainWindow::openHelp() {
+void MainWindow::openHelp()
+{
     HelpDialog help(this);
     help.exec();
 }
 
-void MainWindow::showFromTray() {
+void MainWindow::showFromTray()
+{
     showNormal();
     raise();
     activateWindow();
 }
 
-void MainWindow::closeWithoutQuestion() {
+void MainWindow::closeWithoutQuestion()
+{
     // Queued behind a pending first show, so that what it loads is saved.
     QTimer::singleShot(0, this, [this] {
         finish(SaveRetry::SingleAttempt);
@@ -177,14 +179,17 @@ void MainWindow::closeWithoutQuestion() {
     });
 }
 
-bool MainWindow::finish(SaveRetry retry) {
+bool MainWindow::finish(SaveRetry retry)
+{
     const bool saved = logic_.shutdown(retry);
     tray_->hide();
-    if (onClosed_) std::exchange(onClosed_, nullptr)();
+    if (onClosed_)
+        std::exchange(onClosed_, nullptr)();
     return saved;
 }
 
-void MainWindow::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event)
+{
     QWidget::showEvent(event);
     if (!firstShowQueued_) {
         firstShowQueued_ = true;
@@ -194,7 +199,8 @@ void MainWindow::showEvent(QShowEvent* event) {
     tray_->hide();
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event)
+{
     if (!logic_.confirmClose()) {
         event->ignore();
         return;
@@ -203,29 +209,45 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void MainWindow::setStatusText(ServiceKind kind, std::string_view text) {
+void MainWindow::setStatusText(ServiceKind kind, std::string_view text)
+{
     group(kind).status->setText(latin1(text));
 }
 
-void MainWindow::setActivateText(ServiceKind kind, std::string_view text) {
+void MainWindow::setActivateText(ServiceKind kind, std::string_view text)
+{
     group(kind).activate->setText(latin1(text));
 }
 
-void MainWindow::setNewsText(std::string_view text) {
+void MainWindow::setNewsText(std::string_view text)
+{
     QString shown = latin1(text);
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     news_->setText(shown);
 }
 
-void MainWindow::setAutoHide(bool ticked) { autoHide_->setChecked(ticked); }
+void MainWindow::setAutoHide(bool ticked)
+{
+    autoHide_->setChecked(ticked);
+}
 
-bool MainWindow::autoHide() const { return autoHide_->isChecked(); }
+bool MainWindow::autoHide() const
+{
+    return autoHide_->isChecked();
+}
 
-void MainWindow::startTimer(MainTimer which, int periodMs) { timer(which).start(periodMs); }
+void MainWindow::startTimer(MainTimer which, int periodMs)
+{
+    timer(which).start(periodMs);
+}
 
-void MainWindow::stopTimer(MainTimer which) { timer(which).stop(); }
+void MainWindow::stopTimer(MainTimer which)
+{
+    timer(which).stop();
+}
 
-void MainWindow::hideToTray() {
+void MainWindow::hideToTray()
+{
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         showMinimized();
         return;
@@ -234,6 +256,9 @@ void MainWindow::hideToTray() {
     hide();
 }
 
-void MainWindow::setCaption(std::string_view text) { setWindowTitle(latin1(text)); }
+void MainWindow::setCaption(std::string_view text)
+{
+    setWindowTitle(latin1(text));
+}
 
 } // namespace vantrel

@@ -25,9 +25,8 @@ namespace vantrel {
 class MainWindow final : public QWidget, private MainWindowView {
 public:
     // onClosed runs once the window has closed and saved its settings.
-    MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news,
-               std::function<void()> onClosed = {}, std::string generalPath = "general.dat",
-               QWidget* parent = nullptr);
+    MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news, std::function<void()> onClosed = {},
+               std::string generalPath = "general.dat", QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Closes as the close command does, without the question, saving once;
@@ -40,7 +39,8 @@ public:
     bool finish(SaveRetry retry);
     // The Activate / De-Activate button asked for one direction, with its
     // messages through `prompt`.
-    bool switchService(ServiceKind kind, bool on, MessagePrompt& prompt) {
+    bool switchService(ServiceKind kind, bool on, MessagePrompt& prompt)
+    {
         return logic_.switchService(kind, on, prompt);
     }
 

@@ -16,8 +16,7 @@ bool runsHeadless();
 class QtMessagePrompt final : public MessagePrompt {
 public:
     explicit QtMessagePrompt(QWidget* parent) : parent_(parent) {}
-    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons,
-                      PromptIcon icon) override;
+    PromptAnswer show(std::string_view text, std::string_view title, PromptButtons buttons, PromptIcon icon) override;
 
 private:
     QWidget* parent_;

@@ -17,20 +17,24 @@
 
 namespace vantrel {
 
-bool openSettingsWindow(ServiceKind kind, const LiveServices& services, QWidget* parent) {
+bool openSettingsWindow(ServiceKind kind, const LiveServices& services, QWidget* parent)
+{
     QtMessagePrompt prompt(parent);
     FolderSelectDialog chooser(parent);
     switch (kind) {
     case ServiceKind::Http:
-        if (services.http == nullptr) return false;
+        if (services.http == nullptr)
+            return false;
         HttpSettingsDialog(*services.http, prompt, chooser, parent).exec();
         return true;
     case ServiceKind::Ftp:
-        if (services.ftp == nullptr) return false;
+        if (services.ftp == nullptr)
+            return false;
         FtpSettingsDialog(*services.ftp, prompt, chooser, parent).exec();
         return true;
     case ServiceKind::Email: {
-        if (services.email == nullptr) return false;
+        if (services.email == nullptr)
+            return false;
         QtAttachmentInfoWindow info(parent);
         EmailSettingsDialog(*services.email, prompt, info, parent).exec();
         return true;
