@@ -279,8 +279,11 @@ bool listenControl(const std::string& path, ControlFd& fd, std::string& why)
         }
     }
     fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    // No one connects before listen(), by when the socket is the owner's only.
-    if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+    // The socket's mode before bind() becomes the file's, so the file is
+    // the owner's only from the moment it appears; the chmod after it
+    // makes sure where a system does otherwise.
+    if (fd.get() < 0 || ::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0 ||
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::chmod(path.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(fd.get(), ListenBacklog) != 0) {
         why = path + ": " + std::strerror(errno);
         fd.reset();
