@@ -73,19 +73,6 @@ ControlRequests::ControlRequests(ServicePointers services, LiveServices live, Sw
 {
 }
 
-ServiceControl* ControlRequests::service(ServiceKind kind) const
-{
-    switch (kind) {
-    case ServiceKind::Http:
-        return services_.http;
-    case ServiceKind::Email:
-        return services_.email;
-    case ServiceKind::Ftp:
-        return services_.ftp;
-    }
-    return nullptr;
-}
-
 ControlReply ControlRequests::answer(std::span<const std::string> words)
 {
     ControlReply reply;
@@ -122,7 +109,7 @@ ControlReply ControlRequests::status(bool json) const
         reply.out = formatText(sizeof TextStatusHead + folder.size() + 128, TextStatusHead, ProductName,
                                static_cast<long>(::getpid()), uptimeText(uptime).c_str(), folder.c_str());
         for (const KindName& name : KindNames)
-            reply.out += std::string(name.title) + ": " + MainWindowLogic::statusText(service(name.kind)) + '\n';
+            reply.out += std::string(name.title) + ": " + MainWindowLogic::statusText(services_.of(name.kind)) + '\n';
         return reply;
     }
     std::string text = "{\"running\":true,\"product\":" + jsonString(ProductName) +
@@ -130,7 +117,7 @@ ControlReply ControlRequests::status(bool json) const
                        ",\"uptimeSeconds\":" + std::to_string(uptime) + ",\"services\":{";
     const char* separator = "";
     for (const KindName& name : KindNames) {
-        const ServiceControl* s = service(name.kind);
+        const ServiceControl* s = services_.of(name.kind);
         const bool active = s != nullptr && s->isActive();
         text += separator;
         text += jsonString(name.word) + ":{\"active\":" + (active ? "true" : "false") +
@@ -155,7 +142,7 @@ ControlReply ControlRequests::switchService(const std::string& word, bool on)
         const bool switched = switchService_(name.kind, on, prompt);
         reply.code = switched && !prompt.refused() ? 0 : 1;
         reply.err = err.str();
-        reply.out = std::string(name.title) + ": " + MainWindowLogic::statusText(service(name.kind)) + '\n';
+        reply.out = std::string(name.title) + ": " + MainWindowLogic::statusText(services_.of(name.kind)) + '\n';
         return reply;
     }
     reply.err = TextUnknownRequest;

@@ -28,7 +28,6 @@ public:
 private:
     ControlReply status(bool json) const;
     ControlReply switchService(const std::string& kind, bool on);
-    ServiceControl* service(ServiceKind kind) const;
 
     ServicePointers services_;
     LiveServices live_;

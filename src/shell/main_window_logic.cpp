@@ -58,8 +58,7 @@ const ServiceTexts& textsOf(ServiceKind kind)
 
 MainWindowLogic::MainWindowLogic(MainWindowView& view, MessagePrompt& prompt, ServicePointers services,
                                  std::unique_ptr<NewsFeed> news, MainWindowOptions options)
-    : view_(view), prompt_(prompt), services_{services.http, services.email, services.ftp},
-      options_(std::move(options)), news_(std::move(news))
+    : view_(view), prompt_(prompt), services_(services), options_(std::move(options)), news_(std::move(news))
 {
     if (!options_.wait)
         options_.wait = [](std::uint32_t ms) { sleepMs(ms); };
@@ -72,7 +71,7 @@ MainWindowLogic::~MainWindowLogic()
 
 ServiceControl* MainWindowLogic::service(ServiceKind kind) const
 {
-    return services_[static_cast<int>(kind)];
+    return services_.of(kind);
 }
 
 void MainWindowLogic::initialiseView()
@@ -230,9 +229,11 @@ void MainWindowLogic::onSettings(ServiceKind kind)
 
 bool MainWindowLogic::anyActive() const
 {
-    for (ServiceControl* s : services_)
+    for (ServiceKind kind : AllServiceKinds) {
+        const ServiceControl* s = service(kind);
         if (s != nullptr && s->isActive())
             return true;
+    }
     return false;
 }
 

@@ -10,7 +10,6 @@
 #include "shell/news_feed.h"
 #include "shell/service_kind.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,6 +46,19 @@ struct ServicePointers {
     ServiceControl* http = nullptr;
     ServiceControl* email = nullptr;
     ServiceControl* ftp = nullptr;
+
+    ServiceControl* of(ServiceKind kind) const
+    {
+        switch (kind) {
+        case ServiceKind::Http:
+            return http;
+        case ServiceKind::Email:
+            return email;
+        case ServiceKind::Ftp:
+            return ftp;
+        }
+        return nullptr;
+    }
 };
 
 struct MainWindowOptions {
@@ -122,7 +134,7 @@ private:
 
     MainWindowView& view_;
     MessagePrompt& prompt_;
-    std::array<ServiceControl*, 3> services_;
+    ServicePointers services_;
     MainWindowOptions options_;
     bool shown_ = false;
     bool finished_ = false;
