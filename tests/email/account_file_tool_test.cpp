@@ -32,6 +32,10 @@ protected:
 
     std::ostringstream out;
     std::ostringstream err;
+
+private:
+    // The changing commands take the server's lock: a private one.
+    testing::PrivateTmpDir tmp_{folder()};
 };
 
 TEST_F(AccountFileToolTest, MakesAnAccountTheDirectoryLoads)

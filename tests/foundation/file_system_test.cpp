@@ -83,8 +83,10 @@ TEST(FileOperations, TemporaryFiles)
     EXPECT_EQ(first.rfind(dir.path() + "/vts", 0), 0u) << first;
     EXPECT_TRUE(pathExists(second));
     EXPECT_FALSE(makeTempFile(dir / "missing", "vts", first));
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
-    EXPECT_EQ(tempFolder(), dir.path() + "/");
+    {
+        const testing::PrivateTmpDir setting(dir.path());
+        EXPECT_EQ(tempFolder(), dir.path() + "/");
+    }
     ::unsetenv("TMPDIR");
     EXPECT_EQ(tempFolder(), "/tmp/");
 }
@@ -140,7 +142,7 @@ TEST(DirectoryScanTest, KindsPatternsAndRecords)
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstEnds)
 {
     ScratchFolder dir;
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const testing::PrivateTmpDir setting(dir.path());
     auto first = std::make_unique<InstanceLock>();
     ASSERT_TRUE(first->acquire("VantrelTestMutex"));
     InstanceLock second;
@@ -149,7 +151,6 @@ TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstEnds)
     EXPECT_TRUE(other.acquire("AnotherName"));
     first.reset();
     EXPECT_TRUE(second.acquire("VantrelTestMutex"));
-    ::unsetenv("TMPDIR");
 }
 
 } // namespace

@@ -17,32 +17,6 @@ namespace {
 using testing::ScratchFolder;
 using testing::writeBytes;
 
-// Points TMPDIR somewhere for one test.
-class TemporaryFolderSetting final {
-public:
-    explicit TemporaryFolderSetting(const std::string& folder)
-    {
-        const char* before = std::getenv("TMPDIR");
-        hadOne_ = before != nullptr;
-        if (hadOne_)
-            previous_ = before;
-        ::setenv("TMPDIR", folder.c_str(), 1);
-    }
-    ~TemporaryFolderSetting()
-    {
-        if (hadOne_)
-            ::setenv("TMPDIR", previous_.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-    TemporaryFolderSetting(const TemporaryFolderSetting&) = delete;
-    TemporaryFolderSetting& operator=(const TemporaryFolderSetting&) = delete;
-
-private:
-    bool hadOne_ = false;
-    std::string previous_;
-};
-
 TEST(InstanceLockFailures, AHolderIsToldFromAnUnusableFolder)
 {
     ScratchFolder dir;
@@ -58,7 +32,7 @@ TEST(InstanceLockFailures, AHolderIsToldFromAnUnusableFolder)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const TemporaryFolderSetting setting(c.folder);
+        const testing::PrivateTmpDir setting(c.folder);
         InstanceLock lock;
         EXPECT_FALSE(lock.acquire("VantrelTestInstance"));
         EXPECT_EQ(lock.failure(), c.failure);
@@ -66,7 +40,7 @@ TEST(InstanceLockFailures, AHolderIsToldFromAnUnusableFolder)
         EXPECT_EQ(lock.lockFile(), c.folder + "/VantrelTestInstance.lock");
     }
 
-    const TemporaryFolderSetting setting(dir.path());
+    const testing::PrivateTmpDir setting(dir.path());
     InstanceLock first;
     ASSERT_TRUE(first.acquire("VantrelTestInstance"));
     EXPECT_EQ(first.failure(), InstanceLockFailure::None);

@@ -1,6 +1,6 @@
 // ScratchFolder: a fresh folder per test, removed afterwards, helpers
-// that write and read whole files by absolute path, and a guard that frees
-// a thread stuck opening a named pipe.
+// that write and read whole files by absolute path, a TMPDIR of the test's
+// own, and a guard that frees a thread stuck opening a named pipe.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,6 +41,34 @@ public:
 
 private:
     std::string path_;
+};
+
+// While it lives, TMPDIR names `folder`: the server's instance lock and
+// control socket live there, so a test that takes them neither meets nor
+// refuses a server another test runs at the same time.
+class PrivateTmpDir final {
+public:
+    explicit PrivateTmpDir(const std::string& folder)
+    {
+        if (const char* tmp = std::getenv("TMPDIR")) {
+            saved_ = tmp;
+            hadOne_ = true;
+        }
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~PrivateTmpDir()
+    {
+        if (hadOne_)
+            ::setenv("TMPDIR", saved_.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+    PrivateTmpDir(const PrivateTmpDir&) = delete;
+    PrivateTmpDir& operator=(const PrivateTmpDir&) = delete;
+
+private:
+    std::string saved_;
+    bool hadOne_ = false;
 };
 
 inline void writeBytes(const std::string& path, const std::string& bytes)

@@ -40,22 +40,6 @@ std::string file(int count, const std::string& records)
 
 class SettingsToolTest : public ::testing::Test {
 protected:
-    // A changing command takes the server's lock: a private one, so that a
-    // server elsewhere on the machine does not refuse it.
-    void SetUp() override
-    {
-        if (const char* tmp = std::getenv("TMPDIR"))
-            savedTmp_ = tmp;
-        ::setenv("TMPDIR", scratch.path().c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (savedTmp_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", savedTmp_.c_str(), 1);
-    }
-
     int run(std::vector<std::string> words)
     {
         words.insert(words.begin(), path);
@@ -65,12 +49,12 @@ protected:
     }
 
     testing::ScratchFolder scratch;
+    // A changing command takes the server's lock: a private one, so that a
+    // server elsewhere on the machine does not refuse it.
+    testing::PrivateTmpDir tmp{scratch.path()};
     std::string path = scratch / "test.dat";
     std::ostringstream out;
     std::ostringstream err;
-
-private:
-    std::string savedTmp_;
 };
 
 TEST_F(SettingsToolTest, EveryValueKindRoundTrips)

@@ -99,25 +99,13 @@ protected:
     void SetUp() override
     {
         home_ = fs::current_path().string();
-        const char* tmp = std::getenv("TMPDIR");
-        if (tmp != nullptr)
-            savedTmp_ = tmp;
-        fs::create_directory(lockFolder);
-        ::setenv("TMPDIR", lockFolder.c_str(), 1);
         for (const std::string& folder : {toolData, panelData, site})
             fs::create_directory(folder);
         // The program makes these at its start.
         for (const char* folder : {"logs", "email", "ftp", "http"})
             fs::create_directory(panelData + "/" + folder);
     }
-    void TearDown() override
-    {
-        fs::current_path(home_);
-        if (savedTmp_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", savedTmp_.c_str(), 1);
-    }
+    void TearDown() override { fs::current_path(home_); }
 
     // The tool started in `cwd` on the tool's data folder.
     int tool(std::vector<std::string> words, const std::string& cwd = {})
@@ -193,6 +181,8 @@ protected:
 
     testing::ScratchFolder scratch;
     std::string lockFolder = scratch / "tmp";
+    bool lockFolderMade_ = fs::create_directory(lockFolder);
+    testing::PrivateTmpDir tmp_{lockFolder};
     std::string toolData = scratch / "tool";
     std::string panelData = scratch / "panel";
     std::string site = scratch / "site";
@@ -202,7 +192,6 @@ protected:
 
 private:
     std::string home_;
-    std::string savedTmp_;
 };
 
 TEST_F(TaskToolTest, FtpAccountsAreWrittenAsTheWindowWritesThem)
