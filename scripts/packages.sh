@@ -27,7 +27,7 @@ vt_ensure_packages() {
 }
 
 # What building the program needs.
-VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev"
+VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev libssl-dev"
 # What the tests need on top: GoogleTest, the real clients they drive (mail
 # programs included), clang with its runtimes for the lock analysis,
 # ThreadSanitizer and libFuzzer, and the tools that check the installed

@@ -103,13 +103,13 @@ std::string temporaryNameFor(const std::string& path)
 
 } // namespace
 
-bool writeWholeFile(const std::string& path, std::string_view bytes, IfExists existing)
+bool writeWholeFile(const std::string& path, std::string_view bytes, IfExists existing, unsigned mode)
 {
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < NameAttempts && fd < 0; ++attempt) {
         temporary = temporaryNameFor(path);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd < 0 && errno != EEXIST)
             return false;
     }

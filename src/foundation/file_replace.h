@@ -21,9 +21,11 @@ enum class IfExists {
 // new bytes are then in place, but not sure to outlive a crash). With
 // IfExists::Keep an existing target is never replaced (the result is then
 // false), not even one that appears while the bytes are written. The path
-// is a local one (see localPath).
+// is a local one (see localPath). `mode` is the new file's permissions
+// (less the process's umask) from its first byte on: a private key is
+// never readable by others, not even for a moment.
 [[nodiscard]] bool writeWholeFile(const std::string& path, std::string_view bytes,
-                                  IfExists existing = IfExists::Replace);
+                                  IfExists existing = IfExists::Replace, unsigned mode = 0666);
 
 // Removes the "NAME.PID.N.tmp" files in `folder` whose process is no longer
 // running; returns how many were removed.

@@ -132,6 +132,13 @@ bool LineSocket::unread(const void* bytes, std::size_t length)
     return true;
 }
 
+void LineSocket::dropBufferedInput()
+{
+    input_.clear();
+    start_ = 0;
+    scanFrom_ = 0;
+}
+
 void LineSocket::close()
 {
     TcpSocket::close();

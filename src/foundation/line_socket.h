@@ -46,6 +46,11 @@ public:
     // given or the buffer would exceed InputLimit + UnreadLimit.
     [[nodiscard]] bool unread(const void* bytes, std::size_t length);
 
+protected:
+    // Clear bytes that came behind the command that started TLS are never
+    // read as commands.
+    void dropBufferedInput() override;
+
 private:
     std::size_t findLineEnd() const;
     void consume(std::size_t count);

@@ -141,6 +141,29 @@ bool ServiceSession::sendBuffer(TcpSocket& socket, const void* bytes, std::size_
     return false;
 }
 
+bool ServiceSession::handshakeTls(TcpSocket& socket, std::shared_ptr<const TlsContext> context, const TlsScope& scope)
+{
+    if (!socket.startTls(std::move(context), scope)) {
+        socket.close();
+        return false;
+    }
+    const std::uint32_t started = tickCount();
+    for (;;) {
+        const TlsProgress progress = socket.continueTls();
+        if (progress == TlsProgress::Done) {
+            noteActivity();
+            return true;
+        }
+        const std::uint32_t spent = tickCount() - started;
+        if (progress == TlsProgress::Failed || stopRequested() || spent >= TlsHandshakeLimitMs) {
+            socket.close();
+            return false;
+        }
+        const WaitFor what = progress == TlsProgress::WantWrite ? WaitFor::Writable : WaitFor::Readable;
+        waitFor({{&socket, what}}, static_cast<int>(TlsHandshakeLimitMs - spent));
+    }
+}
+
 bool ServiceSession::sendFileRange(TcpSocket& socket, int file, std::uint64_t offset, std::uint64_t length)
 {
     // One call moves at most this much, so progress is noted regularly.

@@ -40,6 +40,9 @@ public:
     static constexpr std::uint32_t LingerLimitMs = 30000;
     static constexpr std::uint32_t LingerIdleMs = 2000;
     static constexpr std::size_t LingerByteLimit = 1024 * 1024;
+    // A TLS handshake that takes longer is given up: a client that opens
+    // connections and never finishes them holds a session this long at most.
+    static constexpr std::uint32_t TlsHandshakeLimitMs = 10000;
 
     explicit ServiceSession(std::unique_ptr<LineSocket> control);
     // Derived destructors call stopSession() first.
@@ -60,6 +63,11 @@ public:
     // Sends `length` bytes of an open file from `offset` in the same way,
     // without reading them into memory; a file that ends early ends it.
     bool sendFileRange(TcpSocket& socket, int file, std::uint64_t offset, std::uint64_t length);
+
+    // Starts TLS as the server on `socket` and completes the handshake,
+    // waiting at most TlsHandshakeLimitMs; false (the socket closed) when
+    // the client did not complete it, sent garbage, or a stop came first.
+    bool handshakeTls(TcpSocket& socket, std::shared_ptr<const TlsContext> context, const TlsScope& scope);
 
     void noteActivity();
     void refreshCounters();

@@ -5,6 +5,7 @@
 #include "foundation/tcp_socket.h"
 
 #include "foundation/host_lookup.h"
+#include "foundation/tls_connection.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -110,6 +111,7 @@ void TcpSocket::takeFrom(TcpSocket& other)
     localIp_ = other.localIp_;
     peerIp_ = other.peerIp_;
     corked_ = other.corked_;
+    tls_ = std::move(other.tls_);
     // The descriptor now belongs here; `other` forgets it without closing.
     other.handle_ = -1;
     other.state_ = SocketState::Closed;
@@ -236,6 +238,10 @@ bool TcpSocket::sendSome(const void* bytes, std::size_t& length)
     if (length == 0) {
         return true;
     }
+    if (tls_) {
+        blockPipeSignalInThisThread(); // the library writes without MSG_NOSIGNAL
+        return tlsResult(static_cast<int>(tls_->write(bytes, length)), length, true);
+    }
     const ssize_t sent = ::send(handle_, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
         length = 0;
@@ -261,6 +267,13 @@ bool TcpSocket::sendFileSome(int file, std::uint64_t& offset, std::size_t& lengt
         return true;
     }
     blockPipeSignalInThisThread();
+    if (tls_) {
+        if (!tlsResult(static_cast<int>(tls_->sendFile(file, offset, length, fileEnded)), length, true)) {
+            return false;
+        }
+        offset += length;
+        return true;
+    }
     // Every descriptor here is non-blocking, so sendfile takes what the
     // socket has room for and returns.
     auto position = static_cast<off_t>(offset);
@@ -308,6 +321,10 @@ bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
     if (length == 0) {
         return true;
     }
+    if (tls_) {
+        blockPipeSignalInThisThread(); // a read may answer with an alert
+        return receiveTls(buffer, pipeWriteEnd, length);
+    }
     ssize_t received;
     do {
         received = buffer != nullptr
@@ -329,6 +346,96 @@ bool TcpSocket::receiveInto(void* buffer, int pipeWriteEnd, std::size_t& length)
     return true;
 }
 
+bool TcpSocket::receiveTls(void* buffer, int pipeWriteEnd, std::size_t& length)
+{
+    if (buffer != nullptr) {
+        return tlsResult(static_cast<int>(tls_->read(buffer, length)), length, false);
+    }
+    std::size_t got = length;
+    int error = 0;
+    const TlsOutcome outcome = tls_->readIntoPipe(pipeWriteEnd, got, error);
+    if (outcome == TlsOutcome::Failed && error != 0) {
+        length = 0;
+        return failClosed(SocketError::ConnectionReset);
+    }
+    length = got;
+    return tlsResult(static_cast<int>(outcome), length, false);
+}
+
+bool TcpSocket::tlsResult(int outcome, std::size_t& length, bool sending)
+{
+    switch (static_cast<TlsOutcome>(outcome)) {
+    case TlsOutcome::Done:
+        if (sending) {
+            bytesSent_ += length;
+        } else {
+            bytesReceived_ += length;
+        }
+        return true;
+    case TlsOutcome::WantRead:
+    case TlsOutcome::WantWrite:
+        length = 0;
+        return true;
+    case TlsOutcome::Closed:
+        length = 0;
+        return failClosed(SocketError::ConnectionLost);
+    case TlsOutcome::Failed:
+        break;
+    }
+    length = 0;
+    return failClosed(sending ? SocketError::ConnectionLost : SocketError::ConnectionReset);
+}
+
+bool TcpSocket::startTls(std::shared_ptr<const TlsContext> context, const TlsScope& scope)
+{
+    if (state_ != SocketState::Connected || tls_) {
+        return false;
+    }
+    auto tls = TlsConnection::serverOn(handle_, std::move(context), scope);
+    if (!tls) {
+        return false;
+    }
+    dropBufferedInput();
+    tls_ = std::move(tls);
+    return true;
+}
+
+TlsProgress TcpSocket::continueTls()
+{
+    if (!tls_ || state_ != SocketState::Connected) {
+        return TlsProgress::Failed;
+    }
+    blockPipeSignalInThisThread();
+    switch (tls_->handshake()) {
+    case TlsOutcome::Done:
+        return TlsProgress::Done;
+    case TlsOutcome::WantRead:
+        return TlsProgress::WantRead;
+    case TlsOutcome::WantWrite:
+        return TlsProgress::WantWrite;
+    case TlsOutcome::Closed:
+    case TlsOutcome::Failed:
+        break;
+    }
+    failClosed(SocketError::ConnectionLost);
+    return TlsProgress::Failed;
+}
+
+bool TcpSocket::tlsResumed() const
+{
+    return tls_ && tls_->resumed();
+}
+
+bool TcpSocket::tlsKernelSends() const
+{
+    return tls_ && tls_->established() && tls_->kernelSends();
+}
+
+bool TcpSocket::hasPendingInput() const
+{
+    return tls_ && tls_->hasPendingInput();
+}
+
 bool TcpSocket::failClosed(SocketError error)
 {
     close();
@@ -338,6 +445,13 @@ bool TcpSocket::failClosed(SocketError error)
 
 void TcpSocket::close()
 {
+    if (tls_) {
+        if (state_ == SocketState::Connected) {
+            blockPipeSignalInThisThread();
+            tls_->sendCloseNotify();
+        }
+        tls_.reset();
+    }
     if (handle_ >= 0) {
         ::close(handle_);
         handle_ = -1;
@@ -350,6 +464,10 @@ void TcpSocket::close()
 void TcpSocket::shutdownAndClose()
 {
     if (state_ == SocketState::Connected) {
+        if (tls_) {
+            blockPipeSignalInThisThread();
+            tls_->sendCloseNotify();
+        }
         ::shutdown(handle_, SHUT_RDWR);
     }
     close();
@@ -357,6 +475,7 @@ void TcpSocket::shutdownAndClose()
 
 void TcpSocket::resetAndClose()
 {
+    tls_.reset(); // no closing alert: the peer learns of the abort by the reset
     if (state_ == SocketState::Connected) {
         const linger dropQueued{1, 0};
         ::setsockopt(handle_, SOL_SOCKET, SO_LINGER, &dropQueued, sizeof dropQueued);
@@ -367,6 +486,10 @@ void TcpSocket::resetAndClose()
 void TcpSocket::shutdownSending()
 {
     if (state_ == SocketState::Connected) {
+        if (tls_) {
+            blockPipeSignalInThisThread();
+            tls_->sendCloseNotify();
+        }
         coalesceSends(false); // what is held back leaves now
         ::shutdown(handle_, SHUT_WR);
     }

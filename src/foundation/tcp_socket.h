@@ -3,8 +3,11 @@
 // at once; callers wait for readiness through WorkerThread::waitFor.
 #pragma once
 
+#include "foundation/tls_context.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 struct sockaddr_in;
 
@@ -25,6 +28,16 @@ enum class SocketError : int {
     BufferTooSmall = 11,
     NoLineYet = 12,
     ConnectionReset = 13, // a receive failed (a reset): bytes may be lost
+};
+
+class TlsConnection;
+
+// One step of a TLS handshake.
+enum class TlsProgress {
+    Done,
+    WantRead,
+    WantWrite,
+    Failed // the socket is closed
 };
 
 enum class SocketState : int {
@@ -98,6 +111,23 @@ public:
     // usual. For protocols where the client speaks first.
     void acceptWithData(int seconds);
 
+    // Speaks TLS, as the server, from now on: every later send and receive
+    // is encrypted. Bytes already received in clear and not read are
+    // dropped (a protocol's command to start TLS is the last clear byte it
+    // acts on). Sessions made under `scope` may be resumed only under it.
+    // False when TLS cannot be set up; the socket is then unchanged.
+    [[nodiscard]] bool startTls(std::shared_ptr<const TlsContext> context, const TlsScope& scope);
+    // Moves the handshake on as far as it goes now; the caller waits as told.
+    TlsProgress continueTls();
+    bool isTls() const { return tls_ != nullptr; }
+    // The handshake resumed an earlier session of the same scope.
+    bool tlsResumed() const;
+    // Whether the system encrypts what this connection sends.
+    bool tlsKernelSends() const;
+    // Decrypted bytes wait to be received although the descriptor may not
+    // be readable: a wait for input must not block.
+    bool hasPendingInput() const;
+
     bool isConnected() const { return state_ == SocketState::Connected; }
     SocketState state() const { return state_; }
     SocketError lastError() const { return lastError_; }
@@ -128,6 +158,8 @@ protected:
     void setLastError(SocketError error) { lastError_ = error; }
     // The receive of the socket itself, bypassing any buffering of a subclass.
     bool receiveFromNetwork(void* buffer, std::size_t& length);
+    // Drops what a subclass buffered of the input (TLS starts).
+    virtual void dropBufferedInput() {}
 
 private:
     // Into `buffer`, or with none into the pipe `pipeWriteEnd`.
@@ -135,6 +167,10 @@ private:
     bool open();
     // Closes (the subclass's close included) and records why; always false.
     bool failClosed(SocketError error);
+    // The receive through TLS: into `buffer`, or into the pipe.
+    bool receiveTls(void* buffer, int pipeWriteEnd, std::size_t& length);
+    // A TLS call's outcome as the socket's: true for bytes moved or none now.
+    bool tlsResult(int outcome, std::size_t& length, bool sending);
     // The peer's address, when accept already gave it, spares asking again.
     void adopt(int descriptor, const sockaddr_in* peer = nullptr);
     void fillAddresses(const sockaddr_in* knownPeer = nullptr);
@@ -163,6 +199,8 @@ private:
     std::uint32_t peerIp_ = 0;
     // Partial segments are held back (coalesceSends); most sockets never are.
     bool corked_ = false;
+    // Set while the connection speaks TLS.
+    std::unique_ptr<TlsConnection> tls_;
 };
 
 } // namespace vantrel

@@ -501,6 +501,10 @@ void WorkerThread::waitFor(std::initializer_list<SocketWait> items, int timeoutM
         if (item.socket == nullptr || item.socket->descriptor() < 0) {
             continue;
         }
+        // Bytes already decrypted wait inside TLS, not on the descriptor.
+        if (item.what == WaitFor::Readable && item.socket->hasPendingInput()) {
+            return;
+        }
         const short events = item.what == WaitFor::Readable ? POLLIN : POLLOUT;
         fds[count++] = pollfd{item.socket->descriptor(), events, 0};
     }

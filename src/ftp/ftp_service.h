@@ -13,9 +13,12 @@
 #include "ftp/ftp_settings_panel.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace vantrel {
+
+class TlsCertificate;
 
 class FtpService final : public ServiceControl, public FtpPanelTarget {
 public:
@@ -76,6 +79,8 @@ public:
     FtpAccountTable& accounts() override { return accounts_; }
     std::int32_t logNumber() const { return log_.number(); }
     ServiceLog& log() { return log_.log(); }
+    // The program's certificate, for the connections that speak TLS.
+    void useCertificate(std::shared_ptr<TlsCertificate> certificate) { certificate_ = std::move(certificate); }
 
 private:
     // Sessions use the accounts and the log, so the listener is declared
@@ -83,6 +88,7 @@ private:
     FtpAccountTable accounts_;
     NumberedLog log_;
     LoginThrottle throttle_;
+    std::shared_ptr<TlsCertificate> certificate_;
     std::uint16_t port_ = DefaultPort;
     bool autostart_ = false;
     FtpListener listener_;

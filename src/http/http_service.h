@@ -16,6 +16,7 @@
 namespace vantrel {
 
 class HttpListener;
+class TlsCertificate;
 
 class HttpService final : public ServiceControl, public HttpPanelTarget {
 public:
@@ -71,10 +72,13 @@ public:
     const HttpSiteConfig& site() const { return site_; }
     NumberedLog& log() { return log_; }
     std::int32_t logFileCount() const { return log_.number(); }
+    // The program's certificate, for the connections that speak TLS.
+    void useCertificate(std::shared_ptr<TlsCertificate> certificate) { certificate_ = std::move(certificate); }
 
 private:
     HttpSiteConfig site_;
     NumberedLog log_;
+    std::shared_ptr<TlsCertificate> certificate_;
     std::uint16_t port_ = DefaultPort;
     bool autoStart_ = false;
     // Last member: its sessions use the site and the log, so it goes first.

@@ -24,15 +24,18 @@ ServicePointers controlsOf(const LiveServices& services)
 
 LiveServices Services::live() const
 {
-    return LiveServices{ftp.get(), http.get(), email.get()};
+    return LiveServices{ftp.get(), http.get(), email.get(), certificate.get()};
 }
 
 Services makeServices()
 {
     Services services;
+    services.certificate = std::make_shared<TlsCertificate>();
     services.http = std::make_unique<HttpService>();
     services.email = std::make_unique<EmailService>();
     services.ftp = std::make_unique<FtpService>();
+    services.http->useCertificate(services.certificate);
+    services.ftp->useCertificate(services.certificate);
     return services;
 }
 

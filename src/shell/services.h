@@ -3,6 +3,7 @@
 // settings windows and the control socket's commands by their own types.
 #pragma once
 
+#include "foundation/tls_certificate.h"
 #include "shell/main_window_logic.h"
 #include "tools/live_services.h"
 
@@ -19,6 +20,8 @@ struct Services {
     ServicePointers controls() const;
     LiveServices live() const;
 
+    // The program's one certificate, shared by every service that speaks TLS.
+    std::shared_ptr<TlsCertificate> certificate;
     std::unique_ptr<HttpService> http;
     std::unique_ptr<EmailService> email;
     std::unique_ptr<FtpService> ftp;

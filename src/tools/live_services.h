@@ -8,12 +8,14 @@ namespace vantrel {
 class EmailService;
 class FtpService;
 class HttpService;
+class TlsCertificate;
 
 // A null member is a service that the program does not have.
 struct LiveServices {
     FtpService* ftp = nullptr;
     HttpService* http = nullptr;
     EmailService* email = nullptr;
+    TlsCertificate* certificate = nullptr;
 };
 
 } // namespace vantrel

@@ -1,0 +1,234 @@
+// TlsConnection over OpenSSL 3 on a non-blocking descriptor. The library's
+// "want read/write" results become waits for the caller; its errors are
+// cleared from the thread's error queue so that one connection's failure
+// never shows up in another's.
+#include "foundation/tls_connection.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <cerrno>
+
+namespace vantrel {
+
+std::unique_ptr<TlsConnection> TlsConnection::serverOn(int descriptor, std::shared_ptr<const TlsContext> context,
+                                                       const TlsScope& scope)
+{
+    if (!context)
+        return nullptr;
+    SSL* ssl = SSL_new(context->native());
+    if (ssl == nullptr) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    if (SSL_set_fd(ssl, descriptor) != 1 ||
+        SSL_set_session_id_context(ssl, scope.bytes, static_cast<unsigned int>(TlsScope::Size)) != 1) {
+        SSL_free(ssl);
+        ERR_clear_error();
+        return nullptr;
+    }
+    SSL_set_accept_state(ssl);
+    return std::unique_ptr<TlsConnection>(new TlsConnection(ssl, std::move(context)));
+}
+
+TlsConnection::TlsConnection(ssl_st* ssl, std::shared_ptr<const TlsContext> context)
+    : ssl_(ssl), context_(std::move(context))
+{
+}
+
+TlsConnection::~TlsConnection()
+{
+    SSL_free(ssl_);
+}
+
+TlsOutcome TlsConnection::outcomeOf(int result)
+{
+    const int error = SSL_get_error(ssl_, result);
+    const int systemError = errno;
+    ERR_clear_error();
+    switch (error) {
+    case SSL_ERROR_WANT_READ:
+        return TlsOutcome::WantRead;
+    case SSL_ERROR_WANT_WRITE:
+        return TlsOutcome::WantWrite;
+    case SSL_ERROR_ZERO_RETURN:
+        // The peer's closing alert: an orderly end, and we may still send ours.
+        return TlsOutcome::Closed;
+    case SSL_ERROR_SYSCALL:
+        broken_ = true;
+        if (systemError == EAGAIN || systemError == EINTR)
+            return TlsOutcome::WantRead;
+        // A plain end of the stream without an alert still ends it cleanly
+        // for the protocols here, which know their own lengths or end
+        // with the close.
+        return systemError == 0 ? TlsOutcome::Closed : TlsOutcome::Failed;
+    default:
+        broken_ = true;
+        return TlsOutcome::Failed;
+    }
+}
+
+TlsOutcome TlsConnection::handshake()
+{
+    if (broken_)
+        return TlsOutcome::Failed;
+    const int result = SSL_do_handshake(ssl_);
+    if (result == 1) {
+        established_ = true;
+        return TlsOutcome::Done;
+    }
+    const TlsOutcome outcome = outcomeOf(result);
+    if (outcome == TlsOutcome::Closed) {
+        broken_ = true;
+        return TlsOutcome::Failed;
+    }
+    return outcome;
+}
+
+bool TlsConnection::resumed() const
+{
+    return established_ && SSL_session_reused(ssl_) == 1;
+}
+
+TlsOutcome TlsConnection::write(const void* bytes, std::size_t& length)
+{
+    const std::size_t offered = length;
+    length = 0;
+    if (broken_ || !established_)
+        return TlsOutcome::Failed;
+    if (offered == 0)
+        return TlsOutcome::Done;
+    std::size_t written = 0;
+    const int result = SSL_write_ex(ssl_, bytes, offered, &written);
+    if (result == 1) {
+        length = written;
+        return TlsOutcome::Done;
+    }
+    const TlsOutcome outcome = outcomeOf(result);
+    return outcome == TlsOutcome::Closed ? TlsOutcome::Failed : outcome;
+}
+
+TlsOutcome TlsConnection::read(void* buffer, std::size_t& length)
+{
+    const std::size_t room = length;
+    length = 0;
+    if (broken_ || !established_)
+        return TlsOutcome::Failed;
+    if (room == 0)
+        return TlsOutcome::Done;
+    std::size_t got = 0;
+    const int result = SSL_read_ex(ssl_, buffer, room, &got);
+    if (result == 1) {
+        length = got;
+        return TlsOutcome::Done;
+    }
+    return outcomeOf(result);
+}
+
+TlsOutcome TlsConnection::readIntoPipe(int pipeWriteEnd, std::size_t& length, int& pipeError)
+{
+    pipeError = 0;
+    if (!inbound_)
+        inbound_.reset(new unsigned char[StageSize]);
+    std::size_t got = length < StageSize ? length : StageSize;
+    const TlsOutcome outcome = read(inbound_.get(), got);
+    length = 0;
+    if (outcome != TlsOutcome::Done)
+        return outcome;
+    std::size_t done = 0;
+    while (done < got) {
+        const ssize_t put = ::write(pipeWriteEnd, inbound_.get() + done, got - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            pipeError = put < 0 ? errno : EIO;
+            broken_ = true;
+            return TlsOutcome::Failed;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    length = got;
+    return TlsOutcome::Done;
+}
+
+bool TlsConnection::kernelSends() const
+{
+    return BIO_get_ktls_send(SSL_get_wbio(ssl_)) != 0;
+}
+
+TlsOutcome TlsConnection::sendFile(int file, std::uint64_t offset, std::size_t& length, bool& fileEnded)
+{
+    fileEnded = false;
+    const std::size_t wanted = length;
+    length = 0;
+    if (broken_ || !established_)
+        return TlsOutcome::Failed;
+    if (wanted == 0)
+        return TlsOutcome::Done;
+    if (kernelSends() && stagedLength_ == 0) {
+        const ossl_ssize_t sent = SSL_sendfile(ssl_, file, static_cast<off_t>(offset), wanted, 0);
+        if (sent > 0) {
+            length = static_cast<std::size_t>(sent);
+            return TlsOutcome::Done;
+        }
+        if (sent == 0) {
+            fileEnded = true;
+            return TlsOutcome::Done;
+        }
+        const TlsOutcome outcome = outcomeOf(static_cast<int>(sent));
+        return outcome == TlsOutcome::Closed ? TlsOutcome::Failed : outcome;
+    }
+    // Staged: read one record's worth, and offer exactly those bytes again
+    // until the library has taken them (it requires the same bytes after a
+    // "want write").
+    if (stagedLength_ == 0 || stagedOffset_ != offset) {
+        if (!stage_)
+            stage_.reset(new unsigned char[StageSize]);
+        const std::size_t chunk = wanted < StageSize ? wanted : StageSize;
+        ssize_t got;
+        do {
+            got = ::pread(file, stage_.get(), chunk, static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            broken_ = true;
+            return TlsOutcome::Failed;
+        }
+        if (got == 0) {
+            fileEnded = true;
+            return TlsOutcome::Done;
+        }
+        stagedOffset_ = offset;
+        stagedLength_ = static_cast<std::size_t>(got);
+    }
+    std::size_t written = 0;
+    const int result = SSL_write_ex(ssl_, stage_.get(), stagedLength_, &written);
+    if (result == 1) {
+        length = written;
+        // A partial write leaves the rest for the next call at its new offset.
+        stagedLength_ = 0;
+        return TlsOutcome::Done;
+    }
+    const TlsOutcome outcome = outcomeOf(result);
+    return outcome == TlsOutcome::Closed ? TlsOutcome::Failed : outcome;
+}
+
+bool TlsConnection::hasPendingInput() const
+{
+    return established_ && !broken_ && SSL_has_pending(ssl_) == 1;
+}
+
+void TlsConnection::sendCloseNotify()
+{
+    if (closeSent_ || broken_ || !established_)
+        return;
+    closeSent_ = true;
+    // One attempt: a peer that does not read must not hold up the close.
+    if (SSL_shutdown(ssl_) < 0)
+        ERR_clear_error();
+}
+
+} // namespace vantrel
