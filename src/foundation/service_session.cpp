@@ -147,6 +147,20 @@ bool ServiceSession::handshakeTls(TcpSocket& socket, std::shared_ptr<const TlsCo
         socket.close();
         return false;
     }
+    return completeHandshake(socket);
+}
+
+bool ServiceSession::handshakeTlsAsClient(TcpSocket& socket, const char* hostName)
+{
+    if (!socket.startClientTls(TlsContext::forClients(), hostName)) {
+        socket.close();
+        return false;
+    }
+    return completeHandshake(socket);
+}
+
+bool ServiceSession::completeHandshake(TcpSocket& socket)
+{
     const std::uint32_t started = tickCount();
     for (;;) {
         const TlsProgress progress = socket.continueTls();

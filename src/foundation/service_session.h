@@ -68,6 +68,9 @@ public:
     // waiting at most TlsHandshakeLimitMs; false (the socket closed) when
     // the client did not complete it, sent garbage, or a stop came first.
     bool handshakeTls(TcpSocket& socket, std::shared_ptr<const TlsContext> context, const TlsScope& scope);
+    // The same as the client of `hostName`, on a connection this session
+    // made (a relay); whether the peer verified is the socket's to tell.
+    bool handshakeTlsAsClient(TcpSocket& socket, const char* hostName);
 
     void noteActivity();
     void refreshCounters();
@@ -113,6 +116,8 @@ protected:
 
 private:
     void run() final;
+    // Drives a started handshake to its end within TlsHandshakeLimitMs.
+    bool completeHandshake(TcpSocket& socket);
     void refreshCountersLocked() VT_REQUIRES(lock_);
 
     std::unique_ptr<LineSocket> control_;

@@ -400,6 +400,35 @@ bool TcpSocket::startTls(std::shared_ptr<const TlsContext> context, const TlsSco
     return true;
 }
 
+bool TcpSocket::startClientTls(std::shared_ptr<const TlsContext> context, const char* hostName)
+{
+    if (state_ != SocketState::Connected || tls_) {
+        return false;
+    }
+    auto tls = TlsConnection::clientOn(handle_, std::move(context), hostName);
+    if (!tls) {
+        return false;
+    }
+    dropBufferedInput();
+    tls_ = std::move(tls);
+    return true;
+}
+
+bool TcpSocket::tlsPeerVerified() const
+{
+    return tls_ && tls_->peerVerified();
+}
+
+const char* TcpSocket::tlsVersion() const
+{
+    return tls_ && tls_->established() ? tls_->versionName() : "";
+}
+
+const char* TcpSocket::tlsCipher() const
+{
+    return tls_ && tls_->established() ? tls_->cipherName() : "";
+}
+
 TlsProgress TcpSocket::continueTls()
 {
     if (!tls_ || state_ != SocketState::Connected) {

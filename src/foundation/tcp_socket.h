@@ -117,6 +117,8 @@ public:
     // acts on). Sessions made under `scope` may be resumed only under it.
     // False when TLS cannot be set up; the socket is then unchanged.
     [[nodiscard]] bool startTls(std::shared_ptr<const TlsContext> context, const TlsScope& scope);
+    // The same as the client of `hostName` (TlsContext::forClients).
+    [[nodiscard]] bool startClientTls(std::shared_ptr<const TlsContext> context, const char* hostName);
     // Moves the handshake on as far as it goes now; the caller waits as told.
     TlsProgress continueTls();
     bool isTls() const { return tls_ != nullptr; }
@@ -124,6 +126,12 @@ public:
     bool tlsResumed() const;
     // Whether the system encrypts what this connection sends.
     bool tlsKernelSends() const;
+    // Client side: the peer's certificate verified for the host named.
+    bool tlsPeerVerified() const;
+    // The protocol and cipher of an established TLS connection, for logs
+    // ("TLSv1.3", "TLS_AES_256_GCM_SHA384"); empty without TLS.
+    const char* tlsVersion() const;
+    const char* tlsCipher() const;
     // Decrypted bytes wait to be received although the descriptor may not
     // be readable: a wait for input must not block.
     bool hasPendingInput() const;

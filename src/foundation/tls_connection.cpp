@@ -35,6 +35,41 @@ std::unique_ptr<TlsConnection> TlsConnection::serverOn(int descriptor, std::shar
     return std::unique_ptr<TlsConnection>(new TlsConnection(ssl, std::move(context)));
 }
 
+std::unique_ptr<TlsConnection> TlsConnection::clientOn(int descriptor, std::shared_ptr<const TlsContext> context,
+                                                       const char* hostName)
+{
+    if (!context)
+        return nullptr;
+    SSL* ssl = SSL_new(context->native());
+    if (ssl == nullptr) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    if (SSL_set_fd(ssl, descriptor) != 1 || SSL_set_tlsext_host_name(ssl, hostName) != 1 ||
+        SSL_set1_host(ssl, hostName) != 1) {
+        SSL_free(ssl);
+        ERR_clear_error();
+        return nullptr;
+    }
+    SSL_set_connect_state(ssl);
+    return std::unique_ptr<TlsConnection>(new TlsConnection(ssl, std::move(context)));
+}
+
+bool TlsConnection::peerVerified() const
+{
+    return established_ && SSL_get0_peer_certificate(ssl_) != nullptr && SSL_get_verify_result(ssl_) == X509_V_OK;
+}
+
+const char* TlsConnection::versionName() const
+{
+    return SSL_get_version(ssl_);
+}
+
+const char* TlsConnection::cipherName() const
+{
+    return SSL_get_cipher_name(ssl_);
+}
+
 TlsConnection::TlsConnection(ssl_st* ssl, std::shared_ptr<const TlsContext> context)
     : ssl_(ssl), context_(std::move(context))
 {

@@ -31,6 +31,10 @@ public:
     // Null when the library cannot set up a connection.
     static std::unique_ptr<TlsConnection> serverOn(int descriptor, std::shared_ptr<const TlsContext> context,
                                                    const TlsScope& scope);
+    // The client side, for `hostName` (sent as the server name, and the
+    // name the peer's certificate must carry to count as verified).
+    static std::unique_ptr<TlsConnection> clientOn(int descriptor, std::shared_ptr<const TlsContext> context,
+                                                   const char* hostName);
     ~TlsConnection();
     TlsConnection(const TlsConnection&) = delete;
     TlsConnection& operator=(const TlsConnection&) = delete;
@@ -39,6 +43,12 @@ public:
     bool established() const { return established_; }
     bool resumed() const;
     bool usable() const { return !broken_; }
+    // The peer's certificate chained to a trusted authority and named the
+    // host (client side).
+    bool peerVerified() const;
+    // "TLSv1.3 TLS_AES_128_GCM_SHA256": the protocol and cipher in use.
+    const char* versionName() const;
+    const char* cipherName() const;
 
     // `length`: bytes offered or room in, bytes moved out.
     TlsOutcome write(const void* bytes, std::size_t& length);

@@ -134,6 +134,26 @@ SSL_CTX* newServerContext()
 
 } // namespace
 
+std::shared_ptr<const TlsContext> TlsContext::forClients()
+{
+    static const std::shared_ptr<const TlsContext> shared = [] {
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        if (context == nullptr) {
+            ERR_clear_error();
+            return std::shared_ptr<const TlsContext>();
+        }
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+        SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION | SSL_OP_IGNORE_UNEXPECTED_EOF);
+        SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        // Verification runs and is recorded, but never ends the handshake.
+        SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+        if (SSL_CTX_set_default_verify_paths(context) != 1)
+            ERR_clear_error();
+        return std::shared_ptr<const TlsContext>(new TlsContext(context, std::string()));
+    }();
+    return shared;
+}
+
 TlsScope TlsScope::fresh()
 {
     TlsScope scope;

@@ -43,6 +43,12 @@ public:
     static std::shared_ptr<const TlsContext> fromFiles(const std::string& certificateFile, const std::string& keyFile,
                                                        std::string& whyNot);
 
+    // For connections this program makes (to a relay host): TLS 1.2 and
+    // 1.3, the system's trusted authorities; whether the peer's certificate
+    // verified is the caller's to judge. Made once; null when the library
+    // cannot set it up.
+    static std::shared_ptr<const TlsContext> forClients();
+
     // The leaf certificate's SHA-256 fingerprint, "AB:CD:...:EF".
     const std::string& fingerprint() const { return fingerprint_; }
     ssl_ctx_st* native() const { return context_; }
