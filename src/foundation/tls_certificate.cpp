@@ -16,6 +16,8 @@ namespace vantrel {
 
 namespace {
 
+constexpr char TextNeedsBoth[] = "a certificate needs both its certificate file and its key file";
+
 std::string hostName()
 {
     char name[HOST_NAME_MAX + 1] = {};
@@ -44,19 +46,20 @@ std::shared_ptr<const TlsContext> TlsCertificate::loadNamed(const std::string& c
     const std::string certificatePath = selfSigned ? SelfSignedCertificate : certificate;
     const std::string keyPath = selfSigned ? SelfSignedKey : key;
     if (!selfSigned && (certificate.empty() || key.empty())) {
-        whyNot = "a certificate needs both its certificate file and its key file";
+        whyNot = TextNeedsBoth;
         return nullptr;
     }
     if (selfSigned && (!pathExists(certificatePath) || !pathExists(keyPath))) {
-        (void)createDirectory(SelfSignedFolder);
-        ::chmod(SelfSignedFolder, 0700);
+        // The owner's only from the start; an older folder is made so too.
+        (void)::mkdir(SelfSignedFolder, 0700);
+        (void)::chmod(SelfSignedFolder, 0700);
         if (!makeSelfSignedCertificate(certificatePath, keyPath, hostName(), whyNot))
             return nullptr;
         std::string ignored;
         auto made = TlsContext::fromFiles(certificatePath, keyPath, ignored);
         if (made)
-            std::fprintf(stderr, "Made a self-signed TLS certificate in %s, SHA-256 fingerprint %s\n",
-                         certificatePath.c_str(), made->fingerprint().c_str());
+            std::fprintf(stderr, "Made a self-signed TLS certificate in %s/%s, SHA-256 fingerprint %s\n",
+                         currentDirectory().c_str(), certificatePath.c_str(), made->fingerprint().c_str());
     }
     stampOf(certificatePath, stamps[0]);
     stampOf(keyPath, stamps[1]);
@@ -113,6 +116,31 @@ std::string TlsCertificate::fingerprint() const
 {
     LockGuard guard(lock_);
     return context_ ? context_->fingerprint() : std::string();
+}
+
+std::string TlsCertificate::inspect(std::string& whyNot) const
+{
+    whyNot.clear();
+    std::string certificate;
+    std::string key;
+    {
+        LockGuard guard(lock_);
+        if (context_)
+            return context_->fingerprint();
+        certificate = certificateFile_;
+        key = keyFile_;
+    }
+    if (certificate.empty() && key.empty()) {
+        if (!pathExists(SelfSignedCertificate) || !pathExists(SelfSignedKey))
+            return {};
+        certificate = SelfSignedCertificate;
+        key = SelfSignedKey;
+    } else if (certificate.empty() || key.empty()) {
+        whyNot = TextNeedsBoth;
+        return {};
+    }
+    const auto loaded = TlsContext::fromFiles(certificate, key, whyNot);
+    return loaded ? loaded->fingerprint() : std::string();
 }
 
 std::shared_ptr<const TlsContext> TlsCertificate::current(std::string* whyNot)

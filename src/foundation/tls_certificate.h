@@ -49,6 +49,12 @@ public:
     std::shared_ptr<const TlsContext> current(std::string* whyNot = nullptr);
     // The current certificate's fingerprint, or empty before one is loaded.
     std::string fingerprint() const;
+    // The fingerprint of the current certificate or, before one is loaded,
+    // of the named files read now; nothing is made and nothing kept, so a
+    // look never creates the self-signed pair. Empty when there is none:
+    // `whyNot` then says why the files cannot be loaded, or is empty when
+    // the self-signed pair has not been made yet.
+    std::string inspect(std::string& whyNot) const;
 
 private:
     struct FileStamp {

@@ -6,6 +6,7 @@
 #include "foundation/clock.h"
 #include "foundation/product.h"
 #include "foundation/text.h"
+#include "foundation/tls_settings.h"
 
 #include <utility>
 
@@ -132,15 +133,25 @@ void MainWindowLogic::loadSettings()
     loadGeneral();
     if (general_.hasKey(KeyHide))
         view_.setAutoHide(general_.getInt(KeyHide) == 1);
+    if (options_.certificate != nullptr)
+        TlsSettings::nameFrom(general_, *options_.certificate);
     for (ServiceKind kind : AllServiceKinds)
         loadService(kind);
 }
 
-bool MainWindowLogic::saveAll()
+bool MainWindowLogic::saveGeneral()
 {
     general_.setInt(KeyLoadedBefore, 1);
     general_.setInt(KeyHide, view_.autoHide() ? 1 : 0);
-    bool ok = general_.save(options_.generalPath);
+    // The certificate in use may have been renamed by a task command since.
+    if (options_.certificate != nullptr)
+        (void)TlsSettings::storeInto(*options_.certificate, general_);
+    return general_.save(options_.generalPath);
+}
+
+bool MainWindowLogic::saveAll()
+{
+    bool ok = saveGeneral();
     for (ServiceKind kind : AllServiceKinds) {
         ServiceControl* s = service(kind);
         if (s != nullptr && !s->saveSettings())
@@ -220,7 +231,19 @@ void MainWindowLogic::onSettings(ServiceKind kind)
     ServiceControl* s = service(kind);
     if (s == nullptr || !options_.openSettings || !options_.openSettings(kind))
         return;
-    while (!s->saveSettings()) {
+    saveWithConsent([s] { return s->saveSettings(); });
+}
+
+void MainWindowLogic::onCertificate()
+{
+    if (!options_.openCertificate || !options_.openCertificate())
+        return;
+    saveWithConsent([this] { return saveGeneral(); });
+}
+
+void MainWindowLogic::saveWithConsent(const std::function<bool()>& save)
+{
+    while (!save()) {
         if (prompt_.show(TextSettingsSaveRetry, TitleFileAccess, PromptButtons::YesNo, PromptIcon::None) !=
             PromptAnswer::Yes)
             break;

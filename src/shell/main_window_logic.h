@@ -18,6 +18,8 @@
 
 namespace vantrel {
 
+class TlsCertificate;
+
 enum class MainTimer {
     Refresh = 0,  // status lines, news line, log roll-over
     Save = 1,     // periodic save of all settings
@@ -71,6 +73,11 @@ struct MainWindowOptions {
     // How long closing waits for the news thread before leaving it to end
     // on its own.
     std::uint32_t newsStopTimeoutMs = 3000;
+    // The program's certificate, named from general.dat at load and written
+    // back at every save; null: general.dat's records pass through as read.
+    TlsCertificate* certificate = nullptr;
+    // Runs the certificate window modally; false when there is none.
+    std::function<bool()> openCertificate;
 };
 
 enum class SaveRetry {
@@ -104,6 +111,8 @@ public:
     // False when the service could not be activated.
     bool switchService(ServiceKind kind, bool on, MessagePrompt& prompt);
     void onSettings(ServiceKind kind);
+    // The certificate window; general.dat is saved when it closes.
+    void onCertificate();
     // The close command: false when the operator wants to keep the window.
     bool confirmClose();
     // The window goes: stops the timers and saves everything (once; only if
@@ -129,6 +138,9 @@ private:
     void loadSettings();
     void loadGeneral();
     void loadService(ServiceKind kind);
+    bool saveGeneral();
+    // Saves until it succeeds or the operator no longer wants to retry.
+    void saveWithConsent(const std::function<bool()>& save);
     bool anyActive() const;
     void stopNews();
 

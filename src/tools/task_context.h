@@ -17,7 +17,8 @@
 
 namespace vantrel {
 
-// Operands in order and "--name VALUE" options, as given after the command.
+// Operands in order and "--name VALUE" options, as given after the command;
+// a switch is there with an empty value.
 struct TaskArgs {
     std::vector<std::string> operands;
     std::vector<std::pair<std::string, std::string>> options;
@@ -65,17 +66,21 @@ struct TaskCommand {
     std::string_view group;
     std::string_view action;
     std::size_t operands;
-    std::string_view options; // the allowed option names, space-separated
+    // The allowed option names, space-separated; a name written with its
+    // "--" is a switch, which takes no value.
+    std::string_view options;
     TaskResult (*run)(Service& service, TaskContext& context);
 };
 
 class EmailService;
 class FtpService;
 class HttpService;
+class TlsSettings;
 
 std::span<const TaskCommand<FtpService>> ftpTaskCommands();
 std::span<const TaskCommand<HttpService>> httpTaskCommands();
 std::span<const TaskCommand<EmailService>> emailTaskCommands();
+std::span<const TaskCommand<TlsSettings>> tlsTaskCommands();
 
 // Parses "on" or "off"; false (with a message) for anything else.
 bool parseSwitch(TaskContext& context, const std::string& word, bool& on);

@@ -12,6 +12,8 @@
 #include "foundation/product.h"
 #include "foundation/server_instance.h"
 #include "foundation/settings_store.h"
+#include "foundation/tls_certificate.h"
+#include "foundation/tls_settings.h"
 #include "ftp/ftp_account_table.h"
 #include "ftp/ftp_service.h"
 #include "http/http_service.h"
@@ -38,7 +40,7 @@ const char TaskTool::UsageText[] =
     "They work on the settings of the data folder DIR (default: the current\n"
     "folder) with the checks, corrections and warnings of the settings windows;\n"
     "while the server runs, it carries them out on its live settings.\n"
-    "Relative folders are taken from the current folder and stored in full.\n"
+    "Relative folders and files are taken from the current folder and stored in full.\n"
     "\n"
     "  ftp-account list                 USER, FOLDER and RIGHTS of each account\n"
     "  ftp-account add USER [--password PW] [--folder DIR] [--rights LIST]\n"
@@ -68,6 +70,11 @@ const char TaskTool::UsageText[] =
     "                   [--max-email-size KB] [--max-account-size KB]\n"
     "                   [--banned-extensions LIST] [--smtp-per-address-cap N]\n"
     "                   [--pop3-per-address-cap N] [--pop3-failed-login-limit N]\n"
+    "  tls show                         the program's certificate: its file, its key's file\n"
+    "                                   (or self-signed) and its SHA-256 fingerprint\n"
+    "  tls set --cert FILE --key FILE   use this PEM certificate chain and PEM private key\n"
+    "  tls set --self-signed            use a self-signed certificate made in the data folder\n"
+    "      both are loaded at once and refused with the reason when they cannot be used\n"
     "  autostart ftp|http|email on|off  start the service with the program or not\n"
     "  service ftp|http|email start|stop\n"
     "                                   activate or de-activate a service of the running server\n"
@@ -138,6 +145,10 @@ bool parseArgs(const TaskCommand<Service>& command, std::span<const std::string>
             continue;
         }
         std::string_view name = optionName(word);
+        if (allowsOption(command.options, word)) {
+            args.options.emplace_back(std::string(name), std::string());
+            continue;
+        }
         std::string value;
         if (const std::size_t equals = name.find('='); equals != std::string_view::npos) {
             value = std::string(name.substr(equals + 1));
@@ -261,6 +272,45 @@ int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
     return applyTo(command, *service, context, false);
 }
 
+// The certificate keeps its names in general.dat, with the window's own
+// records, which pass through unchanged.
+template <>
+int runOnFiles<TlsSettings>(const TaskCommand<TlsSettings>& command, TaskContext& context)
+{
+    if (!fileReadable(TlsSettings::GeneralFile, context.err))
+        return 1;
+    TlsCertificate certificate;
+    TlsSettings settings(certificate);
+    (void)settings.loadSettings();
+    return applyTo(command, settings, context, false);
+}
+
+constexpr char TextNoSuchService[] = "vantrel-settings: the running server has no such service\n";
+
+template <typename Service>
+int runOnLive(const TaskCommand<Service>& command, TaskContext& context, const LiveServices& live)
+{
+    Service* service = liveService<Service>(live);
+    if (service == nullptr) {
+        context.err << TextNoSuchService;
+        return 1;
+    }
+    return applyTo(command, *service, context, true);
+}
+
+// The live certificate; its names reach general.dat now, and again with
+// every save of the window's.
+template <>
+int runOnLive<TlsSettings>(const TaskCommand<TlsSettings>& command, TaskContext& context, const LiveServices& live)
+{
+    if (live.certificate == nullptr) {
+        context.err << TextNoSuchService;
+        return 1;
+    }
+    TlsSettings settings(*live.certificate);
+    return applyTo(command, settings, context, true);
+}
+
 // One command, ready to run on the files of a stopped server or on the
 // live objects of a running one.
 struct ResolvedTask {
@@ -281,14 +331,7 @@ ResolvedTask resolve(std::span<const TaskCommand<Service>> commands, std::span<c
         return {};
     usable = parseArgs(*command, words.subspan(2), args);
     return {[command](TaskContext& context) { return runOnFiles(*command, context); },
-            [command](TaskContext& context, const LiveServices& live) {
-                Service* service = liveService<Service>(live);
-                if (service == nullptr) {
-                    context.err << "vantrel-settings: the running server has no such service\n";
-                    return 1;
-                }
-                return applyTo(*command, *service, context, true);
-            }};
+            [command](TaskContext& context, const LiveServices& live) { return runOnLive(*command, context, live); }};
 }
 
 bool knownGroup(std::string_view word)
@@ -300,6 +343,9 @@ bool knownGroup(std::string_view word)
         if (command.group == word)
             return true;
     for (const auto& command : emailTaskCommands())
+        if (command.group == word)
+            return true;
+    for (const auto& command : tlsTaskCommands())
         if (command.group == word)
             return true;
     return false;
@@ -389,6 +435,8 @@ int resolveTask(std::span<const std::string> args, TaskArgs& taskArgs, ResolvedT
         task = resolve(httpTaskCommands(), args, taskArgs, usable);
     if (!task)
         task = resolve(emailTaskCommands(), args, taskArgs, usable);
+    if (!task)
+        task = resolve(tlsTaskCommands(), args, taskArgs, usable);
     if (!task) {
         err << "vantrel-settings: unknown command \"" << args[0] << ' ' << args[1] << "\"\n\n" << TaskTool::UsageText;
         return 2;

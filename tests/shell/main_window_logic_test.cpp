@@ -4,6 +4,7 @@
 
 #include "foundation/settings_store.h"
 #include "foundation/tcp_socket.h"
+#include "foundation/tls_certificate.h"
 #include "shell_test_support.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,12 @@ public:
     void hideToTray() override { ++hides; }
     void setCaption(std::string_view text) override { caption = text; }
 };
+
+std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // The general settings file read back byte by byte: version, count, then
 // per record a 300-byte name, a 32-bit length and the value.
@@ -100,6 +107,11 @@ protected:
             settingsOpened.push_back(kind);
             return settingsWindowExists;
         };
+        options.certificate = certificate;
+        options.openCertificate = [this] {
+            ++certificateOpened;
+            return certificate != nullptr;
+        };
         auto logic = std::make_unique<MainWindowLogic>(view, prompt, services, std::move(news), std::move(options));
         logic->initialiseView();
         return logic;
@@ -117,6 +129,8 @@ protected:
     std::vector<std::uint32_t> waits;
     std::vector<ServiceKind> settingsOpened;
     bool settingsWindowExists = true;
+    TlsCertificate* certificate = nullptr;
+    int certificateOpened = 0;
 };
 
 TEST_F(MainWindowLogicTest, FirstRunWithoutFilesAsksNothingAndSavesDefaults)
@@ -324,6 +338,40 @@ TEST_F(MainWindowLogicTest, SaveAllSavesEveryServiceAndReportsAnyFailure)
     EXPECT_FALSE(logic->saveAll());
     EXPECT_EQ(journal, (std::vector<std::string>{"http.save", "email.save", "ftp.save"}));
     EXPECT_EQ(readGeneralFile(generalPath).at("loadedbefore"), 1);
+}
+
+TEST_F(MainWindowLogicTest, TheCertificatesNamesAreInGeneralDatOnlyWhileNamed)
+{
+    TlsCertificate inUse;
+    certificate = &inUse;
+    auto logic = makeLogic();
+    logic->onFirstShow();
+    // Never named: general.dat holds what it always held.
+    ASSERT_TRUE(logic->saveAll());
+    EXPECT_EQ(readGeneralFile(generalPath), (std::map<std::string, std::int32_t>{{"loadedbefore", 1}, {"hide", 0}}));
+    const std::string unnamed = readBytes(generalPath);
+
+    // Named meanwhile (by a task command): the window's next save keeps it.
+    inUse.name("/etc/site/chain.pem", "/etc/site/key.pem");
+    logic->onCertificate();
+    EXPECT_EQ(certificateOpened, 1);
+    SettingsStore saved;
+    ASSERT_TRUE(saved.load(generalPath));
+    EXPECT_EQ(saved.getText("tlscertificate", 4095), "/etc/site/chain.pem");
+    EXPECT_EQ(saved.getText("tlskey", 4095), "/etc/site/key.pem");
+    EXPECT_EQ(saved.getInt("hide"), 0);
+
+    // The next start names them before any service is activated.
+    TlsCertificate atStart;
+    certificate = &atStart;
+    makeLogic()->onFirstShow();
+    EXPECT_EQ(atStart.certificateFile(), "/etc/site/chain.pem");
+    EXPECT_EQ(atStart.keyFile(), "/etc/site/key.pem");
+
+    // Back to the self-signed pair: the records go again.
+    inUse.name("", "");
+    ASSERT_TRUE(logic->saveAll());
+    EXPECT_EQ(readBytes(generalPath), unnamed);
 }
 
 TEST_F(MainWindowLogicTest, ClosingSavesOnlyAfterTheFirstShow)

@@ -1,9 +1,13 @@
 // The Qt main window on the offscreen platform: its controls are found by
 // name with their first texts, the first show loads and starts the news,
-// a failing activation leaves the button alone, and closing saves.
+// a failing activation leaves the button alone, and closing saves. The
+// certificate window binds its widgets to its panel.
 #include "shell/qt/main_window.h"
 
 #include "foundation/tcp_socket.h"
+#include "foundation/tls_certificate.h"
+#include "foundation/tls_context.h"
+#include "shell/qt/tls_certificate_dialog.h"
 #include "shell_test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -80,6 +85,7 @@ TEST(MainWindowQt, ControlsStartWithTheirTextsAndFirstShowRuns)
         auto* help = control<QPushButton>(window, "helpButton");
         auto* hide = control<QPushButton>(window, "hideButton");
         ASSERT_TRUE(newsLine && autoHide && help && hide && control<QLabel>(window, "logo"));
+        EXPECT_EQ(control<QPushButton>(window, "tlsButton")->text(), "TLS");
         EXPECT_TRUE(newsLine->text().isEmpty());
         EXPECT_EQ(autoHide->text(), "Auto Hide");
         EXPECT_FALSE(autoHide->isChecked());
@@ -100,6 +106,39 @@ TEST(MainWindowQt, ControlsStartWithTheirTextsAndFirstShowRuns)
         EXPECT_TRUE(closed);
     }
     EXPECT_TRUE(std::filesystem::exists(folder / "general.dat"));
+}
+
+TEST(TlsCertificateDialogQt, AppliesTheFilesTypedIn)
+{
+    test::TempFolder folder;
+    std::string whyNot;
+    ASSERT_TRUE(makeSelfSignedCertificate(folder / "chain.pem", folder / "key.pem", "site.example", whyNot));
+    TlsCertificate certificate;
+    test::ScriptedPrompt prompt;
+    TlsCertificateDialog dialog(certificate, prompt);
+    auto* selfSigned = control<QCheckBox>(dialog, "selfSignedBox");
+    auto* certificateEdit = control<QLineEdit>(dialog, "certificateEdit");
+    auto* keyEdit = control<QLineEdit>(dialog, "keyEdit");
+    auto* fingerprint = control<QLabel>(dialog, "fingerprintLabel");
+    ASSERT_TRUE(selfSigned && certificateEdit && keyEdit && fingerprint);
+    EXPECT_TRUE(selfSigned->isChecked());
+    EXPECT_FALSE(certificateEdit->isEnabled());
+
+    selfSigned->setChecked(false);
+    EXPECT_TRUE(certificateEdit->isEnabled());
+    certificateEdit->setText(QString::fromStdString(folder / "chain.pem"));
+    keyEdit->setText(QString::fromStdString(folder / "chain.pem"));
+    control<QPushButton>(dialog, "applyButton")->click();
+    ASSERT_EQ(prompt.calls.size(), 1u);
+    EXPECT_EQ(prompt.calls[0].title, "Certificate Error");
+    EXPECT_TRUE(certificate.selfSigned());
+
+    keyEdit->setText(QString::fromStdString(folder / "key.pem"));
+    control<QPushButton>(dialog, "applyButton")->click();
+    EXPECT_EQ(prompt.calls.size(), 1u);
+    EXPECT_EQ(certificate.certificateFile(), folder / "chain.pem");
+    EXPECT_EQ(fingerprint->text().toStdString(), certificate.fingerprint());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include "foundation/instance_lock.h"
 #include "foundation/server_instance.h"
 #include "foundation/settings_store.h"
+#include "foundation/tls_certificate.h"
+#include "foundation/tls_context.h"
 #include "ftp/ftp_service.h"
 #include "ftp/ftp_settings_panel.h"
 #include "http/http_service.h"
@@ -419,6 +421,8 @@ TEST_F(TaskToolTest, BadCommandLinesExitWithTwo)
                                                {"ftp-account", "add", "bob", "--colour", "red"},
                                                {"ftp-account", "add", "bob", "--password"},
                                                {"ftp-account", "rename", "bob"},
+                                               {"tls", "set", "--self-signed=yes"},
+                                               {"tls", "show", "--cert", "x"},
                                                {"mail-account"}})
         expectRefused(words, "Task commands:", 2);
     EXPECT_TRUE(snapshot(toolData).empty());
@@ -552,7 +556,8 @@ public:
                 // The server works in its data folder.
                 fs::current_path(folder_);
                 ControlReply reply;
-                reply.code = TaskTool(out, err).runLive(words.subspan(1), LiveServices{&ftp_, &http_, &email_});
+                reply.code =
+                    TaskTool(out, err).runLive(words.subspan(1), LiveServices{&ftp_, &http_, &email_, &certificate_});
                 reply.out = out.str();
                 reply.err = err.str();
                 return reply;
@@ -588,6 +593,7 @@ private:
     FtpService ftp_;
     HttpService http_;
     EmailService email_;
+    TlsCertificate certificate_;
     ControlServer control_{controlSocketPath(ServerInstanceName)};
     std::atomic<bool> stopping_{false};
     std::thread owner_;
@@ -597,7 +603,16 @@ TEST_F(TaskToolTest, ARunningServerAnswersEveryCommandAsItsStoppedFilesWould)
 {
     const std::string liveData = scratch / "live";
     fs::create_directory(liveData);
+    std::string whyNot;
+    ASSERT_TRUE(makeSelfSignedCertificate(site + "/chain.pem", site + "/key.pem", "site.example", whyNot));
+    ASSERT_TRUE(makeSelfSignedCertificate(site + "/other.pem", site + "/other.key", "other.example", whyNot));
     const std::vector<std::vector<std::string>> commands{
+        {"tls", "show"},
+        {"tls", "set", "--cert", "site/chain.pem", "--key", "site/other.key"},
+        {"tls", "set", "--cert", "site/chain.pem", "--key", "site/key.pem"},
+        {"tls", "set", "--self-signed", "--key", "site/key.pem"},
+        {"tls", "set", "--cert", "site/missing.pem"},
+        {"tls", "show"},
         {"ftp-account", "add", "Bob", "--password", "pw", "--folder", "site", "--rights", "file-read,file-write"},
         {"ftp-account", "add", "anonymous", "--password", "x", "--folder", site},
         {"ftp-account", "add", "bob", "--password", "pw", "--folder", site},
@@ -635,6 +650,22 @@ TEST_F(TaskToolTest, ARunningServerAnswersEveryCommandAsItsStoppedFilesWould)
     }
     // What the live objects saved is what the files got.
     EXPECT_EQ(difference(toolData, liveData), "");
+    EXPECT_EQ(outs[0], "certificate\tself-signed\nkey\tself-signed\n");
+    EXPECT_EQ(codes[1], 1);
+    EXPECT_EQ(errs[1], "vantrel-settings: Certificate Error: The certificate could not be loaded: the key does not "
+                       "match the certificate\n");
+    EXPECT_EQ(codes[3], 1);
+    EXPECT_EQ(errs[4], "vantrel-settings: Certificate Error: The certificate could not be loaded: the certificate "
+                       "file " +
+                           site + "/missing.pem cannot be opened: No such file or directory\n");
+    std::string fingerprint;
+    if (const auto context = TlsContext::fromFiles(site + "/chain.pem", site + "/key.pem", whyNot))
+        fingerprint = context->fingerprint();
+    EXPECT_EQ(outs[5],
+              "certificate\t" + site + "/chain.pem\nkey\t" + site + "/key.pem\nfingerprint\t" + fingerprint + "\n");
+    SettingsStore general;
+    ASSERT_TRUE(general.load(liveData + "/general.dat"));
+    EXPECT_EQ(general.getText("tlskey", 4095), site + "/key.pem");
 
     // A command for another data folder is not applied to this server's.
     std::ostringstream otherOut, otherErr;
@@ -661,7 +692,8 @@ TEST_F(TaskToolTest, HelpDocumentsBothForms)
     EXPECT_EQ(SettingsTool(out, err).run(words), 0);
     for (const char* text :
          {"vantrel-settings FILE", "Record commands:", "ftp-account add USER", "ftp-site set [--welcome TEXT]",
-          "http-site set", "http-domain add", "mail-account add", "mail-routing set", "autostart ftp|http|email"})
+          "http-site set", "http-domain add", "mail-account add", "mail-routing set", "autostart ftp|http|email",
+          "tls set --cert FILE --key FILE", "tls set --self-signed"})
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }
 

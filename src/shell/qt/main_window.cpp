@@ -56,8 +56,7 @@ QString controlName(ServiceKind kind, const char* control)
 MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news, std::function<void()> onClosed,
                        std::string generalPath, QWidget* parent)
     : QWidget(parent), services_(services), onClosed_(std::move(onClosed)), prompt_(this),
-      logic_(*this, prompt_, controlsOf(services), std::move(news),
-             MainWindowOptions{std::move(generalPath), {}, [this](ServiceKind kind) { return openSettings(kind); }})
+      logic_(*this, prompt_, controlsOf(services), std::move(news), logicOptions(std::move(generalPath)))
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QLatin1String(InitialCaption));
@@ -79,6 +78,16 @@ MainWindow::MainWindow(LiveServices services, std::unique_ptr<NewsFeed> news, st
     connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     logic_.initialiseView();
+}
+
+MainWindowOptions MainWindow::logicOptions(std::string generalPath)
+{
+    MainWindowOptions options;
+    options.generalPath = std::move(generalPath);
+    options.openSettings = [this](ServiceKind kind) { return openSettings(kind); };
+    options.certificate = services_.certificate;
+    options.openCertificate = [this] { return openCertificateWindow(services_, this); };
+    return options;
 }
 
 MainWindow::~MainWindow()
@@ -128,11 +137,16 @@ void MainWindow::buildControls()
     autoHide_->setObjectName(QStringLiteral("autoHide"));
     auto* hide = new QPushButton(QStringLiteral("Hide"), this);
     hide->setObjectName(QStringLiteral("hideButton"));
+    // The program's one certificate, for every service that speaks TLS.
+    auto* tls = new QPushButton(QStringLiteral("TLS"), this);
+    tls->setObjectName(QStringLiteral("tlsButton"));
     connect(help, &QPushButton::clicked, this, &MainWindow::openHelp);
+    connect(tls, &QPushButton::clicked, this, [this] { logic_.onCertificate(); });
     connect(hide, &QPushButton::clicked, this, [this] { hideToTray(); });
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(help);
+    bottom->addWidget(tls);
     bottom->addStretch(1);
     bottom->addWidget(autoHide_);
     bottom->addWidget(hide);

@@ -59,6 +59,8 @@ private:
     QWidget* buildGroup(ServiceKind kind);
     ServiceGroup& group(ServiceKind kind) { return groups_[static_cast<int>(kind)]; }
     QTimer& timer(MainTimer which) { return timers_[static_cast<int>(which)]; }
+    // Called while logic_ is built: services_ is set by then.
+    MainWindowOptions logicOptions(std::string generalPath);
     bool openSettings(ServiceKind kind);
     void openHelp();
     void showFromTray();

@@ -14,6 +14,7 @@
 #include "shell/qt/ftp_settings_dialog.h"
 #include "shell/qt/http_settings_dialog.h"
 #include "shell/qt/qt_message_prompt.h"
+#include "shell/qt/tls_certificate_dialog.h"
 
 namespace vantrel {
 
@@ -41,6 +42,15 @@ bool openSettingsWindow(ServiceKind kind, const LiveServices& services, QWidget*
     }
     }
     return false;
+}
+
+bool openCertificateWindow(const LiveServices& services, QWidget* parent)
+{
+    if (services.certificate == nullptr)
+        return false;
+    QtMessagePrompt prompt(parent);
+    TlsCertificateDialog(*services.certificate, prompt, parent).exec();
+    return true;
 }
 
 } // namespace vantrel

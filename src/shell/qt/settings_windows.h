@@ -14,5 +14,9 @@ namespace vantrel {
 // returns true once it has closed (the main window then saves the service's
 // settings); false when the program does not have that service.
 bool openSettingsWindow(ServiceKind kind, const LiveServices& services, QWidget* parent);
+// Runs the certificate window modally on the program's certificate and
+// returns true once it has closed (the main window then saves general.dat);
+// false when the program has no certificate.
+bool openCertificateWindow(const LiveServices& services, QWidget* parent);
 
 } // namespace vantrel
