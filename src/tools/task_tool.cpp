@@ -249,6 +249,23 @@ int applyTo(const TaskCommand<Service>& command, Service& service, TaskContext& 
     return 0;
 }
 
+// What a service's commands need to know of the program's other services
+// on a stopped server: for HTTP, the ports they are set to use, which the
+// HTTPS port may not take. The running server's services know each other.
+template <typename Service>
+void knowStoppedNeighbours(Service&)
+{
+}
+
+template <>
+void knowStoppedNeighbours<HttpService>(HttpService& service)
+{
+    service.watchPortsElsewhere([] {
+        return std::vector<std::uint16_t>{FtpService::storedPort(), EmailService::SmtpPort,
+                                          EmailService::storedPopPort()};
+    });
+}
+
 template <typename Service>
 int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
 {
@@ -258,6 +275,7 @@ int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
     auto service = std::make_unique<Service>();
     // Missing files leave the defaults, as on the program's first start.
     (void)service->loadSettings();
+    knowStoppedNeighbours(*service);
     return applyTo(command, *service, context, false);
 }
 
