@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace vantrel {
@@ -63,17 +62,23 @@ protected:
     // The fingerprint as the openssl command line prints it.
     std::string fingerprintOf(const std::string& stem) const
     {
-        const std::string out = path(stem + ".fingerprint");
-        run(std::string(OpenSsl) + " x509 -in " + stem + ".pem -noout -fingerprint -sha256 > " + out);
-        std::ifstream in(out);
-        std::string line;
-        std::getline(in, line);
+        const std::string command =
+            std::string(OpenSsl) + " x509 -in '" + path(stem + ".pem") + "' -noout -fingerprint -sha256";
+        char text[256] = {};
+        FILE* out = ::popen(command.c_str(), "r");
+        if (out != nullptr) {
+            if (std::fgets(text, sizeof text, out) == nullptr)
+                text[0] = '\0';
+            ::pclose(out);
+        }
+        std::string line(text);
+        line.resize(line.find('\n') == std::string::npos ? line.size() : line.find('\n'));
         return line.substr(line.find('=') + 1);
     }
 
     void copyOver(const std::string& from, const std::string& to) const { run("cp " + from + " " + to); }
 
-    ScratchFolder folder_;
+    testing::ScratchFolder folder_;
 };
 
 TEST_F(TlsCertificateTest, ARenewalIsTakenUpAfterTheRecheckAndABrokenOneKeepsTheCertificate)
