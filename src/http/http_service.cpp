@@ -122,6 +122,9 @@ bool HttpService::activate()
         return false;
     if (httpsPort_ == 0)
         return listener_->activate(port_);
+    // The HTTPS listener's certificate may change only while it is stopped.
+    if (isActive())
+        return false;
     // The certificate is loaded (or made) now, so that a missing one stops
     // the activation instead of every connection.
     std::string whyNot = NoCertificateGiven;

@@ -292,6 +292,13 @@ class HostileHandshakes(unittest.TestCase):
             time.sleep(0.5)
             return p.communicate(b"GET / HTTP/1.0\r\nHost: x\r\n\r\n", timeout=60)[0].decode("latin-1")
 
+    def resumed(self, folder):
+        """A second connection resumes the session of the first, as a
+        browser's connections do."""
+        session = os.path.join(folder, "session.pem")
+        self.s_client("-tls1_2", "-sess_out", session)
+        return self.s_client("-tls1_2", "-sess_in", session)
+
     def client_certificate(self, folder):
         subprocess.run([OPENSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                         "-keyout", os.path.join(folder, "client.key"), "-out", os.path.join(folder, "client.pem"),
@@ -311,6 +318,7 @@ class HostileHandshakes(unittest.TestCase):
             ("a TLS 1.2 hello", lambda: self.s_client("-tls1_2"),
              ["Protocol  : TLSv1.2", "Compression: NONE", served], []),
             ("a TLS 1.3 hello", lambda: self.s_client("-tls1_3"), ["Protocol  : TLSv1.3", served], []),
+            ("a resumed session", lambda: self.resumed(folder), ["Reused, TLSv1.2", served], []),
             ("a renegotiation", self.renegotiate, ["RENEGOTIATING", "no renegotiation"], [served]),
             ("a client certificate", lambda: self.client_certificate(folder), [served], []),
             ("plain HTTP", lambda: raw_exchange(HTTPS_PORT, b"GET / HTTP/1.0\r\nHost: x\r\n\r\n").decode("latin-1"),
