@@ -86,6 +86,14 @@ bool EmailService::loadSettings()
     return settingsLoaded && guardLoaded && directoryLoaded;
 }
 
+std::uint16_t EmailService::storedPopPort()
+{
+    SettingsStore store;
+    if (store.loadFile(SettingsFile) != SettingsLoad::Loaded)
+        return DefaultPopPort;
+    return static_cast<std::uint16_t>(std::clamp<std::int32_t>(store.getInt(KeyPopPort), 0, MaxPort));
+}
+
 bool EmailService::saveSettings()
 {
     SettingsStore store;

@@ -57,6 +57,9 @@ public:
     EmailService& operator=(const EmailService&) = delete;
 
     [[nodiscard]] bool loadSettings() override;
+    // The POP3 port "email.dat" names, read without loading anything else
+    // (for the other services' settings of a stopped server).
+    static std::uint16_t storedPopPort();
     [[nodiscard]] bool saveSettings() override;
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) override { autostart_ = on; }
@@ -78,6 +81,8 @@ public:
         return SessionLimit * (SmtpDescriptorsPerSession + Pop3DescriptorsPerSession) + DescriptorsBesideSessions;
     }
 
+    // The SMTP port it listens on when active (fixed at construction).
+    std::uint16_t smtpPort() const { return smtpPort_; }
     // POP3's port; takes effect at the next activation.
     std::uint16_t popPort() const { return popPort_; }
     void setPopPort(std::uint16_t port) { popPort_ = port; }

@@ -78,6 +78,14 @@ bool FtpService::loadSettings()
     return accountsLoaded && guardLoad != SettingsLoad::Damaged;
 }
 
+std::uint16_t FtpService::storedPort()
+{
+    SettingsStore ports;
+    if (ports.loadFile(PortFile) != SettingsLoad::Loaded || !ports.hasKey(KeyPort))
+        return DefaultPort;
+    return static_cast<std::uint16_t>(std::clamp<std::int32_t>(ports.getInt(KeyPort), 0, MaxPort));
+}
+
 bool FtpService::saveSettings()
 {
     if (!accounts_.saveAccounts())

@@ -46,6 +46,9 @@ public:
     // Reads the accounts and "ftp.dat", each whether or not the other loaded;
     // false when either failed.
     [[nodiscard]] bool loadSettings() override;
+    // The control port its files name, read without loading anything else
+    // (for the other services' settings of a stopped server).
+    static std::uint16_t storedPort();
     [[nodiscard]] bool saveSettings() override;
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) override { autostart_ = on; }

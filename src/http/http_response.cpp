@@ -25,6 +25,8 @@ constexpr char ShortNotFoundHeader[] = "HTTP/1.1 404 Not Found\r\nConnection: cl
 constexpr char ShortBadRequestHeader[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
 constexpr char NotModifiedHeader[] = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n";
 constexpr char RedirectHeader[] = "HTTP/1.1 301 Moved Permanently\r\nLocation: %s\r\nConnection: close\r\n\r\n";
+constexpr char ForbiddenHeader[] = "HTTP/1.1 403 Forbidden\r\nServer: %s by %s\r\nContent-Type: text/html\r\n"
+                                   "Content-Length: %zu\r\nConnection: close\r\n\r\n";
 constexpr char GmtSuffix[] = " GMT";
 constexpr std::size_t MaxHeaderLength = 4000;
 
@@ -122,6 +124,14 @@ void HttpResponse::prepareNotModified()
     resetResponse();
     header_ = NotModifiedHeader;
     body_ = builtInPage(StatusPage::NotModified);
+}
+
+void HttpResponse::prepareForbidden()
+{
+    resetResponse();
+    body_ = builtInPage(StatusPage::Forbidden);
+    header_ = formatText(MaxHeaderLength, ForbiddenHeader, ProductName, MakerName, body_.size());
+    kind_ = ResponseKind::Forbidden;
 }
 
 void HttpResponse::prepareRedirect(std::string_view location)

@@ -27,6 +27,8 @@ enum class ResponseKind : std::int32_t {
     AdminArea = 7,
     Redirect = 8,
     FolderList = 9,
+    // The log area asked for over plain HTTP while it requires TLS.
+    Forbidden = 10,
 };
 
 class HttpResponse final {
@@ -53,6 +55,8 @@ public:
     void prepareNotFound();
     void prepareBadRequest();
     void prepareNotModified();
+    // 403 with the built-in page and its length.
+    void prepareForbidden();
     // A location longer than 3500 characters gives a 404 instead.
     void prepareRedirect(std::string_view location);
     // The listing of a folder below the root; false when the folder does

@@ -2,7 +2,8 @@
 // response. The site folder is chosen by the Host's domain map (or the
 // default folder); folder requests get the default page, a listing or a
 // 404; a folder named without its slash is redirected to the form with it;
-// the log area under the admin prefix is served from the "logs" folder.
+// the log area under the admin prefix is served from the "logs" folder
+// (refused over plain HTTP when the log area requires TLS).
 // Every file and folder is reached through a RootFolder of the site's
 // folder, so that neither ".." nor a link leads out of the site.
 #include "foundation/root_folder.h"
@@ -16,6 +17,8 @@ namespace vantrel {
 namespace {
 
 constexpr char RedirectFormat[] = "http://%s%s/";
+// Over HTTPS a folder's redirect stays on HTTPS.
+constexpr char SecureRedirectFormat[] = "https://%s%s/";
 constexpr std::size_t MaxRedirectText = 8200;
 constexpr std::size_t MaxSiteFolderLength = 256;
 
@@ -38,6 +41,7 @@ struct RouteRequest {
     std::string_view url;
     std::string_view host;
     std::string_view ifModifiedSince;
+    HttpChannel channel;
     const RootFolder& root;
     std::string path;
     bool admin = false;
@@ -58,7 +62,8 @@ void redirect(HttpResponse& response, const RouteRequest& request)
 {
     const std::string host(request.host);
     const std::string url(request.url);
-    response.prepareRedirect(formatText(MaxRedirectText, RedirectFormat, host.c_str(), url.c_str()));
+    const char* format = request.channel == HttpChannel::Tls ? SecureRedirectFormat : RedirectFormat;
+    response.prepareRedirect(formatText(MaxRedirectText, format, host.c_str(), url.c_str()));
 }
 
 void listOrNotFound(HttpResponse& response, const RouteRequest& request)
@@ -122,7 +127,7 @@ void routeName(HttpResponse& response, const RouteRequest& request)
 } // namespace
 
 std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::string_view host,
-                                                    std::string_view ifModifiedSince) const
+                                                    std::string_view ifModifiedSince, HttpChannel channel) const
 {
     auto response = std::make_unique<HttpResponse>();
     std::string path;
@@ -137,6 +142,7 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
     std::string folder;
     bool admin = false;
     bool folderView = false;
+    bool refuseLogArea = false;
     std::string defaultPage;
     {
         LockGuard guard(lock_);
@@ -146,12 +152,17 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
             folder = LogFolder;
             path.erase(0, prefixLength);
             admin = true;
+            refuseLogArea = logsRequireTls_ && channel == HttpChannel::Plain;
         } else {
             const std::string mapped = lookupDomain(hostKeyOf(host));
             folder = mapped.empty() ? defaultFolder_ : mapped;
         }
         folderView = folderView_;
         defaultPage = defaultPage_;
+    }
+    if (refuseLogArea) {
+        response->prepareForbidden();
+        return response;
     }
     if (admin)
         response->setAdmin(true);
@@ -163,7 +174,8 @@ std::unique_ptr<HttpResponse> HttpSiteConfig::route(std::string_view url, std::s
         return response;
     }
     const std::shared_ptr<const RootFolder> root = rootFolders_.open(folder);
-    RouteRequest request{url, host, ifModifiedSince, *root, std::move(path), admin, folderView, std::move(defaultPage)};
+    RouteRequest request{url,   host,       ifModifiedSince,       channel, *root, std::move(path),
+                         admin, folderView, std::move(defaultPage)};
     if (endsWithBackslash(request.path))
         routeFolder(*response, request);
     else

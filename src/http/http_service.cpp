@@ -3,11 +3,13 @@
 #include "http/http_service.h"
 
 #include "foundation/folder_check.h"
+#include "foundation/tls_certificate.h"
 #include "http/http_session.h"
 #include "http/http_status_pages.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string_view>
 
 namespace vantrel {
@@ -22,6 +24,12 @@ constexpr char KeyDefaultPage[] = "defaultpage";
 constexpr char KeyFolderView[] = "folderview";
 constexpr char KeyAutoStart[] = "autostart";
 constexpr char KeyPerAddressCap[] = "peraddresscap";
+// Written only when HTTPS is set up, so that a file without them stays as it was.
+constexpr char KeyHttpsPort[] = "httpsport";
+constexpr char KeyHttpsRedirect[] = "httpsredirect";
+constexpr char KeyLogsRequireTls[] = "logsrequiretls";
+constexpr char NoCertificateText[] = "HTTPS cannot start: %s\n";
+constexpr char NoCertificateGiven[] = "the program has no certificate";
 // Texts are read up to this length and then cut by their setters.
 constexpr std::size_t MaxStoredText = 499;
 // A default folder needs at least a drive-like "C:" or a two-letter path.
@@ -44,14 +52,15 @@ constexpr std::array<TextSetting, 3> TextSettings{{
 } // namespace
 
 HttpService::HttpService()
-    : log_(LogPrefix, LogHeader), listener_(std::make_unique<HttpListener>(MaxConnections, site_, log_))
+    : log_(LogPrefix, LogHeader), listener_(std::make_unique<HttpListener>(MaxConnections, site_, log_)),
+      httpsListener_(std::make_unique<HttpListener>(MaxConnections, site_, log_, HttpChannel::Tls))
 {
     ensureErrorPages();
 }
 
 HttpService::~HttpService()
 {
-    listener_->deactivate();
+    deactivate();
 }
 
 bool HttpService::loadSettings()
@@ -76,6 +85,9 @@ bool HttpService::loadSettings()
     }
     site_.setFolderView(settings.getInt(KeyFolderView) == 1);
     autoStart_ = settings.getInt(KeyAutoStart) == 1;
+    httpsPort_ = static_cast<std::uint16_t>(settings.getInt(KeyHttpsPort) & 0xFFFF);
+    site_.setRedirectToHttps(settings.getInt(KeyHttpsRedirect) == 1);
+    site_.setLogsRequireTls(settings.getInt(KeyLogsRequireTls) == 1);
     return mapsLoaded && guardLoad != SettingsLoad::Damaged;
 }
 
@@ -90,6 +102,12 @@ bool HttpService::saveSettings()
         settings.setText(setting.key, (site_.*setting.read)());
     settings.setInt(KeyFolderView, site_.folderView() ? 1 : 0);
     settings.setInt(KeyAutoStart, autoStart_ ? 1 : 0);
+    if (httpsPort_ != 0)
+        settings.setInt(KeyHttpsPort, httpsPort_);
+    if (site_.redirectToHttps())
+        settings.setInt(KeyHttpsRedirect, 1);
+    if (site_.logsRequireTls())
+        settings.setInt(KeyLogsRequireTls, 1);
     SettingsStore guard;
     guard.setInt(KeyPerAddressCap, perAddressCap());
     const bool saved = settings.save(SettingsFile);
@@ -102,11 +120,33 @@ bool HttpService::activate()
         return false;
     if (!foldersWritable(NeededFolders))
         return false;
-    return listener_->activate(port_);
+    if (httpsPort_ == 0)
+        return listener_->activate(port_);
+    // The HTTPS listener's certificate may change only while it is stopped.
+    if (isActive())
+        return false;
+    // The certificate is loaded (or made) now, so that a missing one stops
+    // the activation instead of every connection.
+    std::string whyNot = NoCertificateGiven;
+    if (!certificate_ || !certificate_->current(&whyNot)) {
+        std::fprintf(stderr, NoCertificateText, whyNot.c_str());
+        return false;
+    }
+    httpsListener_->useCertificate(certificate_);
+    if (!listener_->activate(port_))
+        return false;
+    if (!httpsListener_->activate(httpsPort_)) {
+        listener_->deactivate();
+        return false;
+    }
+    site_.setLiveHttpsPort(httpsListener_->listeningPort());
+    return true;
 }
 
 void HttpService::deactivate()
 {
+    site_.setLiveHttpsPort(0);
+    httpsListener_->deactivate();
     listener_->deactivate();
 }
 
@@ -117,17 +157,17 @@ bool HttpService::isActive() const
 
 int HttpService::connectionCount() const
 {
-    return listener_->connectionCount();
+    return listener_->connectionCount() + httpsListener_->connectionCount();
 }
 
 std::uint64_t HttpService::totalBytesIn() const
 {
-    return listener_->totalBytesIn();
+    return listener_->totalBytesIn() + httpsListener_->totalBytesIn();
 }
 
 std::uint64_t HttpService::totalBytesOut() const
 {
-    return listener_->totalBytesOut();
+    return listener_->totalBytesOut() + httpsListener_->totalBytesOut();
 }
 
 void HttpService::tick()
@@ -141,6 +181,16 @@ std::uint16_t HttpService::listeningPort() const
     return listener_->listeningPort();
 }
 
+std::uint16_t HttpService::listeningHttpsPort() const
+{
+    return httpsListener_->isActive() ? httpsListener_->listeningPort() : 0;
+}
+
+std::vector<std::uint16_t> HttpService::portsInUseElsewhere() const
+{
+    return portsElsewhere_ ? portsElsewhere_() : std::vector<std::uint16_t>{};
+}
+
 int HttpService::perAddressCap() const
 {
     return listener_->perAddressCap();
@@ -149,6 +199,7 @@ int HttpService::perAddressCap() const
 void HttpService::setPerAddressCap(int cap)
 {
     listener_->setPerAddressCap(std::clamp(cap, 0, MaxConnections));
+    httpsListener_->setPerAddressCap(std::clamp(cap, 0, MaxConnections));
 }
 
 } // namespace vantrel

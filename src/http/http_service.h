@@ -3,6 +3,8 @@
 // and the autostart switch, and loads and saves "http.dat",
 // "httpdomains.dat" and "httpguard.dat" in the working directory. Constructing it writes the
 // replaceable error pages into the "http" folder when they are missing.
+// With an HTTPS port set, a second listener serves the same sites over TLS
+// with the program's certificate; it is off (port 0) by default.
 #pragma once
 
 #include "foundation/service_control.h"
@@ -11,7 +13,9 @@
 #include "http/http_site_config.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace vantrel {
 
@@ -43,8 +47,10 @@ public:
     // Domain maps first; "http.dat" only when they were saved.
     [[nodiscard]] bool saveSettings() override;
 
-    // Refused while the default folder has fewer than 2 characters, and when
-    // the "logs" folder cannot be written (said on standard error).
+    // Refused while the default folder has fewer than 2 characters, when
+    // the "logs" folder cannot be written (said on standard error), and
+    // with an HTTPS port set, when there is no loadable certificate (the
+    // reason on standard error) or either port cannot be bound.
     [[nodiscard]] bool activate() override;
     void deactivate() override;
     bool isActive() const override;
@@ -53,8 +59,12 @@ public:
     std::uint64_t totalBytesOut() const override;
     // Once a second while active: the log moves on past a full file.
     void tick() override;
-    // The sessions, the listening socket and the listener's stop event.
-    int descriptorsAtFullLoad() const override { return MaxConnections * DescriptorsPerSession + 2; }
+    // The sessions, the listening socket and the listener's stop event;
+    // twice with the HTTPS listener.
+    int descriptorsAtFullLoad() const override
+    {
+        return (MaxConnections * DescriptorsPerSession + 2) * (httpsPort_ != 0 ? 2 : 1);
+    }
 
     bool autostart() const override { return autoStart_; }
     void setAutostart(bool on) override { autoStart_ = on; }
@@ -63,6 +73,15 @@ public:
     void setPort(std::uint16_t port) override { port_ = port; }
     // The port actually bound while active (the system's pick for port 0).
     std::uint16_t listeningPort() const;
+    // The HTTPS port for the next activation; 0: no HTTPS.
+    std::uint16_t httpsPort() const override { return httpsPort_; }
+    void setHttpsPort(std::uint16_t port) override { httpsPort_ = port; }
+    // The HTTPS port actually bound, 0 while it does not listen.
+    std::uint16_t listeningHttpsPort() const;
+    // The ports the program's other services are set to use, which the
+    // HTTPS port may not take; the program gives the list at start.
+    std::vector<std::uint16_t> portsInUseElsewhere() const override;
+    void watchPortsElsewhere(std::function<std::vector<std::uint16_t>()> ports) { portsElsewhere_ = std::move(ports); }
     // Live connections one client address may hold (0: no cap), from the
     // next connection on.
     int perAddressCap() const override;
@@ -79,10 +98,13 @@ private:
     HttpSiteConfig site_;
     NumberedLog log_;
     std::shared_ptr<TlsCertificate> certificate_;
+    std::function<std::vector<std::uint16_t>()> portsElsewhere_;
     std::uint16_t port_ = DefaultPort;
+    std::uint16_t httpsPort_ = 0;
     bool autoStart_ = false;
-    // Last member: its sessions use the site and the log, so it goes first.
+    // Last members: their sessions use the site and the log, so they go first.
     std::unique_ptr<HttpListener> listener_;
+    std::unique_ptr<HttpListener> httpsListener_;
 };
 
 } // namespace vantrel

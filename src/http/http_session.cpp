@@ -3,7 +3,9 @@
 #include "http/http_session.h"
 
 #include "foundation/text.h"
+#include "foundation/tls_certificate.h"
 #include "http/http_status_pages.h"
+#include "http/https_redirect.h"
 
 #include <cstring>
 
@@ -15,6 +17,10 @@ constexpr char BadRequestMarker[] = "***BAD_REQUEST*** ";
 constexpr char NotFoundMarker[] = "***NOT_FOUND*** ";
 constexpr char RedirectMarker[] = "***REDIRECT*** ";
 constexpr char FolderListMarker[] = "***FOLDER_LIST*** ";
+constexpr char ForbiddenMarker[] = "***FORBIDDEN*** ";
+// Every HTTPS connection of the program may resume the sessions of the
+// others: a browser opens several.
+constexpr char HttpsScopeName[] = "https";
 constexpr char LogArrow[] = " -> ";
 constexpr char LogLineFormat[] = "%s -> %s";
 constexpr std::size_t MaxLogText = 3999;
@@ -33,6 +39,8 @@ const char* markerOf(ResponseKind kind)
         return RedirectMarker;
     case ResponseKind::FolderList:
         return FolderListMarker;
+    case ResponseKind::Forbidden:
+        return ForbiddenMarker;
     default:
         return "";
     }
@@ -53,8 +61,9 @@ std::string requestLogText(ResponseKind kind, const HttpRequestHead& head)
     return text;
 }
 
-HttpSession::HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site, NumberedLog& log)
-    : ServiceSession(std::move(socket)), site_(site), log_(log)
+HttpSession::HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site, NumberedLog& log,
+                         HttpChannel channel, std::shared_ptr<TlsCertificate> certificate)
+    : ServiceSession(std::move(socket)), site_(site), log_(log), channel_(channel), certificate_(std::move(certificate))
 {
     startSession();
 }
@@ -124,13 +133,37 @@ void HttpSession::writeLogLine(const HttpResponse& response, const HttpRequestHe
     log_.appendLine(formatText(MaxLogLine, LogLineFormat, control().peerAddress(), text.c_str()));
 }
 
+bool HttpSession::startTls()
+{
+    std::shared_ptr<const TlsContext> context = certificate_ ? certificate_->current() : nullptr;
+    if (!context) {
+        control().close();
+        return false;
+    }
+    return handshakeTls(control(), std::move(context), TlsScope::named(HttpsScopeName));
+}
+
+std::unique_ptr<HttpResponse> HttpSession::respond(const HttpRequestHead& head)
+{
+    if (channel_ == HttpChannel::Plain) {
+        if (const std::uint16_t httpsPort = site_.httpsRedirectPort(); httpsPort != 0) {
+            auto response = std::make_unique<HttpResponse>();
+            response->prepareRedirect(httpsLocation(head.host, head.url, httpsPort, control().localAddress()));
+            return response;
+        }
+    }
+    return site_.route(head.url, head.host, head.ifModifiedSince, channel_);
+}
+
 void HttpSession::serve()
 {
+    if (channel_ == HttpChannel::Tls && !startTls())
+        return;
     HttpRequestHead head;
     if (!readHead(head))
         return;
     noteActivity();
-    std::unique_ptr<HttpResponse> response = site_.route(head.url, head.host, head.ifModifiedSince);
+    std::unique_ptr<HttpResponse> response = respond(head);
     if (!sendResponse(*response, head.headOnly))
         return;
     writeLogLine(*response, head);
@@ -148,11 +181,15 @@ void HttpSession::serve()
     lingeringClose(socket);
 }
 
-HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log)
-    : ServiceListener(maximumSessions), site_(site), log_(log)
+HttpListener::HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log, HttpChannel channel)
+    : ServiceListener(maximumSessions), site_(site), log_(log), channel_(channel)
 {
+    // A TLS client opens with its hello, so it too speaks first.
     acceptWhenClientSpeaks();
-    refuseOverCapWith(overCapResponse());
+    // The 503 is plain text, which a TLS client cannot read: over its cap
+    // it is only closed.
+    if (channel == HttpChannel::Plain)
+        refuseOverCapWith(overCapResponse());
 }
 
 HttpListener::~HttpListener()
@@ -162,7 +199,7 @@ HttpListener::~HttpListener()
 
 std::unique_ptr<ServiceSession> HttpListener::createSession(std::unique_ptr<LineSocket> socket)
 {
-    return std::make_unique<HttpSession>(std::move(socket), site_, log_);
+    return std::make_unique<HttpSession>(std::move(socket), site_, log_, channel_, certificate_);
 }
 
 } // namespace vantrel

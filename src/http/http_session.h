@@ -2,6 +2,8 @@
 // thread of one connection. A session reads one request head, has the site
 // route it, sends the header in one piece and the body in chunks of at most
 // 4096 bytes, writes one log line and closes: one request per connection.
+// On the HTTPS port the session first completes the TLS handshake with the
+// program's certificate, then serves exactly as on the plain port.
 #pragma once
 
 #include "foundation/service_listener.h"
@@ -16,15 +18,25 @@
 
 namespace vantrel {
 
+class TlsCertificate;
+
 class HttpSession final : public ServiceSession {
 public:
     static constexpr std::size_t LineCapacity = 4000;
 
-    HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site, NumberedLog& log);
+    // A Tls session needs the certificate; a Plain one ignores it.
+    HttpSession(std::unique_ptr<LineSocket> socket, const HttpSiteConfig& site, NumberedLog& log,
+                HttpChannel channel = HttpChannel::Plain, std::shared_ptr<TlsCertificate> certificate = nullptr);
     ~HttpSession() override;
 
 private:
     void serve() override;
+    // False (the connection closed) when there is no certificate or the
+    // client did not complete the handshake in time.
+    bool startTls();
+    // The routed answer, or on the plain port the redirect to HTTPS when
+    // that is on.
+    std::unique_ptr<HttpResponse> respond(const HttpRequestHead& head);
     // False when the connection ended or a stop came before the empty line.
     bool readHead(HttpRequestHead& head);
     bool sendResponse(HttpResponse& response, bool headOnly);
@@ -32,18 +44,26 @@ private:
 
     const HttpSiteConfig& site_;
     NumberedLog& log_;
+    const HttpChannel channel_;
+    const std::shared_ptr<TlsCertificate> certificate_;
 };
 
 class HttpListener final : public ServiceListener {
 public:
-    HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log);
+    HttpListener(int maximumSessions, const HttpSiteConfig& site, NumberedLog& log,
+                 HttpChannel channel = HttpChannel::Plain);
     ~HttpListener() override;
+
+    // The certificate its sessions hand to clients; set while inactive.
+    void useCertificate(std::shared_ptr<TlsCertificate> certificate) { certificate_ = std::move(certificate); }
 
 private:
     std::unique_ptr<ServiceSession> createSession(std::unique_ptr<LineSocket> socket) override;
 
     const HttpSiteConfig& site_;
     NumberedLog& log_;
+    const HttpChannel channel_;
+    std::shared_ptr<TlsCertificate> certificate_;
 };
 
 // The log text of one answered request, or "" for the kinds that leave no

@@ -33,6 +33,8 @@ constexpr char NoDomainText[] = "Please enter a domain.";
 constexpr char UnknownDomainText[] = "Domain does not exist.";
 constexpr char BadDefaultFolderText[] = "Incorrect default folder path.";
 constexpr char BadCapText[] = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
+constexpr char HttpsPortIsHttpText[] = "The HTTPS port must differ from the HTTP port.";
+constexpr char HttpsPortTakenText[] = "The HTTPS port is already used by another service of this program.";
 constexpr char PortChangeText[] = "You must re-activate the HTTP server for the\nport changes to take effect.";
 
 constexpr char SchemePrefix[] = "http://";
@@ -82,10 +84,13 @@ void HttpSettingsPanel::show()
         fields_.folderView = site.folderView() ? FolderViewOn : FolderViewOff;
         showMap();
         fields_.arrowsEnabled = site.domainMapCount() > 0;
+        fields_.httpsRedirect = site.redirectToHttps();
+        fields_.logsRequireTls = site.logsRequireTls();
     }
     fields_.port = target_.port();
     fields_.perAddressCap = target_.perAddressCap();
     fields_.autoActivate = target_.autostart();
+    fields_.httpsPort = target_.httpsPort();
 }
 
 void HttpSettingsPanel::showMap()
@@ -213,6 +218,18 @@ void HttpSettingsPanel::selectDefaultFolder()
     chooseFolder(fields_.defaultFolder);
 }
 
+const char* HttpSettingsPanel::httpsPortRefusal() const
+{
+    if (fields_.httpsPort == 0)
+        return nullptr;
+    if (fields_.httpsPort == fields_.port)
+        return HttpsPortIsHttpText;
+    const std::vector<std::uint16_t> taken = target_.portsInUseElsewhere();
+    if (std::find(taken.begin(), taken.end(), fields_.httpsPort) != taken.end())
+        return HttpsPortTakenText;
+    return nullptr;
+}
+
 bool HttpSettingsPanel::applyGeneralSettings()
 {
     const std::string folder = leading(fields_.defaultFolder, MaxDefaultFolderField);
@@ -223,6 +240,11 @@ bool HttpSettingsPanel::applyGeneralSettings()
     }
     if (fields_.perAddressCap < 0 || fields_.perAddressCap > MaxPerAddressCap) {
         queue(BadCapText, InputErrorTitle);
+        showQueued();
+        return false;
+    }
+    if (const char* refusal = httpsPortRefusal()) {
+        queue(refusal, InputErrorTitle);
         showQueued();
         return false;
     }
@@ -238,10 +260,13 @@ bool HttpSettingsPanel::applyGeneralSettings()
         site.setDefaultPage(leading(fields_.defaultPage, MaxDefaultPageField));
         site.setAdminPassword(leading(fields_.adminPassword, MaxPasswordField));
         site.setFolderView(fields_.folderView == FolderViewOn);
+        site.setRedirectToHttps(fields_.httpsRedirect);
+        site.setLogsRequireTls(fields_.logsRequireTls);
     }
     showQueued();
-    if (fields_.port != target_.port()) {
+    if (fields_.port != target_.port() || fields_.httpsPort != target_.httpsPort()) {
         target_.setPort(fields_.port);
+        target_.setHttpsPort(fields_.httpsPort);
         queue(PortChangeText, ApplyChangesTitle);
         showQueued();
     }

@@ -1,7 +1,8 @@
 // The logic of the "HTTP Settings" window: its fields, the domain map
 // actions (Add/Update, Delete, the two arrows, the Select buttons), the
 // Folder View toggle and Apply General Settings, with every message it
-// shows. Domain map changes go straight into the live site configuration;
+// shows, and the HTTPS fields (port, redirect of the plain port, TLS for
+// the log area). Domain map changes go straight into the live site configuration;
 // the general settings change only on Apply. The window that shows it only
 // copies widgets to the fields and back.
 #pragma once
@@ -26,6 +27,12 @@ public:
     virtual HttpSiteConfig& site() = 0;
     virtual int perAddressCap() const = 0;
     virtual void setPerAddressCap(int cap) = 0;
+    // The HTTPS port (0: none) and the ports of the program's other
+    // services, which it may not share. A target that cannot serve HTTPS
+    // keeps these defaults.
+    virtual std::uint16_t httpsPort() const { return 0; }
+    virtual void setHttpsPort(std::uint16_t) {}
+    virtual std::vector<std::uint16_t> portsInUseElsewhere() const { return {}; }
 };
 
 // The window's controls as texts and flags. `caption`, `adminUrl` and
@@ -45,6 +52,10 @@ struct HttpPanelFields {
     // Connections one client address may hold at once; 0: no cap.
     int perAddressCap = 0;
     bool autoActivate = false;
+    // 0: no HTTPS.
+    std::uint16_t httpsPort = 0;
+    bool httpsRedirect = false;
+    bool logsRequireTls = false;
 };
 
 class HttpSettingsPanel final {
@@ -75,7 +86,8 @@ public:
     void selectFolder();
     void selectDefaultFolder();
     // True when the window is to close; a default folder that does not
-    // exist, or a cap out of range, keeps it open with nothing applied.
+    // exist, a cap out of range, or an HTTPS port that another port of the
+    // program has, keeps it open with nothing applied.
     [[nodiscard]] bool applyGeneralSettings();
 
 private:
@@ -86,6 +98,8 @@ private:
 
     void showMap();
     void refreshAdminUrl();
+    // The message refusing the HTTPS port field, or null when it may be used.
+    const char* httpsPortRefusal() const;
     // Messages wait until the site lock is released: a message box stays
     // up until the operator answers, and requests must not wait for that.
     void queue(const char* text, const char* title);

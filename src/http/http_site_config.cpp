@@ -74,6 +74,42 @@ std::string HttpSiteConfig::adminPassword() const
     return adminPassword_;
 }
 
+void HttpSiteConfig::setRedirectToHttps(bool on)
+{
+    LockGuard guard(lock_);
+    redirectToHttps_ = on;
+}
+
+bool HttpSiteConfig::redirectToHttps() const
+{
+    LockGuard guard(lock_);
+    return redirectToHttps_;
+}
+
+void HttpSiteConfig::setLogsRequireTls(bool on)
+{
+    LockGuard guard(lock_);
+    logsRequireTls_ = on;
+}
+
+bool HttpSiteConfig::logsRequireTls() const
+{
+    LockGuard guard(lock_);
+    return logsRequireTls_;
+}
+
+void HttpSiteConfig::setLiveHttpsPort(std::uint16_t port)
+{
+    LockGuard guard(lock_);
+    liveHttpsPort_ = port;
+}
+
+std::uint16_t HttpSiteConfig::httpsRedirectPort() const
+{
+    LockGuard guard(lock_);
+    return redirectToHttps_ ? liveHttpsPort_ : 0;
+}
+
 std::string HttpSiteConfig::adminPrefix() const
 {
     LockGuard guard(lock_);

@@ -1,6 +1,7 @@
 // HttpSiteConfig: what every HTTP session shares - the domain maps that
 // choose a site folder by the request's Host, the default folder, the
-// default page, the folder view switch and the password of the log area.
+// default page, the folder view switch, the password of the log area and
+// the HTTPS rules (the plain port's redirect, TLS for the log area).
 // One lock (the site lock) guards all of it; routing copies what it needs
 // under the lock and reads the disk after, so a change from the settings
 // panel applies to the next request routed. The lock is recursive: the
@@ -13,6 +14,7 @@
 #include "foundation/settings_store.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +22,13 @@
 namespace vantrel {
 
 class HttpResponse;
+
+// The connection a request came over: routing differs for HTTPS only in
+// the scheme of its redirects and in the log area's TLS rule.
+enum class HttpChannel {
+    Plain,
+    Tls
+};
 
 struct HttpDomainMap {
     std::string domain; // lower case, no space, no colon
@@ -58,6 +67,21 @@ public:
     void setFolderView(bool on);
     bool folderView() const;
 
+    // The HTTPS rules, both off by default: the plain port answers every
+    // request with a redirect to the HTTPS port (while that port listens),
+    // and the log area answers 403 over plain HTTP.
+    void setRedirectToHttps(bool on);
+    bool redirectToHttps() const;
+    void setLogsRequireTls(bool on);
+    bool logsRequireTls() const;
+    // The port the HTTPS listener is bound to, 0 while it is not: the
+    // service sets it on activation, so that redirects name the port that
+    // really answers.
+    void setLiveHttpsPort(std::uint16_t port);
+    // The port the plain port redirects to: the live HTTPS port while the
+    // redirect is on, otherwise 0.
+    std::uint16_t httpsRedirectPort() const;
+
     // Key: domain cut to 256 characters, lower-cased, cut at its first ":",
     // spaces removed. Replaces the folder of an existing key in place,
     // appends otherwise; false when the table is full and the key is new.
@@ -82,8 +106,8 @@ public:
     // Maps one request to its prepared answer; never fails. Copies the
     // settings it needs under the site lock and opens files and lists
     // folders after releasing it.
-    std::unique_ptr<HttpResponse> route(std::string_view url, std::string_view host,
-                                        std::string_view ifModifiedSince) const;
+    std::unique_ptr<HttpResponse> route(std::string_view url, std::string_view host, std::string_view ifModifiedSince,
+                                        HttpChannel channel = HttpChannel::Plain) const;
 
     CriticalLock& lock() const VT_THREAD_ANNOTATION(lock_returned(lock_)) { return lock_; }
 
@@ -96,6 +120,9 @@ private:
     std::string defaultPage_ VT_GUARDED_BY(lock_) = InitialDefaultPage;
     std::string adminPassword_ VT_GUARDED_BY(lock_);
     std::string adminPrefix_ VT_GUARDED_BY(lock_) = "\\admin\\logfile";
+    bool redirectToHttps_ VT_GUARDED_BY(lock_) = false;
+    bool logsRequireTls_ VT_GUARDED_BY(lock_) = false;
+    std::uint16_t liveHttpsPort_ VT_GUARDED_BY(lock_) = 0;
     // The site folders stay open between requests (it has a lock of its own).
     mutable RootFolderCache rootFolders_;
 };

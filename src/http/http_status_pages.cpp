@@ -24,6 +24,9 @@ constexpr char NotModifiedText[] = "<HTML><HEAD><TITLE>Not Modified</TITLE></HEA
 constexpr char MovedText[] = "<HTML><HEAD><TITLE>Moved Permanently</TITLE></HEAD><BODY><p>301<br>This page has been "
                              "moved permanently.</p><p>_____________________________________<br>%s by %s<br>Visit: <a "
                              "href=\"%s\">%s</a></p><!-";
+constexpr char ForbiddenText[] = "<HTML><HEAD><TITLE>Forbidden</TITLE></HEAD><BODY><p>Error 403<br>Sorry, this "
+                                 "page is only served over HTTPS.</p><p>_____________________________________<br>%s "
+                                 "by %s<br>Visit: <a href=\"%s\">%s</a></p><!-";
 // Every page is padded with this many stars inside its closing comment.
 constexpr std::size_t PaddingStars = 567;
 constexpr char PageTail[] = "-!></BODY></HTML>";
@@ -45,6 +48,8 @@ const char* pageText(StatusPage page)
         return NotModifiedText;
     case StatusPage::MovedPermanently:
         return MovedText;
+    case StatusPage::Forbidden:
+        return ForbiddenText;
     }
     return NotFoundText;
 }

@@ -1,4 +1,4 @@
-// The four built-in status pages (404, 400, 304, 301), the two error page
+// The built-in status pages (404, 400, 304, 301, 403), the two error page
 // files in the "http" folder that an administrator may replace, and the
 // whole 503 response for a client address over its connection cap.
 #pragma once
@@ -11,7 +11,8 @@ enum class StatusPage {
     NotFound,
     BadRequest,
     NotModified,
-    MovedPermanently
+    MovedPermanently,
+    Forbidden
 };
 
 // The page filled in with the product, the maker and the maker's web page.

@@ -27,6 +27,21 @@ LiveServices Services::live() const
     return LiveServices{ftp.get(), http.get(), email.get(), certificate.get()};
 }
 
+std::function<std::vector<std::uint16_t>()> portsBesidesHttp(const FtpService* ftp, const EmailService* email)
+{
+    // The services live as long as the HTTP service that asks.
+    return [ftp, email] {
+        std::vector<std::uint16_t> ports;
+        if (ftp != nullptr)
+            ports.push_back(ftp->port());
+        if (email != nullptr) {
+            ports.push_back(email->smtpPort());
+            ports.push_back(email->popPort());
+        }
+        return ports;
+    };
+}
+
 Services makeServices()
 {
     Services services;
@@ -36,6 +51,7 @@ Services makeServices()
     services.ftp = std::make_unique<FtpService>();
     services.http->useCertificate(services.certificate);
     services.ftp->useCertificate(services.certificate);
+    services.http->watchPortsElsewhere(portsBesidesHttp(services.ftp.get(), services.email.get()));
     return services;
 }
 

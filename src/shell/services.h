@@ -7,7 +7,10 @@
 #include "shell/main_window_logic.h"
 #include "tools/live_services.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace vantrel {
 
@@ -29,6 +32,10 @@ struct Services {
 
 // Each service opens its logs at number 0 when constructed.
 Services makeServices();
+
+// The ports the FTP and email services are set to use (either may be
+// null), which the HTTPS port may not share.
+std::function<std::vector<std::uint16_t>()> portsBesidesHttp(const FtpService* ftp, const EmailService* email);
 
 // The same services as the main window sees them.
 ServicePointers controlsOf(const LiveServices& services);

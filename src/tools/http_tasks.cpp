@@ -1,5 +1,5 @@
-// The HTTP task commands: domain maps, the site's general settings and the
-// autostart switch. Each drives the "HTTP Settings" window's logic with the
+// The HTTP task commands: domain maps, the site's general settings (HTTPS
+// included) and the autostart switch. Each drives the "HTTP Settings" window's logic with the
 // words of the command line in its fields, so every check and correction is
 // the window's own.
 #include "http/http_service.h"
@@ -55,6 +55,9 @@ TaskResult showSite(HttpService& service, TaskContext& context)
                 << "folder-view\t" << switchWord(fields.folderView == HttpSettingsPanel::FolderViewOn) << '\n'
                 << "admin-url\t" << fields.adminUrl << '\n'
                 << "per-address-cap\t" << fields.perAddressCap << '\n'
+                << "https-port\t" << fields.httpsPort << '\n'
+                << "https-redirect\t" << switchWord(fields.httpsRedirect) << '\n'
+                << "logs-require-tls\t" << switchWord(fields.logsRequireTls) << '\n'
                 << "autostart\t" << switchWord(fields.autoActivate) << '\n';
     return TaskResult::Unchanged;
 }
@@ -66,6 +69,18 @@ TaskResult setSite(HttpService& service, TaskContext& context)
     HttpPanelFields& fields = panel.fields();
     if (const std::string* port = context.args.option("port")) {
         if (!parsePort(context, *port, fields.port))
+            return TaskResult::Refused;
+    }
+    if (const std::string* port = context.args.option("https-port")) {
+        if (!parsePort(context, *port, fields.httpsPort))
+            return TaskResult::Refused;
+    }
+    if (const std::string* redirect = context.args.option("https-redirect")) {
+        if (!parseSwitch(context, *redirect, fields.httpsRedirect))
+            return TaskResult::Refused;
+    }
+    if (const std::string* require = context.args.option("logs-require-tls")) {
+        if (!parseSwitch(context, *require, fields.logsRequireTls))
             return TaskResult::Refused;
     }
     if (const std::string* cap = context.args.option("per-address-cap")) {
@@ -104,7 +119,10 @@ constexpr TaskCommand<HttpService> Commands[] = {
     {"http-domain", "add", 2, "", addDomain},
     {"http-domain", "remove", 1, "", removeDomain},
     {"http-site", "show", 0, "", showSite},
-    {"http-site", "set", 0, "port default-folder default-page folder-view admin-password per-address-cap", setSite},
+    {"http-site", "set", 0,
+     "port default-folder default-page folder-view admin-password per-address-cap https-port https-redirect "
+     "logs-require-tls",
+     setSite},
     {"autostart", "http", 1, "", switchAutostart},
 };
 

@@ -60,6 +60,9 @@ const char TaskTool::UsageText[] =
     "  http-site show\n"
     "  http-site set [--port N] [--default-folder DIR] [--default-page PAGE]\n"
     "                [--folder-view on|off] [--admin-password PW] [--per-address-cap N]\n"
+    "                [--https-port N] [--https-redirect on|off] [--logs-require-tls on|off]\n"
+    "      HTTPS on a second port from the next activation on (0: none); the plain port\n"
+    "      redirecting to it; the log area refused over plain HTTP\n"
     "  mail-account list                USER, ADDRESS and mailbox use of each account\n"
     "  mail-account add USER --address ADDRESS --password PW\n"
     "  mail-account set USER [--address ADDRESS] [--password PW]\n"
@@ -260,6 +263,23 @@ int applyTo(const TaskCommand<Service>& command, Service& service, TaskContext& 
     return 0;
 }
 
+// What a service's commands need to know of the program's other services
+// on a stopped server: for HTTP, the ports they are set to use, which the
+// HTTPS port may not take. The running server's services know each other.
+template <typename Service>
+void knowStoppedNeighbours(Service&)
+{
+}
+
+template <>
+void knowStoppedNeighbours<HttpService>(HttpService& service)
+{
+    service.watchPortsElsewhere([] {
+        return std::vector<std::uint16_t>{FtpService::storedPort(), EmailService::SmtpPort,
+                                          EmailService::storedPopPort()};
+    });
+}
+
 template <typename Service>
 int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
 {
@@ -269,6 +289,7 @@ int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
     auto service = std::make_unique<Service>();
     // Missing files leave the defaults, as on the program's first start.
     (void)service->loadSettings();
+    knowStoppedNeighbours(*service);
     return applyTo(command, *service, context, false);
 }
 

@@ -59,6 +59,12 @@ void HttpSettingsDialog::buildWidgets()
     perAddressCapBox_->setRange(0, HttpSettingsPanel::MaxPerAddressCap);
     perAddressCapBox_->setSpecialValueText(QStringLiteral("No cap"));
     autoActivateBox_ = makeCheckBox("Auto Activate", "autoActivateBox", generalGroup);
+    httpsPortBox_ = new QSpinBox(generalGroup);
+    httpsPortBox_->setObjectName(QStringLiteral("httpsPortBox"));
+    httpsPortBox_->setRange(0, std::numeric_limits<std::uint16_t>::max());
+    httpsPortBox_->setSpecialValueText(QStringLiteral("Off"));
+    httpsRedirectBox_ = makeCheckBox("Redirect plain HTTP to HTTPS", "httpsRedirectBox", generalGroup);
+    logsRequireTlsBox_ = makeCheckBox("Require TLS for logins", "logsRequireTlsBox", generalGroup);
     QPushButton* applyButton = makeButton("Apply &General Settings", "applyButton", generalGroup);
 
     addLabelledRow(general, 0, "Default Folder:", defaultFolderEdit_, 2);
@@ -71,6 +77,9 @@ void HttpSettingsDialog::buildWidgets()
     general->addWidget(autoActivateBox_, 5, 2);
     general->addWidget(applyButton, 5, 3);
     addLabelledRow(general, 6, "Connections Per Address:", perAddressCapBox_);
+    addLabelledRow(general, 7, "HTTPS Port:", httpsPortBox_);
+    general->addWidget(httpsRedirectBox_, 7, 2);
+    general->addWidget(logsRequireTlsBox_, 7, 3);
     layout->addWidget(generalGroup);
 
     addSetupInfo(layout, HttpSettingsPanel::SetupInfoText, this);
@@ -96,6 +105,9 @@ void HttpSettingsDialog::readFields()
     fields.port = static_cast<std::uint16_t>(portBox_->value());
     fields.perAddressCap = perAddressCapBox_->value();
     fields.autoActivate = autoActivateBox_->isChecked();
+    fields.httpsPort = static_cast<std::uint16_t>(httpsPortBox_->value());
+    fields.httpsRedirect = httpsRedirectBox_->isChecked();
+    fields.logsRequireTls = logsRequireTlsBox_->isChecked();
 }
 
 void HttpSettingsDialog::writeFields()
@@ -114,6 +126,9 @@ void HttpSettingsDialog::writeFields()
     portBox_->setValue(fields.port);
     perAddressCapBox_->setValue(fields.perAddressCap);
     autoActivateBox_->setChecked(fields.autoActivate);
+    httpsPortBox_->setValue(fields.httpsPort);
+    httpsRedirectBox_->setChecked(fields.httpsRedirect);
+    logsRequireTlsBox_->setChecked(fields.logsRequireTls);
 }
 
 } // namespace vantrel

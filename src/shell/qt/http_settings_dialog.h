@@ -43,6 +43,9 @@ private:
     QSpinBox* portBox_ = nullptr;
     QSpinBox* perAddressCapBox_ = nullptr;
     QCheckBox* autoActivateBox_ = nullptr;
+    QSpinBox* httpsPortBox_ = nullptr;
+    QCheckBox* httpsRedirectBox_ = nullptr;
+    QCheckBox* logsRequireTlsBox_ = nullptr;
 };
 
 } // namespace vantrel
