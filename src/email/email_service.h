@@ -83,6 +83,8 @@ public:
     void setPopPort(std::uint16_t port) { popPort_ = port; }
     std::uint16_t port() const override { return popPort(); }
     void setPort(std::uint16_t port) override { setPopPort(port); }
+    // SMTP's port, fixed when the service is made.
+    std::uint16_t smtpPort() const { return smtpPort_; }
     // The ports actually bound while active.
     std::uint16_t smtpListeningPort() const { return smtpListener_.listeningPort(); }
     std::uint16_t popListeningPort() const { return popListener_.listeningPort(); }

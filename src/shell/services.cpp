@@ -36,6 +36,11 @@ Services makeServices()
     services.ftp = std::make_unique<FtpService>();
     services.http->useCertificate(services.certificate);
     services.ftp->useCertificate(services.certificate);
+    // The services live together and go together, the FTP service first.
+    services.ftp->knowOtherPorts([http = services.http.get(), email = services.email.get()] {
+        return std::vector<ServicePortUse>{
+            {"HTTP server", http->port()}, {"SMTP server", email->smtpPort()}, {"POP3 server", email->popPort()}};
+    });
     return services;
 }
 
