@@ -87,7 +87,7 @@ bool FtpService::loadSettings()
     const std::int32_t mode = store.getInt(KeyTlsMode);
     tls_.mode = mode == static_cast<int>(FtpTlsMode::On)        ? FtpTlsMode::On
                 : mode == static_cast<int>(FtpTlsMode::Require) ? FtpTlsMode::Require
-                                                                 : FtpTlsMode::Off;
+                                                                : FtpTlsMode::Off;
     tls_.implicitPort =
         static_cast<std::uint16_t>(std::clamp<std::int32_t>(store.getInt(KeyTlsImplicitPort), 0, MaxPort));
     tls_.anyDataConnection = store.getInt(KeyTlsAnyData) == 1;

@@ -58,14 +58,8 @@ public:
     // cannot be loaded (each said on standard error).
     [[nodiscard]] bool activate() override;
     void deactivate() override;
-    int connectionCount() const override
-    {
-        return listener_.connectionCount() + implicitListener_.connectionCount();
-    }
-    std::uint64_t totalBytesIn() const override
-    {
-        return listener_.totalBytesIn() + implicitListener_.totalBytesIn();
-    }
+    int connectionCount() const override { return listener_.connectionCount() + implicitListener_.connectionCount(); }
+    std::uint64_t totalBytesIn() const override { return listener_.totalBytesIn() + implicitListener_.totalBytesIn(); }
     std::uint64_t totalBytesOut() const override
     {
         return listener_.totalBytesOut() + implicitListener_.totalBytesOut();

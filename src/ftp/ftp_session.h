@@ -60,6 +60,9 @@ public:
     void awaitPassiveConnection(int timeoutMs);
     // Ends the conversation after QUIT.
     void closeConnections();
+    // Closes the data connection after the client has closed its side
+    // (bounded as lingeringClose is).
+    void lingerOnData() { lingeringClose(data_.socket()); }
 
 protected:
     void serve() override;

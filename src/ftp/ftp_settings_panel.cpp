@@ -45,7 +45,6 @@ constexpr char BadPortText[] = "No valid 'port' given.";
 constexpr char BadCapText[] = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
 constexpr char BadLoginLimitText[] = "No valid 'failed logins per minute' given (0 to 1000, 0 for no limit).";
 constexpr char BadImplicitPortText[] = "No valid 'implicit TLS port' given (0 for none).";
-constexpr char ImplicitNeedsTlsText[] = "An 'implicit TLS port' needs TLS set to 'on' or 'require'.";
 constexpr char PortTakenFormat[] = "The 'implicit TLS port' %u is already used by the %s.";
 constexpr char ControlPortName[] = "FTP control connection";
 constexpr char CertificateText[] = "The certificate could not be loaded: ";
@@ -322,11 +321,8 @@ bool FtpSettingsPanel::takeTls(std::uint16_t controlPort, FtpTlsSettings& settin
     settings.mode = fields_.tlsMode;
     settings.implicitPort = *implicitPort;
     settings.anyDataConnection = fields_.tlsAnyData;
+    // The implicit port is kept while TLS is off, unused until it is on.
     if (settings.implicitPort != 0) {
-        if (!settings.enabled()) {
-            message(ImplicitNeedsTlsText, InputErrorTitle);
-            return false;
-        }
         std::vector<ServicePortUse> taken = target_.otherServicePorts();
         taken.push_back({ControlPortName, controlPort});
         for (const ServicePortUse& use : taken) {

@@ -187,7 +187,10 @@ DataOpen secureDataConnection(FtpSession& session)
     if (socket.tlsResumed() || tls.setup().settings.anyDataConnection)
         return DataOpen::Open;
     logEvent(session, LogDataRefused, ReasonNotResumed);
-    session.data().abort();
+    // Closed with the closing alert, and only once the client has closed
+    // its side too, so that its own closing goes through and it reads the
+    // 425 that follows.
+    session.lingerOnData();
     return DataOpen::NotResumed;
 }
 

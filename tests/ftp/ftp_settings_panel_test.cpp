@@ -275,9 +275,11 @@ TEST_F(PanelTest, TlsSettingsAreCheckedBeforeAnythingIsApplied)
         Shown message;
     } refused[] = {
         {FtpTlsMode::On, "99999", {"No valid 'implicit TLS port' given (0 for none).", "Input Error"}},
-        {FtpTlsMode::Off, "990", {"An 'implicit TLS port' needs TLS set to 'on' or 'require'.", "Input Error"}},
+        {FtpTlsMode::Off, "110", {"The 'implicit TLS port' 110 is already used by the POP3 server.", "Input Error"}},
         {FtpTlsMode::On, "80", {"The 'implicit TLS port' 80 is already used by the HTTP server.", "Input Error"}},
-        {FtpTlsMode::On, "21", {"The 'implicit TLS port' 21 is already used by the FTP control connection.", "Input Error"}},
+        {FtpTlsMode::On,
+         "21",
+         {"The 'implicit TLS port' 21 is already used by the FTP control connection.", "Input Error"}},
         {FtpTlsMode::Require,
          "0",
          {"The certificate could not be loaded: the key does not match the certificate", "TLS Error"}},

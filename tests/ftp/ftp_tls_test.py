@@ -39,7 +39,8 @@ class ResumingFtpTls(ftplib.FTP_TLS):
     def ntransfercmd(self, cmd, rest=None):
         conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
         if self._prot_p:
-            conn = self.context.wrap_socket(conn, server_hostname=self.host, session=self.sock.session)
+            conn = self.context.wrap_socket(conn, server_hostname=self.host, session=self.sock.session,
+                                            suppress_ragged_eofs=False)
         return conn, size
 
 
