@@ -1,8 +1,8 @@
 // FtpService: the FTP server as the main window sees it. It owns the
 // account table (with the welcome message), the numbered FTP log, the
-// failed-login throttle and the listener, and keeps the settings of
-// "ftp.dat", the control port of "ftpport.dat" and the per-address limits
-// of "ftpguard.dat".
+// failed-login throttle, the listener (and the implicit TLS port's), and
+// keeps the settings of "ftp.dat" (TLS among them), the control port of
+// "ftpport.dat" and the per-address limits of "ftpguard.dat".
 #pragma once
 
 #include "foundation/login_throttle.h"
