@@ -88,6 +88,10 @@ public:
     void setPopPort(std::uint16_t port) { popPort_ = port; }
     std::uint16_t port() const override { return popPort(); }
     void setPort(std::uint16_t port) override { setPopPort(port); }
+    // The ports it is set to listen on: as configured, and as a stopped
+    // server's files say.
+    ServicePorts portsInUse() const { return {{"SMTP server", smtpPort_}, {"POP3 server", popPort_}}; }
+    static ServicePorts storedPorts() { return {{"SMTP server", SmtpPort}, {"POP3 server", storedPopPort()}}; }
     // The ports actually bound while active.
     std::uint16_t smtpListeningPort() const { return smtpListener_.listeningPort(); }
     std::uint16_t popListeningPort() const { return popListener_.listeningPort(); }

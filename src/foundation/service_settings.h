@@ -2,12 +2,32 @@
 // the service's own tables: the port it listens on, whether it starts with
 // the program, and whether it runs now (a new port waits for the next
 // activation). Each service's panel target adds its own to this, and the
-// service implements that target itself.
+// service implements that target itself. It also knows the ports the
+// program's other services are set to use, which this one's may not take.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace vantrel {
+
+// A port that one of the program's services listens on, by its name in
+// messages ("HTTP server").
+struct ServicePortUse {
+    std::string service;
+    std::uint16_t port = 0;
+};
+using ServicePorts = std::vector<ServicePortUse>;
+
+// The ports of two of the services: the ones the third may not take.
+inline ServicePorts portsBesides(ServicePorts first, const ServicePorts& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
 
 class ServiceSettings {
 public:
@@ -17,6 +37,15 @@ public:
     virtual bool autostart() const = 0;
     virtual void setAutostart(bool on) = 0;
     virtual bool isActive() const = 0;
+
+    // Who tells the ports of the program's other services (the program on
+    // its live services, a task command from a stopped server's files);
+    // without one there are none to check.
+    void knowOtherPorts(std::function<ServicePorts()> ports) { otherPorts_ = std::move(ports); }
+    virtual ServicePorts otherServicePorts() const { return otherPorts_ ? otherPorts_() : ServicePorts{}; }
+
+private:
+    std::function<ServicePorts()> otherPorts_;
 };
 
 } // namespace vantrel

@@ -7,6 +7,7 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_listing.h"
 #include "ftp/ftp_session.h"
+#include "ftp/ftp_tls.h"
 #include "ftp/ftp_transfer.h"
 
 #include <array>
@@ -89,6 +90,10 @@ std::string_view unknownReply(std::string_view line)
 CommandOutcome dispatchCommand(FtpSession& session, std::string_view line)
 {
     const bool transferring = session.transfer().inProgress();
+    if (!transferring) {
+        if (const auto outcome = dispatchSecurityCommand(session, line))
+            return *outcome;
+    }
     for (const CommandEntry& entry : Commands) {
         if (transferring && !entry.servedDuringTransfer)
             break;

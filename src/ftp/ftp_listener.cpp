@@ -9,10 +9,14 @@
 namespace vantrel {
 
 FtpListener::FtpListener(int maximumSessions, std::uint32_t idleLimitMs, const FtpAccountTable& accounts,
-                         ServiceLog& log, LoginThrottle& throttle)
+                         ServiceLog& log, LoginThrottle& throttle, FtpTlsStart start)
     : ServiceListener(maximumSessions, idleLimitMs), accounts_(accounts), log_(log), throttle_(throttle)
 {
-    refuseOverCapWith(std::string(TooManyFromAddress) + "\r\n");
+    tls_.start = start;
+    // A client of the implicit port expects a TLS handshake, not a line in
+    // clear: over its cap it is only closed.
+    if (start == FtpTlsStart::Explicit)
+        refuseOverCapWith(std::string(TooManyFromAddress) + "\r\n");
 }
 
 FtpListener::~FtpListener()
@@ -21,9 +25,15 @@ FtpListener::~FtpListener()
     deactivate();
 }
 
+void FtpListener::useTls(const FtpTlsSettings& settings, TlsCertificate* certificate)
+{
+    tls_.settings = settings;
+    tls_.certificate = certificate;
+}
+
 std::unique_ptr<ServiceSession> FtpListener::createSession(std::unique_ptr<LineSocket> socket)
 {
-    return std::make_unique<FtpSession>(std::move(socket), accounts_, log_, throttle_);
+    return std::make_unique<FtpSession>(std::move(socket), accounts_, log_, throttle_, tls_);
 }
 
 } // namespace vantrel

@@ -9,6 +9,7 @@
 #include "ftp/ftp_command_support.h"
 #include "ftp/ftp_path.h"
 #include "ftp/ftp_session.h"
+#include "ftp/ftp_tls.h"
 #include "ftp/ftp_transfer.h"
 
 #include <algorithm>
@@ -41,6 +42,9 @@ CommandOutcome sendListing(FtpSession& session, const RootFolder& root, const st
     if (!openDataConnection(session))
         return replyAndContinue(session, DataFailed);
     session.reply(DataStarted);
+    // Clients start a protected data connection's handshake on the 150.
+    if (const DataOpen secured = secureDataConnection(session); secured != DataOpen::Open)
+        return replyAndContinue(session, dataRefusal(secured));
 
     FtpDataChannel& data = session.data();
     DirectoryScan scan;

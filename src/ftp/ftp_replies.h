@@ -23,5 +23,12 @@ constexpr char DataFailed[] = "425 Data connection failed.";
 constexpr char DataStarted[] = "150 Data connetion established, beginning transfer.";
 constexpr char TransferComplete[] = "226 Transfer complete.";
 constexpr char TransferLost[] = "426 Transfer incomplete, data connection was lost.";
+// A protected data connection that did not resume the control connection's
+// TLS session may come from someone else than the client.
+constexpr char DataNotResumed[] =
+    "425 Data connection refused: it must resume the TLS session of the control connection.";
+
+// USER on a clear control connection while TLS is required.
+constexpr char TlsRequired[] = "530 TLS required, use AUTH TLS first.";
 
 } // namespace vantrel

@@ -5,9 +5,11 @@
 #include "foundation/product.h"
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
+#include "foundation/tls_certificate.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -21,6 +23,12 @@ constexpr char KeyWelcome[] = "welcome";
 constexpr char KeyPort[] = "port";
 constexpr char KeyPerAddressCap[] = "peraddresscap";
 constexpr char KeyFailedLoginLimit[] = "failedloginlimit";
+// TLS keys of "ftp.dat", each written only when it is not off, so that a
+// server without TLS writes the file it always wrote.
+constexpr char KeyTlsMode[] = "tls";
+constexpr char KeyTlsImplicitPort[] = "tlsimplicitport";
+constexpr char KeyTlsAnyData[] = "tlsanydata";
+constexpr char TextNoCertificate[] = "%s: the FTP server speaks TLS but the certificate could not be loaded: %s\n";
 constexpr std::int32_t MaxPort = 65535;
 constexpr char LogPrefix[] = "logs\\ftplog_";
 constexpr char LogHeaderSuffix[] = ": FTP log file\r\n";
@@ -41,7 +49,9 @@ std::string logHeader()
 FtpService::FtpService(std::uint32_t idleLimitMs)
     : accounts_(FtpAccountCapacity,
                 formatText(FtpAccountTable::MaxWelcome, DefaultWelcomeFormat, MakerName, ProductName)),
-      log_(LogPrefix, logHeader()), listener_(SessionLimit, idleLimitMs, accounts_, log_.log(), throttle_)
+      log_(LogPrefix, logHeader()), certificate_(std::make_shared<TlsCertificate>()),
+      listener_(SessionLimit, idleLimitMs, accounts_, log_.log(), throttle_),
+      implicitListener_(SessionLimit, idleLimitMs, accounts_, log_.log(), throttle_, FtpTlsStart::Implicit)
 {
 }
 
@@ -49,6 +59,23 @@ FtpService::~FtpService()
 {
     deactivate();
 }
+
+namespace {
+
+FtpTlsSettings tlsSettingsIn(const SettingsStore& store)
+{
+    FtpTlsSettings tls;
+    const std::int32_t mode = store.getInt(KeyTlsMode);
+    tls.mode = mode == static_cast<int>(FtpTlsMode::On)        ? FtpTlsMode::On
+               : mode == static_cast<int>(FtpTlsMode::Require) ? FtpTlsMode::Require
+                                                               : FtpTlsMode::Off;
+    tls.implicitPort =
+        static_cast<std::uint16_t>(std::clamp<std::int32_t>(store.getInt(KeyTlsImplicitPort), 0, MaxPort));
+    tls.anyDataConnection = store.getInt(KeyTlsAnyData) == 1;
+    return tls;
+}
+
+} // namespace
 
 bool FtpService::loadSettings()
 {
@@ -74,6 +101,7 @@ bool FtpService::loadSettings()
         return false;
     autostart_ = store.getInt(KeyAutostart) == 1;
     accounts_.setWelcome(store.getText(KeyWelcome, WelcomeReadLimit));
+    tls_ = tlsSettingsIn(store);
     log_.openNumber(store.getInt(KeyLogNumber));
     return accountsLoaded && guardLoad != SettingsLoad::Damaged;
 }
@@ -94,6 +122,13 @@ bool FtpService::saveSettings()
     store.setInt(KeyLogNumber, log_.number());
     store.setInt(KeyAutostart, autostart_ ? 1 : 0);
     store.setText(KeyWelcome, accounts_.welcome());
+    const FtpTlsSettings off;
+    if (tls_.mode != off.mode)
+        store.setInt(KeyTlsMode, static_cast<std::int32_t>(tls_.mode));
+    if (tls_.implicitPort != off.implicitPort)
+        store.setInt(KeyTlsImplicitPort, tls_.implicitPort);
+    if (tls_.anyDataConnection != off.anyDataConnection)
+        store.setInt(KeyTlsAnyData, 1);
     SettingsStore ports;
     ports.setInt(KeyPort, port_);
     SettingsStore guard;
@@ -108,12 +143,57 @@ bool FtpService::activate()
 {
     if (!foldersWritable(NeededFolders))
         return false;
-    return listener_.activate(port_);
+    if (tls_.enabled()) {
+        std::string whyNot;
+        if (!certificateLoads(whyNot)) {
+            std::fprintf(stderr, TextNoCertificate, ProductName, whyNot.c_str());
+            return false;
+        }
+    }
+    listener_.useTls(tls_, certificate_.get());
+    implicitListener_.useTls(tls_, certificate_.get());
+    if (!listener_.activate(port_))
+        return false;
+    if (tls_.enabled() && tls_.implicitPort != 0 && !implicitListener_.activate(tls_.implicitPort)) {
+        listener_.deactivate();
+        return false;
+    }
+    return true;
 }
 
 void FtpService::deactivate()
 {
+    implicitListener_.deactivate();
     listener_.deactivate();
+}
+
+bool FtpService::certificateLoads(std::string& whyNot)
+{
+    return certificate_ != nullptr && certificate_->current(&whyNot) != nullptr;
+}
+
+namespace {
+
+ServicePorts ftpPorts(std::uint16_t control, std::uint16_t implicitPort)
+{
+    ServicePorts ports{{"FTP server", control}};
+    if (implicitPort != 0)
+        ports.push_back({"FTP server's implicit TLS port", implicitPort});
+    return ports;
+}
+
+} // namespace
+
+ServicePorts FtpService::portsInUse() const
+{
+    return ftpPorts(port_, tls_.implicitPort);
+}
+
+ServicePorts FtpService::storedPorts()
+{
+    SettingsStore store;
+    const std::uint16_t implicitPort = store.load(SettingsFile) ? tlsSettingsIn(store).implicitPort : 0;
+    return ftpPorts(storedPort(), implicitPort);
 }
 
 void FtpService::tick()

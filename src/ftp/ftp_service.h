@@ -1,8 +1,8 @@
 // FtpService: the FTP server as the main window sees it. It owns the
 // account table (with the welcome message), the numbered FTP log, the
-// failed-login throttle and the listener, and keeps the settings of
-// "ftp.dat", the control port of "ftpport.dat" and the per-address limits
-// of "ftpguard.dat".
+// failed-login throttle, the listener (and the implicit TLS port's), and
+// keeps the settings of "ftp.dat" (TLS among them), the control port of
+// "ftpport.dat" and the per-address limits of "ftpguard.dat".
 #pragma once
 
 #include "foundation/login_throttle.h"
@@ -13,8 +13,10 @@
 #include "ftp/ftp_settings_panel.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
 
@@ -53,27 +55,41 @@ public:
     bool autostart() const override { return autostart_; }
     void setAutostart(bool on) override { autostart_ = on; }
     bool isActive() const override { return listener_.isActive(); }
-    // Listens on the port on all local addresses; false when it cannot, or
-    // when the "logs" folder cannot be written (said on standard error).
+    // Listens on the port on all local addresses, and with TLS on and an
+    // implicit port on that one too; false when either cannot, when the
+    // "logs" folder cannot be written or, with TLS on, the certificate
+    // cannot be loaded (each said on standard error).
     [[nodiscard]] bool activate() override;
     void deactivate() override;
-    int connectionCount() const override { return listener_.connectionCount(); }
-    std::uint64_t totalBytesIn() const override { return listener_.totalBytesIn(); }
-    std::uint64_t totalBytesOut() const override { return listener_.totalBytesOut(); }
+    int connectionCount() const override { return listener_.connectionCount() + implicitListener_.connectionCount(); }
+    std::uint64_t totalBytesIn() const override { return listener_.totalBytesIn() + implicitListener_.totalBytesIn(); }
+    std::uint64_t totalBytesOut() const override
+    {
+        return listener_.totalBytesOut() + implicitListener_.totalBytesOut();
+    }
     void tick() override;
-    // The sessions, the listening socket and the listener's stop event.
-    int descriptorsAtFullLoad() const override { return SessionLimit * DescriptorsPerSession + 2; }
+    // The sessions, and per listener its socket and stop event.
+    int descriptorsAtFullLoad() const override { return SessionLimit * DescriptorsPerSession + 4; }
 
     // The control port for the next activation (0: the system picks one).
     std::uint16_t port() const override { return port_; }
     void setPort(std::uint16_t port) override { port_ = port; }
     // The port actually bound while active.
     std::uint16_t listeningPort() const { return listener_.listeningPort(); }
+    // The implicit TLS port actually bound while active (0: none).
+    std::uint16_t implicitListeningPort() const
+    {
+        return implicitListener_.isActive() ? implicitListener_.listeningPort() : 0;
+    }
 
     // Live connections one client address may hold (0: no cap), from the
     // next connection on.
     int perAddressCap() const override { return listener_.perAddressCap(); }
-    void setPerAddressCap(int cap) override { listener_.setPerAddressCap(cap); }
+    void setPerAddressCap(int cap) override
+    {
+        listener_.setPerAddressCap(cap);
+        implicitListener_.setPerAddressCap(cap);
+    }
     // Failed logins from one address within a minute before its logins are
     // refused for a minute (0: never), from the next login on.
     int failedLoginLimit() const override { return throttle_.limit(); }
@@ -82,8 +98,19 @@ public:
     FtpAccountTable& accounts() override { return accounts_; }
     std::int32_t logNumber() const { return log_.number(); }
     ServiceLog& log() { return log_.log(); }
-    // The program's certificate, for the connections that speak TLS.
+    // The program's certificate, for the connections that speak TLS. Until
+    // one is given, the service has one of its own: the self-signed pair
+    // in "tls" of the data folder.
     void useCertificate(std::shared_ptr<TlsCertificate> certificate) { certificate_ = std::move(certificate); }
+
+    // TLS: off unless set; like the port, used from the next activation on.
+    FtpTlsSettings tlsSettings() const override { return tls_; }
+    void setTlsSettings(const FtpTlsSettings& settings) override { tls_ = settings; }
+    bool certificateLoads(std::string& whyNot) override;
+    // The ports it is set to listen on: as configured, and as a stopped
+    // server's files say.
+    ServicePorts portsInUse() const;
+    static ServicePorts storedPorts();
 
 private:
     // Sessions use the accounts and the log, so the listener is declared
@@ -94,7 +121,9 @@ private:
     std::shared_ptr<TlsCertificate> certificate_;
     std::uint16_t port_ = DefaultPort;
     bool autostart_ = false;
+    FtpTlsSettings tls_;
     FtpListener listener_;
+    FtpListener implicitListener_;
 };
 
 } // namespace vantrel

@@ -62,8 +62,8 @@ bool startsWithWord(std::string_view line, std::string_view word)
 }
 
 FtpSession::FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log,
-                       LoginThrottle& throttle)
-    : ServiceSession(std::move(control)), accounts_(accounts), log_(log), throttle_(throttle)
+                       LoginThrottle& throttle, const FtpTlsSetup& tls)
+    : ServiceSession(std::move(control)), accounts_(accounts), log_(log), throttle_(throttle), tls_(tls)
 {
     // ABOR often arrives as urgent data; it must stay part of the line.
     ServiceSession::control().keepUrgentDataInline();
@@ -116,6 +116,9 @@ void FtpSession::closeConnections()
 
 void FtpSession::serve()
 {
+    // The implicit port speaks TLS from the first byte: the greeting too.
+    if (tls_.setup().start == FtpTlsStart::Implicit && !startImplicitTls(*this))
+        return;
     const std::string welcome = welcomeOf(accounts_);
     if (reply(formatText(FtpTextLimit, GreetingFormat, welcome.c_str(), ProductName, MakerName))) {
         if (loginPhase())
@@ -138,6 +141,14 @@ bool FtpSession::loginPhase()
         std::string_view line(buffer);
         if (line.empty())
             continue;
+        // With TLS on, AUTH, PBSZ, PROT and FEAT come before the login;
+        // like any line but PASS, they start the login over.
+        if (const auto outcome = dispatchSecurityCommand(*this, stripTelnetBytes(line))) {
+            if (*outcome == CommandOutcome::EndSession)
+                return false;
+            expectPass = false;
+            continue;
+        }
         if (line.size() <= 3) {
             reply(BadCommandLogin);
             continue;
@@ -157,6 +168,8 @@ bool FtpSession::loginPhase()
                 reply(SendUserFirst);
                 continue;
             }
+            if (refuseClearLogin(*this))
+                continue;
             login_.user = lowerAscii(cutText(line.substr(5), FtpLogin::MaxText));
             expectPass = true;
             reply(login_.user == FtpAccountTable::AnonymousUser ? SendEmailAsPass : SendPassNow);

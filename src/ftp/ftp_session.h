@@ -8,6 +8,7 @@
 #include "foundation/service_session.h"
 #include "ftp/ftp_account_table.h"
 #include "ftp/ftp_data_channel.h"
+#include "ftp/ftp_tls.h"
 #include "ftp/ftp_transfer.h"
 
 #include <memory>
@@ -34,7 +35,7 @@ public:
     static constexpr int BadLoginDelayMs = 5000;
 
     FtpSession(std::unique_ptr<LineSocket> control, const FtpAccountTable& accounts, ServiceLog& log,
-               LoginThrottle& throttle);
+               LoginThrottle& throttle, const FtpTlsSetup& tls = {});
     ~FtpSession() override;
 
     // --- for the command handlers ---
@@ -46,6 +47,7 @@ public:
     FtpWorkingState& work() { return work_; }
     FtpDataChannel& data() { return data_; }
     FtpTransfer& transfer() { return transfer_; }
+    FtpTlsState& tls() { return tls_; }
     // Neither stopped nor disconnected.
     bool mayGoOn() { return !stopRequested() && control().isConnected(); }
     // Waits until the data socket is ready as asked or a command line may
@@ -58,6 +60,9 @@ public:
     void awaitPassiveConnection(int timeoutMs);
     // Ends the conversation after QUIT.
     void closeConnections();
+    // Closes the data connection after the client has closed its side
+    // (bounded as lingeringClose is).
+    void lingerOnData() { lingeringClose(data_.socket()); }
 
 protected:
     void serve() override;
@@ -78,6 +83,7 @@ private:
     FtpWorkingState work_;
     FtpDataChannel data_;
     FtpTransfer transfer_;
+    FtpTlsState tls_;
 };
 
 // Removes the Telnet interrupt and data-mark bytes (255, 244, 242) that

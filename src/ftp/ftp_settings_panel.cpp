@@ -44,6 +44,13 @@ constexpr char PortChangeText[] =
 constexpr char BadPortText[] = "No valid 'port' given.";
 constexpr char BadCapText[] = "No valid 'connections per address' given (0 to 1000, 0 for no cap).";
 constexpr char BadLoginLimitText[] = "No valid 'failed logins per minute' given (0 to 1000, 0 for no limit).";
+constexpr char BadImplicitPortText[] = "No valid 'implicit TLS port' given (0 for none).";
+constexpr char PortTakenFormat[] = "The 'implicit TLS port' %u is already used by the %s.";
+constexpr char ControlPortName[] = "FTP control connection";
+constexpr char CertificateText[] = "The certificate could not be loaded: ";
+constexpr char CertificateTitle[] = "TLS Error";
+constexpr char TlsChangeText[] =
+    "Please note that the TLS change will not take effect\nuntil the FTP Server has been restarted.";
 
 constexpr std::size_t MaxDeleteUser = 199;
 constexpr std::size_t MaxWelcomeField = 2047;
@@ -92,6 +99,10 @@ void FtpSettingsPanel::show()
     fields_.perAddressCap = std::to_string(target_.perAddressCap());
     fields_.failedLoginLimit = std::to_string(target_.failedLoginLimit());
     fields_.autoActivate = target_.autostart();
+    const FtpTlsSettings tls = target_.tlsSettings();
+    fields_.tlsMode = tls.mode;
+    fields_.implicitPort = std::to_string(tls.implicitPort);
+    fields_.tlsAnyData = tls.anyDataConnection;
     showAccount();
     fields_.arrowsEnabled = target_.accounts().count() > 0;
 }
@@ -274,6 +285,9 @@ bool FtpSettingsPanel::applyGeneralSettings()
         message(BadLoginLimitText, InputErrorTitle);
         return false;
     }
+    FtpTlsSettings tls;
+    if (!takeTls(*port, tls))
+        return false;
 
     const std::string welcome = fields_.welcome.substr(0, MaxWelcomeField);
     target_.accounts().setWelcome(welcome);
@@ -287,6 +301,46 @@ bool FtpSettingsPanel::applyGeneralSettings()
     target_.setPerAddressCap(*cap);
     target_.setFailedLoginLimit(*loginLimit);
     target_.setAutostart(fields_.autoActivate);
+    if (tls != target_.tlsSettings()) {
+        target_.setTlsSettings(tls);
+        if (target_.isActive())
+            message(TlsChangeText, WarningTitle);
+    }
+    return true;
+}
+
+bool FtpSettingsPanel::takeTls(std::uint16_t controlPort, FtpTlsSettings& settings)
+{
+    // An empty field is no implicit port, as it was before the field existed.
+    const std::optional<std::uint16_t> implicitPort =
+        trimText(fields_.implicitPort).empty() ? std::optional<std::uint16_t>(0) : parsePort(fields_.implicitPort);
+    if (!implicitPort) {
+        message(BadImplicitPortText, InputErrorTitle);
+        return false;
+    }
+    settings.mode = fields_.tlsMode;
+    settings.implicitPort = *implicitPort;
+    settings.anyDataConnection = fields_.tlsAnyData;
+    // The implicit port is kept while TLS is off, unused until it is on.
+    if (settings.implicitPort != 0) {
+        std::vector<ServicePortUse> taken = target_.otherServicePorts();
+        taken.push_back({ControlPortName, controlPort});
+        for (const ServicePortUse& use : taken) {
+            if (use.port != settings.implicitPort)
+                continue;
+            message(formatText(200, PortTakenFormat, static_cast<unsigned>(use.port), use.service.c_str()).c_str(),
+                    InputErrorTitle);
+            return false;
+        }
+    }
+    // Switching TLS on needs a certificate that loads.
+    if (settings.enabled() && !target_.tlsSettings().enabled()) {
+        std::string whyNot;
+        if (!target_.certificateLoads(whyNot)) {
+            message((CertificateText + whyNot).c_str(), CertificateTitle);
+            return false;
+        }
+    }
     return true;
 }
 

@@ -7,10 +7,12 @@
 
 #include "foundation/service_settings.h"
 #include "ftp/ftp_account_table.h"
+#include "ftp/ftp_tls_settings.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
 
@@ -26,6 +28,11 @@ public:
     virtual void setPerAddressCap(int cap) = 0;
     virtual int failedLoginLimit() const = 0;
     virtual void setFailedLoginLimit(int limit) = 0;
+    // The TLS settings, used from the next activation on.
+    virtual FtpTlsSettings tlsSettings() const = 0;
+    virtual void setTlsSettings(const FtpTlsSettings& settings) = 0;
+    // Whether the program's certificate can be loaded now; why not, if not.
+    virtual bool certificateLoads(std::string& whyNot) = 0;
 };
 
 // The window's controls as texts and flags. `caption` and `arrowsEnabled`
@@ -45,6 +52,11 @@ struct FtpPanelFields {
     // are refused for a minute; "0": never.
     std::string failedLoginLimit;
     bool autoActivate = false;
+    FtpTlsMode tlsMode = FtpTlsMode::Off;
+    // "0": no implicit TLS port.
+    std::string implicitPort;
+    // "Accept data connections that do not resume the session".
+    bool tlsAnyData = false;
 };
 
 class FtpSettingsPanel final {
@@ -55,6 +67,7 @@ public:
     static constexpr char SetupInfoText[] = "Setup information: ";
     // The largest connection cap per address: the service's session limit.
     static constexpr int MaxPerAddressCap = 1000;
+    static constexpr char TlsAnyDataLabel[] = "Accept data connections that do not resume the session";
 
     FtpSettingsPanel(FtpPanelTarget& target, MessagePrompt& prompt, FolderChooser& chooser);
 
@@ -84,6 +97,8 @@ private:
     bool takeUser(FtpAccount& account);
     bool takePassword(FtpAccount& account);
     bool takeFolder(FtpAccount& account);
+    // The TLS fields as settings; false once a message has refused them.
+    bool takeTls(std::uint16_t controlPort, FtpTlsSettings& settings);
 
     FtpPanelTarget& target_;
     MessagePrompt& prompt_;

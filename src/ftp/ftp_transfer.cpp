@@ -11,6 +11,7 @@
 #include "ftp/ftp_command.h"
 #include "ftp/ftp_command_support.h"
 #include "ftp/ftp_session.h"
+#include "ftp/ftp_tls.h"
 
 #include <algorithm>
 #include <utility>
@@ -268,6 +269,11 @@ CommandOutcome connectAndStart(FtpSession& session, const FtpPath& path, Transfe
         return refuseTransfer(session, direction, path.full, dataReason, DataFailed);
     }
     startTransfer(session, path, direction);
+    // Clients start a protected data connection's handshake on the 150.
+    if (const DataOpen secured = secureDataConnection(session); secured != DataOpen::Open) {
+        const std::string refusal(dataRefusal(secured));
+        finishFailed(session, dataReason, refusal.c_str());
+    }
     return CommandOutcome::Continue;
 }
 

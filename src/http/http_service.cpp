@@ -186,9 +186,30 @@ std::uint16_t HttpService::listeningHttpsPort() const
     return httpsListener_->isActive() ? httpsListener_->listeningPort() : 0;
 }
 
-std::vector<std::uint16_t> HttpService::portsInUseElsewhere() const
+namespace {
+
+ServicePorts httpPorts(std::uint16_t http, std::uint16_t https)
 {
-    return portsElsewhere_ ? portsElsewhere_() : std::vector<std::uint16_t>{};
+    ServicePorts ports{{"HTTP server", http}};
+    if (https != 0)
+        ports.push_back({"HTTPS server", https});
+    return ports;
+}
+
+} // namespace
+
+ServicePorts HttpService::portsInUse() const
+{
+    return httpPorts(port_, httpsPort_);
+}
+
+ServicePorts HttpService::storedPorts()
+{
+    SettingsStore settings;
+    if (!settings.load(SettingsFile))
+        return httpPorts(DefaultPort, 0);
+    return httpPorts(static_cast<std::uint16_t>(settings.getInt(KeyPort) & 0xFFFF),
+                     static_cast<std::uint16_t>(settings.getInt(KeyHttpsPort) & 0xFFFF));
 }
 
 int HttpService::perAddressCap() const

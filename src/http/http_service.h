@@ -78,10 +78,10 @@ public:
     void setHttpsPort(std::uint16_t port) override { httpsPort_ = port; }
     // The HTTPS port actually bound, 0 while it does not listen.
     std::uint16_t listeningHttpsPort() const;
-    // The ports the program's other services are set to use, which the
-    // HTTPS port may not take; the program gives the list at start.
-    std::vector<std::uint16_t> portsInUseElsewhere() const override;
-    void watchPortsElsewhere(std::function<std::vector<std::uint16_t>()> ports) { portsElsewhere_ = std::move(ports); }
+    // The ports it is set to listen on: as configured, and as a stopped
+    // server's files say.
+    ServicePorts portsInUse() const;
+    static ServicePorts storedPorts();
     // Live connections one client address may hold (0: no cap), from the
     // next connection on.
     int perAddressCap() const override;
@@ -98,7 +98,6 @@ private:
     HttpSiteConfig site_;
     NumberedLog log_;
     std::shared_ptr<TlsCertificate> certificate_;
-    std::function<std::vector<std::uint16_t>()> portsElsewhere_;
     std::uint16_t port_ = DefaultPort;
     std::uint16_t httpsPort_ = 0;
     bool autoStart_ = false;

@@ -224,9 +224,9 @@ const char* HttpSettingsPanel::httpsPortRefusal() const
         return nullptr;
     if (fields_.httpsPort == fields_.port)
         return HttpsPortIsHttpText;
-    const std::vector<std::uint16_t> taken = target_.portsInUseElsewhere();
-    if (std::find(taken.begin(), taken.end(), fields_.httpsPort) != taken.end())
-        return HttpsPortTakenText;
+    for (const ServicePortUse& use : target_.otherServicePorts())
+        if (use.port == fields_.httpsPort)
+            return HttpsPortTakenText;
     return nullptr;
 }
 

@@ -27,12 +27,11 @@ public:
     virtual HttpSiteConfig& site() = 0;
     virtual int perAddressCap() const = 0;
     virtual void setPerAddressCap(int cap) = 0;
-    // The HTTPS port (0: none) and the ports of the program's other
-    // services, which it may not share. A target that cannot serve HTTPS
-    // keeps these defaults.
+    // The HTTPS port (0: none), which may not share a port of the
+    // program's other services (otherServicePorts). A target that cannot
+    // serve HTTPS keeps these defaults.
     virtual std::uint16_t httpsPort() const { return 0; }
     virtual void setHttpsPort(std::uint16_t) {}
-    virtual std::vector<std::uint16_t> portsInUseElsewhere() const { return {}; }
 };
 
 // The window's controls as texts and flags. `caption`, `adminUrl` and

@@ -27,21 +27,6 @@ LiveServices Services::live() const
     return LiveServices{ftp.get(), http.get(), email.get(), certificate.get()};
 }
 
-std::function<std::vector<std::uint16_t>()> portsBesidesHttp(const FtpService* ftp, const EmailService* email)
-{
-    // The services live as long as the HTTP service that asks.
-    return [ftp, email] {
-        std::vector<std::uint16_t> ports;
-        if (ftp != nullptr)
-            ports.push_back(ftp->port());
-        if (email != nullptr) {
-            ports.push_back(email->smtpPort());
-            ports.push_back(email->popPort());
-        }
-        return ports;
-    };
-}
-
 Services makeServices()
 {
     Services services;
@@ -51,7 +36,10 @@ Services makeServices()
     services.ftp = std::make_unique<FtpService>();
     services.http->useCertificate(services.certificate);
     services.ftp->useCertificate(services.certificate);
-    services.http->watchPortsElsewhere(portsBesidesHttp(services.ftp.get(), services.email.get()));
+    // The services live together and go together.
+    const LiveServices live = services.live();
+    services.http->knowOtherPorts([live] { return portsBesides(live.ftp->portsInUse(), live.email->portsInUse()); });
+    services.ftp->knowOtherPorts([live] { return portsBesides(live.http->portsInUse(), live.email->portsInUse()); });
     return services;
 }
 

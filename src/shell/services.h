@@ -33,10 +33,6 @@ struct Services {
 // Each service opens its logs at number 0 when constructed.
 Services makeServices();
 
-// The ports the FTP and email services are set to use (either may be
-// null), which the HTTPS port may not share.
-std::function<std::vector<std::uint16_t>()> portsBesidesHttp(const FtpService* ftp, const EmailService* email);
-
 // The same services as the main window sees them.
 ServicePointers controlsOf(const LiveServices& services);
 

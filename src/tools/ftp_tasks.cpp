@@ -1,5 +1,5 @@
 // The FTP task commands: accounts, the general settings (welcome message,
-// port, per-address limits) and the autostart switch. Each drives the
+// port, per-address limits, TLS) and the autostart switch. Each drives the
 // "FTP Settings" window's logic with the words of the command line in its
 // fields, so names, passwords, folders and rights are checked and corrected
 // exactly as in the window.
@@ -157,6 +157,11 @@ TaskResult showSite(FtpService& service, TaskContext& context)
                 << "per-address-cap\t" << panel.fields().perAddressCap << '\n'
                 << "failed-login-limit\t" << panel.fields().failedLoginLimit << '\n'
                 << "autostart\t" << (panel.fields().autoActivate ? "on" : "off") << '\n';
+    // A server without TLS shows what it always showed.
+    if (service.tlsSettings() != FtpTlsSettings{})
+        context.out << "tls\t" << tlsModeWord(panel.fields().tlsMode) << '\n'
+                    << "implicit-port\t" << panel.fields().implicitPort << '\n'
+                    << "tls-any-data\t" << (panel.fields().tlsAnyData ? "on" : "off") << '\n';
     return TaskResult::Unchanged;
 }
 
@@ -175,6 +180,18 @@ TaskResult setSite(FtpService& service, TaskContext& context)
         panel.fields().perAddressCap = *cap;
     if (const std::string* limit = context.args.option("failed-login-limit"))
         panel.fields().failedLoginLimit = *limit;
+    if (const std::string* mode = context.args.option("tls")) {
+        if (!parseTlsModeWord(*mode, panel.fields().tlsMode)) {
+            context.err << "vantrel-settings: \"off\", \"on\" or \"require\" expected, not \"" << *mode << "\"\n";
+            return TaskResult::Refused;
+        }
+    }
+    if (const std::string* port = context.args.option("implicit-port"))
+        panel.fields().implicitPort = *port;
+    if (const std::string* anyData = context.args.option("tls-any-data")) {
+        if (!parseSwitch(context, *anyData, panel.fields().tlsAnyData))
+            return TaskResult::Refused;
+    }
     if (!panel.applyGeneralSettings() || context.prompt.refused())
         return TaskResult::Refused;
     return TaskResult::Changed;
@@ -195,7 +212,7 @@ constexpr TaskCommand<FtpService> Commands[] = {
     {"ftp-account", "set", 1, "password folder rights", setAccount},
     {"ftp-account", "remove", 1, "", removeAccount},
     {"ftp-site", "show", 0, "", showSite},
-    {"ftp-site", "set", 0, "welcome port per-address-cap failed-login-limit", setSite},
+    {"ftp-site", "set", 0, "welcome port per-address-cap failed-login-limit tls implicit-port tls-any-data", setSite},
     {"autostart", "ftp", 1, "", switchAutostart},
 };
 

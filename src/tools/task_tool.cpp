@@ -50,10 +50,14 @@ const char TaskTool::UsageText[] =
     "      folder-create, folder-modify, or none (add: file-read,folder-read)\n"
     "  ftp-site show\n"
     "  ftp-site set [--welcome TEXT] [--port N] [--per-address-cap N]\n"
-    "               [--failed-login-limit N]\n"
+    "               [--failed-login-limit N] [--tls off|on|require]\n"
+    "               [--implicit-port N] [--tls-any-data on|off]\n"
     "      the greeting of every FTP connection; the port from the next activation on;\n"
     "      connections one client address may hold at once (0: no cap); failed logins\n"
-    "      from one address within a minute before it is refused for a minute (0: never)\n"
+    "      from one address within a minute before it is refused for a minute (0: never);\n"
+    "      FTP over TLS (AUTH TLS offered, or required before USER), the implicit TLS\n"
+    "      port (0: none), and data connections accepted without resuming the control\n"
+    "      connection's TLS session; TLS settings from the next activation on\n"
     "  http-domain list                 DOMAIN and FOLDER of each domain map\n"
     "  http-domain add DOMAIN DIR       map DOMAIN to DIR (replaces its folder)\n"
     "  http-domain remove DOMAIN\n"
@@ -263,21 +267,26 @@ int applyTo(const TaskCommand<Service>& command, Service& service, TaskContext& 
     return 0;
 }
 
-// What a service's commands need to know of the program's other services
-// on a stopped server: for HTTP, the ports they are set to use, which the
-// HTTPS port may not take. The running server's services know each other.
+// What a service's commands need of the rest of a stopped server, which a
+// running server's services have from the program: the ports the other
+// services are set to use, and the certificate general.dat names.
 template <typename Service>
-void knowStoppedNeighbours(Service&)
+void knowStoppedNeighbours(Service&, const std::shared_ptr<TlsCertificate>&)
 {
 }
 
 template <>
-void knowStoppedNeighbours<HttpService>(HttpService& service)
+void knowStoppedNeighbours<HttpService>(HttpService& service, const std::shared_ptr<TlsCertificate>& certificate)
 {
-    service.watchPortsElsewhere([] {
-        return std::vector<std::uint16_t>{FtpService::storedPort(), EmailService::SmtpPort,
-                                          EmailService::storedPopPort()};
-    });
+    service.useCertificate(certificate);
+    service.knowOtherPorts([] { return portsBesides(FtpService::storedPorts(), EmailService::storedPorts()); });
+}
+
+template <>
+void knowStoppedNeighbours<FtpService>(FtpService& service, const std::shared_ptr<TlsCertificate>& certificate)
+{
+    service.useCertificate(certificate);
+    service.knowOtherPorts([] { return portsBesides(HttpService::storedPorts(), EmailService::storedPorts()); });
 }
 
 template <typename Service>
@@ -289,7 +298,9 @@ int runOnFiles(const TaskCommand<Service>& command, TaskContext& context)
     auto service = std::make_unique<Service>();
     // Missing files leave the defaults, as on the program's first start.
     (void)service->loadSettings();
-    knowStoppedNeighbours(*service);
+    auto certificate = std::make_shared<TlsCertificate>();
+    (void)TlsSettings(*certificate).loadSettings();
+    knowStoppedNeighbours(*service, certificate);
     return applyTo(command, *service, context, false);
 }
 

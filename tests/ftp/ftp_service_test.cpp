@@ -112,6 +112,35 @@ TEST_F(FtpServiceTest, SaveAndLoadRoundTrip)
     EXPECT_EQ(service.port(), 21);
 }
 
+TEST_F(FtpServiceTest, TlsKeysAreWrittenOnlyWhenNotOff)
+{
+    const auto saved = [](const FtpTlsSettings& tls) {
+        FtpService service;
+        service.setTlsSettings(tls);
+        EXPECT_TRUE(service.saveSettings());
+        SettingsStore store;
+        EXPECT_TRUE(store.load("ftp.dat"));
+        std::string names;
+        for (int i = 3; i < store.count(); ++i)
+            names += store.nameAt(i) + "=" + std::to_string(store.getInt(store.nameAt(i))) + " ";
+        FtpService loaded;
+        EXPECT_TRUE(loaded.loadSettings());
+        EXPECT_EQ(loaded.tlsSettings(), tls);
+        return names;
+    };
+    EXPECT_EQ(saved({}), "");
+    EXPECT_EQ(saved({FtpTlsMode::Require, 0, false}), "tls=2 ");
+    EXPECT_EQ(saved({FtpTlsMode::On, 990, true}), "tls=1 tlsimplicitport=990 tlsanydata=1 ");
+
+    SettingsStore store;
+    ASSERT_TRUE(store.load("ftp.dat"));
+    store.setInt("tls", 7);
+    ASSERT_TRUE(store.save("ftp.dat"));
+    FtpService unknown;
+    ASSERT_TRUE(unknown.loadSettings());
+    EXPECT_EQ(unknown.tlsSettings().mode, FtpTlsMode::Off);
+}
+
 TEST_F(FtpServiceTest, LogMovesOnFromAFullFileOnly)
 {
     writeSettings(3, 0, nullptr);

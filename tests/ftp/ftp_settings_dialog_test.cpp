@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -107,6 +108,19 @@ TEST_F(DialogTest, SelectFillsTheFolderAndApplyCloses)
     EXPECT_EQ(service.table.welcome(), "Hello");
     EXPECT_EQ(service.port(), 2121);
     EXPECT_TRUE(service.autostart());
+}
+
+TEST_F(DialogTest, TheTlsControlsCarryTheFieldsBothWays)
+{
+    EXPECT_EQ(find<QComboBox>("tlsModeBox")->currentIndex(), 0);
+    EXPECT_EQ(find<QLineEdit>("implicitPortEdit")->text(), "0");
+    EXPECT_EQ(find<QCheckBox>("tlsAnyDataBox")->text(), FtpSettingsPanel::TlsAnyDataLabel);
+    find<QComboBox>("tlsModeBox")->setCurrentIndex(2);
+    find<QLineEdit>("implicitPortEdit")->setText("990");
+    find<QCheckBox>("tlsAnyDataBox")->setChecked(true);
+    find<QPushButton>("applyButton")->click();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(service.tls, (FtpTlsSettings{FtpTlsMode::Require, 990, true}));
 }
 
 } // namespace

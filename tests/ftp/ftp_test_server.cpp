@@ -1,9 +1,11 @@
 // A harness that runs the FTP service for the protocol tests and the
 // benchmarks. Usage:
 //   ftp_test_server <working folder> [--welcome=TEXT] [--idle-ms=N] [--per-address-cap=N]
-//                   [--failed-login-limit=N] [user:password:rights:folder]...
+//                   [--failed-login-limit=N] [--tls=on|require] [--tls-any-data]
+//                   [user:password:rights:folder]...
 // It works in the given folder (settings, logs), adds the accounts, saves
-// and reloads the settings, activates on a port of the system's choice and
+// and reloads the settings (TLS uses the self-signed certificate that it
+// makes in the folder's "tls"), activates on a port of the system's choice and
 // prints "PORT <n>". Lines on stdin steer it: "deactivate" (prints
 // "DEACTIVATED"), "count" (prints "COUNT <n>"), "bytes" (prints "BYTES
 // <in> <out>", the service's byte totals) and "advance MS", which moves
@@ -86,6 +88,21 @@ int main(int argc, char** argv)
         }
         if (arg.rfind("--failed-login-limit=", 0) == 0) {
             service.setFailedLoginLimit(std::atoi(argv[i] + 21));
+            continue;
+        }
+        if (arg.rfind("--tls=", 0) == 0) {
+            FtpTlsSettings tls = service.tlsSettings();
+            if (!parseTlsModeWord(arg.substr(6), tls.mode)) {
+                std::fprintf(stderr, "bad TLS mode: %s\n", argv[i]);
+                return 2;
+            }
+            service.setTlsSettings(tls);
+            continue;
+        }
+        if (arg == "--tls-any-data") {
+            FtpTlsSettings tls = service.tlsSettings();
+            tls.anyDataConnection = true;
+            service.setTlsSettings(tls);
             continue;
         }
         FtpAccount account;

@@ -141,8 +141,19 @@ public:
     void setPerAddressCap(int value) override { cap = value; }
     int failedLoginLimit() const override { return loginLimit; }
     void setFailedLoginLimit(int value) override { loginLimit = value; }
+    FtpTlsSettings tlsSettings() const override { return tls; }
+    void setTlsSettings(const FtpTlsSettings& settings) override { tls = settings; }
+    bool certificateLoads(std::string& whyNot) override
+    {
+        whyNot = certificateProblem;
+        return certificateProblem.empty();
+    }
+    std::vector<ServicePortUse> otherServicePorts() const override { return otherPorts; }
 
     FtpAccountTable table;
+    FtpTlsSettings tls;
+    std::string certificateProblem;
+    std::vector<ServicePortUse> otherPorts;
     std::uint16_t port_ = 21;
     int cap = 0;
     int loginLimit = 10;

@@ -15,7 +15,8 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 foreach(script
     ftp_login_test ftp_commands_test ftp_rights_test ftp_transfer_test
     ftp_listing_test ftp_mends_test ftp_clients_test
-    ftp_writers_test ftp_confinement_test ftp_names_test ftp_hangup_test)
+    ftp_writers_test ftp_confinement_test ftp_names_test ftp_hangup_test
+    ftp_tls_test)
   add_test(NAME ${script}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script}.py $<TARGET_FILE:ftp_test_server>)
   set_tests_properties(${script} PROPERTIES TIMEOUT 300)

@@ -4,6 +4,7 @@
 #include "foundation/login_throttle.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIntValidator>
@@ -11,9 +12,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+
 namespace vantrel {
 
 namespace {
+
+// The entries of the TLS box, in the order of their modes.
+constexpr FtpTlsMode TlsModes[] = {FtpTlsMode::Off, FtpTlsMode::On, FtpTlsMode::Require};
+constexpr const char* TlsModeLabels[] = {"Off", "On (AUTH TLS offered)", "Require (no login without TLS)"};
 
 // "File Read" -> "fileReadBox"
 QString boxName(const char* label)
@@ -96,6 +104,21 @@ void FtpSettingsDialog::buildWidgets()
     addLabelledRow(general, 3, "Failed Logins Per Minute:", failedLoginLimitEdit_);
     layout->addLayout(general);
 
+    QGroupBox* tlsGroup = makeGroup("FTP Over TLS", "tlsGroup", this);
+    auto* tlsLayout = new QGridLayout(tlsGroup);
+    tlsModeBox_ = new QComboBox(tlsGroup);
+    tlsModeBox_->setObjectName(QStringLiteral("tlsModeBox"));
+    for (const char* label : TlsModeLabels)
+        tlsModeBox_->addItem(QString::fromLatin1(label));
+    implicitPortEdit_ = makeEdit("implicitPortEdit", tlsGroup);
+    implicitPortEdit_->setValidator(new QIntValidator(0, 65535, implicitPortEdit_));
+    implicitPortEdit_->setToolTip(QStringLiteral("0: none; 990 is usual"));
+    tlsAnyDataBox_ = makeCheckBox(FtpSettingsPanel::TlsAnyDataLabel, "tlsAnyDataBox", tlsGroup);
+    addLabelledRow(tlsLayout, 0, "TLS:", tlsModeBox_);
+    addLabelledRow(tlsLayout, 1, "Implicit TLS Port:", implicitPortEdit_);
+    tlsLayout->addWidget(tlsAnyDataBox_, 2, 0, 1, 2);
+    layout->addWidget(tlsGroup);
+
     addSetupInfo(layout, FtpSettingsPanel::SetupInfoText, this);
 
     bindAction(records.addUpdate, [this] { panel_.addOrUpdate(); });
@@ -123,6 +146,9 @@ void FtpSettingsDialog::readFields()
     fields.perAddressCap = toText(perAddressCapEdit_->text());
     fields.failedLoginLimit = toText(failedLoginLimitEdit_->text());
     fields.autoActivate = autoActivateBox_->isChecked();
+    fields.tlsMode = TlsModes[std::max(0, tlsModeBox_->currentIndex())];
+    fields.implicitPort = toText(implicitPortEdit_->text());
+    fields.tlsAnyData = tlsAnyDataBox_->isChecked();
 }
 
 void FtpSettingsDialog::writeFields()
@@ -141,6 +167,12 @@ void FtpSettingsDialog::writeFields()
     perAddressCapEdit_->setText(fromText(fields.perAddressCap));
     failedLoginLimitEdit_->setText(fromText(fields.failedLoginLimit));
     autoActivateBox_->setChecked(fields.autoActivate);
+    for (std::size_t i = 0; i < std::size(TlsModes); ++i) {
+        if (TlsModes[i] == fields.tlsMode)
+            tlsModeBox_->setCurrentIndex(static_cast<int>(i));
+    }
+    implicitPortEdit_->setText(fromText(fields.implicitPort));
+    tlsAnyDataBox_->setChecked(fields.tlsAnyData);
 }
 
 } // namespace vantrel

@@ -9,6 +9,7 @@
 #include <array>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -42,6 +43,9 @@ private:
     QLineEdit* perAddressCapEdit_ = nullptr;
     QLineEdit* failedLoginLimitEdit_ = nullptr;
     QCheckBox* autoActivateBox_ = nullptr;
+    QComboBox* tlsModeBox_ = nullptr;
+    QLineEdit* implicitPortEdit_ = nullptr;
+    QCheckBox* tlsAnyDataBox_ = nullptr;
 };
 
 } // namespace vantrel
