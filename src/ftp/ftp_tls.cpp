@@ -13,6 +13,7 @@
 #include "ftp/ftp_session.h"
 
 #include <array>
+#include <cstring>
 
 namespace vantrel {
 
@@ -34,6 +35,24 @@ constexpr char Features[] = "211-Features:\r\n AUTH TLS\r\n PBSZ\r\n PROT\r\n RE
 
 constexpr char LogDataRefused[] = "***DATA CONNECTION REFUSED*** IP:[%s], User:[%s], Reason:[%s]";
 constexpr char ReasonNotResumed[] = "TLS Session Not Resumed";
+constexpr char LogHandshakeFailed[] = "***TLS HANDSHAKE FAILED*** IP:[%s], User:[%s], Connection:[%s]";
+constexpr char ControlConnection[] = "Control";
+constexpr char DataConnection[] = "Data";
+
+// The handshake on one of the session's connections; a failure is logged
+// once, naming which.
+bool handshake(FtpSession& session, TcpSocket& socket, std::shared_ptr<const TlsContext> context,
+               const char* connection)
+{
+    // A failed handshake on the control connection closes it, and the
+    // client's address with it.
+    char peer[TcpSocket::AddressTextSize];
+    std::memcpy(peer, session.peerAddress(), sizeof peer);
+    if (session.handshakeTls(socket, std::move(context), session.tls().scope()))
+        return true;
+    session.logLine(formatText(FtpTextLimit, LogHandshakeFailed, peer, session.login().user.c_str(), connection));
+    return false;
+}
 
 std::shared_ptr<const TlsContext> currentContext(const FtpTlsState& tls)
 {
@@ -55,7 +74,7 @@ CommandOutcome handleAuth(FtpSession& session, const FtpCommand& command)
     if (!context)
         return replyAndContinue(session, NoCertificate);
     session.reply(AuthAccepted);
-    if (!session.handshakeTls(session.control(), context, tls.scope()))
+    if (!handshake(session, session.control(), context, ControlConnection))
         return CommandOutcome::EndSession;
     tls.secured(std::move(context));
     return CommandOutcome::Continue;
@@ -151,7 +170,7 @@ bool startImplicitTls(FtpSession& session)
         session.control().close();
         return false;
     }
-    if (!session.handshakeTls(session.control(), context, tls.scope()))
+    if (!handshake(session, session.control(), context, ControlConnection))
         return false;
     tls.secured(std::move(context));
     return true;
@@ -182,7 +201,7 @@ DataOpen secureDataConnection(FtpSession& session)
     if (!tls.protectData())
         return DataOpen::Open;
     LineSocket& socket = session.data().socket();
-    if (!session.handshakeTls(socket, tls.context(), tls.scope()))
+    if (!handshake(session, socket, tls.context(), DataConnection))
         return DataOpen::Failed;
     if (socket.tlsResumed() || tls.setup().settings.anyDataConnection)
         return DataOpen::Open;

@@ -18,6 +18,7 @@ constexpr char NotFoundMarker[] = "***NOT_FOUND*** ";
 constexpr char RedirectMarker[] = "***REDIRECT*** ";
 constexpr char FolderListMarker[] = "***FOLDER_LIST*** ";
 constexpr char ForbiddenMarker[] = "***FORBIDDEN*** ";
+constexpr char HandshakeFailedText[] = "***TLS HANDSHAKE FAILED***";
 // Every HTTPS connection of the program may resume the sessions of the
 // others: a browser opens several.
 constexpr char HttpsScopeName[] = "https";
@@ -140,7 +141,13 @@ bool HttpSession::startTls()
         control().close();
         return false;
     }
-    return handshakeTls(control(), std::move(context), TlsScope::named(HttpsScopeName));
+    // The address goes with the socket when a failed handshake closes it.
+    char peer[TcpSocket::AddressTextSize];
+    std::memcpy(peer, control().peerAddress(), sizeof peer);
+    if (handshakeTls(control(), std::move(context), TlsScope::named(HttpsScopeName)))
+        return true;
+    log_.appendLine(formatText(MaxLogLine, LogLineFormat, peer, HandshakeFailedText));
+    return false;
 }
 
 std::unique_ptr<HttpResponse> HttpSession::respond(const HttpRequestHead& head)

@@ -110,6 +110,19 @@ class HostileClients(TlsCase):
         self.assertEqual(client.cmd("USER ann"), "331 Please send PASS now.")
         self.assertTrue(client.cmd("PASS pw").startswith("230"))
 
+    def test_a_failed_handshake_ends_its_connection_with_one_log_line(self):
+        client = self.raw()
+        self.assertEqual(client.cmd("AUTH TLS"), "234 AUTH TLS successful.")
+        client.send_bytes(b"USER x\r\n" + bytes(range(256)))
+        client.sock.settimeout(DEADLINE)
+        try:  # a TLS alert or nothing, then the end
+            while client.sock.recv(4096):
+                pass
+        except ConnectionResetError:
+            pass
+        self.server.wait_for_log("***TLS HANDSHAKE FAILED*** IP:[127.0.0.1], User:[], Connection:[Control]")
+        self.assertIsInstance(self.ftp(ResumingFtpTls).nlst(), list)
+
     def test_a_data_connection_must_resume_the_control_session(self):
         with open(os.path.join(self.root, "small.txt"), "wb") as f:
             f.write(b"protected bytes\r\n")

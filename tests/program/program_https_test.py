@@ -313,29 +313,39 @@ class HostileHandshakes(unittest.TestCase):
         folder = tempfile.mkdtemp(prefix="vt-https-client-")
         self.addCleanup(shutil.rmtree, folder, True)
         cases = [
-            ("a TLS 1.0 hello", lambda: self.s_client("-tls1", *old), ["alert protocol version"], [served]),
-            ("a TLS 1.1 hello", lambda: self.s_client("-tls1_1", *old), ["alert protocol version"], [served]),
+            # name, attempt, in the output, not in it, whether the handshake fails
+            ("a TLS 1.0 hello", lambda: self.s_client("-tls1", *old), ["alert protocol version"], [served], True),
+            ("a TLS 1.1 hello", lambda: self.s_client("-tls1_1", *old), ["alert protocol version"], [served], True),
             ("a TLS 1.2 hello", lambda: self.s_client("-tls1_2"),
-             ["Protocol  : TLSv1.2", "Compression: NONE", served], []),
-            ("a TLS 1.3 hello", lambda: self.s_client("-tls1_3"), ["Protocol  : TLSv1.3", served], []),
-            ("a resumed session", lambda: self.resumed(folder), ["Reused, TLSv1.2", served], []),
-            ("a renegotiation", self.renegotiate, ["RENEGOTIATING", "no renegotiation"], [served]),
-            ("a client certificate", lambda: self.client_certificate(folder), [served], []),
+             ["Protocol  : TLSv1.2", "Compression: NONE", served], [], False),
+            ("a TLS 1.3 hello", lambda: self.s_client("-tls1_3"), ["Protocol  : TLSv1.3", served], [], False),
+            ("a resumed session", lambda: self.resumed(folder), ["Reused, TLSv1.2", served], [], False),
+            ("a renegotiation", self.renegotiate, ["RENEGOTIATING", "no renegotiation"], [served], False),
+            ("a client certificate", lambda: self.client_certificate(folder), [served], [], False),
             ("plain HTTP", lambda: raw_exchange(HTTPS_PORT, b"GET / HTTP/1.0\r\nHost: x\r\n\r\n").decode("latin-1"),
-             [], ["HTTP/"]),
-            ("random bytes", lambda: raw_exchange(HTTPS_PORT, os.urandom(3000)).decode("latin-1"), [], ["HTTP/"]),
-            ("half a hello, then gone", lambda: self.half_hello(), [], []),
+             [], ["HTTP/"], True),
+            ("random bytes", lambda: raw_exchange(HTTPS_PORT, os.urandom(3000)).decode("latin-1"), [], ["HTTP/"],
+             True),
+            ("half a hello, then gone", lambda: self.half_hello(), [], [], True),
         ]
-        for name, attempt, present, absent in cases:
+        for name, attempt, present, absent, fails in cases:
             with self.subTest(name):
+                before = self.failed_handshakes()
                 output = attempt()
                 for text in present:
                     self.assertIn(text, output)
                 for text in absent:
                     self.assertNotIn(text, output)
                 self.assertEqual(https_get("/")[0], 200, "served after " + name)
+                # A failed handshake leaves one log line, a good one none.
+                if fails:
+                    wait_for(lambda: self.failed_handshakes() > before, DEADLINE_S, "the log line of " + name)
+                self.assertEqual(self.failed_handshakes(), before + (1 if fails else 0))
         # None of them holds a session.
         wait_for(lambda: self.connections() == 0, DEADLINE_S, "the sessions to end")
+
+    def failed_handshakes(self):
+        return SERVER.log().count("127.0.0.1 -> ***TLS HANDSHAKE FAILED***\r\n")
 
     def half_hello(self):
         hello = client_hello()
