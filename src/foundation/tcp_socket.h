@@ -83,7 +83,8 @@ public:
     virtual bool receiveSome(void* buffer, std::size_t& length);
     // The same, into the write end of an empty pipe, without copying the
     // bytes through this process; for a socket that has never been read
-    // through a subclass's buffer (a data connection).
+    // through a subclass's buffer (a data connection). The pipe is drained
+    // before the next call: over TLS it may refer to the socket's memory.
     bool receiveIntoPipe(int pipeWriteEnd, std::size_t& length);
     virtual void close();
     void shutdownAndClose();

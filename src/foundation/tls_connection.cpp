@@ -4,7 +4,9 @@
 // never shows up in another's.
 #include "foundation/tls_connection.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <openssl/bio.h>
@@ -169,14 +171,28 @@ TlsOutcome TlsConnection::readIntoPipe(int pipeWriteEnd, std::size_t& length, in
     pipeError = 0;
     if (!inbound_)
         inbound_.reset(new unsigned char[StageSize]);
-    std::size_t got = length < StageSize ? length : StageSize;
-    const TlsOutcome outcome = read(inbound_.get(), got);
+    // The records already here, up to what the empty pipe holds.
+    const std::size_t room = length < StageSize ? length : StageSize;
+    std::size_t got = 0;
     length = 0;
-    if (outcome != TlsOutcome::Done)
-        return outcome;
+    while (got < room) {
+        std::size_t count = room - got;
+        const TlsOutcome outcome = read(inbound_.get() + got, count);
+        if (outcome != TlsOutcome::Done) {
+            if (got == 0)
+                return outcome;
+            break; // the end or the wait is told by the next call
+        }
+        got += count;
+        if (SSL_has_pending(ssl_) != 1)
+            break;
+    }
+    // The pipe takes the buffer's pages by reference rather than a copy of
+    // them: the caller drains the pipe before the next call refills them.
     std::size_t done = 0;
     while (done < got) {
-        const ssize_t put = ::write(pipeWriteEnd, inbound_.get() + done, got - done);
+        iovec piece{inbound_.get() + done, got - done};
+        const ssize_t put = ::vmsplice(pipeWriteEnd, &piece, 1, 0);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
@@ -239,16 +255,27 @@ TlsOutcome TlsConnection::sendFile(int file, std::uint64_t offset, std::size_t& 
         stagedOffset_ = offset;
         stagedLength_ = static_cast<std::size_t>(got);
     }
-    std::size_t written = 0;
-    const int result = SSL_write_ex(ssl_, stage_.get(), stagedLength_, &written);
-    if (result == 1) {
-        length = written;
-        // A partial write leaves the rest for the next call at its new offset.
-        stagedLength_ = 0;
-        return TlsOutcome::Done;
+    // One record per write; as many as the socket takes now.
+    std::size_t sent = 0;
+    while (sent < stagedLength_) {
+        std::size_t written = 0;
+        const int result = SSL_write_ex(ssl_, stage_.get() + sent, stagedLength_ - sent, &written);
+        if (result == 1) {
+            sent += written;
+            continue;
+        }
+        const TlsOutcome outcome = outcomeOf(result);
+        if (sent == 0)
+            return outcome == TlsOutcome::Closed ? TlsOutcome::Failed : outcome;
+        if (outcome != TlsOutcome::WantRead && outcome != TlsOutcome::WantWrite)
+            return TlsOutcome::Failed;
+        // The record the socket could not take starts at the new offset;
+        // the next call offers those same bytes again.
+        break;
     }
-    const TlsOutcome outcome = outcomeOf(result);
-    return outcome == TlsOutcome::Closed ? TlsOutcome::Failed : outcome;
+    length = sent;
+    stagedLength_ = 0;
+    return TlsOutcome::Done;
 }
 
 bool TlsConnection::hasPendingInput() const

@@ -25,8 +25,9 @@ enum class TlsOutcome {
 
 class TlsConnection final {
 public:
-    // Up to one TLS record: what the fallback paths stage per call.
-    static constexpr std::size_t StageSize = 16 * 1024;
+    // What the paths through memory move per call, at most: four full TLS
+    // records, and no more than an empty pipe holds.
+    static constexpr std::size_t StageSize = 64 * 1024;
 
     // Null when the library cannot set up a connection.
     static std::unique_ptr<TlsConnection> serverOn(int descriptor, std::shared_ptr<const TlsContext> context,
@@ -53,7 +54,8 @@ public:
     // `length`: bytes offered or room in, bytes moved out.
     TlsOutcome write(const void* bytes, std::size_t& length);
     TlsOutcome read(void* buffer, std::size_t& length);
-    // The same into an empty pipe, through memory: at most StageSize bytes,
+    // The same into an empty pipe, which must be drained before the next
+    // call (it refers to this connection's buffer): at most StageSize bytes,
     // which an empty pipe always takes whole. `pipeError` is set when the
     // pipe refused them.
     TlsOutcome readIntoPipe(int pipeWriteEnd, std::size_t& length, int& pipeError);

@@ -4,18 +4,21 @@
 //
 // Usage: http_test_server <working folder> [--default-folder F]
 //        [--default-page P] [--folder-view on|off] [--admin PASSWORD]
-//        [--domain NAME=FOLDER]... [--per-address-cap N]
+//        [--domain NAME=FOLDER]... [--per-address-cap N] [--https-port N]
 // Settings found in the folder's http.dat/httpdomains.dat load first; the
 // options override them. The line "count" on stdin prints "COUNT <n>", the
-// live connections.
+// live connections. With an HTTPS port it also prints "HTTPS <n>" and
+// serves TLS with the self-signed certificate it makes in the folder's "tls".
 #include "foundation/file_system.h"
 #include "foundation/tcp_socket.h"
+#include "foundation/tls_certificate.h"
 #include "http/http_service.h"
 #include "test_server_loop.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,6 +39,8 @@ bool applyOption(HttpService& service, std::string_view name, std::string_view v
         site.setFolderView(value == "on");
     } else if (name == "--admin") {
         site.setAdminPassword(value);
+    } else if (name == "--https-port") {
+        service.setHttpsPort(static_cast<std::uint16_t>(std::atoi(std::string(value).c_str())));
     } else if (name == "--per-address-cap") {
         service.setPerAddressCap(std::atoi(std::string(value).c_str()));
     } else if (name == "--domain") {
@@ -72,11 +77,14 @@ int main(int argc, char** argv)
         }
     }
     service.setPort(0);
+    service.useCertificate(std::make_shared<vantrel::TlsCertificate>());
     if (!service.activate()) {
         std::fprintf(stderr, "activation failed\n");
         return 1;
     }
     std::printf("PORT %u\n", static_cast<unsigned>(service.listeningPort()));
+    if (service.httpsPort() != 0)
+        std::printf("HTTPS %u\n", static_cast<unsigned>(service.listeningHttpsPort()));
     std::fflush(stdout);
 
     // The log rolls over once a second as the main window does.

@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""TLS benchmarks: our HTTPS and FTPS (the tests' http_test_server and
+ftp_test_server harnesses) side by side with Debian's nginx and vsftpd on
+127.0.0.1, each peer given our certificate and key and the same protocol
+floor (TLS 1.2 and 1.3, the same TLS 1.2 ciphers, server preference,
+session resumption).
+
+  1. HTTPS: wrk, 50 connections, "Connection: close", a 1 KiB page: requests/s.
+  2. HTTPS: curl, one 64 MiB download: MB/s.
+  3. FTPS (AUTH TLS, PROT P, the data connection resuming the control
+     session): curl download and upload of 256 MiB: MB/s.
+
+Each measurement is warmed up once, then taken several times alternating
+between the two servers; the medians are printed, the figures last, with
+whether the kernel did the encryption (kTLS) on our side.
+
+Usage: bench/tls_bench.py [--http-server PATH] [--ftp-server PATH] [--runs N] [--seconds S]
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+import bench_support
+from bench_support import alternating, find_server, free_port, stop_peer, wait_for_port
+
+PAGE_BYTES = 1024
+BIG_HTTP = 64 * 1024 * 1024
+BIG_FTP = 256 * 1024 * 1024
+WRK_CONNECTIONS = 50
+TIMEOUT = 300
+TLS12_CIPHERS = ("ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+                 "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+                 "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
+                 "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384:DHE-RSA-CHACHA20-POLY1305")
+
+NGINX_CONF = """\
+user {user};
+worker_processes auto;
+pid {prefix}/nginx.pid;
+error_log {prefix}/error.log;
+daemon off;
+events {{ worker_connections 768; }}
+http {{
+    sendfile on;
+    tcp_nopush on;
+    types_hash_max_size 2048;
+    include /etc/nginx/mime.types;
+    default_type application/octet-stream;
+    access_log {prefix}/access.log;
+    client_body_temp_path {prefix}/body;
+    proxy_temp_path {prefix}/proxy;
+    fastcgi_temp_path {prefix}/fastcgi;
+    uwsgi_temp_path {prefix}/uwsgi;
+    scgi_temp_path {prefix}/scgi;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    ssl_ciphers {ciphers};
+    ssl_prefer_server_ciphers on;
+    ssl_session_cache shared:SSL:10m;
+    ssl_session_tickets on;
+    ssl_conf_command Options KTLS;
+    server {{
+        listen 127.0.0.1:{port} ssl;
+        ssl_certificate {certificate};
+        ssl_certificate_key {key};
+        root {site};
+        server_name _;
+        location / {{
+            try_files $uri $uri/ =404;
+        }}
+    }}
+}}
+"""
+
+# Anonymous access rooted at the benchmark's folder, TLS required for the
+# login and the data, and the data connection must resume the control
+# session (as ours requires by default).
+VSFTPD_CONF = """listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port={port}
+background=NO
+run_as_launching_user=YES
+anonymous_enable=YES
+no_anon_password=YES
+anon_root={root}
+local_enable=NO
+write_enable=YES
+anon_upload_enable=YES
+anon_other_write_enable=YES
+anon_world_readable_only=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+connect_from_port_20=NO
+seccomp_sandbox=NO
+xferlog_enable=NO
+dirmessage_enable=NO
+use_localtime=NO
+ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=YES
+force_anon_data_ssl=YES
+ssl_tlsv1=NO
+ssl_sslv2=NO
+ssl_sslv3=NO
+require_ssl_reuse=YES
+ssl_ciphers={ciphers}
+rsa_cert_file={certificate}
+rsa_private_key_file={key}
+"""
+
+
+def write_file(path, size):
+    chunk = os.urandom(1024 * 1024)
+    with open(path, "wb") as f:
+        for _ in range(size // len(chunk)):
+            f.write(chunk)
+
+
+def start_nginx(folder, site, certificate, key):
+    prefix = os.path.join(folder, "nginx")
+    os.makedirs(prefix)
+    port = free_port()
+    user = "www-data" if os.geteuid() == 0 else os.environ.get("USER", "nobody")
+    conf = os.path.join(prefix, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(NGINX_CONF.format(user=user, prefix=prefix, port=port, site=site, certificate=certificate, key=key,
+                                  ciphers=TLS12_CIPHERS))
+    process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    wait_for_port(port, "nginx", process)
+    return process, port
+
+
+def start_vsftpd(folder, root, certificate, key):
+    port = free_port()
+    conf = os.path.join(folder, "vsftpd.conf")
+    with open(conf, "w") as f:
+        f.write(VSFTPD_CONF.format(port=port, root=root, certificate=certificate, key=key, ciphers=TLS12_CIPHERS))
+    process = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL)
+    wait_for_port(port, "vsftpd", process, greeting=True)
+    return process, port
+
+
+def wrk_rate(port, seconds):
+    out = subprocess.run(["wrk", "-t2", f"-c{WRK_CONNECTIONS}", f"-d{seconds}s", "-H", "Connection: close",
+                          f"https://127.0.0.1:{port}/page.html"], capture_output=True, text=True, check=True).stdout
+    errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+    if errors:
+        sys.exit(f"wrk saw {errors.group(1)} error responses on port {port}")
+    return float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+
+
+def curl(*args):
+    return subprocess.run(["curl", "--silent", "--show-error", "--fail", "--insecure"] + list(args),
+                          capture_output=True, text=True, timeout=TIMEOUT, check=True).stdout
+
+
+def https_rate(port):
+    size, seconds = curl("-o", "/dev/null", "-w", "%{size_download} %{time_total}",
+                         f"https://127.0.0.1:{port}/big.bin").split()
+    assert int(size) == BIG_HTTP, size
+    return int(size) / float(seconds) / 1e6
+
+
+def ftps_download(url):
+    size, seconds = curl("--ssl-reqd", "--ftp-pasv", "-o", "/dev/null", "-w", "%{size_download} %{time_total}",
+                         url + "big.bin").split()
+    assert int(size) == BIG_FTP, size
+    return int(size) / float(seconds) / 1e6
+
+
+def ftps_upload(url, source):
+    size, seconds = curl("--ssl-reqd", "--ftp-pasv", "-T", source, "-w", "%{size_upload} %{time_total}",
+                         url + "upload.bin").split()
+    assert int(size) == BIG_FTP, size
+    return int(size) / float(seconds) / 1e6
+
+
+def medians(runs, ours, peer):
+    return tuple(map(statistics.median, alternating(runs, [ours, peer])))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--http-server")
+    parser.add_argument("--ftp-server")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--seconds", type=int, default=5)
+    args = parser.parse_args()
+    for tool in ("wrk", "curl", "nginx", "vsftpd"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is needed")
+    http_server = find_server(args.http_server, "http_test_server")
+    ftp_server = find_server(args.ftp_server, "ftp_test_server")
+
+    folder = tempfile.mkdtemp(prefix="vt-tls-bench-")
+    os.chmod(folder, 0o755)
+    started = []
+    try:
+        site = os.path.join(folder, "site")
+        root = os.path.join(folder, "root")
+        os.makedirs(site)
+        os.makedirs(root)
+        os.chmod(root, 0o777)
+        with open(os.path.join(site, "page.html"), "wb") as f:
+            f.write(b"<p>" + b"x" * (PAGE_BYTES - 8) + b"</p>\r\n")
+        write_file(os.path.join(site, "big.bin"), BIG_HTTP)
+        write_file(os.path.join(root, "big.bin"), BIG_FTP)
+        source = os.path.join(folder, "upload-source.bin")
+        write_file(source, BIG_FTP)
+
+        work = os.path.join(folder, "http-work")
+        os.makedirs(work)
+        ours_http = bench_support.Harness([http_server, work, "--default-folder", site,
+                                           "--https-port", str(free_port())], ["PORT", "HTTPS"])
+        started.append(ours_http.stop)
+        https_port = ours_http.ports["HTTPS"]
+        certificate = os.path.join(work, "tls", "certificate.pem")
+        key = os.path.join(work, "tls", "key.pem")
+        curl("-o", "/dev/null", f"https://127.0.0.1:{https_port}/page.html")  # makes the certificate
+        nginx, nginx_port = start_nginx(folder, site, certificate, key)
+        started.append(lambda: stop_peer(nginx))
+
+        page = medians(args.runs, lambda: wrk_rate(https_port, args.seconds),
+                       lambda: wrk_rate(nginx_port, args.seconds))
+        big = medians(args.runs, lambda: https_rate(https_port), lambda: https_rate(nginx_port))
+
+        ftp_work = os.path.join(folder, "ftp-work")
+        os.makedirs(ftp_work)
+        shutil.copytree(os.path.dirname(certificate), os.path.join(ftp_work, "tls"))  # one certificate for all
+        ours_ftp = bench_support.Harness([ftp_server, ftp_work, "--tls=on", "bench:pw:63:" + root], ["PORT"])
+        started.append(ours_ftp.stop)
+        vsftpd, vsftpd_port = start_vsftpd(folder, root, certificate, key)
+        started.append(lambda: stop_peer(vsftpd))
+        ours_url = "ftp://bench:pw@127.0.0.1:%d/" % ours_ftp.ports["PORT"]
+        peer_url = "ftp://127.0.0.1:%d/" % vsftpd_port
+        down = medians(args.runs, lambda: ftps_download(ours_url), lambda: ftps_download(peer_url))
+        up = medians(args.runs, lambda: ftps_upload(ours_url, source), lambda: ftps_upload(peer_url, source))
+    finally:
+        for stop in reversed(started):
+            stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+    print(f"median of {args.runs} alternating runs after one warm-up; ours / peer")
+    rows = [("HTTPS 1 KiB page, wrk -c50, Connection: close (req/s)", page, "nginx"),
+            ("HTTPS 64 MiB download, curl (MB/s)", big, "nginx"),
+            ("FTPS 256 MiB download, curl (MB/s)", down, "vsftpd"),
+            ("FTPS 256 MiB upload, curl (MB/s)", up, "vsftpd")]
+    for name, (ours, peer), peer_name in rows:
+        print(f"{name}: ours {ours:.0f}, {peer_name} {peer:.0f}, ratio {ours / peer:.2f} (target >= 1.0)")
+
+
+if __name__ == "__main__":
+    main()
