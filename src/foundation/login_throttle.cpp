@@ -61,15 +61,28 @@ std::size_t LoginThrottle::size() const
     return entries_.size();
 }
 
+namespace {
+
+// Milliseconds from `since` to `now`. Sessions read the clock before they
+// take the lock, so `now` may come a little before a time another session
+// stored meanwhile: that is no time passed, not a wrapped-around age.
+std::uint32_t elapsed(std::uint32_t since, std::uint32_t now)
+{
+    const std::uint32_t difference = now - since;
+    return static_cast<std::int32_t>(difference) < 0 ? 0 : difference;
+}
+
+} // namespace
+
 void LoginThrottle::age(Entry& entry, std::uint32_t now)
 {
     if (entry.refusing) {
-        if (now - entry.refusedSince < RefusalMs)
+        if (elapsed(entry.refusedSince, now) < RefusalMs)
             return;
         entry.refusing = false;
         entry.failures = 0;
     }
-    if (entry.failures > 0 && now - entry.windowStart >= WindowMs)
+    if (entry.failures > 0 && elapsed(entry.windowStart, now) >= WindowMs)
         entry.failures = 0;
 }
 
@@ -93,7 +106,8 @@ LoginThrottle::Entry& LoginThrottle::entryFor(std::uint32_t address, std::uint32
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             const auto key = [now](const Entry& e) {
-                return std::tuple(e.pending == 0, !e.refusing, now - (e.refusing ? e.refusedSince : e.windowStart));
+                return std::tuple(e.pending == 0, !e.refusing,
+                                  elapsed(e.refusing ? e.refusedSince : e.windowStart, now));
             };
             if (oldest == entries_.end() || key(it->second) > key(oldest->second))
                 oldest = it;

@@ -85,6 +85,15 @@ TEST(LoginThrottle, LoginsUnderWayCountSoThatManyAtOnceCannotPass)
     EXPECT_TRUE(last.admitted());
     EXPECT_TRUE(last.failed(30));
     EXPECT_FALSE(throttle.attempt(A, 40).admitted());
+
+    // Sessions read the clock before the lock: a failure concluded with a
+    // time just before the window's start still counts in that window.
+    LoginThrottle racing(2);
+    LoginAttempt early = racing.attempt(A, 1000);
+    LoginAttempt late = racing.attempt(A, 1005);
+    EXPECT_FALSE(late.failed(1005));
+    EXPECT_TRUE(early.failed(1000));
+    EXPECT_FALSE(racing.attempt(A, 1010).admitted());
 }
 
 TEST(LoginThrottle, ZeroSwitchesItOffAndAChangeStartsAfresh)
