@@ -93,11 +93,13 @@ use_localtime=NO
 
 
 class Vsftpd:
-    def __init__(self, base, root):
+    """`extra`: more configuration lines (the TLS benchmark's)."""
+
+    def __init__(self, base, root, extra=""):
         self.port = free_port()
         conf = os.path.join(base, "vsftpd.conf")
         with open(conf, "w") as f:
-            f.write(VSFTPD_CONF.format(port=self.port, root=root))
+            f.write(VSFTPD_CONF.format(port=self.port, root=root) + extra)
         self.process = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL)
         wait_for_port(self.port, "vsftpd", self.process, greeting=True)
 

@@ -91,14 +91,16 @@ def start_ours(server, folder, site):
     return harness, harness.ports["PORT"]
 
 
-def start_nginx(folder, site):
+def start_nginx(folder, site, template=NGINX_CONF, **fields):
+    """nginx on a free loopback port with the configuration `template`
+    filled in (the TLS benchmark passes one of its own, with its fields)."""
     prefix = os.path.join(folder, "nginx")
     os.makedirs(prefix)
     port = free_port()
     user = "www-data" if os.geteuid() == 0 else os.environ.get("USER", "nobody")
     conf = os.path.join(prefix, "nginx.conf")
     with open(conf, "w") as f:
-        f.write(NGINX_CONF.format(user=user, prefix=prefix, port=port, site=site))
+        f.write(template.format(user=user, prefix=prefix, port=port, site=site, **fields))
     process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for_port(port, "nginx", process)

@@ -26,7 +26,9 @@ import sys
 import tempfile
 
 import bench_support
-from bench_support import alternating, find_server, free_port, stop_peer, wait_for_port
+import ftp_bench
+import http_bench
+from bench_support import alternating, find_server, free_port, stop_peer
 
 PAGE_BYTES = 1024
 BIG_HTTP = 64 * 1024 * 1024
@@ -38,69 +40,22 @@ TLS12_CIPHERS = ("ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
                  "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
                  "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384:DHE-RSA-CHACHA20-POLY1305")
 
-NGINX_CONF = """\
-user {user};
-worker_processes auto;
-pid {prefix}/nginx.pid;
-error_log {prefix}/error.log;
-daemon off;
-events {{ worker_connections 768; }}
-http {{
-    sendfile on;
-    tcp_nopush on;
-    types_hash_max_size 2048;
-    include /etc/nginx/mime.types;
-    default_type application/octet-stream;
-    access_log {prefix}/access.log;
-    client_body_temp_path {prefix}/body;
-    proxy_temp_path {prefix}/proxy;
-    fastcgi_temp_path {prefix}/fastcgi;
-    uwsgi_temp_path {prefix}/uwsgi;
-    scgi_temp_path {prefix}/scgi;
+# Debian's stock configuration as the HTTP benchmark runs it, with TLS on
+# its port: our certificate and key, and our protocol floor.
+NGINX_CONF = http_bench.NGINX_CONF.replace("    gzip on;\n", """\
     ssl_protocols TLSv1.2 TLSv1.3;
     ssl_ciphers {ciphers};
     ssl_prefer_server_ciphers on;
     ssl_session_cache shared:SSL:10m;
     ssl_session_tickets on;
     ssl_conf_command Options KTLS;
-    server {{
-        listen 127.0.0.1:{port} ssl;
-        ssl_certificate {certificate};
-        ssl_certificate_key {key};
-        root {site};
-        server_name _;
-        location / {{
-            try_files $uri $uri/ =404;
-        }}
-    }}
-}}
-"""
+""").replace("listen 127.0.0.1:{port};", "listen 127.0.0.1:{port} ssl;\n"
+             "        ssl_certificate {certificate};\n        ssl_certificate_key {key};")
 
-# Anonymous access rooted at the benchmark's folder, TLS required for the
-# login and the data, and the data connection must resume the control
-# session (as ours requires by default).
-VSFTPD_CONF = """listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port={port}
-background=NO
-run_as_launching_user=YES
-anonymous_enable=YES
-no_anon_password=YES
-anon_root={root}
-local_enable=NO
-write_enable=YES
-anon_upload_enable=YES
-anon_other_write_enable=YES
-anon_world_readable_only=NO
-pasv_enable=YES
-pasv_address=127.0.0.1
-connect_from_port_20=NO
-seccomp_sandbox=NO
-xferlog_enable=NO
-dirmessage_enable=NO
-use_localtime=NO
-ssl_enable=YES
+# vsftpd as the FTP benchmark runs it, with TLS required for the login and
+# the data, and the data connection resuming the control session (as ours
+# requires by default).
+VSFTPD_TLS = """ssl_enable=YES
 allow_anon_ssl=YES
 force_anon_logins_ssl=YES
 force_anon_data_ssl=YES
@@ -119,31 +74,6 @@ def write_file(path, size):
     with open(path, "wb") as f:
         for _ in range(size // len(chunk)):
             f.write(chunk)
-
-
-def start_nginx(folder, site, certificate, key):
-    prefix = os.path.join(folder, "nginx")
-    os.makedirs(prefix)
-    port = free_port()
-    user = "www-data" if os.geteuid() == 0 else os.environ.get("USER", "nobody")
-    conf = os.path.join(prefix, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(NGINX_CONF.format(user=user, prefix=prefix, port=port, site=site, certificate=certificate, key=key,
-                                  ciphers=TLS12_CIPHERS))
-    process = subprocess.Popen(["nginx", "-p", prefix, "-c", conf], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    wait_for_port(port, "nginx", process)
-    return process, port
-
-
-def start_vsftpd(folder, root, certificate, key):
-    port = free_port()
-    conf = os.path.join(folder, "vsftpd.conf")
-    with open(conf, "w") as f:
-        f.write(VSFTPD_CONF.format(port=port, root=root, certificate=certificate, key=key, ciphers=TLS12_CIPHERS))
-    process = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL)
-    wait_for_port(port, "vsftpd", process, greeting=True)
-    return process, port
 
 
 def wrk_rate(port, seconds):
@@ -223,7 +153,8 @@ def main():
         certificate = os.path.join(work, "tls", "certificate.pem")
         key = os.path.join(work, "tls", "key.pem")
         curl("-o", "/dev/null", f"https://127.0.0.1:{https_port}/page.html")  # makes the certificate
-        nginx, nginx_port = start_nginx(folder, site, certificate, key)
+        nginx, nginx_port = http_bench.start_nginx(folder, site, NGINX_CONF, certificate=certificate, key=key,
+                                                   ciphers=TLS12_CIPHERS)
         started.append(lambda: stop_peer(nginx))
 
         page = medians(args.runs, lambda: wrk_rate(https_port, args.seconds),
@@ -235,8 +166,10 @@ def main():
         shutil.copytree(os.path.dirname(certificate), os.path.join(ftp_work, "tls"))  # one certificate for all
         ours_ftp = bench_support.Harness([ftp_server, ftp_work, "--tls=on", "bench:pw:63:" + root], ["PORT"])
         started.append(ours_ftp.stop)
-        vsftpd, vsftpd_port = start_vsftpd(folder, root, certificate, key)
-        started.append(lambda: stop_peer(vsftpd))
+        vsftpd = ftp_bench.Vsftpd(folder, root, VSFTPD_TLS.format(certificate=certificate, key=key,
+                                                                  ciphers=TLS12_CIPHERS))
+        started.append(vsftpd.stop)
+        vsftpd_port = vsftpd.port
         ours_url = "ftp://bench:pw@127.0.0.1:%d/" % ours_ftp.ports["PORT"]
         peer_url = "ftp://127.0.0.1:%d/" % vsftpd_port
         down = medians(args.runs, lambda: ftps_download(ours_url), lambda: ftps_download(peer_url))

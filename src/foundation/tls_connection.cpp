@@ -17,44 +17,36 @@
 
 namespace vantrel {
 
-std::unique_ptr<TlsConnection> TlsConnection::serverOn(int descriptor, std::shared_ptr<const TlsContext> context,
-                                                       const TlsScope& scope)
+std::unique_ptr<TlsConnection> TlsConnection::on(int descriptor, std::shared_ptr<const TlsContext> context,
+                                                 const std::function<bool(ssl_st*)>& setUp)
 {
     if (!context)
         return nullptr;
     SSL* ssl = SSL_new(context->native());
-    if (ssl == nullptr) {
-        ERR_clear_error();
-        return nullptr;
-    }
-    if (SSL_set_fd(ssl, descriptor) != 1 ||
-        SSL_set_session_id_context(ssl, scope.bytes, static_cast<unsigned int>(TlsScope::Size)) != 1) {
+    if (ssl == nullptr || SSL_set_fd(ssl, descriptor) != 1 || !setUp(ssl)) {
         SSL_free(ssl);
         ERR_clear_error();
         return nullptr;
     }
-    SSL_set_accept_state(ssl);
     return std::unique_ptr<TlsConnection>(new TlsConnection(ssl, std::move(context)));
+}
+
+std::unique_ptr<TlsConnection> TlsConnection::serverOn(int descriptor, std::shared_ptr<const TlsContext> context,
+                                                       const TlsScope& scope)
+{
+    return on(descriptor, std::move(context), [&scope](SSL* ssl) {
+        SSL_set_accept_state(ssl);
+        return SSL_set_session_id_context(ssl, scope.bytes, static_cast<unsigned int>(TlsScope::Size)) == 1;
+    });
 }
 
 std::unique_ptr<TlsConnection> TlsConnection::clientOn(int descriptor, std::shared_ptr<const TlsContext> context,
                                                        const char* hostName)
 {
-    if (!context)
-        return nullptr;
-    SSL* ssl = SSL_new(context->native());
-    if (ssl == nullptr) {
-        ERR_clear_error();
-        return nullptr;
-    }
-    if (SSL_set_fd(ssl, descriptor) != 1 || SSL_set_tlsext_host_name(ssl, hostName) != 1 ||
-        SSL_set1_host(ssl, hostName) != 1) {
-        SSL_free(ssl);
-        ERR_clear_error();
-        return nullptr;
-    }
-    SSL_set_connect_state(ssl);
-    return std::unique_ptr<TlsConnection>(new TlsConnection(ssl, std::move(context)));
+    return on(descriptor, std::move(context), [hostName](SSL* ssl) {
+        SSL_set_connect_state(ssl);
+        return SSL_set_tlsext_host_name(ssl, hostName) == 1 && SSL_set1_host(ssl, hostName) == 1;
+    });
 }
 
 bool TlsConnection::peerVerified() const

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 struct ssl_st;
@@ -73,6 +74,10 @@ public:
 
 private:
     TlsConnection(ssl_st* ssl, std::shared_ptr<const TlsContext> context);
+    // A connection on the descriptor, set up as a server or a client by
+    // `setUp`; null when any step fails.
+    static std::unique_ptr<TlsConnection> on(int descriptor, std::shared_ptr<const TlsContext> context,
+                                             const std::function<bool(ssl_st*)>& setUp);
     TlsOutcome outcomeOf(int result);
 
     ssl_st* ssl_;
