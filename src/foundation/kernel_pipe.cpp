@@ -22,8 +22,11 @@ bool KernelPipe::open(std::size_t capacity)
     }
     readEnd_ = ends[0];
     writeEnd_ = ends[1];
-    // Best effort: a smaller pipe only means smaller pieces.
+    // Best effort: a smaller pipe only means smaller pieces. A process over
+    // its share of pipe memory may even get a pipe of two pages.
     ::fcntl(writeEnd_, F_SETPIPE_SZ, static_cast<int>(capacity));
+    const int held = ::fcntl(writeEnd_, F_GETPIPE_SZ);
+    capacity_ = held > 0 ? static_cast<std::size_t>(held) : 0;
     return true;
 }
 
@@ -35,6 +38,7 @@ void KernelPipe::close()
     }
     readEnd_ = -1;
     writeEnd_ = -1;
+    capacity_ = 0;
 }
 
 bool KernelPipe::drainTo(int file, std::size_t length)

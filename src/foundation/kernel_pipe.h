@@ -20,6 +20,9 @@ public:
     void close();
     bool isOpen() const { return writeEnd_ >= 0; }
     int writeEnd() const { return writeEnd_; }
+    // What the open pipe holds when empty: what one receive into it may
+    // bring at most, when the bytes cannot be left in the socket.
+    std::size_t capacity() const { return capacity_; }
 
     // Moves `length` bytes that are in the pipe to `file` at its position,
     // which advances. False when the file takes no more (a full disk).
@@ -28,6 +31,7 @@ public:
 private:
     int readEnd_ = -1;
     int writeEnd_ = -1;
+    std::size_t capacity_ = 0;
 };
 
 } // namespace vantrel

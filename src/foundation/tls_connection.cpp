@@ -14,6 +14,7 @@
 #include <openssl/ssl.h>
 
 #include <cerrno>
+#include <new>
 
 namespace vantrel {
 
@@ -158,11 +159,16 @@ TlsOutcome TlsConnection::read(void* buffer, std::size_t& length)
     return outcomeOf(result);
 }
 
+void TlsConnection::PageFree::operator()(unsigned char* p) const
+{
+    ::operator delete(p, std::align_val_t(PageSize));
+}
+
 TlsOutcome TlsConnection::readIntoPipe(int pipeWriteEnd, std::size_t& length, int& pipeError)
 {
     pipeError = 0;
     if (!inbound_)
-        inbound_.reset(new unsigned char[StageSize]);
+        inbound_.reset(static_cast<unsigned char*>(::operator new(StageSize, std::align_val_t(PageSize))));
     // The records already here, up to what the empty pipe holds.
     const std::size_t room = length < StageSize ? length : StageSize;
     std::size_t got = 0;
@@ -184,7 +190,7 @@ TlsOutcome TlsConnection::readIntoPipe(int pipeWriteEnd, std::size_t& length, in
     std::size_t done = 0;
     while (done < got) {
         iovec piece{inbound_.get() + done, got - done};
-        const ssize_t put = ::vmsplice(pipeWriteEnd, &piece, 1, 0);
+        const ssize_t put = ::vmsplice(pipeWriteEnd, &piece, 1, SPLICE_F_NONBLOCK);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {

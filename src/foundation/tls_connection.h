@@ -29,6 +29,7 @@ public:
     // What the paths through memory move per call, at most: four full TLS
     // records, and no more than an empty pipe holds.
     static constexpr std::size_t StageSize = 64 * 1024;
+    static constexpr std::size_t PageSize = 4096;
 
     // Null when the library cannot set up a connection.
     static std::unique_ptr<TlsConnection> serverOn(int descriptor, std::shared_ptr<const TlsContext> context,
@@ -88,7 +89,12 @@ private:
     bool closeSent_ = false;
     // The staged file bytes of the last sendFile that the socket did not take.
     std::unique_ptr<unsigned char[]> stage_;
-    std::unique_ptr<unsigned char[]> inbound_;
+    // Page-aligned, so that StageSize bytes take StageSize / 4096 of the
+    // pipe's page slots when handed over by reference.
+    struct PageFree {
+        void operator()(unsigned char* p) const;
+    };
+    std::unique_ptr<unsigned char, PageFree> inbound_;
     std::uint64_t stagedOffset_ = 0;
     std::size_t stagedLength_ = 0;
 };

@@ -157,8 +157,9 @@ void uploadStep(FtpSession& session)
         return;
     }
     // Each piece reaches the file before the next is received, so what
-    // arrived before an abort or a pause is on disk.
-    std::size_t length = FtpTransfer::PieceSize;
+    // arrived before an abort or a pause is on disk. A piece never exceeds
+    // what the pipe holds: bytes taken out of TLS cannot be left unread.
+    std::size_t length = std::min(FtpTransfer::PieceSize, transfer.pipe.capacity());
     if (!data.receiveIntoPipe(transfer.pipe.writeEnd(), length)) {
         // Only the client's close ends an upload; after a reset the bytes
         // still on their way are lost.
