@@ -17,7 +17,7 @@ import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from program_harness import Program, Workspace, wait_for
+from program_harness import Program, Workspace, binaries_from_command_line, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -140,8 +140,7 @@ class ControlSocketFaults(unittest.TestCase):
 
 def main():
     global PROGRAM, SETTINGS
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
-    SETTINGS = os.path.abspath(sys.argv.pop(1))
+    PROGRAM, SETTINGS = binaries_from_command_line(__file__, private_network=False)
     unittest.main()
 
 

@@ -192,6 +192,17 @@ def _loopback_up():
         fcntl.ioctl(s, siocsifflags, struct.pack("16sh", b"lo", flags | iff_up))
 
 
+def binaries_from_command_line(script, private_network=True):
+    """The program and vantrel-settings, the first two arguments, made
+    absolute; with private_network, first runs `script` again in a network
+    namespace of its own (see enter_private_network)."""
+    if private_network:
+        enter_private_network(script)
+    program = os.path.abspath(sys.argv.pop(1))
+    settings = os.path.abspath(sys.argv.pop(1))
+    return program, settings
+
+
 def enter_private_network(script):
     """Runs the calling test script again in a user and network namespace of
     its own, where the program may bind its fixed ports on a private

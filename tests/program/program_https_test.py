@@ -34,7 +34,7 @@ import time
 import unittest
 import urllib.request
 
-from program_harness import (Program, Workspace, enter_private_network, listening, read_settings, wait_for)
+from program_harness import (Program, Workspace, binaries_from_command_line, listening, read_settings, wait_for)
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -450,9 +450,7 @@ class Settings(unittest.TestCase):
 
 def main():
     global PROGRAM, SETTINGS
-    enter_private_network(__file__)
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
-    SETTINGS = os.path.abspath(sys.argv.pop(1))
+    PROGRAM, SETTINGS = binaries_from_command_line(__file__)
     unittest.main()
 
 

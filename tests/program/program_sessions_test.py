@@ -27,7 +27,7 @@ import sys
 import time
 import unittest
 
-from program_harness import Program, Workspace, enter_private_network, seed_settings, wait_for
+from program_harness import Program, Workspace, binaries_from_command_line, seed_settings, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -243,9 +243,7 @@ def listening(port):
 
 def main():
     global PROGRAM, SETTINGS
-    enter_private_network(__file__)
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
-    SETTINGS = os.path.abspath(sys.argv.pop(1))
+    PROGRAM, SETTINGS = binaries_from_command_line(__file__)
     unittest.main()
 
 
