@@ -22,6 +22,15 @@ struct ServicePortUse {
 };
 using ServicePorts = std::vector<ServicePortUse>;
 
+// A service's port and, when it is not 0, its port for TLS from the first byte.
+inline ServicePorts portsOf(const char* service, std::uint16_t port, const char* tlsService, std::uint16_t tlsPort)
+{
+    ServicePorts ports{{service, port}};
+    if (tlsPort != 0)
+        ports.push_back({tlsService, tlsPort});
+    return ports;
+}
+
 // The ports of two of the services: the ones the third may not take.
 inline ServicePorts portsBesides(ServicePorts first, const ServicePorts& second)
 {

@@ -176,10 +176,7 @@ namespace {
 
 ServicePorts ftpPorts(std::uint16_t control, std::uint16_t implicitPort)
 {
-    ServicePorts ports{{"FTP server", control}};
-    if (implicitPort != 0)
-        ports.push_back({"FTP server's implicit TLS port", implicitPort});
-    return ports;
+    return portsOf("FTP server", control, "FTP server's implicit TLS port", implicitPort);
 }
 
 } // namespace

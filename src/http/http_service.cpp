@@ -190,10 +190,7 @@ namespace {
 
 ServicePorts httpPorts(std::uint16_t http, std::uint16_t https)
 {
-    ServicePorts ports{{"HTTP server", http}};
-    if (https != 0)
-        ports.push_back({"HTTPS server", https});
-    return ports;
+    return portsOf("HTTP server", http, "HTTPS server", https);
 }
 
 } // namespace
