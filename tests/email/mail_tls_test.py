@@ -17,6 +17,7 @@ import smtplib
 import ssl
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness_support import LineClient, read_logs, read_settings
@@ -376,10 +377,18 @@ class MailTlsRequired(unittest.TestCase):
         # The others go on.
         self.assertEqual(Client(self.server.pop3s_port, self.context).cmd("NOOP"), "-ERR Bad Command")
 
+    def case_stalled_handshake(self):
+        stalled = LineClient(self.server.smtps_port)
+        started = time.monotonic()
+        self.assertEqual(Client(self.server.pop3s_port, self.context).cmd("QUIT"), "+OK Thanks for visiting")
+        self.assertTrue(stalled.closed_by_server())
+        self.assertLess(time.monotonic() - started, 15, "the handshake's limit is 10 seconds")
+
     def test_hostile_cases(self):
         cases = [self.case_pipelined_behind_starttls, self.case_pipelined_behind_stls,
                  self.case_second_starttls_and_stls, self.case_stls_after_login, self.case_size_too_big,
-                 self.case_login_in_clear, self.case_relay_in_clear, self.case_garbage_handshakes]
+                 self.case_login_in_clear, self.case_relay_in_clear, self.case_garbage_handshakes,
+                 self.case_stalled_handshake]
         for case in cases:
             with self.subTest(case.__name__):
                 case()
