@@ -20,8 +20,8 @@ import tempfile
 import time
 import unittest
 
-from harness_support import LineClient, read_logs, read_settings
-from smtp_harness import Server, harness_path, wait_until
+from smtp_harness import Server, harness_path, wait_until  # first: it finds harness_support
+from harness_support import LineClient, read_logs, read_settings  # noqa: E402
 
 harness_path()  # out of the command line before unittest reads it
 TIMEOUT = 60
@@ -117,11 +117,12 @@ class MailTlsOn(unittest.TestCase):
             self.skipTest("%s is not installed (apt-get install %s)" % (program, program))
 
     def stored_count(self):
-        return len(self.server.messages("ann"))
+        return self.server.listed("ann")
 
     def stored_since(self, before, count):
         """The `count` messages delivered to ann after the first `before`."""
         wait_until(lambda: self.stored_count() >= before + count, "%d messages" % count)
+        self.server.wait_idle()
         return self.server.messages("ann")[before:before + count]
 
     def retrieved_over_pop3(self, pop):
@@ -154,7 +155,10 @@ class MailTlsOn(unittest.TestCase):
         smtp.send_bytes(MESSAGE + b".\r\nQUIT\r\n")
         self.assertEqual([smtp.line() for _ in range(2)], ["250 Received OK.", "221 Bye Bye."])
         one, two = [message.split(b"\r\n", 1)[1] for message in self.stored_since(before, 2)]
-        self.assertEqual((one, two), (first + b".\r\n", MESSAGE + b".\r\n"))
+        # Stored as the scanner stores them in clear: a lone dot between bare
+        # line ends is doubled, so no reader takes it for the end.
+        self.assertEqual((one, two), (b"Subject: one\r\n\r\nbare\n..\nstill one\r\n..\nend\r\n.\r\n",
+                                      MESSAGE + b".\r\n"))
         self.assertRegex(smtp_log(self.server), r"TLS established: TLSv1\.[23], [A-Z0-9_-]+, IP:\[127\.0\.0\.1\]")
 
     def test_pop3_dialogue(self):
@@ -230,14 +234,22 @@ class MailTlsOn(unittest.TestCase):
             count = len(listing.splitlines())
             self.assertIn(b"by curl", self.run_client(common + extra + ["-u", "ann:pw", url + str(count)]))
 
-    def test_swaks_msmtp_mpop_fetchmail(self):
+    def test_swaks(self):
         self.need("swaks")
         before = self.stored_count()
-        out = self.run_client(["swaks", "--tls", "--server", "127.0.0.1:%d" % self.server.smtp_port, "--from",
-                               "bob@client.example", "--to", "ann@example.org", "--body", "by swaks"])
-        self.assertIn(b"220 Ready to start TLS.", out)
-        self.assertRegex(out, rb"<~ +250 Received OK\.")
+        result = subprocess.run(["swaks", "--tls", "--server", "127.0.0.1:%d" % self.server.smtp_port, "--from",
+                                 "bob@client.example", "--to", "ann@example.org", "--body", "by swaks"],
+                                capture_output=True, timeout=TIMEOUT)
+        if b"requires Net::SSLeay" in result.stderr:
+            self.skipTest("swaks has no TLS without Net::SSLeay (apt-get install libnet-ssleay-perl)")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"220 Ready to start TLS.", result.stdout)
+        self.assertRegex(result.stdout, rb"<~ +250 Received OK\.")
+        self.assertIn(b"by swaks", self.stored_since(before, 1)[0])
+
+    def test_msmtp_mpop_fetchmail(self):
         self.need("msmtp")
+        before = self.stored_count()
         config = os.path.join(self.local, "msmtprc")
         with open(config, "w") as f:
             f.write("account starttls\nhost 127.0.0.1\nport %d\nfrom bob@client.example\ntls on\n"
@@ -248,8 +260,8 @@ class MailTlsOn(unittest.TestCase):
         for account in ("starttls", "implicit"):
             self.run_client(["msmtp", "-C", config, "-a", account, "ann@example.org"],
                             MESSAGE + b"by msmtp " + account.encode() + b"\r\n")
-        stored = b"".join(self.stored_since(before, 3))
-        for text in (b"by swaks", b"by msmtp starttls", b"by msmtp implicit"):
+        stored = b"".join(self.stored_since(before, 2))
+        for text in (b"by msmtp starttls", b"by msmtp implicit"):
             self.assertIn(text, stored)
         self.need("mpop")
         mailbox = os.path.join(self.local, "mpop.mbox")
