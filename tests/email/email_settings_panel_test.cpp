@@ -390,10 +390,7 @@ TEST_F(EmailPanelTest, MailTlsIsCheckedBeforeAnythingIsApplied)
     } refused[] = {
         {MailTlsMode::On, "465x", "0", {"No valid 'SMTPS port' given (0 for none).", "Input Error"}},
         {MailTlsMode::On, "465", "99999", {"No valid 'POP3S port' given (0 for none).", "Input Error"}},
-        {MailTlsMode::Off,
-         "465",
-         "0",
-         {"An implicit TLS port needs mail TLS set to 'on' or 'require'.", "Input Error"}},
+        {MailTlsMode::Off, "0", "21", {"The 'POP3S port' 21 is already used by the FTP server.", "Input Error"}},
         {MailTlsMode::On, "443", "0", {"The 'SMTPS port' 443 is already used by the HTTP server.", "Input Error"}},
         {MailTlsMode::On, "0", "25", {"The 'POP3S port' 25 is already used by the SMTP server.", "Input Error"}},
         {MailTlsMode::On, "0", "110", {"The 'POP3S port' 110 is already used by the POP3 server.", "Input Error"}},
