@@ -69,6 +69,20 @@ class Client(LineClient):
         return self.lines_until(lambda line: line == "." or line.startswith("-ERR"))
 
 
+class Connecting:
+    """Connections a test opens are closed when it ends."""
+
+    def connect(self, port, context=None):
+        client = Client(port, context)
+        self.addCleanup(client.close)
+        return client
+
+    def raw(self, port):
+        client = LineClient(port)
+        self.addCleanup(client.close)
+        return client
+
+
 def smtp_log(server):
     return read_logs(server.path("logs"), "smtplog_", newline="")
 
@@ -77,18 +91,18 @@ def pop3_log(server):
     return read_logs(server.path("logs"), "pop3log_", newline="")
 
 
-class MailTlsOff(unittest.TestCase):
+class MailTlsOff(Connecting, unittest.TestCase):
     def test_tls_commands_get_the_replies_they_always_had(self):
         server = Server(ACCOUNTS)
         self.addCleanup(server.stop)
-        smtp = Client(server.smtp_port)
+        smtp = self.connect(server.smtp_port)
         self.assertEqual(smtp.cmd("EHLO client.example"), "503 Please say hello, don't be awful.")
         self.assertEqual(smtp.cmd("HELO client.example"), "250 127.0.0.1")
         self.assertEqual(smtp.cmd("STARTTLS"), "500 Unknown Command.")
         self.assertEqual(smtp.cmd("MAIL FROM:<bob@client.example> SIZE=999999999999"),
                          "250 <bob@client.example> OK.")
         smtp.close()
-        pop = Client(server.pop_port)
+        pop = self.connect(server.pop_port)
         self.assertEqual(pop.cmd("CAPA"), "-ERR Bad Command")
         self.assertEqual(pop.cmd("STLS"), "-ERR Bad Command")
         pop.close()
@@ -97,7 +111,7 @@ class MailTlsOff(unittest.TestCase):
         self.assertNotIn("TLS", smtp_log(server) + pop3_log(server))
 
 
-class MailTlsOn(unittest.TestCase):
+class MailTlsOn(Connecting, unittest.TestCase):
     OPTIONS = ("--tls=on", "--implicit-tls", "--max-email=%d" % MAX_EMAIL)
 
     @classmethod
@@ -135,7 +149,7 @@ class MailTlsOn(unittest.TestCase):
 
     def test_smtp_dialogue_pipelined_inside_tls(self):
         before = self.stored_count()
-        smtp = Client(self.server.smtp_port)
+        smtp = self.connect(self.server.smtp_port)
         self.assertEqual(smtp.ehlo(), ["250-127.0.0.1", "250-STARTTLS"] + EXTENSIONS)
         self.assertEqual(smtp.cmd("STARTTLS"), "220 Ready to start TLS.")
         smtp.secure(self.context)
@@ -162,7 +176,7 @@ class MailTlsOn(unittest.TestCase):
         self.assertRegex(smtp_log(self.server), r"TLS established: TLSv1\.[23], [A-Z0-9_-]+, IP:\[127\.0\.0\.1\]")
 
     def test_pop3_dialogue(self):
-        pop = Client(self.server.pop_port)
+        pop = self.connect(self.server.pop_port)
         self.assertEqual(pop.capa(), CAPABILITIES + ["STLS", "."])
         self.assertEqual(pop.cmd("STLS"), "+OK Begin TLS negotiation")
         pop.secure(self.context)
@@ -290,7 +304,7 @@ class MailTlsOn(unittest.TestCase):
             self.assertEqual(f.read().count(b"by msmtp implicit"), 2)
 
 
-class MailTlsRequired(unittest.TestCase):
+class MailTlsRequired(Connecting, unittest.TestCase):
     """TLS required for POP3 logins and for relaying; the hostile cases."""
 
     @classmethod
@@ -308,7 +322,7 @@ class MailTlsRequired(unittest.TestCase):
         return self.server.steer("mailbox ann", "MAILBOX").split()[4] == "1"
 
     def smtp_greeted(self, secure=False):
-        smtp = Client(self.server.smtp_port)
+        smtp = self.connect(self.server.smtp_port)
         smtp.ehlo()
         if secure:
             self.assertEqual(smtp.cmd("STARTTLS"), "220 Ready to start TLS.")
@@ -325,7 +339,7 @@ class MailTlsRequired(unittest.TestCase):
         self.assertEqual(smtp.ehlo(), ["250-127.0.0.1"] + EXTENSIONS)
 
     def case_pipelined_behind_stls(self):
-        pop = Client(self.server.pop_port)
+        pop = self.connect(self.server.pop_port)
         pop.send_bytes("STLS\r\nUSER ann\r\n")
         self.assertEqual(pop.line(), "+OK Begin TLS negotiation")
         pop.secure(self.context)
@@ -334,11 +348,11 @@ class MailTlsRequired(unittest.TestCase):
 
     def case_second_starttls_and_stls(self):
         self.assertEqual(self.smtp_greeted(secure=True).cmd("STARTTLS"), "503 TLS is already active.")
-        pop = Client(self.server.pop3s_port, self.context)
+        pop = self.connect(self.server.pop3s_port, self.context)
         self.assertEqual(pop.cmd("STLS"), "-ERR TLS is already active.")
 
     def case_stls_after_login(self):
-        pop = Client(self.server.pop3s_port, self.context)
+        pop = self.connect(self.server.pop3s_port, self.context)
         self.assertEqual(pop.cmd("USER ann"), "+OK Please send PASS now")
         self.assertEqual(pop.cmd("PASS pw"), "+OK Welcome ann")
         self.assertEqual(pop.cmd("STLS"), "-ERR STLS is only allowed before login.")
@@ -352,7 +366,7 @@ class MailTlsRequired(unittest.TestCase):
                          "250 <bob@client.example> OK.")
 
     def case_login_in_clear(self):
-        pop = Client(self.server.pop_port)
+        pop = self.connect(self.server.pop_port)
         refusal = "-ERR TLS is required for login, please send STLS first."
         self.assertEqual([pop.cmd("USER ann"), pop.cmd("PASS pw")], [refusal, refusal])
         self.assertFalse(self.locked())
@@ -372,7 +386,7 @@ class MailTlsRequired(unittest.TestCase):
         for port, command, ready in [(self.server.smtp_port, "STARTTLS", "220 Ready to start TLS."),
                                      (self.server.pop_port, "STLS", "+OK Begin TLS negotiation"),
                                      (self.server.smtps_port, None, None), (self.server.pop3s_port, None, None)]:
-            client = LineClient(port)
+            client = self.raw(port)
             if command is not None:
                 client.line()
                 if port == self.server.smtp_port:
@@ -387,12 +401,12 @@ class MailTlsRequired(unittest.TestCase):
         wait_until(lambda: smtp_log(self.server).count(failed) >= 2 and pop3_log(self.server).count(failed) >= 2,
                    "the failed handshakes in the logs")
         # The others go on.
-        self.assertEqual(Client(self.server.pop3s_port, self.context).cmd("NOOP"), "-ERR Bad Command")
+        self.assertEqual(self.connect(self.server.pop3s_port, self.context).cmd("NOOP"), "-ERR Bad Command")
 
     def case_stalled_handshake(self):
-        stalled = LineClient(self.server.smtps_port)
+        stalled = self.raw(self.server.smtps_port)
         started = time.monotonic()
-        self.assertEqual(Client(self.server.pop3s_port, self.context).cmd("QUIT"), "+OK Thanks for visiting")
+        self.assertEqual(self.connect(self.server.pop3s_port, self.context).cmd("QUIT"), "+OK Thanks for visiting")
         self.assertTrue(stalled.closed_by_server())
         self.assertLess(time.monotonic() - started, 15, "the handshake's limit is 10 seconds")
 
