@@ -32,6 +32,7 @@ SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, const
 
 void SmtpListener::useTls(const MailTlsSettings& settings, TlsCertificate* certificate)
 {
+    post_.relayTls = relayTlsOf(settings);
     tls_.settings = settings;
     tls_.certificate = certificate;
 }

@@ -31,6 +31,7 @@ constexpr char KeyTlsMode[] = "tls";
 constexpr char KeySmtpsPort[] = "smtpsport";
 constexpr char KeyPop3sPort[] = "pop3sport";
 constexpr char KeyRelayRequiresTls[] = "relayrequirestls";
+constexpr char KeyRelayHostRequiresTls[] = "relayhostrequirestls";
 constexpr char TextNoCertificate[] = "%s: the email server speaks TLS but the certificate could not be loaded: %s\n";
 constexpr char SmtpLogPrefix[] = "logs\\smtplog_";
 constexpr char PopLogPrefix[] = "logs\\pop3log_";
@@ -56,6 +57,7 @@ MailTlsSettings tlsSettingsIn(const SettingsStore& store)
     tls.smtpsPort = storedPort(store, KeySmtpsPort);
     tls.pop3sPort = storedPort(store, KeyPop3sPort);
     tls.relayRequiresTls = store.getInt(KeyRelayRequiresTls) == 1;
+    tls.relayHostRequiresTls = store.getInt(KeyRelayHostRequiresTls) == 1;
     return tls;
 }
 
@@ -150,6 +152,8 @@ bool EmailService::saveSettings()
         store.setInt(KeyPop3sPort, tls_.pop3sPort);
     if (tls_.relayRequiresTls != off.relayRequiresTls)
         store.setInt(KeyRelayRequiresTls, 1);
+    if (tls_.relayHostRequiresTls != off.relayHostRequiresTls)
+        store.setInt(KeyRelayHostRequiresTls, 1);
     const bool settingsSaved = settingsFile_.save(store);
     SettingsStore guard;
     guard.setInt(KeySmtpPerAddressCap, smtpPerAddressCap());
@@ -179,6 +183,7 @@ bool EmailService::activate()
         listener->useTls(tls_, certificate_.get());
     for (Pop3Listener* listener : {&popListener_, &pop3sListener_})
         listener->useTls(tls_, certificate_.get());
+    runner_.useRelayTls(relayTlsOf(tls_));
     (void)directory_.adoptOrphans(smtpLog_.log());
     queue_.recover([this](std::string_view id) { directory_.noteMessageId(id); });
     const bool smtps = tls_.enabled() && tls_.smtpsPort != 0;

@@ -165,6 +165,7 @@ void EmailSettingsPanel::fillGeneral()
     fields_.smtpsPort = std::to_string(tls.smtpsPort);
     fields_.pop3sPort = std::to_string(tls.pop3sPort);
     fields_.relayRequiresTls = tls.relayRequiresTls;
+    fields_.relayHostRequiresTls = tls.relayHostRequiresTls;
 }
 
 void EmailSettingsPanel::showAccount()
@@ -285,6 +286,7 @@ bool EmailSettingsPanel::takeTls(MailTlsSettings& settings)
     settings.smtpsPort = *smtpsPort;
     settings.pop3sPort = *pop3sPort;
     settings.relayRequiresTls = fields_.relayRequiresTls;
+    settings.relayHostRequiresTls = fields_.relayHostRequiresTls;
     // The implicit ports are kept while TLS is off, unused until it is on.
     // Neither may take a port of another service, of this one, or the other's.
     ServicePorts taken = target_.otherServicePorts();
@@ -332,7 +334,8 @@ bool EmailSettingsPanel::applyGeneralSettings()
     MailTlsSettings tls = target_.tlsSettings();
     const bool tlsChanged = fields_.tlsMode != tls.mode || fields_.smtpsPort != std::to_string(tls.smtpsPort) ||
                             fields_.pop3sPort != std::to_string(tls.pop3sPort) ||
-                            fields_.relayRequiresTls != tls.relayRequiresTls;
+                            fields_.relayRequiresTls != tls.relayRequiresTls ||
+                            fields_.relayHostRequiresTls != tls.relayHostRequiresTls;
     if (tlsChanged && !takeTls(tls))
         return false;
 

@@ -94,6 +94,8 @@ struct EmailPanelFields {
     std::string smtpsPort;
     std::string pop3sPort;
     bool relayRequiresTls = false;
+    // The relay client only over TLS with a verified certificate.
+    bool relayHostRequiresTls = false;
 };
 
 class EmailSettingsPanel final {
@@ -111,6 +113,7 @@ public:
     static constexpr int MaxPerAddressCap = 1000;
     static constexpr char TlsGroupTitle[] = "Mail Over TLS";
     static constexpr char RelayRequiresTlsLabel[] = "Relay only over TLS";
+    static constexpr char RelayHostRequiresTlsLabel[] = "Require TLS to the relay host";
 
     EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info);
 

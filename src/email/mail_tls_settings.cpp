@@ -40,6 +40,13 @@ bool parseMailTlsModeWord(std::string_view word, MailTlsMode& mode)
     return false;
 }
 
+RelayTls relayTlsOf(const MailTlsSettings& settings)
+{
+    if (!settings.enabled())
+        return RelayTls::Off;
+    return settings.relayHostRequiresTls ? RelayTls::Required : RelayTls::Offered;
+}
+
 MailTlsMode mailTlsModeOf(std::int32_t stored)
 {
     for (const ModeWord& entry : ModeWords) {

@@ -27,6 +27,9 @@ struct MailTlsSettings {
     std::uint16_t pop3sPort = 0;
     // Recipients for the relay host are taken only on a TLS connection.
     bool relayRequiresTls = false;
+    // The relay client refuses a relay host without STARTTLS, or whose
+    // certificate the system's authorities do not verify.
+    bool relayHostRequiresTls = false;
 
     bool enabled() const { return mode != MailTlsMode::Off; }
     bool operator==(const MailTlsSettings&) const = default;
@@ -38,6 +41,16 @@ std::string_view mailTlsModeWord(MailTlsMode mode);
 [[nodiscard]] bool parseMailTlsModeWord(std::string_view word, MailTlsMode& mode);
 // The mode a stored number names; anything unknown is Off.
 MailTlsMode mailTlsModeOf(std::int32_t stored);
+
+// How the relay client treats TLS: not at all (mail TLS off: HELO, as
+// always), STARTTLS when the relay host offers it, or only over TLS with a
+// verified certificate.
+enum class RelayTls {
+    Off,
+    Offered,
+    Required
+};
+RelayTls relayTlsOf(const MailTlsSettings& settings);
 
 // What a session needs of the TLS settings, fixed at the activation of its
 // listener. `certificate` outlives every session; `implicit` is set for

@@ -63,6 +63,10 @@ constexpr char LogRelayFailed[] = "***RELAY FAILED*** Host:[%s], Mail From:[%s]"
 // took, then, when it refused some, the refused part and those.
 constexpr char LogRelayed[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s], Sent To:["; // IP, HELO, sender
 constexpr char LogRelayRefusedPart[] = "], Failed To Send[";
+// The relay client's STARTTLS with mail TLS on: relay host, protocol,
+// cipher, and whether the system's authorities verified its certificate.
+constexpr char LogRelayTls[] = "Relay TLS established: Host:[%s], %s, %s, Verified:[%s]";
+constexpr char LogRelayTlsFailed[] = "***RELAY TLS HANDSHAKE FAILED*** Host:[%s]"; // relay host
 // A message that could not be copied into a mailbox after it was accepted.
 constexpr char LogCopyFailed[] =
     "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]"; // IP, HELO, sender, user

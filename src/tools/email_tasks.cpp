@@ -116,7 +116,8 @@ TaskResult showRouting(EmailService& service, TaskContext& context)
         context.out << "tls\t" << mailTlsModeWord(fields.tlsMode) << '\n'
                     << "smtps-port\t" << fields.smtpsPort << '\n'
                     << "pop3s-port\t" << fields.pop3sPort << '\n'
-                    << "relay-requires-tls\t" << (fields.relayRequiresTls ? "on" : "off") << '\n';
+                    << "relay-requires-tls\t" << (fields.relayRequiresTls ? "on" : "off") << '\n'
+                    << "relay-host-requires-tls\t" << (fields.relayHostRequiresTls ? "on" : "off") << '\n';
     return TaskResult::Unchanged;
 }
 
@@ -184,9 +185,12 @@ TaskResult setRouting(EmailService& service, TaskContext& context)
             fields.*field = std::to_string(port);
         }
     }
-    if (const std::string* relay = context.args.option("relay-requires-tls")) {
-        if (!parseSwitch(context, *relay, fields.relayRequiresTls))
-            return TaskResult::Refused;
+    for (const auto& [name, field] : {std::pair{"relay-requires-tls", &EmailPanelFields::relayRequiresTls},
+                                      std::pair{"relay-host-requires-tls", &EmailPanelFields::relayHostRequiresTls}}) {
+        if (const std::string* text = context.args.option(name)) {
+            if (!parseSwitch(context, *text, fields.*field))
+                return TaskResult::Refused;
+        }
     }
     if (!view.panel.applyGeneralSettings())
         return TaskResult::Refused;
@@ -204,7 +208,8 @@ TaskResult switchAutostart(EmailService& service, TaskContext& context)
 
 constexpr std::string_view RoutingOptions =
     "local-domain relay-host relay-subnet catch-all pop3-port max-email-size max-account-size banned-extensions "
-    "smtp-per-address-cap pop3-per-address-cap pop3-failed-login-limit tls smtps-port pop3s-port relay-requires-tls";
+    "smtp-per-address-cap pop3-per-address-cap pop3-failed-login-limit tls smtps-port pop3s-port relay-requires-tls "
+    "relay-host-requires-tls";
 
 constexpr TaskCommand<EmailService> Commands[] = {
     {"mail-account", "list", 0, "", listAccounts},

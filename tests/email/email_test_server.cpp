@@ -18,6 +18,7 @@
 //   --tls=on|require       mail TLS (the self-signed certificate it makes in
 //                          the folder's "tls")
 //   --relay-requires-tls   relay recipients only on TLS connections
+//   --relay-host-requires-tls  the relay client only over verified TLS
 //   --implicit-tls         the implicit SMTPS and POP3S listeners too, on
 //                          ports free when it starts; their ports follow
 //                          as "SMTPS <port>" and "POP3S <port>"
@@ -113,6 +114,8 @@ bool applyTlsOption(EmailService& service, std::string_view arg)
             return false;
     } else if (arg == "--relay-requires-tls") {
         tls.relayRequiresTls = true;
+    } else if (arg == "--relay-host-requires-tls") {
+        tls.relayHostRequiresTls = true;
     } else if (arg == "--implicit-tls") {
         tls.smtpsPort = freePort();
         tls.pop3sPort = freePort();

@@ -22,6 +22,7 @@ import unittest
 
 from smtp_harness import Server, harness_path, wait_until  # first: it finds harness_support
 from harness_support import LineClient, read_logs, read_settings  # noqa: E402
+from fake_relay_host import FakeRelayHost  # noqa: E402
 
 harness_path()  # out of the command line before unittest reads it
 TIMEOUT = 60
@@ -421,6 +422,62 @@ class MailTlsRequired(Connecting, unittest.TestCase):
         settings = dict(read_settings(self.server.path("email.dat")))
         self.assertEqual(settings["tls"], (2).to_bytes(4, "little"))
         self.assertEqual(settings["relayrequirestls"], (1).to_bytes(4, "little"))
+
+
+
+class RelayOverTls(Connecting, unittest.TestCase):
+    """The relay client with mail TLS on: STARTTLS when the relay host (a
+    fake with its own self-signed certificate) offers it, in clear when it
+    does not, and a relay failure under "Require TLS to the relay host"
+    when it does not or its certificate is not verified."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="vtrelaytls-")
+        cert, key = os.path.join(cls.folder, "cert.pem"), os.path.join(cls.folder, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=relay.example"], check=True, capture_output=True, timeout=60)
+        cls.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        cls.context.load_cert_chain(cert, key)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def relay(self, host, *options):
+        """Sends one message for a far recipient; the log once it is over."""
+        self.addCleanup(host.close)
+        server = Server(ACCOUNTS, ("--tls=on", "--relay-host=127.0.0.1", "--relay-subnet=127.0.0.",
+                                   "--relay-port=%d" % host.port) + options)
+        self.addCleanup(server.stop)
+        with smtplib.SMTP("127.0.0.1", server.smtp_port, timeout=TIMEOUT) as client:
+            client.sendmail("ann@example.org", ["far@far.example"], MESSAGE)
+        self.assertTrue(host.finished.wait(TIMEOUT))
+        server.wait_idle()
+        return smtp_log(server)
+
+    def test_relay_host_cases(self):
+        verified = r"Relay TLS established: Host:\[127\.0\.0\.1\], TLSv1\.[23], [A-Z0-9_-]+, Verified:\[no\]"
+        host = FakeRelayHost(tls=self.context)
+        log = self.relay(host)
+        self.assertRegex(log, verified)
+        self.assertIn("Email Relayed: ", log)
+        self.assertEqual(host.commands[:3], ["EHLO 127.0.0.1", "STARTTLS", "EHLO 127.0.0.1"])
+        self.assertTrue(host.secured)
+        self.assertEqual(len(host.messages()), 1)
+
+        host = FakeRelayHost()  # knows no EHLO: HELO, in clear
+        log = self.relay(host)
+        self.assertEqual(host.commands[:2], ["EHLO 127.0.0.1", "HELO 127.0.0.1"])
+        self.assertIn("Email Relayed: ", log)
+
+        for host in (FakeRelayHost(tls=self.context), FakeRelayHost(ehlo=True)):
+            with self.subTest(tls=host.tls is not None):
+                log = self.relay(host, "--relay-host-requires-tls")
+                self.assertIn("***RELAY FAILED*** Host:[127.0.0.1], Mail From:[ann@example.org]", log)
+                self.assertEqual(host.messages(), [])
+                if host.tls is not None:
+                    self.assertRegex(log, verified)
 
 
 if __name__ == "__main__":

@@ -72,8 +72,9 @@ class MailOverTls(unittest.TestCase):
         refused = self.settings("mail-routing", "set", "--tls", "on", "--smtps-port", "21", expect=1)
         self.assertIn("The 'SMTPS port' 21 is already used by the FTP server.", refused.stderr)
         self.settings("mail-routing", "set", "--tls", "on", "--smtps-port", "465", "--pop3s-port", "995")
-        self.assertEqual(self.settings("mail-routing", "show").stdout.splitlines()[-4:],
-                         ["tls\ton", "smtps-port\t465", "pop3s-port\t995", "relay-requires-tls\toff"])
+        self.assertEqual(self.settings("mail-routing", "show").stdout.splitlines()[-5:],
+                         ["tls\ton", "smtps-port\t465", "pop3s-port\t995", "relay-requires-tls\toff",
+                          "relay-host-requires-tls\toff"])
         refused = self.settings("ftp-site", "set", "--implicit-port", "465", expect=1)
         self.assertIn("already used by the SMTP server's implicit TLS port", refused.stderr)
         self.settings("autostart", "email", "on")

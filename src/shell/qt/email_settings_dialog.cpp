@@ -161,7 +161,10 @@ void EmailSettingsDialog::buildTls(QVBoxLayout* layout)
     addLabelledRow(grid, 0, "TLS:", tlsModeBox_);
     addLabelledRow(grid, 1, "SMTPS Port:", smtpsPortEdit_);
     addLabelledRow(grid, 2, "POP3S Port:", pop3sPortEdit_);
+    relayHostRequiresTlsBox_ =
+        makeCheckBox(EmailSettingsPanel::RelayHostRequiresTlsLabel, "relayHostRequiresTlsBox", group);
     grid->addWidget(relayRequiresTlsBox_, 3, 0, 1, 2);
+    grid->addWidget(relayHostRequiresTlsBox_, 4, 0, 1, 2);
     layout->addWidget(group);
 }
 
@@ -187,6 +190,7 @@ void EmailSettingsDialog::readFields()
     fields.smtpsPort = toText(smtpsPortEdit_->text());
     fields.pop3sPort = toText(pop3sPortEdit_->text());
     fields.relayRequiresTls = relayRequiresTlsBox_->isChecked();
+    fields.relayHostRequiresTls = relayHostRequiresTlsBox_->isChecked();
 }
 
 void EmailSettingsDialog::writeFields()
@@ -219,6 +223,7 @@ void EmailSettingsDialog::writeFields()
     smtpsPortEdit_->setText(fromText(fields.smtpsPort));
     pop3sPortEdit_->setText(fromText(fields.pop3sPort));
     relayRequiresTlsBox_->setChecked(fields.relayRequiresTls);
+    relayHostRequiresTlsBox_->setChecked(fields.relayHostRequiresTls);
 }
 
 } // namespace vantrel

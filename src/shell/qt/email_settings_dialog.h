@@ -60,6 +60,7 @@ private:
     QLineEdit* smtpsPortEdit_ = nullptr;
     QLineEdit* pop3sPortEdit_ = nullptr;
     QCheckBox* relayRequiresTlsBox_ = nullptr;
+    QCheckBox* relayHostRequiresTlsBox_ = nullptr;
 };
 
 } // namespace vantrel
