@@ -179,11 +179,15 @@ bool EmailService::activate()
             return false;
         }
     }
-    for (SmtpListener* listener : {&smtpListener_, &smtpsListener_})
-        listener->useTls(tls_, certificate_.get());
-    for (Pop3Listener* listener : {&popListener_, &pop3sListener_})
-        listener->useTls(tls_, certificate_.get());
-    runner_.useRelayTls(relayTlsOf(tls_));
+    // Running listeners and the runner read their TLS settings: a second
+    // activation leaves them alone.
+    if (!isActive()) {
+        for (SmtpListener* listener : {&smtpListener_, &smtpsListener_})
+            listener->useTls(tls_, certificate_.get());
+        for (Pop3Listener* listener : {&popListener_, &pop3sListener_})
+            listener->useTls(tls_, certificate_.get());
+        runner_.useRelayTls(relayTlsOf(tls_));
+    }
     (void)directory_.adoptOrphans(smtpLog_.log());
     queue_.recover([this](std::string_view id) { directory_.noteMessageId(id); });
     const bool smtps = tls_.enabled() && tls_.smtpsPort != 0;
