@@ -33,9 +33,9 @@ VT_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev libssl-dev"
 # ThreadSanitizer and libFuzzer, and the tools that check the installed
 # files and the Debian package (dpkg-shlibdeps, desktop-file-validate,
 # groff and man, systemd-analyze), strace for the count of system
-# calls per request, and openssl's command line for certificates and TLS
-# handshakes.
-VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl openssl lftp swaks msmtp fetchmail mpop clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils groff-base man-db systemd strace"
+# calls per request, openssl's command line for certificates and TLS
+# handshakes, and the Perl TLS module swaks needs for STARTTLS.
+VT_TEST_PACKAGES="libgtest-dev libgmock-dev python3 curl openssl lftp swaks libnet-ssleay-perl msmtp fetchmail mpop clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils groff-base man-db systemd strace"
 # The browser test needs Chromium; its absence skips that one test.
 VT_BROWSER_PACKAGES="chromium"
 # The test of the package on a booted system makes a Debian system and

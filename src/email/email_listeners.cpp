@@ -10,10 +10,31 @@
 
 namespace vantrel {
 
-SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, const CourierPost& post)
-    : ServiceListener(maximumSessions, idleLimitMs), post_(post)
+namespace {
+
+// A client of an implicit port expects a TLS handshake, not a line in
+// clear: over its cap it is only closed.
+MailTlsSetup setupFor(bool implicitTls)
 {
-    refuseOverCapWith(std::string(smtp::TooManyFromAddress) + "\r\n");
+    MailTlsSetup setup;
+    setup.implicit = implicitTls;
+    return setup;
+}
+
+} // namespace
+
+SmtpListener::SmtpListener(int maximumSessions, std::uint32_t idleLimitMs, const CourierPost& post, bool implicitTls)
+    : ServiceListener(maximumSessions, idleLimitMs), post_(post), tls_(setupFor(implicitTls))
+{
+    if (!implicitTls)
+        refuseOverCapWith(std::string(smtp::TooManyFromAddress) + "\r\n");
+}
+
+void SmtpListener::useTls(const MailTlsSettings& settings, TlsCertificate* certificate)
+{
+    post_.relayTls = relayTlsOf(settings);
+    tls_.settings = settings;
+    tls_.certificate = certificate;
 }
 
 SmtpListener::~SmtpListener()
@@ -24,14 +45,22 @@ SmtpListener::~SmtpListener()
 
 std::unique_ptr<ServiceSession> SmtpListener::createSession(std::unique_ptr<LineSocket> socket)
 {
-    return std::make_unique<SmtpSession>(std::move(socket), post_);
+    return std::make_unique<SmtpSession>(std::move(socket), post_, tls_);
 }
 
 Pop3Listener::Pop3Listener(int maximumSessions, std::uint32_t idleLimitMs, MailDirectory& directory, ServiceLog& log,
-                           LoginThrottle& throttle)
-    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log), throttle_(throttle)
+                           LoginThrottle& throttle, bool implicitTls)
+    : ServiceListener(maximumSessions, idleLimitMs), directory_(directory), log_(log), throttle_(throttle),
+      tls_(setupFor(implicitTls))
 {
-    refuseOverCapWith(std::string(pop3::TooManyFromAddress) + "\r\n");
+    if (!implicitTls)
+        refuseOverCapWith(std::string(pop3::TooManyFromAddress) + "\r\n");
+}
+
+void Pop3Listener::useTls(const MailTlsSettings& settings, TlsCertificate* certificate)
+{
+    tls_.settings = settings;
+    tls_.certificate = certificate;
 }
 
 Pop3Listener::~Pop3Listener()
@@ -41,7 +70,7 @@ Pop3Listener::~Pop3Listener()
 
 std::unique_ptr<ServiceSession> Pop3Listener::createSession(std::unique_ptr<LineSocket> socket)
 {
-    return std::make_unique<Pop3Session>(std::move(socket), directory_, log_, throttle_);
+    return std::make_unique<Pop3Session>(std::move(socket), directory_, log_, throttle_, tls_);
 }
 
 } // namespace vantrel

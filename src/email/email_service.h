@@ -1,8 +1,9 @@
 // EmailService: the email server as the main window sees it. It owns the
-// mail directory, the SMTP and POP3 listeners, their numbered logs, the
-// POP3 failed-login throttle, the settings of "email.dat" and the
-// per-address limits of "emailguard.dat", and activates and deactivates
-// both listeners together.
+// mail directory, the SMTP and POP3 listeners (and those of the implicit
+// TLS ports), their numbered logs, the POP3 failed-login throttle, the
+// settings of "email.dat" (mail TLS among them) and the per-address limits
+// of "emailguard.dat", and activates and deactivates the listeners
+// together.
 #pragma once
 
 #include "email/email_listeners.h"
@@ -16,8 +17,12 @@
 #include "foundation/service_log.h"
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace vantrel {
+
+class TlsCertificate;
 
 class EmailService final : public ServiceControl, public EmailPanelTarget {
 public:
@@ -37,9 +42,10 @@ public:
     // A busy POP3 session: its socket, its stop event, the mailbox's index
     // and the message it sends.
     static constexpr int Pop3DescriptorsPerSession = 4;
-    // Each listener's socket, stop event and wake, and the queue runner
-    // with the session it relays through and the files it delivers.
-    static constexpr int DescriptorsBesideSessions = 2 * 3 + 1 + SmtpDescriptorsPerSession;
+    // Each listener's socket, stop event and wake (the implicit TLS ports'
+    // too), and the queue runner with the session it relays through and
+    // the files it delivers.
+    static constexpr int DescriptorsBesideSessions = 4 * 3 + 1 + SmtpDescriptorsPerSession;
     // The connection caps per client address of both ports and the POP3
     // failed-login limit, kept in a file of their own; without it the caps
     // are 0 (none) and the limit LoginThrottle::DefaultLimit.
@@ -65,8 +71,9 @@ public:
     void setAutostart(bool on) override { autostart_ = on; }
     bool isActive() const override { return smtpListener_.isActive(); }
     // Fails without an account, when the "email", "logs" or "mailqueue"
-    // folder cannot be written (said on standard error), or when either
-    // port cannot be bound (both listeners are then inactive). Before the
+    // folder cannot be written (said on standard error), with mail TLS on
+    // when the certificate cannot be loaded (said too), or when any port
+    // cannot be bound (every listener is then inactive). Before the
     // listeners start, message files that no index names are taken into
     // their mailboxes and the queue left by the last run is taken up; its
     // mail is delivered first, by the queue runner.
@@ -82,7 +89,7 @@ public:
     }
 
     // The SMTP port it listens on when active (fixed at construction).
-    std::uint16_t smtpPort() const { return smtpPort_; }
+    std::uint16_t smtpPort() const override { return smtpPort_; }
     // POP3's port; takes effect at the next activation.
     std::uint16_t popPort() const { return popPort_; }
     void setPopPort(std::uint16_t port) { popPort_ = port; }
@@ -90,11 +97,14 @@ public:
     void setPort(std::uint16_t port) override { setPopPort(port); }
     // The ports it is set to listen on: as configured, and as a stopped
     // server's files say.
-    ServicePorts portsInUse() const { return {{"SMTP server", smtpPort_}, {"POP3 server", popPort_}}; }
-    static ServicePorts storedPorts() { return {{"SMTP server", SmtpPort}, {"POP3 server", storedPopPort()}}; }
+    ServicePorts portsInUse() const;
+    static ServicePorts storedPorts();
     // The ports actually bound while active.
     std::uint16_t smtpListeningPort() const { return smtpListener_.listeningPort(); }
     std::uint16_t popListeningPort() const { return popListener_.listeningPort(); }
+    // The implicit TLS ports actually bound while active (0: none).
+    std::uint16_t smtpsListeningPort() const { return smtpsListener_.isActive() ? smtpsListener_.listeningPort() : 0; }
+    std::uint16_t pop3sListeningPort() const { return pop3sListener_.isActive() ? pop3sListener_.listeningPort() : 0; }
 
     // Live connections one client address may hold on each port (0: no
     // cap), from the next connection on.
@@ -114,6 +124,16 @@ public:
     std::int32_t smtpLogNumber() const { return smtpLog_.number(); }
     std::int32_t popLogNumber() const { return popLog_.number(); }
 
+    // The program's certificate, for the connections that speak TLS. Until
+    // one is given, the service has one of its own: the self-signed pair
+    // in "tls" of the data folder.
+    void useCertificate(std::shared_ptr<TlsCertificate> certificate) { certificate_ = std::move(certificate); }
+    // Mail TLS: off unless set; like the POP3 port, used from the next
+    // activation on.
+    MailTlsSettings tlsSettings() const override { return tls_; }
+    void setTlsSettings(const MailTlsSettings& settings) override { tls_ = settings; }
+    bool certificateLoads(std::string& whyNot) override;
+
 private:
     // Sessions use the directory, the logs and the queue, so the listeners
     // and the runner come last and are destroyed first.
@@ -122,6 +142,8 @@ private:
     NumberedLog popLog_;
     MailQueue queue_;
     LoginThrottle popThrottle_;
+    std::shared_ptr<TlsCertificate> certificate_;
+    MailTlsSettings tls_;
     std::uint16_t smtpPort_;
     std::uint16_t popPort_ = DefaultPopPort;
     bool autostart_ = false;
@@ -129,6 +151,8 @@ private:
     TrackedFile guardFile_;    // "emailguard.dat"
     SmtpListener smtpListener_;
     Pop3Listener popListener_;
+    SmtpListener smtpsListener_;
+    Pop3Listener pop3sListener_;
     QueueRunner runner_;
 };
 

@@ -8,7 +8,10 @@
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
+#include <optional>
+#include <vector>
 
 namespace vantrel {
 
@@ -51,7 +54,15 @@ constexpr char PopPortText[] =
 constexpr char CatchAllRelayText[] =
     "Both the 'Catch-All' user and the SMTP Relay host are given.\nRelaying will be disabled.";
 constexpr char NoCatchAllUserText[] = "The 'Catch-All' user does not exist";
-
+constexpr char BadTlsPortFormat[] = "No valid '%s' given (0 for none).";
+constexpr char PortTakenFormat[] = "The '%s' %u is already used by the %s.";
+constexpr char SmtpsPortName[] = "SMTPS port";
+constexpr char Pop3sPortName[] = "POP3S port";
+constexpr char CertificateText[] = "The certificate could not be loaded: ";
+constexpr char CertificateTitle[] = "TLS Error";
+constexpr char TlsChangeText[] =
+    "Please note that the TLS change will not take effect\nuntil the Email Server has been restarted.";
+constexpr std::size_t MessageLimit = 200;
 constexpr std::size_t MaxAccountField = 99;
 constexpr std::size_t MaxTextField = 2047;
 constexpr std::int64_t MinEmailSizeKb = 1024;
@@ -78,6 +89,20 @@ std::int64_t numberIn(std::string_view text, std::int64_t cap)
         value = std::min(value * 10 + (c - '0'), cap);
     }
     return value;
+}
+
+// A TLS port field: digits, maybe with blanks around them; empty is 0 (no
+// port), as it was before the field existed.
+std::optional<std::uint16_t> tlsPortIn(std::string_view text)
+{
+    text = trimText(text);
+    if (text.empty())
+        return 0;
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value > std::numeric_limits<std::uint16_t>::max())
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
 }
 
 std::string accountUser(std::string_view text)
@@ -135,6 +160,12 @@ void EmailSettingsPanel::fillGeneral()
     fields_.popPerAddressCap = std::to_string(target_.popPerAddressCap());
     fields_.popFailedLoginLimit = std::to_string(target_.popFailedLoginLimit());
     fields_.autoActivate = target_.autostart();
+    const MailTlsSettings tls = target_.tlsSettings();
+    fields_.tlsMode = tls.mode;
+    fields_.smtpsPort = std::to_string(tls.smtpsPort);
+    fields_.pop3sPort = std::to_string(tls.pop3sPort);
+    fields_.relayRequiresTls = tls.relayRequiresTls;
+    fields_.relayHostRequiresTls = tls.relayHostRequiresTls;
 }
 
 void EmailSettingsPanel::showAccount()
@@ -242,8 +273,72 @@ void EmailSettingsPanel::moreInfo()
     info_.open();
 }
 
-void EmailSettingsPanel::applyGeneralSettings()
+bool EmailSettingsPanel::takeTls(MailTlsSettings& settings)
 {
+    const std::optional<std::uint16_t> smtpsPort = tlsPortIn(fields_.smtpsPort);
+    const std::optional<std::uint16_t> pop3sPort = tlsPortIn(fields_.pop3sPort);
+    if (!smtpsPort || !pop3sPort) {
+        message(formatText(MessageLimit, BadTlsPortFormat, smtpsPort ? Pop3sPortName : SmtpsPortName).c_str(),
+                InputErrorTitle);
+        return false;
+    }
+    settings.mode = fields_.tlsMode;
+    settings.smtpsPort = *smtpsPort;
+    settings.pop3sPort = *pop3sPort;
+    settings.relayRequiresTls = fields_.relayRequiresTls;
+    settings.relayHostRequiresTls = fields_.relayHostRequiresTls;
+    // The implicit ports are kept while TLS is off, unused until it is on.
+    // Neither may take a port of another service, of this one, or the other's.
+    ServicePorts taken = target_.otherServicePorts();
+    const auto popPort =
+        static_cast<std::uint16_t>(numberIn(fields_.popPort, std::numeric_limits<std::uint16_t>::max()));
+    taken.push_back({"SMTP server", target_.smtpPort()});
+    taken.push_back({"POP3 server", popPort});
+    const struct {
+        const char* name;
+        std::uint16_t port;
+        const char* owner;
+    } implicitPorts[] = {
+        {SmtpsPortName, settings.smtpsPort, "SMTP server's implicit TLS port"},
+        {Pop3sPortName, settings.pop3sPort, "POP3 server's implicit TLS port"},
+    };
+    for (const auto& implicitPort : implicitPorts) {
+        if (implicitPort.port == 0)
+            continue;
+        for (const ServicePortUse& use : taken) {
+            if (use.port != implicitPort.port)
+                continue;
+            message(formatText(MessageLimit, PortTakenFormat, implicitPort.name, static_cast<unsigned>(use.port),
+                               use.service.c_str())
+                        .c_str(),
+                    InputErrorTitle);
+            return false;
+        }
+        taken.push_back({implicitPort.owner, implicitPort.port});
+    }
+    // Switching TLS on needs a certificate that loads.
+    if (settings.enabled() && !target_.tlsSettings().enabled()) {
+        std::string whyNot;
+        if (!target_.certificateLoads(whyNot)) {
+            message((CertificateText + whyNot).c_str(), CertificateTitle);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool EmailSettingsPanel::applyGeneralSettings()
+{
+    // The TLS fields are checked first, so that a refused Apply changes
+    // nothing; unchanged ones are not checked at all.
+    MailTlsSettings tls = target_.tlsSettings();
+    const bool tlsChanged = fields_.tlsMode != tls.mode || fields_.smtpsPort != std::to_string(tls.smtpsPort) ||
+                            fields_.pop3sPort != std::to_string(tls.pop3sPort) ||
+                            fields_.relayRequiresTls != tls.relayRequiresTls ||
+                            fields_.relayHostRequiresTls != tls.relayHostRequiresTls;
+    if (tlsChanged && !takeTls(tls))
+        return false;
+
     MailDirectory& directory = target_.directory();
     directory.setLocalDomain(lowerAscii(cutText(fields_.localDomain, MaxTextField)));
 
@@ -290,6 +385,13 @@ void EmailSettingsPanel::applyGeneralSettings()
     target_.setSmtpPerAddressCap(static_cast<int>(numberIn(fields_.smtpPerAddressCap, MaxPerAddressCap)));
     target_.setPopPerAddressCap(static_cast<int>(numberIn(fields_.popPerAddressCap, MaxPerAddressCap)));
     target_.setPopFailedLoginLimit(static_cast<int>(numberIn(fields_.popFailedLoginLimit, LoginThrottle::MaxLimit)));
+
+    if (tls != target_.tlsSettings()) {
+        target_.setTlsSettings(tls);
+        if (target_.isActive())
+            message(TlsChangeText, WarningTitle);
+    }
+    return true;
 }
 
 } // namespace vantrel

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "email/mail_directory.h"
+#include "email/mail_tls_settings.h"
 #include "foundation/service_settings.h"
 
 #include <cstdint>
@@ -28,6 +29,13 @@ public:
     virtual void setPopPerAddressCap(int cap) = 0;
     virtual int popFailedLoginLimit() const = 0;
     virtual void setPopFailedLoginLimit(int limit) = 0;
+    // SMTP's port, which the implicit TLS ports may not take.
+    virtual std::uint16_t smtpPort() const = 0;
+    // Mail TLS, used from the next activation on.
+    virtual MailTlsSettings tlsSettings() const = 0;
+    virtual void setTlsSettings(const MailTlsSettings& settings) = 0;
+    // Whether the program's certificate can be loaded now; why not, if not.
+    virtual bool certificateLoads(std::string& whyNot) = 0;
 };
 
 // The "Dangerous Email Attachments" window that More Info opens; it returns
@@ -79,6 +87,15 @@ struct EmailPanelFields {
     std::string popFailedLoginLimit;
     std::string moreInfoLabel;
     bool autoActivate = false;
+    // Mail TLS: STARTTLS and STLS offered ("on"), and POP3 logins refused
+    // before STLS ("require"); the implicit ports ("0": none); relaying
+    // only for clients on TLS.
+    MailTlsMode tlsMode = MailTlsMode::Off;
+    std::string smtpsPort;
+    std::string pop3sPort;
+    bool relayRequiresTls = false;
+    // The relay client only over TLS with a verified certificate.
+    bool relayHostRequiresTls = false;
 };
 
 class EmailSettingsPanel final {
@@ -94,6 +111,9 @@ public:
     static constexpr std::int64_t MaxAccountSizeKb = 2097151;
     // The largest connection cap per address: the service's session limit.
     static constexpr int MaxPerAddressCap = 1000;
+    static constexpr char TlsGroupTitle[] = "Mail Over TLS";
+    static constexpr char RelayRequiresTlsLabel[] = "Relay only over TLS";
+    static constexpr char RelayHostRequiresTlsLabel[] = "Require TLS to the relay host";
 
     EmailSettingsPanel(EmailPanelTarget& target, MessagePrompt& prompt, AttachmentInfoWindow& info);
 
@@ -114,13 +134,18 @@ public:
     void next();
     void moreInfo();
     // Every value is corrected and stored, with its warning; the window
-    // then closes.
-    void applyGeneralSettings();
+    // then closes. Only changed mail TLS fields can refuse: a port that is
+    // no port or is taken, or TLS switched on without a certificate that
+    // loads. Then nothing is stored, the message says why, and the answer
+    // is false (the window stays open).
+    bool applyGeneralSettings();
 
 private:
     void fillGeneral();
     void showAccount();
     void message(const char* text, const char* title);
+    // The TLS fields as settings; false once a message has refused them.
+    bool takeTls(MailTlsSettings& settings);
 
     EmailPanelTarget& target_;
     MessagePrompt& prompt_;

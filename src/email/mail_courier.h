@@ -6,6 +6,7 @@
 // courier's idle limit ends a relay host that stalls.
 #pragma once
 
+#include "email/mail_tls_settings.h"
 #include "foundation/service_session.h"
 
 #include <cstddef>
@@ -26,6 +27,8 @@ struct CourierPost {
     MailQueue& queue;
     std::uint16_t relayPort; // where the relay host listens
     std::uint32_t retryMs;   // wait before a failed copy is tried again
+    // Set at the activation, while no courier runs.
+    RelayTls relayTls = RelayTls::Off;
 };
 
 // Whether the mail may have reached some mailboxes before (a try that a
@@ -43,6 +46,7 @@ public:
     ServiceLog& log() { return post_.log; }
     MailQueue& queue() { return post_.queue; }
     std::uint16_t relayPort() const { return post_.relayPort; }
+    RelayTls relayTls() const { return post_.relayTls; }
     // The next reply line of the relay host, waiting at most timeoutMs when
     // that is not negative; see ServiceSession::nextLine.
     NextLine readReply(char* dest, std::size_t capacity, int timeoutMs = -1)

@@ -51,6 +51,18 @@ constexpr char ListEnd[] = ".";
 constexpr char Help[] = "+OK Commands accepted: USER, PASS, LIST, TOP, UIDL, STAT, RSET, DELE, HELP, NOOP and QUIT.";
 constexpr char NotUnderstood[] = "-ERR Command not understood.";
 
+// With mail TLS on. CAPA's list: the reply line, then one capability per
+// line (STLS only before TLS and before login), then ".".
+constexpr char CapabilitiesFollow[] = "+OK Capability list follows";
+constexpr char Capabilities[] = "USER\r\nTOP\r\nUIDL";
+constexpr char CapabilityStls[] = "STLS";
+constexpr char StlsReady[] = "+OK Begin TLS negotiation";
+constexpr char TlsAlreadyActive[] = "-ERR TLS is already active.";
+constexpr char StlsAfterLogin[] = "-ERR STLS is only allowed before login.";
+constexpr char TlsNotAvailable[] = "-ERR TLS is not available now, please try later.";
+// USER or PASS in clear while TLS is required for logins.
+constexpr char TlsRequired[] = "-ERR TLS is required for login, please send STLS first.";
+
 // Endings of a retrieved message (raw bytes, no CR LF added).
 constexpr char EndMark[] = "\r\n.\r\n";
 constexpr char DotLineEnd[] = ".\r\n";

@@ -8,10 +8,12 @@
 #include "email/pop3_session.h"
 
 #include "email/mail_directory.h"
+#include "email/mail_tls.h"
 #include "email/mailbox_transaction.h"
 #include "email/pop3_command.h"
 #include "email/pop3_commands.h"
 #include "email/pop3_replies.h"
+#include "email/pop3_tls.h"
 #include "foundation/clock.h"
 #include "foundation/login_throttle.h"
 #include "foundation/product.h"
@@ -31,8 +33,8 @@ constexpr std::size_t LogLimit = 1024;
 } // namespace
 
 Pop3Session::Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
-                         LoginThrottle& throttle)
-    : ServiceSession(std::move(control)), directory_(directory), log_(log), throttle_(throttle)
+                         LoginThrottle& throttle, const MailTlsSetup& tls)
+    : ServiceSession(std::move(control)), directory_(directory), log_(log), throttle_(throttle), tls_(tls)
 {
     startSession();
 }
@@ -59,6 +61,9 @@ void Pop3Session::closeConnection()
 
 void Pop3Session::serve()
 {
+    // The implicit port speaks TLS from the first byte: the greeting too.
+    if (tls_.implicit && !startImplicitMailTls(*this, log_, tls_))
+        return;
     if (greet()) {
         std::unique_ptr<MailboxTransaction> transaction = authorize();
         if (transaction != nullptr) {
@@ -92,7 +97,27 @@ std::unique_ptr<MailboxTransaction> Pop3Session::authorize()
         const std::string_view line(buffer);
         if (line.empty())
             continue;
-        switch (pop3::classifyLoginLine(line)) {
+        if (tls_.settings.enabled()) {
+            switch (pop3::dispatchTlsLine(*this, line, pop3::Phase::Authorization)) {
+            case pop3::TlsLine::NotTls:
+                break;
+            case pop3::TlsLine::Answered:
+                continue;
+            case pop3::TlsLine::Secured:
+                // Nothing said in clear counts once TLS is on.
+                expectPass = false;
+                user.clear();
+                continue;
+            case pop3::TlsLine::Lost:
+                return nullptr;
+            }
+        }
+        const pop3::LoginStep step = pop3::classifyLoginLine(line);
+        if ((step == pop3::LoginStep::User || step == pop3::LoginStep::Pass) && pop3::refuseClearLogin(*this)) {
+            expectPass = false;
+            continue;
+        }
+        switch (step) {
         case pop3::LoginStep::BadCommand:
             reply(pop3::BadCommand);
             continue;
@@ -169,6 +194,13 @@ bool Pop3Session::transactionPhase(MailboxTransaction& transaction)
             continue;
         }
         noteActivity();
+        if (tls_.settings.enabled()) {
+            const pop3::TlsLine answer = pop3::dispatchTlsLine(*this, line, pop3::Phase::Transaction);
+            if (answer == pop3::TlsLine::Lost)
+                return false;
+            if (answer != pop3::TlsLine::NotTls)
+                continue;
+        }
         switch (pop3::runCommand(*this, transaction, pop3::classifyCommand(line), line)) {
         case pop3::Outcome::Continue:
             continue;

@@ -1,9 +1,12 @@
-// Pop3Session: one connection on the POP3 port. Its thread greets, checks
-// USER and PASS, holds the mailbox's login lock through a transaction,
+// Pop3Session: one connection on the POP3 port. Its thread greets (after
+// the TLS handshake on the implicit port), checks USER and PASS, holds the
+// mailbox's login lock, taken only by a login that succeeded, through a
+// transaction,
 // answers the mailbox commands and hands the transaction back at the end;
 // marked messages are removed only after QUIT.
 #pragma once
 
+#include "email/mail_tls_settings.h"
 #include "foundation/service_session.h"
 
 #include <cstddef>
@@ -24,8 +27,8 @@ public:
     // The local domain shown in the greeting is cut to fit this buffer.
     static constexpr std::size_t HostNameSize = 200;
 
-    Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log,
-                LoginThrottle& throttle);
+    Pop3Session(std::unique_ptr<LineSocket> control, MailDirectory& directory, ServiceLog& log, LoginThrottle& throttle,
+                const MailTlsSetup& tls = {});
     ~Pop3Session() override;
 
     // --- for the transaction commands ---
@@ -36,6 +39,9 @@ public:
     bool sendBytes(std::string_view bytes);
     // Ends the conversation after QUIT.
     void closeConnection();
+    // Mail TLS: what the listener was activated with.
+    const MailTlsSetup& tls() const { return tls_; }
+    ServiceLog& log() { return log_; }
 
 protected:
     void serve() override;
@@ -52,6 +58,7 @@ private:
     MailDirectory& directory_;
     ServiceLog& log_;
     LoginThrottle& throttle_;
+    MailTlsSetup tls_;
 };
 
 } // namespace vantrel

@@ -17,6 +17,9 @@ public:
     QueueRunner(const CourierPost& post, std::uint32_t idleLimitMs);
     ~QueueRunner() override;
 
+    // How its couriers relay; called while it does not run.
+    void useRelayTls(RelayTls relayTls) { post_.relayTls = relayTls; }
+
 protected:
     void run() override;
 

@@ -1,5 +1,7 @@
 // The relay host dialogue, state by state: greeting, HELO, MAIL FROM, one
-// RCPT TO per recipient, DATA, the message, QUIT. Any unexpected reply
+// RCPT TO per recipient, DATA, the message, QUIT. With mail TLS on, EHLO in
+// place of HELO (HELO when the host refuses it), and STARTTLS with EHLO
+// again when the host offers it. Any unexpected reply
 // before QUIT ends it as a failure; whatever the host answers to QUIT ends
 // it as a success, since the 250 to the message already took the mail.
 #include "email/relay_dialogue.h"
@@ -18,6 +20,10 @@ constexpr std::string_view SendDataCode = "354";
 constexpr std::size_t CodeLength = 3;
 
 constexpr char HeloCommand[] = "HELO %s";
+constexpr char EhloCommand[] = "EHLO %s";
+constexpr char StartTlsCommand[] = "STARTTLS";
+constexpr std::string_view StartTlsKeyword = "starttls";
+constexpr std::size_t ExtensionStart = 4; // "250-" or "250 "
 constexpr char MailCommand[] = "MAIL FROM:<%s>";
 constexpr char RcptCommand[] = "RCPT TO:<%s>";
 constexpr char DataCommand[] = "DATA";
@@ -26,8 +32,10 @@ constexpr std::size_t MaxCommand = 1000;
 
 } // namespace
 
-RelayDialogue::RelayDialogue(std::string_view heloName, std::string_view sender, std::vector<std::string> recipients)
-    : heloName_(blankLineBreaks(heloName)), sender_(blankLineBreaks(sender)), recipients_(std::move(recipients))
+RelayDialogue::RelayDialogue(std::string_view heloName, std::string_view sender, std::vector<std::string> recipients,
+                             RelayTls tls)
+    : heloName_(blankLineBreaks(heloName)), sender_(blankLineBreaks(sender)), recipients_(std::move(recipients)),
+      tls_(tls)
 {
     for (std::string& recipient : recipients_)
         recipient = blankLineBreaks(recipient);
@@ -40,16 +48,26 @@ RelayStep RelayDialogue::onReply(std::string_view reply)
     case State::Greeting:
         if (code != ReadyCode)
             return {RelayAction::Fail, {}};
+        if (tls_ != RelayTls::Off) {
+            state_ = State::EhloSent;
+            return {RelayAction::Send, formatText(MaxCommand, EhloCommand, heloName_.c_str())};
+        }
         state_ = State::HeloSent;
         return {RelayAction::Send, formatText(MaxCommand, HeloCommand, heloName_.c_str())};
+    case State::EhloSent:
+        return afterEhlo(reply);
+    case State::StartTlsSent:
+        if (code == ReadyCode)
+            return {RelayAction::StartTls, {}};
+        // Offered and then refused: as if it had not been offered.
+        return tls_ == RelayTls::Required ? RelayStep{RelayAction::Fail, {}} : sendMail();
     case State::HeloSent:
         // Further lines of a greeting that spans several lines.
         if (code == ReadyCode)
             return {};
-        if (code != OkCode)
+        if (code != OkCode || tls_ == RelayTls::Required)
             return {RelayAction::Fail, {}};
-        state_ = State::MailSent;
-        return {RelayAction::Send, formatText(MaxCommand, MailCommand, sender_.c_str())};
+        return sendMail();
     case State::MailSent:
         if (code != OkCode || recipients_.empty())
             return {RelayAction::Fail, {}};
@@ -72,6 +90,47 @@ RelayStep RelayDialogue::onReply(std::string_view reply)
         return {RelayAction::Done, {}};
     }
     return {RelayAction::Fail, {}};
+}
+
+RelayStep RelayDialogue::afterEhlo(std::string_view reply)
+{
+    const std::string_view code = reply.substr(0, CodeLength);
+    // Further lines of a greeting that spans several lines.
+    if (code == ReadyCode)
+        return {};
+    if (code != OkCode) {
+        // A host that does not know EHLO is greeted as always, in clear.
+        if (secured_ || reply.empty() || reply[0] != '5')
+            return {RelayAction::Fail, {}};
+        state_ = State::HeloSent;
+        return {RelayAction::Send, formatText(MaxCommand, HeloCommand, heloName_.c_str())};
+    }
+    if (reply.size() > ExtensionStart && equalsIgnoreCase(trimText(reply.substr(ExtensionStart)), StartTlsKeyword))
+        offersTls_ = true;
+    // "250-": more lines follow.
+    if (reply.size() > CodeLength && reply[CodeLength] == '-')
+        return {};
+    if (secured_)
+        return sendMail();
+    if (offersTls_) {
+        state_ = State::StartTlsSent;
+        return {RelayAction::Send, StartTlsCommand};
+    }
+    return tls_ == RelayTls::Required ? RelayStep{RelayAction::Fail, {}} : sendMail();
+}
+
+RelayStep RelayDialogue::onSecured()
+{
+    secured_ = true;
+    offersTls_ = false;
+    state_ = State::EhloSent;
+    return {RelayAction::Send, formatText(MaxCommand, EhloCommand, heloName_.c_str())};
+}
+
+RelayStep RelayDialogue::sendMail()
+{
+    state_ = State::MailSent;
+    return {RelayAction::Send, formatText(MaxCommand, MailCommand, sender_.c_str())};
 }
 
 RelayStep RelayDialogue::nextRecipientOrData()

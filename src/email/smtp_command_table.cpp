@@ -2,7 +2,8 @@
 // line of 6 characters or more that starts with H counts); afterwards the
 // first four characters of a line, in any case, pick its handler, so a line
 // whose first four letters are MAIL is MAIL. Only HELO is understood: a
-// client that greets with EHLO is refused and falls back to HELO. Once a
+// client that greets with EHLO is refused and falls back to HELO, unless
+// mail TLS is on (smtp_tls_commands.cpp then answers EHLO and STARTTLS). Once a
 // message is queued its envelope is fixed: MAIL or RCPT then begin the next
 // transaction, and RSET forgets only the one under way.
 #include "email/smtp_command_table.h"
@@ -12,6 +13,7 @@
 #include "email/smtp_relay.h"
 #include "email/smtp_replies.h"
 #include "email/smtp_session.h"
+#include "email/smtp_tls_commands.h"
 #include "foundation/text.h"
 
 #include <array>
@@ -29,28 +31,14 @@ struct CommandEntry {
     Handler handler;
 };
 
-std::string hostReplyName(SmtpSession& session)
-{
-    std::string name = session.directory().localHostName();
-    return name.empty() ? session.envelope().clientIp : name;
-}
-
 SmtpOutcome handleGreeting(SmtpSession& session, std::string_view line)
 {
-    const auto host = greetingHost(line);
+    auto host = greetingHost(line);
     if (!host) {
         session.reply(smtp::SayHello);
         return SmtpOutcome::Continue;
     }
-    session.envelope().heloHost = *host;
-    if (session.directory().isLocalDomain(*host)) {
-        session.reply(smtp::SameHostName);
-        session.closeConnection();
-        return SmtpOutcome::Failed;
-    }
-    session.reply(formatText(smtp::ReplyLimit, smtp::HelloAccepted, hostReplyName(session).c_str()));
-    session.setGreeted();
-    return SmtpOutcome::Continue;
+    return acceptGreeting(session, std::move(*host));
 }
 
 SmtpOutcome handleMail(SmtpSession& session, std::string_view line)
@@ -87,6 +75,11 @@ SmtpOutcome acceptRelay(SmtpSession& session, const std::string& address)
     if (!mayRelay(session.directory(), envelope)) {
         envelope.refuse(address);
         session.reply(smtp::NoSuchAccount);
+        return SmtpOutcome::Continue;
+    }
+    if (session.tlsEnabled() && session.tls().settings.relayRequiresTls && !session.control().isTls()) {
+        envelope.refuse(address);
+        session.reply(smtp::RelayNeedsTls);
         return SmtpOutcome::Continue;
     }
     if (envelope.relayRecipients.size() >= MailEnvelope::MaxRecipients) {
@@ -160,6 +153,30 @@ constexpr std::array<CommandEntry, 6> Commands{{
 
 } // namespace
 
+std::string hostReplyName(SmtpSession& session)
+{
+    std::string name = session.directory().localHostName();
+    return name.empty() ? session.envelope().clientIp : name;
+}
+
+SmtpOutcome acceptGreeting(SmtpSession& session, std::string host, std::string_view extensions)
+{
+    session.envelope().heloHost = std::move(host);
+    if (session.directory().isLocalDomain(session.envelope().heloHost)) {
+        session.reply(smtp::SameHostName);
+        session.closeConnection();
+        return SmtpOutcome::Failed;
+    }
+    const std::string name = hostReplyName(session);
+    if (extensions.empty())
+        session.reply(formatText(smtp::ReplyLimit, smtp::HelloAccepted, name.c_str()));
+    else
+        session.reply(formatText(smtp::ReplyLimit, smtp::ExtendedHelloFirst, name.c_str()) + "\r\n" +
+                      std::string(extensions));
+    session.setGreeted();
+    return SmtpOutcome::Continue;
+}
+
 SmtpOutcome dispatchSmtpLine(SmtpSession& session, std::string_view line)
 {
     // An empty line is no command and gets no answer.
@@ -170,6 +187,10 @@ SmtpOutcome dispatchSmtpLine(SmtpSession& session, std::string_view line)
         return SmtpOutcome::Continue;
     }
     session.noteActivity();
+    if (session.tlsEnabled()) {
+        if (const auto outcome = dispatchSmtpTlsLine(session, line))
+            return *outcome;
+    }
     if (!session.greeted())
         return handleGreeting(session, line);
     const std::string word = commandWord(line);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,14 @@ std::string blankLineBreaks(std::string_view text);
 // 'h'; its host is the text from the sixth character on, cut to 99.
 // Nothing when the line is no greeting.
 std::optional<std::string> greetingHost(std::string_view line);
+// With mail TLS on, "EHLO" (any case) and a host: the host as for HELO.
+// Nothing for any other line.
+std::optional<std::string> extendedGreetingHost(std::string_view line);
+
+// The "SIZE=n" parameter behind the address of a MAIL line (any case):
+// n, capped at a value beyond every message size. Nothing when the line
+// names no size.
+std::optional<std::uint64_t> declaredSize(std::string_view line);
 
 // The address of a MAIL or RCPT line: the text between the first '<' and
 // the next '>' (empty brackets give an empty address); without such a

@@ -12,12 +12,14 @@
 #include "email/mail_notices.h"
 #include "email/relay_dialogue.h"
 #include "email/smtp_delivery.h"
+#include "email/smtp_replies.h"
 #include "foundation/clock.h"
 #include "foundation/file_handle.h"
 #include "foundation/file_replace.h"
 #include "foundation/file_system.h"
 #include "foundation/file_time.h"
 #include "foundation/service_log.h"
+#include "foundation/text.h"
 
 #include <string>
 
@@ -47,6 +49,26 @@ private:
     std::string path_;
 };
 
+// STARTTLS's handshake as the relay host's client, with one log line for
+// its outcome. Under RelayTls::Required a certificate that the system's
+// authorities do not verify for the host's name fails the relay.
+bool secureRelay(MailCourier& courier, const std::string& relayHost)
+{
+    LineSocket& socket = courier.control();
+    if (!courier.handshakeTlsAsClient(socket, relayHost.c_str())) {
+        courier.log().appendLine(formatText(smtp::LogLimit, smtp::LogRelayTlsFailed, relayHost.c_str()));
+        return false;
+    }
+    const bool verified = socket.tlsPeerVerified();
+    courier.log().appendLine(formatText(smtp::LogLimit, smtp::LogRelayTls, relayHost.c_str(), socket.tlsVersion(),
+                                        socket.tlsCipher(), verified ? "yes" : "no"));
+    if (!verified && courier.relayTls() == RelayTls::Required) {
+        socket.resetAndClose();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool mayRelay(const MailDirectory& directory, const MailEnvelope& envelope)
@@ -70,7 +92,7 @@ bool relayMessage(MailCourier& courier, MailEnvelope& envelope)
     std::string heloName = directory.localHostName();
     if (heloName.empty())
         heloName = envelope.clientIp;
-    RelayDialogue dialogue(heloName, envelope.sender, envelope.relayRecipients);
+    RelayDialogue dialogue(heloName, envelope.sender, envelope.relayRecipients, courier.relayTls());
     char reply[ReplyLineSize];
     std::uint32_t quitSentAt = 0;
     bool finished = false;
@@ -106,6 +128,11 @@ bool relayMessage(MailCourier& courier, MailEnvelope& envelope)
         case RelayAction::SendMessage:
             if (!sendMessageFile(courier, envelope.messageFile))
                 return false;
+            break;
+        case RelayAction::StartTls:
+            if (!secureRelay(courier, relayHost))
+                return false;
+            courier.sendLine(socket, dialogue.onSecured().line);
             break;
         case RelayAction::Fail:
             socket.shutdownAndClose();

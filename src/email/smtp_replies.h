@@ -33,6 +33,20 @@ constexpr char FatalError[] = "554 Fatal server error.";
 constexpr char NoRoomForMessage[] = "452 Insufficient system storage, please try again later.";
 constexpr char ReceiveError[] = "451 Local error while receiving the message, please try again later.";
 
+// With mail TLS on. EHLO's reply: the first line with the local domain
+// (or the client IP), then the extensions, each on a line of its own.
+constexpr char ExtendedHelloFirst[] = "250-%s";                    // local domain, or the client IP
+constexpr char ExtensionStartTls[] = "250-STARTTLS";               // offered only before TLS
+constexpr char ExtensionSize[] = "250-SIZE %lld";                  // the largest message accepted
+constexpr char ExtensionLast[] = "250-8BITMIME\r\n250 PIPELINING"; // stored as received; see smtp_session.cpp
+constexpr char StartTlsReady[] = "220 Ready to start TLS.";
+constexpr char TlsAlreadyActive[] = "503 TLS is already active.";
+constexpr char TlsNotAvailable[] = "454 TLS not available due to temporary reason.";
+// MAIL with a SIZE= beyond the largest message accepted.
+constexpr char MessageTooBig[] = "552 Message size exceeds fixed maximum message size.";
+// A relay recipient on a clear connection while relaying needs TLS.
+constexpr char RelayNeedsTls[] = "530 Relaying needs TLS, use STARTTLS first.";
+
 // The first line of every stored message:
 // HELO host, client IP, local domain (or client IP), maker, product, date.
 constexpr char ReceivedLine[] = "Received: from %s [%s] by %s with %s %s; %s\r\n";
@@ -49,6 +63,10 @@ constexpr char LogRelayFailed[] = "***RELAY FAILED*** Host:[%s], Mail From:[%s]"
 // took, then, when it refused some, the refused part and those.
 constexpr char LogRelayed[] = "Email Relayed: IP:[%s], Host:[%s], Mail From:[%s], Sent To:["; // IP, HELO, sender
 constexpr char LogRelayRefusedPart[] = "], Failed To Send[";
+// The relay client's STARTTLS with mail TLS on: relay host, protocol,
+// cipher, and whether the system's authorities verified its certificate.
+constexpr char LogRelayTls[] = "Relay TLS established: Host:[%s], %s, %s, Verified:[%s]";
+constexpr char LogRelayTlsFailed[] = "***RELAY TLS HANDSHAKE FAILED*** Host:[%s]"; // relay host
 // A message that could not be copied into a mailbox after it was accepted.
 constexpr char LogCopyFailed[] =
     "***COPY FAILED*** IP:[%s], Host:[%s], Mail From:[%s], For:[%s]"; // IP, HELO, sender, user

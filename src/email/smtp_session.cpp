@@ -10,13 +10,17 @@
 // In data mode the bytes go through the end-of-data scanner into the
 // message file, which the mail queue made. Bytes that came behind the end
 // mark in the same receive are handed back to the line reader as the next
-// command lines. A write that fails does not end the dialogue: the rest of
+// command lines: this is what lets EHLO offer PIPELINING, since commands
+// sent in one packet, message bytes among them, are all read in order.
+// Over TLS the scanner sees the decrypted bytes, exactly as it sees clear
+// ones. A write that fails does not end the dialogue: the rest of
 // the message is read and dropped, and the client hears at the end mark
 // that it must try again later.
 #include "email/smtp_session.h"
 
 #include "email/mail_directory.h"
 #include "email/mail_queue.h"
+#include "email/mail_tls.h"
 #include "email/smtp_command_table.h"
 #include "email/smtp_delivery.h"
 #include "email/smtp_replies.h"
@@ -39,8 +43,8 @@ constexpr std::size_t StoredChunkReserve = 2 * SmtpSession::DataChunk + 2;
 
 } // namespace
 
-SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post)
-    : MailCourier(std::move(control), post)
+SmtpSession::SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post, const MailTlsSetup& tls)
+    : MailCourier(std::move(control), post), tls_(tls)
 {
     startSession();
 }
@@ -102,6 +106,13 @@ void SmtpSession::resetTransaction()
     envelope_.clearRecipients();
 }
 
+void SmtpSession::restartAfterTls()
+{
+    resetTransaction();
+    envelope_.heloHost.clear();
+    greeted_ = false;
+}
+
 void SmtpSession::serve()
 {
     envelope_.clientIp = cutText(control().peerAddress(), MailEnvelope::MaxClientIp);
@@ -114,6 +125,9 @@ void SmtpSession::serve()
 
 void SmtpSession::converse()
 {
+    // The implicit port speaks TLS from the first byte: the greeting too.
+    if (tls_.implicit && !startImplicitMailTls(*this, log(), tls_))
+        return;
     if (!reply(formatText(smtp::ReplyLimit, smtp::Greeting, MakerName, ProductName)))
         return;
     char line[LineLimit + 1];

@@ -12,6 +12,7 @@
 #include "email/mail_courier.h"
 #include "email/mail_envelope.h"
 #include "email/mail_queue.h"
+#include "email/mail_tls_settings.h"
 #include "email/message_file.h"
 
 #include <cstddef>
@@ -42,7 +43,7 @@ public:
     // message after message holds no more than this.
     static constexpr std::size_t HeldMessages = 100;
 
-    SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post);
+    SmtpSession(std::unique_ptr<LineSocket> control, const CourierPost& post, const MailTlsSetup& tls = {});
     ~SmtpSession() override;
 
     // --- for the command handlers ---
@@ -50,6 +51,12 @@ public:
     MailEnvelope& envelope() { return envelope_; }
     bool greeted() const { return greeted_; }
     void setGreeted() { greeted_ = true; }
+    // Mail TLS: what the listener was activated with.
+    const MailTlsSetup& tls() const { return tls_; }
+    bool tlsEnabled() const { return tls_.settings.enabled(); }
+    // After STARTTLS's handshake: back to the state after the greeting,
+    // nothing learnt in clear kept (messages already queued stay).
+    void restartAfterTls();
     // DATA was accepted in this transaction (its message is queued by now).
     bool dataAccepted() const { return dataAccepted_; }
     // MAIL or RCPT after a queued message: its envelope is fixed, so they
@@ -78,6 +85,7 @@ private:
     // transaction left unfinished.
     void finishSession();
 
+    MailTlsSetup tls_;
     MailEnvelope envelope_;
     MessageFile messageFile_;
     std::string entryName_; // the queue entry being received

@@ -36,10 +36,12 @@ Services makeServices()
     services.ftp = std::make_unique<FtpService>();
     services.http->useCertificate(services.certificate);
     services.ftp->useCertificate(services.certificate);
+    services.email->useCertificate(services.certificate);
     // The services live together and go together.
     const LiveServices live = services.live();
     services.http->knowOtherPorts([live] { return portsBesides(live.ftp->portsInUse(), live.email->portsInUse()); });
     services.ftp->knowOtherPorts([live] { return portsBesides(live.http->portsInUse(), live.email->portsInUse()); });
+    services.email->knowOtherPorts([live] { return portsBesides(live.http->portsInUse(), live.ftp->portsInUse()); });
     return services;
 }
 

@@ -1,5 +1,5 @@
-// The mail task commands: accounts, the routing settings and the autostart
-// switch. Each drives the "Email Settings" window's logic with the words of
+// The mail task commands: accounts, the routing settings (mail TLS among
+// them) and the autostart switch. Each drives the "Email Settings" window's logic with the words of
 // the command line in its fields, so user names, sizes and every warning
 // are the window's own.
 #include "email/email_service.h"
@@ -8,6 +8,7 @@
 #include "tools/task_context.h"
 
 #include <ostream>
+#include <utility>
 
 namespace vantrel {
 namespace {
@@ -110,6 +111,13 @@ TaskResult showRouting(EmailService& service, TaskContext& context)
                 << "pop3-per-address-cap\t" << fields.popPerAddressCap << '\n'
                 << "pop3-failed-login-limit\t" << fields.popFailedLoginLimit << '\n'
                 << "autostart\t" << (fields.autoActivate ? "on" : "off") << '\n';
+    // A server without mail TLS shows what it always showed.
+    if (service.tlsSettings() != MailTlsSettings{})
+        context.out << "tls\t" << mailTlsModeWord(fields.tlsMode) << '\n'
+                    << "smtps-port\t" << fields.smtpsPort << '\n'
+                    << "pop3s-port\t" << fields.pop3sPort << '\n'
+                    << "relay-requires-tls\t" << (fields.relayRequiresTls ? "on" : "off") << '\n'
+                    << "relay-host-requires-tls\t" << (fields.relayHostRequiresTls ? "on" : "off") << '\n';
     return TaskResult::Unchanged;
 }
 
@@ -162,7 +170,30 @@ TaskResult setRouting(EmailService& service, TaskContext& context)
             return TaskResult::Refused;
         fields.*option.field = std::to_string(count);
     }
-    view.panel.applyGeneralSettings();
+    if (const std::string* mode = context.args.option("tls")) {
+        if (!parseMailTlsModeWord(*mode, fields.tlsMode)) {
+            context.err << "vantrel-settings: \"off\", \"on\" or \"require\" expected, not \"" << *mode << "\"\n";
+            return TaskResult::Refused;
+        }
+    }
+    for (const auto& [name, field] : {std::pair{"smtps-port", &EmailPanelFields::smtpsPort},
+                                      std::pair{"pop3s-port", &EmailPanelFields::pop3sPort}}) {
+        if (const std::string* text = context.args.option(name)) {
+            std::uint16_t port = 0;
+            if (!parsePort(context, *text, port))
+                return TaskResult::Refused;
+            fields.*field = std::to_string(port);
+        }
+    }
+    for (const auto& [name, field] : {std::pair{"relay-requires-tls", &EmailPanelFields::relayRequiresTls},
+                                      std::pair{"relay-host-requires-tls", &EmailPanelFields::relayHostRequiresTls}}) {
+        if (const std::string* text = context.args.option(name)) {
+            if (!parseSwitch(context, *text, fields.*field))
+                return TaskResult::Refused;
+        }
+    }
+    if (!view.panel.applyGeneralSettings())
+        return TaskResult::Refused;
     return outcome(context);
 }
 
@@ -177,7 +208,8 @@ TaskResult switchAutostart(EmailService& service, TaskContext& context)
 
 constexpr std::string_view RoutingOptions =
     "local-domain relay-host relay-subnet catch-all pop3-port max-email-size max-account-size banned-extensions "
-    "smtp-per-address-cap pop3-per-address-cap pop3-failed-login-limit";
+    "smtp-per-address-cap pop3-per-address-cap pop3-failed-login-limit tls smtps-port pop3s-port relay-requires-tls "
+    "relay-host-requires-tls";
 
 constexpr TaskCommand<EmailService> Commands[] = {
     {"mail-account", "list", 0, "", listAccounts},

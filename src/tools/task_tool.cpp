@@ -77,6 +77,12 @@ const char TaskTool::UsageText[] =
     "                   [--max-email-size KB] [--max-account-size KB]\n"
     "                   [--banned-extensions LIST] [--smtp-per-address-cap N]\n"
     "                   [--pop3-per-address-cap N] [--pop3-failed-login-limit N]\n"
+    "                   [--tls off|on|require] [--smtps-port N] [--pop3s-port N]\n"
+    "                   [--relay-requires-tls on|off] [--relay-host-requires-tls on|off]\n"
+    "      mail over TLS (STARTTLS and STLS offered, or required before a POP3 login),\n"
+    "      the implicit TLS ports of SMTP and POP3 (0: none), and relaying only for\n"
+    "      clients on TLS, and the relay client only over TLS with a verified\n"
+    "      certificate; TLS settings from the next activation on\n"
     "  tls show                         the program's certificate: its file, its key's file\n"
     "                                   (or self-signed) and its SHA-256 fingerprint\n"
     "  tls set --cert FILE --key FILE   use this PEM certificate chain and PEM private key\n"
@@ -287,6 +293,13 @@ void knowStoppedNeighbours<FtpService>(FtpService& service, const std::shared_pt
 {
     service.useCertificate(certificate);
     service.knowOtherPorts([] { return portsBesides(HttpService::storedPorts(), EmailService::storedPorts()); });
+}
+
+template <>
+void knowStoppedNeighbours<EmailService>(EmailService& service, const std::shared_ptr<TlsCertificate>& certificate)
+{
+    service.useCertificate(certificate);
+    service.knowOtherPorts([] { return portsBesides(HttpService::storedPorts(), FtpService::storedPorts()); });
 }
 
 template <typename Service>

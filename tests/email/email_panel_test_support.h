@@ -67,6 +67,14 @@ public:
     void setPopPerAddressCap(int value) override { popCap = value; }
     int popFailedLoginLimit() const override { return popLoginLimit; }
     void setPopFailedLoginLimit(int value) override { popLoginLimit = value; }
+    std::uint16_t smtpPort() const override { return 25; }
+    MailTlsSettings tlsSettings() const override { return tls; }
+    void setTlsSettings(const MailTlsSettings& settings) override { tls = settings; }
+    bool certificateLoads(std::string& whyNot) override
+    {
+        whyNot = certificateProblem;
+        return certificateProblem.empty();
+    }
 
     MailDirectory directory_;
     std::uint16_t popPort_ = 110;
@@ -75,6 +83,9 @@ public:
     int popLoginLimit = 10;
     bool autostart_ = false;
     bool active = false;
+    MailTlsSettings tls;
+    // Empty: the certificate loads.
+    std::string certificateProblem;
 };
 
 } // namespace vantrel::testing

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,6 +128,27 @@ TEST_F(EmailDialogTest, AttachmentWindowShowsTheRecommendedList)
     ASSERT_NE(ok, nullptr);
     ok->click();
     EXPECT_EQ(window.result(), QDialog::Accepted);
+}
+
+TEST_F(EmailDialogTest, TheTlsControlsCarryTheFieldsBothWaysAndARefusalKeepsTheWindowOpen)
+{
+    EXPECT_EQ(find<QComboBox>("tlsModeBox")->currentIndex(), 0);
+    EXPECT_EQ(edit("smtpsPortEdit")->text(), "0");
+    EXPECT_EQ(edit("pop3sPortEdit")->text(), "0");
+    EXPECT_EQ(find<QCheckBox>("relayRequiresTlsBox")->text(), EmailSettingsPanel::RelayRequiresTlsLabel);
+    EXPECT_EQ(find<QCheckBox>("relayHostRequiresTlsBox")->text(), EmailSettingsPanel::RelayHostRequiresTlsLabel);
+    find<QComboBox>("tlsModeBox")->setCurrentIndex(2);
+    edit("smtpsPortEdit")->setText("465");
+    edit("pop3sPortEdit")->setText("110");
+    find<QCheckBox>("relayRequiresTlsBox")->setChecked(true);
+    find<QCheckBox>("relayHostRequiresTlsBox")->setChecked(true);
+    click("applyButton");
+    EXPECT_NE(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(prompt.takeShown().size(), 1u) << "the POP3 port is taken";
+    edit("pop3sPortEdit")->setText("995");
+    click("applyButton");
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(service.tls, (MailTlsSettings{MailTlsMode::Require, 465, 995, true, true}));
 }
 
 } // namespace

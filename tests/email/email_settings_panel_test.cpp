@@ -370,3 +370,71 @@ TEST_F(EmailPanelTest, MoreInfoOpensTheAttachmentWindowWithTheRecommendedList)
 
 } // namespace
 } // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST_F(EmailPanelTest, MailTlsIsCheckedBeforeAnythingIsApplied)
+{
+    auto& f = panel.fields();
+    EXPECT_EQ(std::make_tuple(f.tlsMode, f.smtpsPort, f.pop3sPort, f.relayRequiresTls),
+              std::make_tuple(MailTlsMode::Off, "0", "0", false));
+    service.knowOtherPorts([] { return ServicePorts{{"HTTP server", 443}, {"FTP server", 21}}; });
+    service.certificateProblem = "the key does not match the certificate";
+    // (mode, SMTPS port, POP3S port, message): a refused Apply changes nothing.
+    const struct {
+        MailTlsMode mode;
+        const char* smtpsPort;
+        const char* pop3sPort;
+        Shown message;
+    } refused[] = {
+        {MailTlsMode::On, "465x", "0", {"No valid 'SMTPS port' given (0 for none).", "Input Error"}},
+        {MailTlsMode::On, "465", "99999", {"No valid 'POP3S port' given (0 for none).", "Input Error"}},
+        {MailTlsMode::Off, "0", "21", {"The 'POP3S port' 21 is already used by the FTP server.", "Input Error"}},
+        {MailTlsMode::On, "443", "0", {"The 'SMTPS port' 443 is already used by the HTTP server.", "Input Error"}},
+        {MailTlsMode::On, "0", "25", {"The 'POP3S port' 25 is already used by the SMTP server.", "Input Error"}},
+        {MailTlsMode::On, "0", "110", {"The 'POP3S port' 110 is already used by the POP3 server.", "Input Error"}},
+        {MailTlsMode::On,
+         "995",
+         "995",
+         {"The 'POP3S port' 995 is already used by the SMTP server's implicit TLS port.", "Input Error"}},
+        {MailTlsMode::Require,
+         "0",
+         "0",
+         {"The certificate could not be loaded: the key does not match the certificate", "TLS Error"}},
+    };
+    for (const auto& c : refused) {
+        f.localDomain = "changed.example";
+        f.tlsMode = c.mode;
+        f.smtpsPort = c.smtpsPort;
+        f.pop3sPort = c.pop3sPort;
+        EXPECT_FALSE(panel.applyGeneralSettings()) << c.message.text;
+        EXPECT_EQ(prompt.takeShown(), (std::vector<Shown>{c.message}));
+        EXPECT_EQ(service.tls, MailTlsSettings{});
+        EXPECT_EQ(service.directory().localHostName(), "");
+    }
+
+    service.certificateProblem.clear();
+    service.active = true;
+    f.tlsMode = MailTlsMode::Require;
+    f.smtpsPort = "465";
+    f.pop3sPort = " 995 ";
+    f.relayRequiresTls = true;
+    EXPECT_TRUE(panel.applyGeneralSettings());
+    EXPECT_EQ(prompt.takeShown(), (std::vector<Shown>{{"Please note that the TLS change will not take effect\n"
+                                                       "until the Email Server has been restarted.",
+                                                       "Warning"}}));
+    EXPECT_EQ(service.tls, (MailTlsSettings{MailTlsMode::Require, 465, 995, true}));
+    // Once on, a certificate gone bad does not keep the other settings from changing.
+    service.certificateProblem = "missing";
+    f.localDomain = "again.example";
+    EXPECT_TRUE(panel.applyGeneralSettings());
+    EXPECT_TRUE(prompt.takeShown().empty());
+    EXPECT_EQ(service.directory().localHostName(), "again.example");
+    panel.show();
+    EXPECT_EQ(std::make_tuple(f.tlsMode, f.smtpsPort, f.pop3sPort, f.relayRequiresTls),
+              std::make_tuple(MailTlsMode::Require, "465", "995", true));
+}
+
+} // namespace
+} // namespace vantrel

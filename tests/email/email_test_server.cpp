@@ -15,6 +15,13 @@
 //   --smtp-port=N          the SMTP port (0 by default: the system picks one)
 //   --smtp-per-address-cap=N, --pop3-per-address-cap=N, --pop3-failed-login-limit=N
 //                          the limits per client address
+//   --tls=on|require       mail TLS (the self-signed certificate it makes in
+//                          the folder's "tls")
+//   --relay-requires-tls   relay recipients only on TLS connections
+//   --relay-host-requires-tls  the relay client only over verified TLS
+//   --implicit-tls         the implicit SMTPS and POP3S listeners too, on
+//                          ports free when it starts; their ports follow
+//                          as "SMTPS <port>" and "POP3S <port>"
 // It works in the given folder (settings, logs, the "email" folder), loads
 // what is there, adds or updates the accounts (user names and addresses as
 // given: lowercase them yourself), saves, activates SMTP and POP3 on ports
@@ -42,6 +49,10 @@
 #include "foundation/file_replace.h"
 #include "foundation/tcp_socket.h"
 #include "test_server_loop.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,10 +88,52 @@ std::int32_t number(std::string_view text)
     return static_cast<std::int32_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
 }
 
+// A loopback port that is free now. The implicit ports cannot be 0, which
+// means none; a port taken again in between fails the activation loudly.
+std::uint16_t freePort()
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (probe >= 0)
+        ::close(probe);
+    return port;
+}
+
+bool applyTlsOption(EmailService& service, std::string_view arg)
+{
+    MailTlsSettings tls = service.tlsSettings();
+    std::string_view value;
+    if (optionValue(arg, "tls", value)) {
+        if (!parseMailTlsModeWord(value, tls.mode))
+            return false;
+    } else if (arg == "--relay-requires-tls") {
+        tls.relayRequiresTls = true;
+    } else if (arg == "--relay-host-requires-tls") {
+        tls.relayHostRequiresTls = true;
+    } else if (arg == "--implicit-tls") {
+        tls.smtpsPort = freePort();
+        tls.pop3sPort = freePort();
+        if (tls.smtpsPort == 0 || tls.pop3sPort == 0 || tls.smtpsPort == tls.pop3sPort)
+            return false;
+    } else {
+        return false;
+    }
+    service.setTlsSettings(tls);
+    return true;
+}
+
 bool applyOption(EmailService& service, std::string_view arg)
 {
     MailDirectory& directory = service.directory();
     std::string_view value;
+    if (applyTlsOption(service, arg))
+        return true;
     if (optionValue(arg, "smtp-per-address-cap", value))
         service.setSmtpPerAddressCap(number(value));
     else if (optionValue(arg, "pop3-per-address-cap", value))
@@ -115,6 +168,9 @@ bool activateAndReport(EmailService& service)
     }
     std::printf("SMTP %u\nPOP3 %u\n", static_cast<unsigned>(service.smtpListeningPort()),
                 static_cast<unsigned>(service.popListeningPort()));
+    if (service.smtpsListeningPort() != 0)
+        std::printf("SMTPS %u\nPOP3S %u\n", static_cast<unsigned>(service.smtpsListeningPort()),
+                    static_cast<unsigned>(service.pop3sListeningPort()));
     return true;
 }
 

@@ -28,10 +28,18 @@ class FakeRelayHost:
     -> reply line; quit: "reply" (221 then close), "drop" (close at once,
     without a reply), "hold" (221, then keep the connection until the other
     side closes it) or "mute" (no reply, and keep the connection likewise);
-    silent: accept and never answer. `finished` is set once the connection
-    has ended."""
+    silent: accept and never answer; tls: a server-side ssl.SSLContext with
+    which EHLO offers STARTTLS; ehlo: answer EHLO (without STARTTLS) even
+    without tls. Otherwise EHLO gets "500 what", as from a host that does
+    not know it. `finished` is set once the connection has ended,
+    `secured` once STARTTLS's handshake is done."""
 
-    def __init__(self, greeting=("220 relay.example ready",), refuse=None, quit="reply", silent=False):
+    def __init__(self, greeting=("220 relay.example ready",), refuse=None, quit="reply", silent=False, tls=None,
+                 ehlo=False):
+        self.tls = tls
+        self.ehlo = ehlo or tls is not None
+        self.secured = False
+        self._wrapped = None
         self.greeting = list(greeting)
         self.refuse = dict(refuse or {})
         self.quit = quit
@@ -71,6 +79,10 @@ class FakeRelayHost:
                 self._converse(connection)
             except OSError:
                 pass
+            finally:
+                # STARTTLS's socket took over the descriptor.
+                if self._wrapped is not None:
+                    self._wrapped.close()
         self.finished.set()
 
     def _converse(self, connection):
@@ -93,7 +105,16 @@ class FakeRelayHost:
             command = line.decode("latin-1")
             self.commands.append(command)
             verb = command[:4].upper()
-            if verb == "HELO":
+            if verb == "EHLO" and self.ehlo:
+                offer = ["250-STARTTLS"] if self.tls is not None and not self.secured else []
+                lines = ["250-relay.example"] + offer + ["250 8BITMIME"]
+                connection.sendall("".join(line + "\r\n" for line in lines).encode())
+            elif command.upper() == "STARTTLS" and self.tls is not None and not self.secured:
+                self._reply(connection, "220 go ahead")
+                connection = self._wrapped = self.tls.wrap_socket(connection, server_side=True)
+                self.secured = True
+                buffer = b""
+            elif verb == "HELO":
                 self._reply(connection, "250 relay.example")
             elif verb == "MAIL":
                 current = Transaction()

@@ -12,7 +12,8 @@ namespace vantrel {
 namespace {
 
 // Feeds the replies in order and writes down each step as text:
-// "> command", "> <message>", "wait", "FAIL" or "DONE".
+// "> command", "> <message>", "wait", "FAIL" or "DONE"; a handshake asked
+// for is taken as done, "<tls>", and the command after it follows.
 std::vector<std::string> run(RelayDialogue& dialogue, const std::vector<std::string>& replies)
 {
     std::vector<std::string> steps;
@@ -27,6 +28,10 @@ std::vector<std::string> run(RelayDialogue& dialogue, const std::vector<std::str
             break;
         case RelayAction::SendMessage:
             steps.push_back("> <message>");
+            break;
+        case RelayAction::StartTls:
+            steps.push_back("<tls>");
+            steps.push_back("> " + dialogue.onSecured().line);
             break;
         case RelayAction::Fail:
             steps.push_back("FAIL");
@@ -95,6 +100,52 @@ TEST(RelayDialogue, LogLineListsTheAcceptedAndTheRefused)
               "Email Relayed: IP:[10.0.0.7], Host:[h], Mail From:[], Sent To:[a@far]");
     const std::vector<std::string> many(100, std::string(99, 'r'));
     EXPECT_EQ(relayLogLine("1.2.3.4", "h", "s", many, many).size(), 3047u);
+}
+
+TEST(RelayDialogue, WithMailTlsOnEhloThenStartTlsWhenOffered)
+{
+    const std::vector<std::string> offered = {"220 ready",    "250-relay.example", "250-STARTTLS", "250 8BITMIME",
+                                              "220 go ahead", "250-relay.example", "250 8BITMIME", "250 ok"};
+    const std::vector<std::string> secured = {"> EHLO mail.example",
+                                              "wait",
+                                              "wait",
+                                              "> STARTTLS",
+                                              "<tls>",
+                                              "> EHLO mail.example",
+                                              "wait",
+                                              "> MAIL FROM:<ann@here.example>",
+                                              "> RCPT TO:<a@far.example>"};
+    const struct {
+        RelayTls tls;
+        std::vector<std::string> replies;
+        std::vector<std::string> steps;
+    } cases[] = {
+        {RelayTls::Offered, offered, secured},
+        {RelayTls::Required, offered, secured},
+        // No STARTTLS: in clear, unless TLS is required.
+        {RelayTls::Offered,
+         {"220 ready", "250 relay.example", "250 ok"},
+         {"> EHLO mail.example", "> MAIL FROM:<ann@here.example>", "> RCPT TO:<a@far.example>"}},
+        {RelayTls::Required, {"220 ready", "250 relay.example"}, {"> EHLO mail.example", "FAIL"}},
+        // EHLO refused: HELO, as with mail TLS off.
+        {RelayTls::Offered,
+         {"220 ready", "500 what", "250 relay.example"},
+         {"> EHLO mail.example", "> HELO mail.example", "> MAIL FROM:<ann@here.example>"}},
+        {RelayTls::Required,
+         {"220 ready", "500 what", "250 relay.example"},
+         {"> EHLO mail.example", "> HELO mail.example", "FAIL"}},
+        // STARTTLS offered, then refused.
+        {RelayTls::Offered,
+         {"220 ready", "250-relay.example", "250 STARTTLS", "454 not now"},
+         {"> EHLO mail.example", "wait", "> STARTTLS", "> MAIL FROM:<ann@here.example>"}},
+        {RelayTls::Required,
+         {"220 ready", "250-relay.example", "250 STARTTLS", "454 not now"},
+         {"> EHLO mail.example", "wait", "> STARTTLS", "FAIL"}},
+    };
+    for (const auto& c : cases) {
+        RelayDialogue dialogue("mail.example", "ann@here.example", {"a@far.example"}, c.tls);
+        EXPECT_EQ(run(dialogue, c.replies), c.steps);
+    }
 }
 
 } // namespace

@@ -25,3 +25,9 @@ endforeach()
 add_test(NAME mail_durability_test
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/mail_durability_test.py $<TARGET_FILE:email_test_server>)
 set_tests_properties(mail_durability_test PROPERTIES TIMEOUT 600)
+
+# Mail over TLS: off, on with real clients, and required with the hostile
+# cases, against the same harness.
+add_test(NAME mail_tls_test
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/mail_tls_test.py $<TARGET_FILE:email_test_server>)
+set_tests_properties(mail_tls_test PROPERTIES TIMEOUT 300)

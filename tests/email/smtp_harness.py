@@ -48,6 +48,9 @@ class Server(TempServer):
     def _read_ports(self):
         self.smtp_port = int(self.expect_line("SMTP").split()[1])
         self.pop_port = int(self.expect_line("POP3").split()[1])
+        if "--implicit-tls" in self.options:
+            self.smtps_port = int(self.expect_line("SMTPS").split()[1])
+            self.pop3s_port = int(self.expect_line("POP3S").split()[1])
 
     def connections(self):
         return int(self.steer("count", "COUNT").split()[1])

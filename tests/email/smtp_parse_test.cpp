@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -89,6 +90,31 @@ TEST(SmtpParse, BlankLineBreaksKeepsEveryOtherByte)
     EXPECT_EQ(blankLineBreaks("a\rb\nc\r\nd"), "a b c  d");
     const std::string binary("\0\x01\xff\t", 4);
     EXPECT_EQ(blankLineBreaks(binary), binary);
+}
+
+TEST(SmtpParse, ExtendedGreetingHostAndDeclaredSize)
+{
+    EXPECT_EQ(extendedGreetingHost("EHLO client.example"), "client.example");
+    EXPECT_EQ(extendedGreetingHost("ehlo a\r\nb"), "a  b");
+    EXPECT_EQ(extendedGreetingHost("EHLO "), std::nullopt);
+    EXPECT_EQ(extendedGreetingHost("HELO client.example"), std::nullopt);
+    const struct {
+        const char* line;
+        std::optional<std::uint64_t> size;
+    } cases[] = {
+        {"MAIL FROM:<a@b> SIZE=1000", 1000},
+        {"mail from:<a@b> body=8bitmime size=42", 42},
+        {"MAIL FROM:<a@b>SIZE=5", std::nullopt},   // not a parameter of its own
+        {"MAIL FROM:<a@b> XSIZE=5", std::nullopt}, // another parameter's name
+        {"MAIL FROM:<a@b> SIZE=", std::nullopt},   // no number
+        {"MAIL FROM:a@b SIZE=5", std::nullopt},    // no address in brackets
+        {"MAIL FROM:<size=5@b>", std::nullopt},    // inside the address
+        {"MAIL FROM:<a@b> SIZE=99999999999999999999999", std::uint64_t{1} << 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(declaredSize(c.line), c.size);
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "shell/qt/email_settings_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIntValidator>
@@ -11,6 +12,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace vantrel {
@@ -26,6 +29,10 @@ QLineEdit* makeTextEdit(const char* objectName, QWidget* parent)
     edit->setMaxLength(MaxFieldLength);
     return edit;
 }
+
+// The entries of the TLS box, in the order of their modes.
+constexpr MailTlsMode TlsModes[] = {MailTlsMode::Off, MailTlsMode::On, MailTlsMode::Require};
+constexpr const char* TlsModeLabels[] = {"Off", "On (STARTTLS and STLS offered)", "Require TLS for POP3 logins"};
 
 // Kilobyte fields take digits only; the panel caps what is too large.
 QLineEdit* makeSizeEdit(const char* objectName, QWidget* parent)
@@ -51,6 +58,7 @@ void EmailSettingsDialog::buildWidgets()
     auto* layout = new QVBoxLayout(this);
     buildAccounts(layout);
     buildGeneral(layout);
+    buildTls(layout);
     addSetupInfo(layout, EmailSettingsPanel::SetupInfoText, this);
 
     bindAction(addUpdateButton_, [this] { panel_.addOrUpdate(); });
@@ -58,10 +66,7 @@ void EmailSettingsDialog::buildWidgets()
     bindAction(previousButton_, [this] { panel_.previous(); });
     bindAction(nextButton_, [this] { panel_.next(); });
     bindAction(moreInfoButton_, [this] { panel_.moreInfo(); });
-    bindApply(applyButton_, [this] {
-        panel_.applyGeneralSettings();
-        return true;
-    });
+    bindApply(applyButton_, [this] { return panel_.applyGeneralSettings(); });
 }
 
 void EmailSettingsDialog::buildAccounts(QVBoxLayout* layout)
@@ -138,6 +143,31 @@ void EmailSettingsDialog::buildGeneral(QVBoxLayout* layout)
     layout->addWidget(group);
 }
 
+void EmailSettingsDialog::buildTls(QVBoxLayout* layout)
+{
+    QGroupBox* group = makeGroup(EmailSettingsPanel::TlsGroupTitle, "tlsGroup", this);
+    auto* grid = new QGridLayout(group);
+    tlsModeBox_ = new QComboBox(group);
+    tlsModeBox_->setObjectName(QStringLiteral("tlsModeBox"));
+    for (const char* label : TlsModeLabels)
+        tlsModeBox_->addItem(QString::fromLatin1(label));
+    smtpsPortEdit_ = makeEdit("smtpsPortEdit", group);
+    smtpsPortEdit_->setValidator(new QIntValidator(0, std::numeric_limits<std::uint16_t>::max(), smtpsPortEdit_));
+    smtpsPortEdit_->setToolTip(QStringLiteral("0: none; 465 is usual"));
+    pop3sPortEdit_ = makeEdit("pop3sPortEdit", group);
+    pop3sPortEdit_->setValidator(new QIntValidator(0, std::numeric_limits<std::uint16_t>::max(), pop3sPortEdit_));
+    pop3sPortEdit_->setToolTip(QStringLiteral("0: none; 995 is usual"));
+    relayRequiresTlsBox_ = makeCheckBox(EmailSettingsPanel::RelayRequiresTlsLabel, "relayRequiresTlsBox", group);
+    addLabelledRow(grid, 0, "TLS:", tlsModeBox_);
+    addLabelledRow(grid, 1, "SMTPS Port:", smtpsPortEdit_);
+    addLabelledRow(grid, 2, "POP3S Port:", pop3sPortEdit_);
+    relayHostRequiresTlsBox_ =
+        makeCheckBox(EmailSettingsPanel::RelayHostRequiresTlsLabel, "relayHostRequiresTlsBox", group);
+    grid->addWidget(relayRequiresTlsBox_, 3, 0, 1, 2);
+    grid->addWidget(relayHostRequiresTlsBox_, 4, 0, 1, 2);
+    layout->addWidget(group);
+}
+
 void EmailSettingsDialog::readFields()
 {
     EmailPanelFields& fields = panel_.fields();
@@ -156,6 +186,11 @@ void EmailSettingsDialog::readFields()
     fields.popPerAddressCap = toText(popPerAddressCapEdit_->text());
     fields.popFailedLoginLimit = toText(popFailedLoginLimitEdit_->text());
     fields.autoActivate = autoActivateBox_->isChecked();
+    fields.tlsMode = TlsModes[std::max(0, tlsModeBox_->currentIndex())];
+    fields.smtpsPort = toText(smtpsPortEdit_->text());
+    fields.pop3sPort = toText(pop3sPortEdit_->text());
+    fields.relayRequiresTls = relayRequiresTlsBox_->isChecked();
+    fields.relayHostRequiresTls = relayHostRequiresTlsBox_->isChecked();
 }
 
 void EmailSettingsDialog::writeFields()
@@ -181,6 +216,14 @@ void EmailSettingsDialog::writeFields()
     popFailedLoginLimitEdit_->setText(fromText(fields.popFailedLoginLimit));
     moreInfoButton_->setText(fromText(fields.moreInfoLabel));
     autoActivateBox_->setChecked(fields.autoActivate);
+    for (std::size_t i = 0; i < std::size(TlsModes); ++i) {
+        if (TlsModes[i] == fields.tlsMode)
+            tlsModeBox_->setCurrentIndex(static_cast<int>(i));
+    }
+    smtpsPortEdit_->setText(fromText(fields.smtpsPort));
+    pop3sPortEdit_->setText(fromText(fields.pop3sPort));
+    relayRequiresTlsBox_->setChecked(fields.relayRequiresTls);
+    relayHostRequiresTlsBox_->setChecked(fields.relayHostRequiresTls);
 }
 
 } // namespace vantrel

@@ -7,6 +7,7 @@
 #include "shell/qt/dialog_layout.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -27,6 +28,7 @@ private:
     void buildWidgets();
     void buildAccounts(QVBoxLayout* layout);
     void buildGeneral(QVBoxLayout* layout);
+    void buildTls(QVBoxLayout* layout);
     void readFields() override;
     void writeFields() override;
 
@@ -54,6 +56,11 @@ private:
     QPushButton* moreInfoButton_ = nullptr;
     QCheckBox* autoActivateBox_ = nullptr;
     QPushButton* applyButton_ = nullptr;
+    QComboBox* tlsModeBox_ = nullptr;
+    QLineEdit* smtpsPortEdit_ = nullptr;
+    QLineEdit* pop3sPortEdit_ = nullptr;
+    QCheckBox* relayRequiresTlsBox_ = nullptr;
+    QCheckBox* relayHostRequiresTlsBox_ = nullptr;
 };
 
 } // namespace vantrel

@@ -1,0 +1,64 @@
+// The email server's TLS settings as kept in "email.dat" and edited in the
+// settings window: whether SMTP offers STARTTLS and POP3 offers STLS (and
+// whether POP3 logins must wait for it), the ports of the two implicit
+// listeners where a connection is TLS from its first byte, and whether
+// mail for other servers is relayed only for clients on TLS. All off by
+// default, and with it off every byte on the wire is what it always was.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace vantrel {
+
+class TlsCertificate;
+
+// Stored in "email.dat" by these numbers.
+enum class MailTlsMode : int {
+    Off = 0,
+    On = 1,     // STARTTLS and STLS are offered
+    Require = 2 // and POP3's USER and PASS are refused before STLS
+};
+
+struct MailTlsSettings {
+    MailTlsMode mode = MailTlsMode::Off;
+    // 0: no implicit listener. Used only while the mode is not Off.
+    std::uint16_t smtpsPort = 0;
+    std::uint16_t pop3sPort = 0;
+    // Recipients for the relay host are taken only on a TLS connection.
+    bool relayRequiresTls = false;
+    // The relay client refuses a relay host without STARTTLS, or whose
+    // certificate the system's authorities do not verify.
+    bool relayHostRequiresTls = false;
+
+    bool enabled() const { return mode != MailTlsMode::Off; }
+    bool operator==(const MailTlsSettings&) const = default;
+};
+
+// The words of the task commands: "off", "on", "require".
+std::string_view mailTlsModeWord(MailTlsMode mode);
+// False for any other word.
+[[nodiscard]] bool parseMailTlsModeWord(std::string_view word, MailTlsMode& mode);
+// The mode a stored number names; anything unknown is Off.
+MailTlsMode mailTlsModeOf(std::int32_t stored);
+
+// How the relay client treats TLS: not at all (mail TLS off: HELO, as
+// always), STARTTLS when the relay host offers it, or only over TLS with a
+// verified certificate.
+enum class RelayTls {
+    Off,
+    Offered,
+    Required
+};
+RelayTls relayTlsOf(const MailTlsSettings& settings);
+
+// What a session needs of the TLS settings, fixed at the activation of its
+// listener. `certificate` outlives every session; `implicit` is set for
+// the listeners whose connections shake hands before the greeting.
+struct MailTlsSetup {
+    MailTlsSettings settings;
+    TlsCertificate* certificate = nullptr;
+    bool implicit = false;
+};
+
+} // namespace vantrel
