@@ -19,7 +19,7 @@ import subprocess
 import sys
 import unittest
 
-from program_harness import Program, Workspace, enter_private_network, listening, wait_for
+from program_harness import Program, Workspace, binaries_from_command_line, listening, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -108,9 +108,7 @@ class MailOverTls(unittest.TestCase):
 
 def main():
     global PROGRAM, SETTINGS
-    enter_private_network(__file__)
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
-    SETTINGS = os.path.abspath(sys.argv.pop(1))
+    PROGRAM, SETTINGS = binaries_from_command_line(__file__)
     unittest.main()
 
 
