@@ -6,6 +6,7 @@
 #include "foundation/login_throttle.h"
 #include "foundation/service_control.h"
 #include "foundation/text.h"
+#include "foundation/tls_certificate_panel.h"
 
 #include <algorithm>
 #include <charconv>
@@ -58,8 +59,6 @@ constexpr char BadTlsPortFormat[] = "No valid '%s' given (0 for none).";
 constexpr char PortTakenFormat[] = "The '%s' %u is already used by the %s.";
 constexpr char SmtpsPortName[] = "SMTPS port";
 constexpr char Pop3sPortName[] = "POP3S port";
-constexpr char CertificateText[] = "The certificate could not be loaded: ";
-constexpr char CertificateTitle[] = "TLS Error";
 constexpr char TlsChangeText[] =
     "Please note that the TLS change will not take effect\nuntil the Email Server has been restarted.";
 constexpr std::size_t MessageLimit = 200;
@@ -320,7 +319,9 @@ bool EmailSettingsPanel::takeTls(MailTlsSettings& settings)
     if (settings.enabled() && !target_.tlsSettings().enabled()) {
         std::string whyNot;
         if (!target_.certificateLoads(whyNot)) {
-            message((CertificateText + whyNot).c_str(), CertificateTitle);
+            message(formatText(TlsCertificatePanel::NotLoadedLimit, TlsCertificatePanel::TextNotLoaded, whyNot.c_str())
+                        .c_str(),
+                    TlsCertificatePanel::ServiceTlsErrorTitle);
             return false;
         }
     }

@@ -9,6 +9,7 @@
 
 #include "foundation/service_control.h"
 
+#include <cstddef>
 #include <string>
 
 namespace vantrel {
@@ -29,6 +30,10 @@ public:
     static constexpr char WindowTitle[] = "TLS Certificate";
     static constexpr char TitleError[] = "Certificate Error";
     static constexpr char TextNotLoaded[] = "The certificate could not be loaded: %s";
+    // The title the services' settings windows give that message, when
+    // switching TLS on finds no certificate that loads.
+    static constexpr char ServiceTlsErrorTitle[] = "TLS Error";
+    static constexpr std::size_t NotLoadedLimit = 1024;
     static constexpr char TitleWarning[] = "Warning";
     static constexpr char TextKeyReadable[] =
         "The key file %s can be read by every user of this computer; let only its owner read it (chmod 600).";

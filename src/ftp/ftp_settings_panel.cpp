@@ -8,6 +8,7 @@
 #include "foundation/login_throttle.h"
 #include "foundation/service_control.h"
 #include "foundation/text.h"
+#include "foundation/tls_certificate_panel.h"
 
 #include <algorithm>
 #include <charconv>
@@ -47,8 +48,6 @@ constexpr char BadLoginLimitText[] = "No valid 'failed logins per minute' given 
 constexpr char BadImplicitPortText[] = "No valid 'implicit TLS port' given (0 for none).";
 constexpr char PortTakenFormat[] = "The 'implicit TLS port' %u is already used by the %s.";
 constexpr char ControlPortName[] = "FTP control connection";
-constexpr char CertificateText[] = "The certificate could not be loaded: ";
-constexpr char CertificateTitle[] = "TLS Error";
 constexpr char TlsChangeText[] =
     "Please note that the TLS change will not take effect\nuntil the FTP Server has been restarted.";
 
@@ -337,7 +336,9 @@ bool FtpSettingsPanel::takeTls(std::uint16_t controlPort, FtpTlsSettings& settin
     if (settings.enabled() && !target_.tlsSettings().enabled()) {
         std::string whyNot;
         if (!target_.certificateLoads(whyNot)) {
-            message((CertificateText + whyNot).c_str(), CertificateTitle);
+            message(formatText(TlsCertificatePanel::NotLoadedLimit, TlsCertificatePanel::TextNotLoaded, whyNot.c_str())
+                        .c_str(),
+                    TlsCertificatePanel::ServiceTlsErrorTitle);
             return false;
         }
     }
