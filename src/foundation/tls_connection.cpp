@@ -4,7 +4,9 @@
 // never shows up in another's.
 #include "foundation/tls_connection.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -12,11 +14,22 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <cerrno>
 #include <new>
 
 namespace vantrel {
+
+namespace {
+
+bool isAddressLiteral(const char* host)
+{
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
+}
+
+} // namespace
 
 std::unique_ptr<TlsConnection> TlsConnection::on(int descriptor, std::shared_ptr<const TlsContext> context,
                                                  const std::function<bool(ssl_st*)>& setUp)
@@ -46,6 +59,10 @@ std::unique_ptr<TlsConnection> TlsConnection::clientOn(int descriptor, std::shar
 {
     return on(descriptor, std::move(context), [hostName](SSL* ssl) {
         SSL_set_connect_state(ssl);
+        // An address is checked against the certificate's addresses and is
+        // never sent as a server name, which must be a DNS name.
+        if (isAddressLiteral(hostName))
+            return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), hostName) == 1;
         return SSL_set_tlsext_host_name(ssl, hostName) == 1 && SSL_set1_host(ssl, hostName) == 1;
     });
 }

@@ -19,6 +19,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import unittest.mock
 
 from smtp_harness import Server, harness_path, wait_until  # first: it finds harness_support
 from harness_support import LineClient, read_logs, read_settings  # noqa: E402
@@ -427,28 +428,57 @@ class MailTlsRequired(Connecting, unittest.TestCase):
 
 class RelayOverTls(Connecting, unittest.TestCase):
     """The relay client with mail TLS on: STARTTLS when the relay host (a
-    fake with its own self-signed certificate) offers it, in clear when it
-    does not, and a relay failure under "Require TLS to the relay host"
-    when it does not or its certificate is not verified."""
+    fake whose certificate, for 127.0.0.1, a private authority signed)
+    offers it, in clear when it does not, and a relay failure under
+    "Require TLS to the relay host" when it does not or its certificate is
+    not verified. The server trusts the private authority only when the
+    test points OpenSSL's system store at it (SSL_CERT_FILE)."""
 
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="vtrelaytls-")
-        cert, key = os.path.join(cls.folder, "cert.pem"), os.path.join(cls.folder, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                        "-days", "2", "-subj", "/CN=relay.example"], check=True, capture_output=True, timeout=60)
-        cls.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        cls.context.load_cert_chain(cert, key)
+
+        def path(name):
+            return os.path.join(cls.folder, name)
+
+        def openssl(*words):
+            subprocess.run(["openssl", *words], check=True, capture_output=True, timeout=60)
+
+        key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+        openssl("req", "-x509", *key, "-keyout", path("ca.key"), "-out", path("ca.pem"), "-days", "2",
+                "-subj", "/CN=Relay Test Authority")
+
+        def host_context(name, names):
+            """A server context whose certificate the authority signed for names."""
+            openssl("req", *key, "-keyout", path(name + ".key"), "-out", path(name + ".csr"), "-subj", "/CN=" + name)
+            with open(path(name + ".ext"), "w") as ext:
+                ext.write("subjectAltName=%s\n" % names)
+            openssl("x509", "-req", "-in", path(name + ".csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"),
+                    "-CAcreateserial", "-out", path(name + ".pem"), "-days", "2", "-extfile", path(name + ".ext"))
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(path(name + ".pem"), path(name + ".key"))
+            context.sni_callback = lambda sock, server_name, context: cls.server_names.append(server_name)
+            return context
+
+        cls.authority = path("ca.pem")
+        cls.server_names = []
+        cls.context = host_context("relay.example", "IP:127.0.0.1,DNS:relay.example")
+        cls.stranger = host_context("other.example", "DNS:other.example")  # signed, but not for 127.0.0.1
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.folder, ignore_errors=True)
 
-    def relay(self, host, *options):
+    def relay(self, host, *options, trusted=False):
         """Sends one message for a far recipient; the log once it is over."""
         self.addCleanup(host.close)
-        server = Server(ACCOUNTS, ("--tls=on", "--relay-host=127.0.0.1", "--relay-subnet=127.0.0.",
-                                   "--relay-port=%d" % host.port) + options)
+        environment = dict(os.environ)
+        environment.pop("SSL_CERT_FILE", None)
+        if trusted:
+            environment["SSL_CERT_FILE"] = self.authority
+        with unittest.mock.patch.dict(os.environ, environment, clear=True):
+            server = Server(ACCOUNTS, ("--tls=on", "--relay-host=127.0.0.1", "--relay-subnet=127.0.0.",
+                                       "--relay-port=%d" % host.port) + options)
         self.addCleanup(server.stop)
         with smtplib.SMTP("127.0.0.1", server.smtp_port, timeout=TIMEOUT) as client:
             client.sendmail("ann@example.org", ["far@far.example"], MESSAGE)
@@ -457,27 +487,34 @@ class RelayOverTls(Connecting, unittest.TestCase):
         return smtp_log(server)
 
     def test_relay_host_cases(self):
-        verified = r"Relay TLS established: Host:\[127\.0\.0\.1\], TLSv1\.[23], [A-Z0-9_-]+, Verified:\[no\]"
+        established = r"Relay TLS established: Host:\[127\.0\.0\.1\], TLSv1\.[23], [A-Z0-9_-]+, Verified:\[%s\]"
         host = FakeRelayHost(tls=self.context)
         log = self.relay(host)
-        self.assertRegex(log, verified)
+        self.assertRegex(log, established % "no")
         self.assertIn("Email Relayed: ", log)
         self.assertEqual(host.commands[:3], ["EHLO 127.0.0.1", "STARTTLS", "EHLO 127.0.0.1"])
         self.assertTrue(host.secured)
         self.assertEqual(len(host.messages()), 1)
+        self.assertEqual(self.server_names, [None], "an address is never sent as a server name")
 
         host = FakeRelayHost()  # knows no EHLO: HELO, in clear
         log = self.relay(host)
         self.assertEqual(host.commands[:2], ["EHLO 127.0.0.1", "HELO 127.0.0.1"])
         self.assertIn("Email Relayed: ", log)
 
-        for host in (FakeRelayHost(tls=self.context), FakeRelayHost(ehlo=True)):
-            with self.subTest(tls=host.tls is not None):
-                log = self.relay(host, "--relay-host-requires-tls")
-                self.assertIn("***RELAY FAILED*** Host:[127.0.0.1], Mail From:[ann@example.org]", log)
-                self.assertEqual(host.messages(), [])
+        # Under "Require TLS to the relay host": only a verified host gets the message.
+        for host, trusted, relayed in [(FakeRelayHost(tls=self.context), False, False),
+                                       (FakeRelayHost(ehlo=True), True, False),
+                                       (FakeRelayHost(tls=self.stranger), True, False),
+                                       (FakeRelayHost(tls=self.context), True, True)]:
+            with self.subTest(tls=host.tls is not None, trusted=trusted):
+                log = self.relay(host, "--relay-host-requires-tls", trusted=trusted)
+                self.assertEqual(len(host.messages()), 1 if relayed else 0)
+                failed = "***RELAY FAILED*** Host:[127.0.0.1], Mail From:[ann@example.org]"
+                self.assertEqual(failed in log, not relayed)
+                self.assertEqual("Email Relayed: " in log, relayed)
                 if host.tls is not None:
-                    self.assertRegex(log, verified)
+                    self.assertRegex(log, established % ("yes" if relayed else "no"))
 
 
 if __name__ == "__main__":
