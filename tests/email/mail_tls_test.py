@@ -6,14 +6,16 @@ and message bytes inside TLS, and real clients (python's smtplib and
 poplib, openssl s_client, curl, swaks, msmtp, mpop, fetchmail) over
 STARTTLS, STLS and the implicit ports; with it required, one table of the
 hostile cases: bytes pipelined behind STARTTLS and STLS, a second STARTTLS,
-STLS after login, a SIZE too big, a login in clear, relaying in clear and
-garbage handshakes. A client program that is not installed skips.
+STLS after login, a SIZE too big, a login in clear, relaying in clear,
+garbage handshakes and a thousand stalled ones. A client program that is not installed skips.
 
 Usage: mail_tls_test.py <email_test_server>"""
 import os
 import poplib
+import resource
 import shutil
 import smtplib
+import socket
 import ssl
 import subprocess
 import tempfile
@@ -31,6 +33,7 @@ MAX_EMAIL = 2 * 1024 * 1024
 ACCOUNTS = ("ann:pw:ann@example.org",)
 EXTENSIONS = ["250-SIZE %d" % MAX_EMAIL, "250-8BITMIME", "250 PIPELINING"]
 CAPABILITIES = ["+OK Capability list follows", "USER", "TOP", "UIDL"]
+STALLED = 1000
 MESSAGE = b"Subject: over TLS\r\n\r\nline\r\n..dot\r\n"
 
 
@@ -412,11 +415,38 @@ class MailTlsRequired(Connecting, unittest.TestCase):
         self.assertTrue(stalled.closed_by_server())
         self.assertLess(time.monotonic() - started, 15, "the handshake's limit is 10 seconds")
 
+    def case_a_thousand_stalled_handshakes(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        if hard != resource.RLIM_INFINITY and hard < STALLED + 100:
+            self.skipTest("the hard limit of open files (%d) is too low" % hard)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
+        # Half stop before their hello, half in the middle of its record.
+        stalled = []
+        for number in range(STALLED):
+            port = self.server.smtps_port if number % 2 else self.server.pop3s_port
+            client = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+            self.addCleanup(client.close)
+            if number % 4 < 2:
+                client.sendall(b"\x16\x03\x01\x02\x00\x01")
+            stalled.append(client)
+        wait_until(lambda: self.server.connections() >= STALLED, "the stalled connections to be sessions")
+        with smtplib.SMTP_SSL("127.0.0.1", self.server.smtps_port, timeout=TIMEOUT, context=self.context) as smtp:
+            smtp.sendmail("ann@example.org", ["ann@example.org"], MESSAGE)
+        pop = poplib.POP3_SSL("127.0.0.1", self.server.pop3s_port, timeout=TIMEOUT, context=self.context)
+        pop.user("ann")
+        pop.pass_("pw")
+        pop.quit()
+        # Served while every stalled handshake still waits for its limit.
+        self.assertGreaterEqual(self.server.connections(), STALLED)
+        for client in stalled:
+            client.close()
+
     def test_hostile_cases(self):
         cases = [self.case_pipelined_behind_starttls, self.case_pipelined_behind_stls,
                  self.case_second_starttls_and_stls, self.case_stls_after_login, self.case_size_too_big,
                  self.case_login_in_clear, self.case_relay_in_clear, self.case_garbage_handshakes,
-                 self.case_stalled_handshake]
+                 self.case_stalled_handshake, self.case_a_thousand_stalled_handshakes]
         for case in cases:
             with self.subTest(case.__name__):
                 case()
