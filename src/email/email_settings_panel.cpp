@@ -316,14 +316,10 @@ bool EmailSettingsPanel::takeTls(MailTlsSettings& settings)
         taken.push_back({implicitPort.owner, implicitPort.port});
     }
     // Switching TLS on needs a certificate that loads.
-    if (settings.enabled() && !target_.tlsSettings().enabled()) {
-        std::string whyNot;
-        if (!target_.certificateLoads(whyNot)) {
-            message(formatText(TlsCertificatePanel::NotLoadedLimit, TlsCertificatePanel::TextNotLoaded, whyNot.c_str())
-                        .c_str(),
-                    TlsCertificatePanel::ServiceTlsErrorTitle);
-            return false;
-        }
+    std::string whyNot;
+    if (settings.enabled() && !target_.tlsSettings().enabled() && !target_.certificateLoads(whyNot)) {
+        TlsCertificatePanel::showNotLoaded(prompt_, whyNot, TlsCertificatePanel::ServiceTlsErrorTitle);
+        return false;
     }
     return true;
 }

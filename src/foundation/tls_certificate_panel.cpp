@@ -35,8 +35,7 @@ bool TlsCertificatePanel::apply()
     const std::string keyFile = fields_.selfSigned ? std::string() : fields_.keyFile;
     std::string whyNot;
     if (!certificate_.use(certificateFile, keyFile, whyNot)) {
-        prompt_.show(formatText(MessageLimit, TextNotLoaded, whyNot.c_str()), TitleError, PromptButtons::Ok,
-                     PromptIcon::Error);
+        showNotLoaded(prompt_, whyNot, TitleError);
         return false;
     }
     if (!keyFile.empty() && readableByOthers(keyFile))
@@ -44,6 +43,11 @@ bool TlsCertificatePanel::apply()
                      PromptIcon::Warning);
     show();
     return true;
+}
+
+void TlsCertificatePanel::showNotLoaded(MessagePrompt& prompt, const std::string& whyNot, const char* title)
+{
+    prompt.show(formatText(MessageLimit, TextNotLoaded, whyNot.c_str()), title, PromptButtons::Ok, PromptIcon::Error);
 }
 
 } // namespace vantrel

@@ -9,7 +9,6 @@
 
 #include "foundation/service_control.h"
 
-#include <cstddef>
 #include <string>
 
 namespace vantrel {
@@ -33,7 +32,6 @@ public:
     // The title the services' settings windows give that message, when
     // switching TLS on finds no certificate that loads.
     static constexpr char ServiceTlsErrorTitle[] = "TLS Error";
-    static constexpr std::size_t NotLoadedLimit = 1024;
     static constexpr char TitleWarning[] = "Warning";
     static constexpr char TextKeyReadable[] =
         "The key file %s can be read by every user of this computer; let only its owner read it (chmod 600).";
@@ -54,6 +52,11 @@ public:
     // False, after the message "The certificate could not be loaded: ...",
     // with nothing changed when it cannot be loaded.
     bool apply();
+
+    // "The certificate could not be loaded: ..." under `title`: this
+    // window's own, or ServiceTlsErrorTitle from a service's settings window
+    // that switches TLS on.
+    static void showNotLoaded(MessagePrompt& prompt, const std::string& whyNot, const char* title);
 
 private:
     TlsCertificate& certificate_;

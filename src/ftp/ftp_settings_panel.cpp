@@ -333,14 +333,10 @@ bool FtpSettingsPanel::takeTls(std::uint16_t controlPort, FtpTlsSettings& settin
         }
     }
     // Switching TLS on needs a certificate that loads.
-    if (settings.enabled() && !target_.tlsSettings().enabled()) {
-        std::string whyNot;
-        if (!target_.certificateLoads(whyNot)) {
-            message(formatText(TlsCertificatePanel::NotLoadedLimit, TlsCertificatePanel::TextNotLoaded, whyNot.c_str())
-                        .c_str(),
-                    TlsCertificatePanel::ServiceTlsErrorTitle);
-            return false;
-        }
+    std::string whyNot;
+    if (settings.enabled() && !target_.tlsSettings().enabled() && !target_.certificateLoads(whyNot)) {
+        TlsCertificatePanel::showNotLoaded(prompt_, whyNot, TlsCertificatePanel::ServiceTlsErrorTitle);
+        return false;
     }
     return true;
 }
