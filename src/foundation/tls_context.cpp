@@ -39,6 +39,13 @@ constexpr off_t PemFileLimit = 1024 * 1024;
 constexpr long SessionCacheSize = 20000;
 constexpr long SelfSignedDays = 365;
 
+// The library would free its global state at exit, while a connection's
+// thread that ended just before may still be running the library's
+// per-thread clean-up (such threads are not joined). Its state therefore
+// lives until the process is gone. This must be the process's first call
+// into the library, hence a static object.
+const bool libraryKeptUntilExit = OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
 struct Freer {
     void operator()(BIO* p) const { BIO_free(p); }
     void operator()(X509* p) const { X509_free(p); }
