@@ -1,10 +1,12 @@
 """What the benchmark scripts share: finding a built test server, starting
 it and reading the ports it reports, starting a peer server on a free
-loopback port, the harness's CPU time and resident memory, and the warm-up
-plus median rule of every measurement."""
+loopback port, the harness's CPU time and resident memory, the warm-up
+plus median rule of every measurement, and the TLS settings every peer is
+given so that it speaks TLS as our servers do."""
 import os
 import resource
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -12,6 +14,13 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 START_DEADLINE_S = 20
+# Our servers' TLS floor, handed to every peer: TLS 1.2 and 1.3, these
+# TLS 1.2 ciphers in this order (the server's), these key exchange groups.
+TLS12_CIPHERS = ("ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+                 "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+                 "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
+                 "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384:DHE-RSA-CHACHA20-POLY1305")
+TLS_GROUPS = ("X25519", "prime256v1", "secp384r1")  # X25519:P-256:P-384
 
 
 def find_server(explicit, name):
@@ -123,3 +132,17 @@ def alternating(runs, actions):
         for action, values in zip(actions, results):
             values.append(action())
     return results
+
+
+def tls_client_context(certificate):
+    """A client context trusting only the given (self-signed) certificate,
+    with the library's default offer: the same for every server measured."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    context.check_hostname = False
+    context.load_verify_locations(certificate)
+    return context
+
+
+def negotiated(sock):
+    """What a TLS socket agreed on, as "TLSv1.3 TLS_AES_256_GCM_SHA384"."""
+    return f"{sock.version()} {sock.cipher()[0]}"

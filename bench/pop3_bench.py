@@ -14,7 +14,12 @@ once, then taken several times alternating between the servers; the
 medians are printed, the figures last. Without Dovecot (apt-get install
 dovecot-pop3d) only our figures are taken.
 
-Usage: bench/pop3_bench.py [--server PATH] [--runs N]
+With --tls both are measured over implicit TLS (the POP3S port): ours with
+its own certificate, Dovecot (ssl=yes) with the same certificate and key
+and our TLS floor (TLS 1.2 and 1.3, our TLS 1.2 ciphers in the server's
+order, our key exchange groups); what each side negotiated is printed.
+
+Usage: bench/pop3_bench.py [--server PATH] [--runs N] [--tls]
 """
 import argparse
 import os
@@ -27,7 +32,8 @@ import sys
 import tempfile
 import time
 
-from bench_support import HERE, Harness, alternating, find_server, free_port, stop_peer, wait_for_port
+from bench_support import (HERE, TLS12_CIPHERS, TLS_GROUPS, Harness, alternating, find_server, free_port,
+                           negotiated, stop_peer, tls_client_context, wait_for_port)
 
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "email"))
 from pop3_harness import Account, seed  # noqa: E402
@@ -43,8 +49,7 @@ state_dir = {prefix}/state
 log_path = {prefix}/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
+{ssl}disable_plaintext_auth = no
 auth_mechanisms = plain
 first_valid_uid = 1
 mail_location = maildir:{prefix}/mail/%u
@@ -60,15 +65,27 @@ userdb {{
 service pop3-login {{
   inet_listener pop3 {{
     address = 127.0.0.1
-    port = {port}
+    port = {pop3_port}
   }}
   inet_listener pop3s {{
-    port = 0
+    address = 127.0.0.1
+    port = {pop3s_port}
   }}
 }}
 service anvil {{
   chroot =
 }}
+"""
+DOVECOT_NO_TLS = "ssl = no\n"
+DOVECOT_TLS = """\
+ssl = yes
+ssl_cert = <{certificate}
+ssl_key = <{key}
+ssl_dh = </usr/share/dovecot/dh.pem
+ssl_min_protocol = TLSv1.2
+ssl_cipher_list = {ciphers}
+ssl_curve_list = {groups}
+ssl_prefer_server_ciphers = yes
 """
 
 
@@ -112,7 +129,8 @@ def make_mail(folder):
     return ours
 
 
-def start_dovecot(folder):
+def start_dovecot(folder, certificate=None, key=None):
+    """Dovecot on a free port: POP3, or with a certificate POP3S only."""
     prefix = os.path.join(folder, "dovecot")
     for sub in ("run", "state"):
         os.makedirs(os.path.join(prefix, sub))
@@ -126,16 +144,38 @@ def start_dovecot(folder):
     port = free_port()
     conf = os.path.join(prefix, "dovecot.conf")
     with open(conf, "w") as f:
-        f.write(DOVECOT_CONF.format(prefix=prefix, port=port, uid=nobody.pw_uid, gid=nobody.pw_gid))
+        ssl = (DOVECOT_TLS.format(certificate=certificate, key=key, ciphers=TLS12_CIPHERS, groups=":".join(TLS_GROUPS))
+               if certificate else DOVECOT_NO_TLS)
+        f.write(DOVECOT_CONF.format(prefix=prefix, pop3_port=0 if certificate else port,
+                                    pop3s_port=port if certificate else 0, ssl=ssl, uid=nobody.pw_uid,
+                                    gid=nobody.pw_gid))
     process = subprocess.Popen(["dovecot", "-F", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for_port(port, "dovecot", process)
     return process, port
 
 
+# Where clients trust the certificate of an implicit TLS port; None: clear.
+client_context = None
+
+
+def connect(port):
+    if client_context is None:
+        return poplib.POP3("127.0.0.1", port, timeout=TIMEOUT)
+    return poplib.POP3_SSL("127.0.0.1", port, timeout=TIMEOUT, context=client_context)
+
+
+def tls_agreed(port):
+    """The protocol and cipher a POP3S session agrees on."""
+    pop = connect(port)
+    agreed = negotiated(pop.sock)
+    pop.quit()
+    return agreed
+
+
 def retrieve_all(port, user, count):
     """Seconds and octets for one session retrieving messages 1..count."""
     started = time.monotonic()
-    pop = poplib.POP3("127.0.0.1", port, timeout=TIMEOUT)
+    pop = connect(port)
     pop.user(user)
     pop.pass_("pw")
     octets = 0
@@ -171,7 +211,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--tls", action="store_true", help="both over implicit TLS (POP3S)")
     args = parser.parse_args()
+    global client_context
     server = find_server(args.server, "email_test_server")
     have_dovecot = shutil.which("dovecot") is not None
     if not have_dovecot:
@@ -182,12 +224,21 @@ def main():
     ours = dovecot = None
     try:
         work = make_mail(folder)
-        ours = Harness([server, work], ["POP3"])
-        ours_port = ours.ports["POP3"]
+        if args.tls:
+            ours = Harness([server, work, "--tls=on", "--implicit-tls"], ["POP3S"])
+            ours_port = ours.ports["POP3S"]
+            # Made as the service starts with TLS on; Dovecot gets the same.
+            certificate, key = (os.path.join(work, "tls", name) for name in ("certificate.pem", "key.pem"))
+            client_context = tls_client_context(certificate)
+        else:
+            ours = Harness([server, work], ["POP3"])
+            ours_port = ours.ports["POP3"]
+            certificate = key = None
         dovecot_port = None
         if have_dovecot:
-            dovecot, dovecot_port = start_dovecot(folder)
+            dovecot, dovecot_port = start_dovecot(folder, certificate, key)
         ports = (ours_port, dovecot_port)
+        agreed = {port: tls_agreed(port) for port in ports if port and args.tls}
         small = measure(args.runs, small_run, ports)
         big = measure(args.runs, big_run, ports)
     finally:
@@ -197,11 +248,15 @@ def main():
             stop_peer(dovecot)
         shutil.rmtree(folder, ignore_errors=True)
 
-    print(f"median of {args.runs} runs after one warm-up")
+    print(f"median of {args.runs} runs after one warm-up" + (", over implicit TLS" if args.tls else ""))
     figures = []
     for name, port in (("ours", ours_port), ("dovecot", dovecot_port)):
         if port is None:
             continue
+        print(f"{name} runs: " + " ".join(f"{r:.0f}msg/s,{m:.1f}MB/s" for r, m in small[port]) +
+              "; big " + " ".join(f"{b:.1f}MB/s" for b in big[port]))
+        if port in agreed:
+            print(f"{name} negotiated {agreed[port]}")
         rate, mbs, big_mbs = median_of(small[port], 0), median_of(small[port], 1), median_of(big[port])
         print(f"{name}: {rate:.0f} messages/s, {mbs:.1f} MB/s on {SMALL_COUNT} x 10 KiB; "
               f"{big_mbs:.1f} MB/s on one 20 MiB message")

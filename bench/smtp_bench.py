@@ -9,12 +9,19 @@ folder, Postfix's Maildir). Each server is measured once unmeasured to warm
 up, then several times alternating with the other; the medians are printed,
 the figures last.
 
+With --tls each connection greets with EHLO, turns to TLS with STARTTLS
+and greets again before sending (EHLO, STARTTLS, EHLO, MAIL, RCPT, DATA,
+QUIT); Postfix then offers STARTTLS (smtpd_tls_security_level=may) with
+our certificate and key and our TLS floor (TLS 1.2 and 1.3, our TLS 1.2
+ciphers in the server's order, our key exchange groups), and what each
+side negotiated is printed.
+
 Postfix runs as root from a private configuration and queue in a temporary
 folder, listening on its own loopback port, and is stopped at the end; the
 system's mail setup is not touched. Without postfix installed
 (apt-get install postfix) only our server is measured.
 
-Usage: bench/smtp_bench.py [--server PATH] [--runs N] [--no-postfix]
+Usage: bench/smtp_bench.py [--server PATH] [--runs N] [--no-postfix] [--tls]
 """
 import argparse
 import multiprocessing
@@ -28,7 +35,8 @@ import sys
 import tempfile
 import time
 
-from bench_support import Harness, alternating, find_server, free_port, wait_for_port
+from bench_support import (TLS12_CIPHERS, TLS_GROUPS, Harness, alternating, find_server, free_port, negotiated,
+                           tls_client_context, wait_for_port)
 
 MESSAGES = 2000
 MESSAGE_BYTES = 10 * 1024
@@ -55,9 +63,10 @@ def message_body():
 class Client:
     """One SMTP connection: reads each reply line and checks its code."""
 
-    def __init__(self, port):
+    def __init__(self, port, context=None):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=60)
         self.buffer = b""
+        self.context = context
 
     def expect(self, code):
         while True:
@@ -76,9 +85,21 @@ class Client:
         self.sock.sendall(text)
         self.expect(code)
 
-    def send_one(self, body):
+    def greet(self):
+        """The greeting; with a TLS context, EHLO and STARTTLS and EHLO
+        again inside TLS."""
         self.expect(b"220")
-        self.command(b"HELO client.example\r\n", b"250")
+        if self.context is None:
+            self.command(b"HELO client.example\r\n", b"250")
+            return
+        self.command(b"EHLO client.example\r\n", b"250")
+        self.command(b"STARTTLS\r\n", b"220")
+        assert not self.buffer, self.buffer
+        self.sock = self.context.wrap_socket(self.sock)
+        self.command(b"EHLO client.example\r\n", b"250")
+
+    def send_one(self, body):
+        self.greet()
         self.command(b"MAIL FROM:<sender@client.example>\r\n", b"250")
         self.command(f"RCPT TO:<{ADDRESS}>\r\n".encode(), b"250")
         self.command(b"DATA\r\n", b"354")
@@ -87,15 +108,27 @@ class Client:
         self.sock.close()
 
 
-def sender(port, count, body, start):
+def sender(port, count, body, start, certificate):
+    context = tls_client_context(certificate) if certificate else None
     start.wait()
     for _ in range(count):
-        Client(port).send_one(body)
+        Client(port, context).send_one(body)
+
+
+def tls_agreed(port, certificate):
+    """The protocol and cipher one STARTTLS session agrees on."""
+    client = Client(port, tls_client_context(certificate))
+    client.greet()
+    agreed = negotiated(client.sock)
+    client.command(b"QUIT\r\n", b"221")
+    client.sock.close()
+    return agreed
 
 
 class Target:
     name = ""
     port = 0
+    certificate = None  # with TLS: the client trusts it
 
     def delivered(self):
         raise NotImplementedError
@@ -110,12 +143,16 @@ class Target:
 class Ours(Target):
     name = "ours"
 
-    def __init__(self, server, folder):
+    def __init__(self, server, folder, tls):
         self.work = os.path.join(folder, "ours")
         os.makedirs(self.work)
-        self.harness = Harness([server, self.work, "--max-account=2000000000", f"{ACCOUNT}:pw:{ADDRESS}"],
+        options = ["--tls=on"] if tls else []
+        self.harness = Harness([server, self.work, "--max-account=2000000000", *options, f"{ACCOUNT}:pw:{ADDRESS}"],
                                ["SMTP"])
         self.port = self.harness.ports["SMTP"]
+        if tls:  # made as the service starts with TLS on
+            self.certificate = os.path.join(self.work, "tls", "certificate.pem")
+            self.key = os.path.join(self.work, "tls", "key.pem")
         self.mailbox = os.path.join(self.work, "email")
         self.suffix = "@" + ACCOUNT + "_e.dat"
 
@@ -137,7 +174,9 @@ class Ours(Target):
 class Postfix(Target):
     name = "postfix"
 
-    def __init__(self, folder):
+    def __init__(self, folder, certificate=None, key=None):
+        self.certificate = certificate
+        self.key = key
         self.prefix = os.path.join(folder, "postfix")
         self.conf = os.path.join(self.prefix, "conf")
         mail = os.path.join(self.prefix, "mail")
@@ -184,6 +223,18 @@ virtual_mailbox_maps = texthash:{self.conf}/vmailbox
 virtual_uid_maps = static:{owner.pw_uid}
 virtual_gid_maps = static:{owner.pw_gid}
 """
+        if self.certificate:
+            main += f"""\
+smtpd_tls_security_level = may
+smtpd_tls_cert_file = {self.certificate}
+smtpd_tls_key_file = {self.key}
+smtpd_tls_protocols = >=TLSv1.2
+smtpd_tls_ciphers = medium
+tls_medium_cipherlist = {TLS12_CIPHERS}
+tls_preempt_cipherlist = yes
+tls_eecdh_auto_curves = {" ".join(TLS_GROUPS)}
+smtpd_tls_loglevel = 0
+"""
         with open(os.path.join(self.conf, "main.cf"), "w") as f:
             f.write(main)
         with open(os.path.join(self.conf, "vmailbox"), "w") as f:
@@ -223,7 +274,7 @@ def rate(target, body):
     target.clear()
     start = multiprocessing.Event()
     share = MESSAGES // CLIENTS
-    workers = [multiprocessing.Process(target=sender, args=(target.port, share, body, start))
+    workers = [multiprocessing.Process(target=sender, args=(target.port, share, body, start, target.certificate))
                for _ in range(CLIENTS)]
     for worker in workers:
         worker.start()
@@ -247,6 +298,7 @@ def main():
     parser.add_argument("--server")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--no-postfix", action="store_true")
+    parser.add_argument("--tls", action="store_true", help="STARTTLS on every connection")
     args = parser.parse_args()
     server = find_server(args.server, "email_test_server")
     with_postfix = not args.no_postfix and shutil.which("postfix") is not None
@@ -261,9 +313,11 @@ def main():
     targets = []
     body = message_body()
     try:
-        targets.append(Ours(server, folder))
+        ours = Ours(server, folder, args.tls)
+        targets.append(ours)
         if with_postfix:
-            targets.append(Postfix(folder))
+            targets.append(Postfix(folder, ours.certificate, ours.key if args.tls else None))
+        agreed = {target.name: tls_agreed(target.port, target.certificate) for target in targets if args.tls}
         runs = alternating(args.runs, [lambda target=target: rate(target, body) for target in targets])
         results = {target.name: values for target, values in zip(targets, runs)}
     finally:
@@ -272,9 +326,13 @@ def main():
         shutil.rmtree(folder, ignore_errors=True)
 
     medians = {name: statistics.median(values) for name, values in results.items()}
+    for name, values in results.items():
+        print(f"{name}: " + " ".join(f"{value:.0f}" for value in values) + " messages/s")
+    for name, text in agreed.items():
+        print(f"{name} negotiated {text}")
     print(f"median of {args.runs} runs after one warm-up; {MESSAGES} messages of {MESSAGE_BYTES // 1024} KiB, "
-          f"{CLIENTS} parallel clients, one message per connection")
-    line = f"SMTP delivery to one account: ours {medians['ours']:.0f} messages/s"
+          f"{CLIENTS} parallel clients, one message per connection" + (", STARTTLS on each" if args.tls else ""))
+    line = f"SMTP{' with STARTTLS' if args.tls else ''} delivery to one account: ours {medians['ours']:.0f} messages/s"
     if "postfix" in medians:
         line += (f", postfix {medians['postfix']:.0f} messages/s, "
                  f"ratio {medians['ours'] / medians['postfix']:.2f} (target >= 1.0)")

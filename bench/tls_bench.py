@@ -28,17 +28,13 @@ import tempfile
 import bench_support
 import ftp_bench
 import http_bench
-from bench_support import alternating, find_server, free_port, stop_peer
+from bench_support import TLS12_CIPHERS, alternating, find_server, free_port, stop_peer
 
 PAGE_BYTES = 1024
 BIG_HTTP = 64 * 1024 * 1024
 BIG_FTP = 256 * 1024 * 1024
 WRK_CONNECTIONS = 50
 TIMEOUT = 300
-TLS12_CIPHERS = ("ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
-                 "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
-                 "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
-                 "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384:DHE-RSA-CHACHA20-POLY1305")
 
 # Debian's stock configuration as the HTTP benchmark runs it, with TLS on
 # its port: our certificate and key, and our protocol floor.

@@ -1,5 +1,6 @@
 // Mail sessions' handshakes. Each uses a scope of its own: a mail client
-// has one connection, so no other session's TLS session is resumed by it.
+// has one connection, so no other session's TLS session is resumed by it,
+// and it is issued no session tickets.
 // Bytes the client sent in clear behind STARTTLS or STLS are dropped by
 // the socket as TLS starts, so they never run as commands.
 #include "email/mail_tls.h"
@@ -31,7 +32,7 @@ bool secureMailSession(ServiceSession& session, ServiceLog& log, std::shared_ptr
     // A failed handshake closes the socket, and its peer address with it.
     char peer[TcpSocket::AddressTextSize];
     std::memcpy(peer, session.control().peerAddress(), sizeof peer);
-    if (!session.handshakeTls(session.control(), std::move(context), TlsScope::fresh())) {
+    if (!session.handshakeTls(session.control(), std::move(context), TlsScope::single())) {
         log.appendLine(formatText(LogLimit, LogHandshakeFailed, peer));
         return false;
     }

@@ -147,7 +147,14 @@ bool ServiceSession::handshakeTls(TcpSocket& socket, std::shared_ptr<const TlsCo
         socket.close();
         return false;
     }
-    return completeHandshake(socket);
+    if (!completeHandshake(socket))
+        return false;
+    // The client speaks next (STARTTLS's EHLO, a request), right behind its
+    // Finished; a client that holds a small send back until its last one is
+    // acknowledged would otherwise wait out our delayed acknowledgement,
+    // 40 ms, when nothing of ours follows the handshake to carry it.
+    socket.acknowledgeNow();
+    return true;
 }
 
 bool ServiceSession::handshakeTlsAsClient(TcpSocket& socket, const char* hostName)

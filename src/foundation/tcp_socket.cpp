@@ -540,6 +540,14 @@ void TcpSocket::sendPromptly()
     }
 }
 
+void TcpSocket::acknowledgeNow()
+{
+    if (handle_ >= 0) {
+        const int value = 1;
+        ::setsockopt(handle_, IPPROTO_TCP, TCP_QUICKACK, &value, sizeof value);
+    }
+}
+
 void TcpSocket::acceptWithData(int seconds)
 {
     if (handle_ >= 0) {

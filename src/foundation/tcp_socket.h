@@ -106,6 +106,9 @@ public:
     // in a row with no request between them (FTP's 150 and 226) would
     // otherwise wait for the peer's delayed acknowledgement.
     void sendPromptly();
+    // Acknowledges what has arrived at once rather than after the delayed
+    // acknowledgement's wait (used once, as a server handshake ends).
+    void acknowledgeNow();
     // Listening socket: hands out a connection only once its first bytes
     // have arrived, or after about `seconds` (the system's next handshake
     // retry) for a client that sends nothing, which is then accepted as

@@ -50,6 +50,8 @@ std::unique_ptr<TlsConnection> TlsConnection::serverOn(int descriptor, std::shar
 {
     return on(descriptor, std::move(context), [&scope](SSL* ssl) {
         SSL_set_accept_state(ssl);
+        if (!scope.resumable && SSL_set_num_tickets(ssl, 0) != 1)
+            return false;
         return SSL_set_session_id_context(ssl, scope.bytes, static_cast<unsigned int>(TlsScope::Size)) == 1;
     });
 }

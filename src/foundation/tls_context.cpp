@@ -177,6 +177,13 @@ TlsScope TlsScope::fresh()
     return scope;
 }
 
+TlsScope TlsScope::single()
+{
+    TlsScope scope = fresh();
+    scope.resumable = false;
+    return scope;
+}
+
 TlsScope TlsScope::named(const char* name)
 {
     TlsScope scope;

@@ -21,9 +21,16 @@ namespace vantrel {
 struct TlsScope {
     static constexpr std::size_t Size = 32;
     unsigned char bytes[Size] = {};
+    // False for a scope of one connection alone: no later connection can
+    // resume its session, so the server issues it no session tickets.
+    bool resumable = true;
 
     // A scope of its own, from the system's random source.
     static TlsScope fresh();
+    // A scope of its own that no other connection will ever use (a mail
+    // session's): fresh, and issued no tickets, which would only cost the
+    // handshake their making and the client their reading.
+    static TlsScope single();
     // A scope shared by every connection that names it (all HTTPS
     // connections of the program resume each other's sessions).
     static TlsScope named(const char* name);

@@ -4,7 +4,7 @@ STARTTLS, CAPA and STLS get the replies they always had and email.dat
 stays as it was; with it on, the EHLO and CAPA lists, pipelined commands
 and message bytes inside TLS, and real clients (python's smtplib and
 poplib, openssl s_client, curl, swaks, msmtp, mpop, fetchmail) over
-STARTTLS, STLS and the implicit ports; with it required, one table of the
+STARTTLS, STLS and the implicit ports, issued no session tickets; with it required, one table of the
 hostile cases: bytes pipelined behind STARTTLS and STLS, a second STARTTLS,
 STLS after login, a SIZE too big, a login in clear, relaying in clear,
 garbage handshakes and a thousand stalled ones. A client program that is not installed skips.
@@ -201,6 +201,7 @@ class MailTlsOn(Connecting, unittest.TestCase):
             client.ehlo()
             self.assertFalse(client.has_extn("starttls"))
             self.assertEqual(client.esmtp_features["size"], str(MAX_EMAIL))
+            self.assertFalse(client.sock.session.has_ticket, "a ticket no later session could use")
             client.sendmail("bob@client.example", ["ann@example.org"], MESSAGE + b"by starttls\r\n")
         with smtplib.SMTP_SSL("127.0.0.1", self.server.smtps_port, context=self.context, timeout=TIMEOUT) as client:
             with self.assertRaises(smtplib.SMTPSenderRefused) as refused:
@@ -215,6 +216,7 @@ class MailTlsOn(Connecting, unittest.TestCase):
         self.assertIn(b"\nby smtps", self.retrieved_over_pop3(pop))
         pop = poplib.POP3_SSL("127.0.0.1", self.server.pop3s_port, context=self.context, timeout=TIMEOUT)
         self.assertEqual(sorted(pop.capa()), ["TOP", "UIDL", "USER"])
+        self.assertFalse(pop.sock.session.has_ticket, "a ticket no later session could use")
         self.assertIn(b"\nby starttls", self.retrieved_over_pop3(pop))
 
     def run_client(self, command, data=None):
