@@ -67,16 +67,18 @@ http {{
 """
 
 
-def make_site(folder):
+def make_site(folder, page_only=False):
     site = os.path.join(folder, "site")
     os.makedirs(site)
+    with open(os.path.join(site, "page.html"), "wb") as f:
+        f.write(b"<p>" + b"x" * (PAGE_BYTES - 8) + b"</p>\r\n")
+    if page_only:
+        return site
     many = os.path.join(site, "many")
     os.makedirs(many)
     for i in range(MANY_FILES):
         with open(os.path.join(many, f"File{i:06d}.txt"), "wb") as f:
             f.write(b"x")
-    with open(os.path.join(site, "page.html"), "wb") as f:
-        f.write(b"<p>" + b"x" * (PAGE_BYTES - 8) + b"</p>\r\n")
     with open(os.path.join(site, "big.bin"), "wb") as f:
         chunk = os.urandom(1024 * 1024)
         for _ in range(BIG_BYTES // len(chunk)):
@@ -150,6 +152,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--seconds", type=int, default=5)
     parser.add_argument("--lookups", type=int, default=200, help="requests per 404/hit measurement")
+    parser.add_argument("--page-only", action="store_true", help="only the 1 KiB page, each round printed")
     args = parser.parse_args()
     for tool in ("wrk", "curl", "nginx"):
         if not shutil.which(tool):
@@ -160,14 +163,22 @@ def main():
     os.chmod(folder, 0o755)
     ours = nginx = None
     try:
-        site = make_site(folder)
+        site = make_site(folder, args.page_only)
         settled = time.monotonic() + SETTLE_S
         ours, ours_port = start_ours(server, folder, site)
         nginx, nginx_port = start_nginx(folder, site)
         time.sleep(max(0.0, settled - time.monotonic()))
 
-        page_ours, page_nginx = map(statistics.median, alternating(
-            args.runs, [lambda: wrk_rate(ours_port, args.seconds), lambda: wrk_rate(nginx_port, args.seconds)]))
+        page_rounds = alternating(
+            args.runs, [lambda: wrk_rate(ours_port, args.seconds), lambda: wrk_rate(nginx_port, args.seconds)])
+        page_ours, page_nginx = map(statistics.median, page_rounds)
+        if args.page_only:
+            for number, (ours_rate, nginx_rate) in enumerate(zip(*page_rounds), 1):
+                print(f"round {number}: ours {ours_rate:.0f} req/s, nginx {nginx_rate:.0f} req/s, "
+                      f"ratio {ours_rate / nginx_rate:.2f}")
+            print(f"1 KiB page, wrk -c{WRK_CONNECTIONS}, Connection: close, median of {args.runs}: "
+                  f"ours {page_ours:.0f} req/s, nginx {page_nginx:.0f} req/s, ratio {page_ours / page_nginx:.2f}")
+            return
         big_ours, big_nginx = map(statistics.median, alternating(
             args.runs, [lambda: curl_rate(ours_port), lambda: curl_rate(nginx_port)]))
         miss = "/many/NoSuchFile.txt"
