@@ -18,10 +18,9 @@ import os
 import shutil
 import ssl
 import subprocess
-import sys
 import unittest
 
-from program_harness import Program, Workspace, binaries_from_command_line, listening, wait_for
+from program_harness import Program, Workspace, binaries_from_command_line, listening, run_settings, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -54,17 +53,12 @@ class FtpOverTls(unittest.TestCase):
             f.write(CONTENT[::-1])
 
     def settings(self, *words, expect=0):
-        result = subprocess.run([SETTINGS, "--data-dir", self.data] + list(words), env=self.space.env,
-                                cwd=self.space.top, capture_output=True, text=True, timeout=60)
-        self.assertEqual(result.returncode, expect, " ".join(words) + ": " + result.stderr)
-        return result
+        return run_settings(SETTINGS, self.space, self.data, *words, expect=expect)
 
     def start(self):
         program = Program(PROGRAM, self.data, self.space.env)
         self.addCleanup(program.kill)
-        for port in (FTP_PORT, IMPLICIT_PORT):
-            wait_for(lambda: listening(port) or not program.running(), DEADLINE_S, "port %d" % port)
-            self.assertTrue(program.running(), program.stderr())
+        program.wait_listening((FTP_PORT, IMPLICIT_PORT), DEADLINE_S)
         return program
 
     def run_client(self, command):

@@ -145,6 +145,12 @@ class Program:
                  "the settings to load")
         assert self.running(), "program ended early:\n" + self.stderr()
 
+    def wait_listening(self, ports, limit=START_DEADLINE_S):
+        """Every port listens; fails with what the program said if it ends first."""
+        for port in ports:
+            wait_for(lambda: listening(port) or not self.running(), limit, "port %d" % port)
+            assert self.running(), "program ended early:\n" + self.stderr()
+
     def terminate(self):
         """SIGTERM; returns the exit status."""
         if self.running():
@@ -169,6 +175,16 @@ class Program:
         if self.process.poll() is not None:
             self.reader.join(STOP_DEADLINE_S)
         return b"".join(self.collected).decode("latin-1")
+
+
+def run_settings(binary, space, data, *words, expect=0):
+    """vantrel-settings on a data folder, in the workspace's environment;
+    fails unless it exits with `expect`."""
+    result = subprocess.run([binary, "--data-dir", data, *words], env=space.env, cwd=space.top,
+                            capture_output=True, text=True, timeout=60)
+    if result.returncode != expect:
+        raise AssertionError("%s: exit %d: %s" % (" ".join(words), result.returncode, result.stderr))
+    return result
 
 
 def leftovers(folder):

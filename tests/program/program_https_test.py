@@ -28,13 +28,13 @@ import shutil
 import socket
 import ssl
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 import urllib.request
 
-from program_harness import (Program, Workspace, binaries_from_command_line, listening, read_settings, wait_for)
+from program_harness import (Program, Workspace, binaries_from_command_line, listening, read_settings,
+                             run_settings, wait_for)
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -54,11 +54,7 @@ PLAIN_KEYS = ["logfilecount", "port", "admin", "defaultfolder", "defaultpage", "
 
 
 def settings(space, data, *words, expect=0):
-    result = subprocess.run([SETTINGS, "--data-dir", data] + list(words), env=space.env, cwd=space.top,
-                            capture_output=True, text=True, timeout=60)
-    if result.returncode != expect:
-        raise AssertionError("%s: exit %d: %s" % (" ".join(words), result.returncode, result.stderr))
-    return result
+    return run_settings(SETTINGS, space, data, *words, expect=expect)
 
 
 class Server:
@@ -79,9 +75,7 @@ class Server:
         self.settings("http-site", "set", "--https-port", str(HTTPS_PORT))
         self.settings("autostart", "http", "on")
         self.program = Program(PROGRAM, self.data, self.space.env)
-        for port in (HTTP_PORT, HTTPS_PORT):
-            wait_for(lambda: listening(port) or not self.program.running(), DEADLINE_S, "port %d" % port)
-            assert self.program.running(), self.program.stderr()
+        self.program.wait_listening((HTTP_PORT, HTTPS_PORT), DEADLINE_S)
         self.certificate = os.path.join(self.data, "tls", "certificate.pem")
 
     def settings(self, *words, expect=0):

@@ -15,11 +15,9 @@ import os
 import poplib
 import smtplib
 import ssl
-import subprocess
-import sys
 import unittest
 
-from program_harness import Program, Workspace, binaries_from_command_line, listening, wait_for
+from program_harness import Program, Workspace, binaries_from_command_line, listening, run_settings, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -35,17 +33,12 @@ class MailOverTls(unittest.TestCase):
         self.data = self.space.data_folder("data")
 
     def settings(self, *words, expect=0):
-        result = subprocess.run([SETTINGS, "--data-dir", self.data] + list(words), env=self.space.env,
-                                cwd=self.space.top, capture_output=True, text=True, timeout=60)
-        self.assertEqual(result.returncode, expect, " ".join(words) + ": " + result.stderr)
-        return result
+        return run_settings(SETTINGS, self.space, self.data, *words, expect=expect)
 
     def start(self):
         program = Program(PROGRAM, self.data, self.space.env)
         self.addCleanup(program.kill)
-        for port in PORTS:
-            wait_for(lambda: listening(port) or not program.running(), DEADLINE_S, "port %d" % port)
-            self.assertTrue(program.running(), program.stderr())
+        program.wait_listening(PORTS, DEADLINE_S)
         return program
 
     def context(self):

@@ -18,12 +18,10 @@ import json
 import os
 import poplib
 import smtplib
-import subprocess
-import sys
 import threading
 import unittest
 
-from program_harness import Program, Workspace, binaries_from_command_line, listening, wait_for
+from program_harness import Program, Workspace, binaries_from_command_line, listening, run_settings, wait_for
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -48,10 +46,7 @@ class TaskCommandsServeEveryService(unittest.TestCase):
             f.write(b"<p>shop site</p>")
 
     def settings(self, *words, expect=0):
-        result = subprocess.run([SETTINGS, "--data-dir", self.data] + list(words), env=self.space.env,
-                                cwd=self.space.top, capture_output=True, text=True, timeout=60)
-        self.assertEqual(result.returncode, expect, " ".join(words) + ": " + result.stderr)
-        return result
+        return run_settings(SETTINGS, self.space, self.data, *words, expect=expect)
 
     def configure(self):
         # The FTP folder is given relative to the current folder.
@@ -67,9 +62,7 @@ class TaskCommandsServeEveryService(unittest.TestCase):
     def start(self):
         program = Program(PROGRAM, self.data, self.space.env)
         self.addCleanup(program.kill)
-        for name in ("FTP", "HTTP"):
-            wait_for(lambda: listening(PORTS[name]) or not program.running(), DEADLINE_S, "the %s port" % name)
-            self.assertTrue(program.running(), program.stderr())
+        program.wait_listening((PORTS["FTP"], PORTS["HTTP"]), DEADLINE_S)
         return program
 
     def ftp(self, user="ann", password="ftp-pw", port=PORTS["FTP"]):
