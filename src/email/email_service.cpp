@@ -53,7 +53,7 @@ std::uint16_t storedPort(const SettingsStore& store, const char* key)
 MailTlsSettings tlsSettingsIn(const SettingsStore& store)
 {
     MailTlsSettings tls;
-    tls.mode = mailTlsModeOf(store.getInt(KeyTlsMode));
+    tls.mode = tlsModeOf(store.getInt(KeyTlsMode));
     tls.smtpsPort = storedPort(store, KeySmtpsPort);
     tls.pop3sPort = storedPort(store, KeyPop3sPort);
     tls.relayRequiresTls = store.getInt(KeyRelayRequiresTls) == 1;

@@ -90,7 +90,7 @@ struct EmailPanelFields {
     // Mail TLS: STARTTLS and STLS offered ("on"), and POP3 logins refused
     // before STLS ("require"); the implicit ports ("0": none); relaying
     // only for clients on TLS.
-    MailTlsMode tlsMode = MailTlsMode::Off;
+    TlsMode tlsMode = TlsMode::Off;
     std::string smtpsPort;
     std::string pop3sPort;
     bool relayRequiresTls = false;

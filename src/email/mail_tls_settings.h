@@ -6,22 +6,18 @@
 // default, and with it off every byte on the wire is what it always was.
 #pragma once
 
+#include "foundation/tls_mode.h"
+
 #include <cstdint>
-#include <string_view>
 
 namespace vantrel {
 
 class TlsCertificate;
 
-// Stored in "email.dat" by these numbers.
-enum class MailTlsMode : int {
-    Off = 0,
-    On = 1,     // STARTTLS and STLS are offered
-    Require = 2 // and POP3's USER and PASS are refused before STLS
-};
-
 struct MailTlsSettings {
-    MailTlsMode mode = MailTlsMode::Off;
+    // Stored in "email.dat". On: STARTTLS and STLS are offered; Require:
+    // and POP3's USER and PASS are refused before STLS.
+    TlsMode mode = TlsMode::Off;
     // 0: no implicit listener. Used only while the mode is not Off.
     std::uint16_t smtpsPort = 0;
     std::uint16_t pop3sPort = 0;
@@ -31,16 +27,9 @@ struct MailTlsSettings {
     // certificate the system's authorities do not verify.
     bool relayHostRequiresTls = false;
 
-    bool enabled() const { return mode != MailTlsMode::Off; }
+    bool enabled() const { return mode != TlsMode::Off; }
     bool operator==(const MailTlsSettings&) const = default;
 };
-
-// The words of the task commands: "off", "on", "require".
-std::string_view mailTlsModeWord(MailTlsMode mode);
-// False for any other word.
-[[nodiscard]] bool parseMailTlsModeWord(std::string_view word, MailTlsMode& mode);
-// The mode a stored number names; anything unknown is Off.
-MailTlsMode mailTlsModeOf(std::int32_t stored);
 
 // How the relay client treats TLS: not at all (mail TLS off: HELO, as
 // always), STARTTLS when the relay host offers it, or only over TLS with a

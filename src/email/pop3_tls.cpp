@@ -61,7 +61,7 @@ TlsLine dispatchTlsLine(Pop3Session& session, std::string_view line, Phase phase
 
 bool refuseClearLogin(Pop3Session& session)
 {
-    if (session.tls().settings.mode != MailTlsMode::Require || session.control().isTls())
+    if (session.tls().settings.mode != TlsMode::Require || session.control().isTls())
         return false;
     session.reply(TlsRequired);
     return true;

@@ -65,10 +65,7 @@ namespace {
 FtpTlsSettings tlsSettingsIn(const SettingsStore& store)
 {
     FtpTlsSettings tls;
-    const std::int32_t mode = store.getInt(KeyTlsMode);
-    tls.mode = mode == static_cast<int>(FtpTlsMode::On)        ? FtpTlsMode::On
-               : mode == static_cast<int>(FtpTlsMode::Require) ? FtpTlsMode::Require
-                                                               : FtpTlsMode::Off;
+    tls.mode = tlsModeOf(store.getInt(KeyTlsMode));
     tls.implicitPort =
         static_cast<std::uint16_t>(std::clamp<std::int32_t>(store.getInt(KeyTlsImplicitPort), 0, MaxPort));
     tls.anyDataConnection = store.getInt(KeyTlsAnyData) == 1;

@@ -52,7 +52,7 @@ struct FtpPanelFields {
     // are refused for a minute; "0": never.
     std::string failedLoginLimit;
     bool autoActivate = false;
-    FtpTlsMode tlsMode = FtpTlsMode::Off;
+    TlsMode tlsMode = TlsMode::Off;
     // "0": no implicit TLS port.
     std::string implicitPort;
     // "Accept data connections that do not resume the session".

@@ -189,7 +189,7 @@ std::optional<CommandOutcome> dispatchSecurityCommand(FtpSession& session, std::
 
 bool refuseClearLogin(FtpSession& session)
 {
-    if (session.tls().setup().settings.mode != FtpTlsMode::Require || session.control().isTls())
+    if (session.tls().setup().settings.mode != TlsMode::Require || session.control().isTls())
         return false;
     session.reply(TlsRequired);
     return true;

@@ -5,22 +5,18 @@
 // control connection's TLS session. All off by default.
 #pragma once
 
+#include "foundation/tls_mode.h"
+
 #include <cstdint>
-#include <string_view>
 
 namespace vantrel {
 
 class TlsCertificate;
 
-// Stored in "ftp.dat" by these numbers.
-enum class FtpTlsMode : int {
-    Off = 0,
-    On = 1,     // AUTH TLS is offered
-    Require = 2 // and USER is refused before it (or off the implicit port)
-};
-
 struct FtpTlsSettings {
-    FtpTlsMode mode = FtpTlsMode::Off;
+    // Stored in "ftp.dat". On: AUTH TLS is offered; Require: and USER is
+    // refused before it (or off the implicit port).
+    TlsMode mode = TlsMode::Off;
     // 0: no implicit listener. Used only while the mode is not Off.
     std::uint16_t implicitPort = 0;
     // Accept a protected data connection that did not resume the control
@@ -28,14 +24,9 @@ struct FtpTlsSettings {
     // from the client of its control connection by resuming its session.
     bool anyDataConnection = false;
 
-    bool enabled() const { return mode != FtpTlsMode::Off; }
+    bool enabled() const { return mode != TlsMode::Off; }
     bool operator==(const FtpTlsSettings&) const = default;
 };
-
-// The words of the task commands and the window: "off", "on", "require".
-std::string_view tlsModeWord(FtpTlsMode mode);
-// False for any other word.
-[[nodiscard]] bool parseTlsModeWord(std::string_view word, FtpTlsMode& mode);
 
 // How a listener's connections start: in clear (AUTH TLS may follow), or
 // with the TLS handshake before the greeting (the implicit port).

@@ -113,7 +113,7 @@ TaskResult showRouting(EmailService& service, TaskContext& context)
                 << "autostart\t" << (fields.autoActivate ? "on" : "off") << '\n';
     // A server without mail TLS shows what it always showed.
     if (service.tlsSettings() != MailTlsSettings{})
-        context.out << "tls\t" << mailTlsModeWord(fields.tlsMode) << '\n'
+        context.out << "tls\t" << tlsModeWord(fields.tlsMode) << '\n'
                     << "smtps-port\t" << fields.smtpsPort << '\n'
                     << "pop3s-port\t" << fields.pop3sPort << '\n'
                     << "relay-requires-tls\t" << (fields.relayRequiresTls ? "on" : "off") << '\n'
@@ -171,7 +171,7 @@ TaskResult setRouting(EmailService& service, TaskContext& context)
         fields.*option.field = std::to_string(count);
     }
     if (const std::string* mode = context.args.option("tls")) {
-        if (!parseMailTlsModeWord(*mode, fields.tlsMode)) {
+        if (!parseTlsModeWord(*mode, fields.tlsMode)) {
             context.err << "vantrel-settings: \"off\", \"on\" or \"require\" expected, not \"" << *mode << "\"\n";
             return TaskResult::Refused;
         }

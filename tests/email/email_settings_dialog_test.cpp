@@ -148,7 +148,7 @@ TEST_F(EmailDialogTest, TheTlsControlsCarryTheFieldsBothWaysAndARefusalKeepsTheW
     edit("pop3sPortEdit")->setText("995");
     click("applyButton");
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    EXPECT_EQ(service.tls, (MailTlsSettings{MailTlsMode::Require, 465, 995, true, true}));
+    EXPECT_EQ(service.tls, (MailTlsSettings{TlsMode::Require, 465, 995, true, true}));
 }
 
 } // namespace

@@ -378,27 +378,27 @@ TEST_F(EmailPanelTest, MailTlsIsCheckedBeforeAnythingIsApplied)
 {
     auto& f = panel.fields();
     EXPECT_EQ(std::make_tuple(f.tlsMode, f.smtpsPort, f.pop3sPort, f.relayRequiresTls),
-              std::make_tuple(MailTlsMode::Off, "0", "0", false));
+              std::make_tuple(TlsMode::Off, "0", "0", false));
     service.knowOtherPorts([] { return ServicePorts{{"HTTP server", 443}, {"FTP server", 21}}; });
     service.certificateProblem = "the key does not match the certificate";
     // (mode, SMTPS port, POP3S port, message): a refused Apply changes nothing.
     const struct {
-        MailTlsMode mode;
+        TlsMode mode;
         const char* smtpsPort;
         const char* pop3sPort;
         Shown message;
     } refused[] = {
-        {MailTlsMode::On, "465x", "0", {"No valid 'SMTPS port' given (0 for none).", "Input Error"}},
-        {MailTlsMode::On, "465", "99999", {"No valid 'POP3S port' given (0 for none).", "Input Error"}},
-        {MailTlsMode::Off, "0", "21", {"The 'POP3S port' 21 is already used by the FTP server.", "Input Error"}},
-        {MailTlsMode::On, "443", "0", {"The 'SMTPS port' 443 is already used by the HTTP server.", "Input Error"}},
-        {MailTlsMode::On, "0", "25", {"The 'POP3S port' 25 is already used by the SMTP server.", "Input Error"}},
-        {MailTlsMode::On, "0", "110", {"The 'POP3S port' 110 is already used by the POP3 server.", "Input Error"}},
-        {MailTlsMode::On,
+        {TlsMode::On, "465x", "0", {"No valid 'SMTPS port' given (0 for none).", "Input Error"}},
+        {TlsMode::On, "465", "99999", {"No valid 'POP3S port' given (0 for none).", "Input Error"}},
+        {TlsMode::Off, "0", "21", {"The 'POP3S port' 21 is already used by the FTP server.", "Input Error"}},
+        {TlsMode::On, "443", "0", {"The 'SMTPS port' 443 is already used by the HTTP server.", "Input Error"}},
+        {TlsMode::On, "0", "25", {"The 'POP3S port' 25 is already used by the SMTP server.", "Input Error"}},
+        {TlsMode::On, "0", "110", {"The 'POP3S port' 110 is already used by the POP3 server.", "Input Error"}},
+        {TlsMode::On,
          "995",
          "995",
          {"The 'POP3S port' 995 is already used by the SMTP server's implicit TLS port.", "Input Error"}},
-        {MailTlsMode::Require,
+        {TlsMode::Require,
          "0",
          "0",
          {"The certificate could not be loaded: the key does not match the certificate", "TLS Error"}},
@@ -416,7 +416,7 @@ TEST_F(EmailPanelTest, MailTlsIsCheckedBeforeAnythingIsApplied)
 
     service.certificateProblem.clear();
     service.active = true;
-    f.tlsMode = MailTlsMode::Require;
+    f.tlsMode = TlsMode::Require;
     f.smtpsPort = "465";
     f.pop3sPort = " 995 ";
     f.relayRequiresTls = true;
@@ -424,7 +424,7 @@ TEST_F(EmailPanelTest, MailTlsIsCheckedBeforeAnythingIsApplied)
     EXPECT_EQ(prompt.takeShown(), (std::vector<Shown>{{"Please note that the TLS change will not take effect\n"
                                                        "until the Email Server has been restarted.",
                                                        "Warning"}}));
-    EXPECT_EQ(service.tls, (MailTlsSettings{MailTlsMode::Require, 465, 995, true}));
+    EXPECT_EQ(service.tls, (MailTlsSettings{TlsMode::Require, 465, 995, true}));
     // Once on, a certificate gone bad does not keep the other settings from changing.
     service.certificateProblem = "missing";
     f.localDomain = "again.example";
@@ -433,7 +433,7 @@ TEST_F(EmailPanelTest, MailTlsIsCheckedBeforeAnythingIsApplied)
     EXPECT_EQ(service.directory().localHostName(), "again.example");
     panel.show();
     EXPECT_EQ(std::make_tuple(f.tlsMode, f.smtpsPort, f.pop3sPort, f.relayRequiresTls),
-              std::make_tuple(MailTlsMode::Require, "465", "995", true));
+              std::make_tuple(TlsMode::Require, "465", "995", true));
 }
 
 } // namespace

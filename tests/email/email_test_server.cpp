@@ -110,7 +110,7 @@ bool applyTlsOption(EmailService& service, std::string_view arg)
     MailTlsSettings tls = service.tlsSettings();
     std::string_view value;
     if (optionValue(arg, "tls", value)) {
-        if (!parseMailTlsModeWord(value, tls.mode))
+        if (!parseTlsModeWord(value, tls.mode))
             return false;
     } else if (arg == "--relay-requires-tls") {
         tls.relayRequiresTls = true;

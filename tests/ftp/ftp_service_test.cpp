@@ -129,8 +129,8 @@ TEST_F(FtpServiceTest, TlsKeysAreWrittenOnlyWhenNotOff)
         return names;
     };
     EXPECT_EQ(saved({}), "");
-    EXPECT_EQ(saved({FtpTlsMode::Require, 0, false}), "tls=2 ");
-    EXPECT_EQ(saved({FtpTlsMode::On, 990, true}), "tls=1 tlsimplicitport=990 tlsanydata=1 ");
+    EXPECT_EQ(saved({TlsMode::Require, 0, false}), "tls=2 ");
+    EXPECT_EQ(saved({TlsMode::On, 990, true}), "tls=1 tlsimplicitport=990 tlsanydata=1 ");
 
     SettingsStore store;
     ASSERT_TRUE(store.load("ftp.dat"));
@@ -138,7 +138,7 @@ TEST_F(FtpServiceTest, TlsKeysAreWrittenOnlyWhenNotOff)
     ASSERT_TRUE(store.save("ftp.dat"));
     FtpService unknown;
     ASSERT_TRUE(unknown.loadSettings());
-    EXPECT_EQ(unknown.tlsSettings().mode, FtpTlsMode::Off);
+    EXPECT_EQ(unknown.tlsSettings().mode, TlsMode::Off);
 }
 
 TEST_F(FtpServiceTest, LogMovesOnFromAFullFileOnly)

@@ -120,7 +120,7 @@ TEST_F(DialogTest, TheTlsControlsCarryTheFieldsBothWays)
     find<QCheckBox>("tlsAnyDataBox")->setChecked(true);
     find<QPushButton>("applyButton")->click();
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    EXPECT_EQ(service.tls, (FtpTlsSettings{FtpTlsMode::Require, 990, true}));
+    EXPECT_EQ(service.tls, (FtpTlsSettings{TlsMode::Require, 990, true}));
 }
 
 } // namespace

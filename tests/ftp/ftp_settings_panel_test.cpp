@@ -265,22 +265,22 @@ TEST_F(PanelTest, TheLimitsPerAddressTakeCountsInRangeOnly)
 TEST_F(PanelTest, TlsSettingsAreCheckedBeforeAnythingIsApplied)
 {
     auto& f = panel.fields();
-    EXPECT_EQ(std::make_tuple(f.tlsMode, f.implicitPort, f.tlsAnyData), std::make_tuple(FtpTlsMode::Off, "0", false));
+    EXPECT_EQ(std::make_tuple(f.tlsMode, f.implicitPort, f.tlsAnyData), std::make_tuple(TlsMode::Off, "0", false));
     target.otherPorts = {{"HTTP server", 80}, {"POP3 server", 110}};
     target.certificateProblem = "the key does not match the certificate";
     // (mode, implicit port, message): a refused Apply changes nothing.
     const struct {
-        FtpTlsMode mode;
+        TlsMode mode;
         const char* implicitPort;
         Shown message;
     } refused[] = {
-        {FtpTlsMode::On, "99999", {"No valid 'implicit TLS port' given (0 for none).", "Input Error"}},
-        {FtpTlsMode::Off, "110", {"The 'implicit TLS port' 110 is already used by the POP3 server.", "Input Error"}},
-        {FtpTlsMode::On, "80", {"The 'implicit TLS port' 80 is already used by the HTTP server.", "Input Error"}},
-        {FtpTlsMode::On,
+        {TlsMode::On, "99999", {"No valid 'implicit TLS port' given (0 for none).", "Input Error"}},
+        {TlsMode::Off, "110", {"The 'implicit TLS port' 110 is already used by the POP3 server.", "Input Error"}},
+        {TlsMode::On, "80", {"The 'implicit TLS port' 80 is already used by the HTTP server.", "Input Error"}},
+        {TlsMode::On,
          "21",
          {"The 'implicit TLS port' 21 is already used by the FTP control connection.", "Input Error"}},
-        {FtpTlsMode::Require,
+        {TlsMode::Require,
          "0",
          {"The certificate could not be loaded: the key does not match the certificate", "TLS Error"}},
     };
@@ -296,22 +296,21 @@ TEST_F(PanelTest, TlsSettingsAreCheckedBeforeAnythingIsApplied)
 
     target.certificateProblem.clear();
     target.active = true;
-    f.tlsMode = FtpTlsMode::Require;
+    f.tlsMode = TlsMode::Require;
     f.implicitPort = "990";
     f.tlsAnyData = true;
     EXPECT_TRUE(panel.applyGeneralSettings());
     EXPECT_EQ(prompt.takeShown(), (std::vector<Shown>{{"Please note that the TLS change will not take effect\n"
                                                        "until the FTP Server has been restarted.",
                                                        "Warning"}}));
-    EXPECT_EQ(target.tls, (FtpTlsSettings{FtpTlsMode::Require, 990, true}));
+    EXPECT_EQ(target.tls, (FtpTlsSettings{TlsMode::Require, 990, true}));
     // Once on, a certificate gone bad does not keep the other settings from changing.
     target.certificateProblem = "missing";
     f.welcome = "Again";
     EXPECT_TRUE(panel.applyGeneralSettings());
     EXPECT_TRUE(prompt.takeShown().empty());
     panel.show();
-    EXPECT_EQ(std::make_tuple(f.tlsMode, f.implicitPort, f.tlsAnyData),
-              std::make_tuple(FtpTlsMode::Require, "990", true));
+    EXPECT_EQ(std::make_tuple(f.tlsMode, f.implicitPort, f.tlsAnyData), std::make_tuple(TlsMode::Require, "990", true));
 }
 
 } // namespace

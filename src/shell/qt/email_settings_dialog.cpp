@@ -31,7 +31,7 @@ QLineEdit* makeTextEdit(const char* objectName, QWidget* parent)
 }
 
 // The entries of the TLS box, in the order of their modes.
-constexpr MailTlsMode TlsModes[] = {MailTlsMode::Off, MailTlsMode::On, MailTlsMode::Require};
+constexpr TlsMode TlsModes[] = {TlsMode::Off, TlsMode::On, TlsMode::Require};
 constexpr const char* TlsModeLabels[] = {"Off", "On (STARTTLS and STLS offered)", "Require TLS for POP3 logins"};
 
 // Kilobyte fields take digits only; the panel caps what is too large.

@@ -20,7 +20,7 @@ namespace vantrel {
 namespace {
 
 // The entries of the TLS box, in the order of their modes.
-constexpr FtpTlsMode TlsModes[] = {FtpTlsMode::Off, FtpTlsMode::On, FtpTlsMode::Require};
+constexpr TlsMode TlsModes[] = {TlsMode::Off, TlsMode::On, TlsMode::Require};
 constexpr const char* TlsModeLabels[] = {"Off", "On (AUTH TLS offered)", "Require (no login without TLS)"};
 
 // "File Read" -> "fileReadBox"

@@ -1,5 +1,5 @@
-// The words that name the TLS modes on the command line and in the window.
-#include "ftp/ftp_tls_settings.h"
+// The words and stored numbers that name the TLS modes.
+#include "foundation/tls_mode.h"
 
 #include <array>
 
@@ -8,19 +8,19 @@ namespace vantrel {
 namespace {
 
 struct ModeWord {
-    FtpTlsMode mode;
+    TlsMode mode;
     std::string_view word;
 };
 
 constexpr std::array<ModeWord, 3> ModeWords{{
-    {FtpTlsMode::Off, "off"},
-    {FtpTlsMode::On, "on"},
-    {FtpTlsMode::Require, "require"},
+    {TlsMode::Off, "off"},
+    {TlsMode::On, "on"},
+    {TlsMode::Require, "require"},
 }};
 
 } // namespace
 
-std::string_view tlsModeWord(FtpTlsMode mode)
+std::string_view tlsModeWord(TlsMode mode)
 {
     for (const ModeWord& entry : ModeWords) {
         if (entry.mode == mode)
@@ -29,7 +29,7 @@ std::string_view tlsModeWord(FtpTlsMode mode)
     return ModeWords[0].word;
 }
 
-bool parseTlsModeWord(std::string_view word, FtpTlsMode& mode)
+bool parseTlsModeWord(std::string_view word, TlsMode& mode)
 {
     for (const ModeWord& entry : ModeWords) {
         if (entry.word == word) {
@@ -38,6 +38,15 @@ bool parseTlsModeWord(std::string_view word, FtpTlsMode& mode)
         }
     }
     return false;
+}
+
+TlsMode tlsModeOf(std::int32_t stored)
+{
+    for (const ModeWord& entry : ModeWords) {
+        if (static_cast<std::int32_t>(entry.mode) == stored)
+            return entry.mode;
+    }
+    return TlsMode::Off;
 }
 
 } // namespace vantrel
