@@ -24,7 +24,7 @@ import unittest
 import unittest.mock
 
 from smtp_harness import Server, harness_path, wait_until  # first: it finds harness_support
-from harness_support import LineClient, read_logs, read_settings  # noqa: E402
+from harness_support import LineClient, read_logs, read_settings, trusting_context  # noqa: E402
 from fake_relay_host import FakeRelayHost  # noqa: E402
 
 harness_path()  # out of the command line before unittest reads it
@@ -35,14 +35,6 @@ EXTENSIONS = ["250-SIZE %d" % MAX_EMAIL, "250-8BITMIME", "250 PIPELINING"]
 CAPABILITIES = ["+OK Capability list follows", "USER", "TOP", "UIDL"]
 STALLED = 1000
 MESSAGE = b"Subject: over TLS\r\n\r\nline\r\n..dot\r\n"
-
-
-def client_context(server):
-    """Trusts the self-signed certificate the server made in its folder."""
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-    context.check_hostname = False
-    context.load_verify_locations(server.path("tls", "certificate.pem"))
-    return context
 
 
 class Client(LineClient):
@@ -122,7 +114,7 @@ class MailTlsOn(Connecting, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.server = Server(ACCOUNTS, cls.OPTIONS)
-        cls.context = client_context(cls.server)
+        cls.context = trusting_context(cls.server.work)
         cls.local = tempfile.mkdtemp(prefix="vtmailtls-")
         cls.cert = cls.server.path("tls", "certificate.pem")
 
@@ -319,7 +311,7 @@ class MailTlsRequired(Connecting, unittest.TestCase):
         cls.server = Server(ACCOUNTS, ("--tls=require", "--implicit-tls", "--max-email=%d" % MAX_EMAIL,
                                        "--relay-host=127.0.0.1", "--relay-subnet=127.0.0.", "--relay-port=9",
                                        "--relay-requires-tls"))
-        cls.context = client_context(cls.server)
+        cls.context = trusting_context(cls.server.work)
 
     @classmethod
     def tearDownClass(cls):

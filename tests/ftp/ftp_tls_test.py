@@ -8,21 +8,13 @@ commands get the replies that unknown commands always had.
 Usage: ftp_tls_test.py <ftp_test_server>"""
 import ftplib
 import os
-import socket
 import ssl
 import unittest
 
 from ftp_harness import ALL_RIGHTS, DEADLINE, Raw, Server, harness_path
+from harness_support import trusting_context  # noqa: E402
 
 BIG = 64 * 1024 * 1024
-
-
-def client_context(server):
-    """Trusts the self-signed certificate the server made in its folder."""
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-    context.check_hostname = False
-    context.load_verify_locations(os.path.join(server.work, "tls", "certificate.pem"))
-    return context
 
 
 def secure(client, context):
@@ -55,7 +47,7 @@ class TlsCase(unittest.TestCase):
         probe = Raw(cls.server.port)
         probe.cmd("AUTH TLS")
         probe.close()
-        cls.context = client_context(cls.server)
+        cls.context = trusting_context(cls.server.work)
 
     @classmethod
     def tearDownClass(cls):

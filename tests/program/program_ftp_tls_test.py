@@ -16,11 +16,11 @@ Usage: program_ftp_tls_test.py <vantrel-server> <vantrel-settings>"""
 import ftplib
 import os
 import shutil
-import ssl
 import subprocess
 import unittest
 
-from program_harness import Program, Workspace, binaries_from_command_line, listening, run_settings, wait_for
+from program_harness import (Program, Workspace, binaries_from_command_line, check_broken_certificate, run_settings,
+                             trusting_context)
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -71,10 +71,7 @@ class FtpOverTls(unittest.TestCase):
             return f.read()
 
     def python_client(self, kind):
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-        context.check_hostname = False
-        context.load_verify_locations(os.path.join(self.data, "tls", "certificate.pem"))
-        ftp = kind(context=context, timeout=DEADLINE_S)
+        ftp = kind(context=trusting_context(self.data), timeout=DEADLINE_S)
         ftp.connect("127.0.0.1", FTP_PORT)
         ftp.login("ann", "pw")
         ftp.prot_p()
@@ -142,17 +139,7 @@ class FtpOverTls(unittest.TestCase):
         self.assertEqual(program.terminate(), 0, program.stderr())
 
         # A certificate that cannot be loaded: TLS does not start.
-        with open(os.path.join(self.data, "tls", "certificate.pem"), "w") as f:
-            f.write("not a certificate\n")
-        program = Program(PROGRAM, self.data, self.space.env)
-        self.addCleanup(program.kill)
-        wait_for(lambda: "could not be loaded" in program.stderr() or not program.running(), DEADLINE_S,
-                 "the certificate's failure")
-        self.assertFalse(listening(FTP_PORT))
-        self.assertEqual(program.terminate(), 0, program.stderr())
-        self.settings("ftp-site", "set", "--tls", "off")
-        refused = self.settings("ftp-site", "set", "--tls", "require", expect=1)
-        self.assertIn("TLS Error: The certificate could not be loaded: ", refused.stderr)
+        check_broken_certificate(self, PROGRAM, FTP_PORT, "ftp-site")
 
 
 def main():

@@ -13,6 +13,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+from harness_support import trusting_context  # noqa: E402,F401
+
 FOLDERS = ("logs", "email", "ftp", "http")
 START_DEADLINE_S = 20
 STOP_DEADLINE_S = 30
@@ -185,6 +188,24 @@ def run_settings(binary, space, data, *words, expect=0):
     if result.returncode != expect:
         raise AssertionError("%s: exit %d: %s" % (" ".join(words), result.returncode, result.stderr))
     return result
+
+
+def check_broken_certificate(test, binary, port, command):
+    """For a test with settings(), space and data whose program has TLS on:
+    with a certificate file that cannot be loaded the program says so and
+    `port` stays closed, and switching TLS on with the task command
+    `command` ("ftp-site", "mail-routing") is refused with the reason."""
+    with open(os.path.join(test.data, "tls", "certificate.pem"), "w") as f:
+        f.write("not a certificate\n")
+    program = Program(binary, test.data, test.space.env)
+    test.addCleanup(program.kill)
+    wait_for(lambda: "could not be loaded" in program.stderr() or not program.running(), START_DEADLINE_S,
+             "the certificate's failure")
+    test.assertFalse(listening(port))
+    test.assertEqual(program.terminate(), 0, program.stderr())
+    test.settings(command, "set", "--tls", "off")
+    refused = test.settings(command, "set", "--tls", "require", expect=1)
+    test.assertIn("TLS Error: The certificate could not be loaded: ", refused.stderr)
 
 
 def leftovers(folder):

@@ -11,13 +11,12 @@ namespace of its own; without one it is skipped.
 
 Usage: program_mail_tls_test.py <vantrel-server> <vantrel-settings>"""
 
-import os
 import poplib
 import smtplib
-import ssl
 import unittest
 
-from program_harness import Program, Workspace, binaries_from_command_line, listening, run_settings, wait_for
+from program_harness import (Program, Workspace, binaries_from_command_line, check_broken_certificate, run_settings,
+                             trusting_context, wait_for)
 
 PROGRAM = None  # set by main
 SETTINGS = None
@@ -42,10 +41,7 @@ class MailOverTls(unittest.TestCase):
         return program
 
     def context(self):
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-        context.check_hostname = False
-        context.load_verify_locations(os.path.join(self.data, "tls", "certificate.pem"))
-        return context
+        return trusting_context(self.data)
 
     def fetch_all(self, pop):
         """Every message of ann's mailbox, joined."""
@@ -86,17 +82,7 @@ class MailOverTls(unittest.TestCase):
         self.assertEqual(program.terminate(), 0, program.stderr())
 
         # A certificate that cannot be loaded: the email service does not start.
-        with open(os.path.join(self.data, "tls", "certificate.pem"), "w") as f:
-            f.write("not a certificate\n")
-        program = Program(PROGRAM, self.data, self.space.env)
-        self.addCleanup(program.kill)
-        wait_for(lambda: "could not be loaded" in program.stderr() or not program.running(), DEADLINE_S,
-                 "the certificate's failure")
-        self.assertFalse(listening(25))
-        self.assertEqual(program.terminate(), 0, program.stderr())
-        self.settings("mail-routing", "set", "--tls", "off")
-        refused = self.settings("mail-routing", "set", "--tls", "require", expect=1)
-        self.assertIn("TLS Error: The certificate could not be loaded: ", refused.stderr)
+        check_broken_certificate(self, PROGRAM, 25, "mail-routing")
 
 
 def main():

@@ -14,6 +14,7 @@ import select
 import shutil
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -102,6 +103,16 @@ def strace_total(summary_path):
 def record(name, value):
     raw = name.encode("latin-1")
     return raw + b"\0" * (300 - len(raw)) + struct.pack("<i", len(value)) + value
+
+
+def trusting_context(data_folder):
+    """A client context that trusts the self-signed certificate a server
+    made in the data folder's tls/ (made for another name than 127.0.0.1,
+    so the name is not checked)."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    context.check_hostname = False
+    context.load_verify_locations(os.path.join(data_folder, "tls", "certificate.pem"))
+    return context
 
 
 def settings_file(records):
