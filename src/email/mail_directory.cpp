@@ -455,6 +455,11 @@ std::int32_t MailDirectory::maxEmailSize() const
     return maxEmailSize_;
 }
 
+std::uint64_t MailDirectory::maxEmailBytes() const
+{
+    return static_cast<std::uint64_t>(std::max<std::int32_t>(maxEmailSize(), 0));
+}
+
 void MailDirectory::setMaxEmailSize(std::int32_t bytes)
 {
     const LockGuard guard(lock_);

@@ -98,6 +98,8 @@ public:
     std::string catchAllUser() const;
     void setCatchAllUser(std::string_view user);
     std::int32_t maxEmailSize() const;
+    // The largest message in bytes; a stored size below 0 takes none.
+    std::uint64_t maxEmailBytes() const;
     void setMaxEmailSize(std::int32_t bytes);
     std::int32_t maxAccountSize() const;
     void setMaxAccountSize(std::int32_t bytes);

@@ -84,7 +84,7 @@ bool SmtpSession::beginMessage()
     }
     dataAccepted_ = true;
     receiveError_ = 0;
-    sizeLimit_ = static_cast<std::uint64_t>(std::max<std::int32_t>(directory().maxEmailSize(), 0));
+    sizeLimit_ = directory().maxEmailBytes();
     reply(smtp::SendData);
     std::string byHost = directory().localHostName();
     if (byHost.empty())

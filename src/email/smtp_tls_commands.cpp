@@ -14,7 +14,6 @@
 #include "email/smtp_session.h"
 #include "foundation/text.h"
 
-#include <algorithm>
 #include <string>
 
 namespace vantrel {
@@ -31,8 +30,8 @@ std::string extensionLines(SmtpSession& session)
         lines += smtp::ExtensionStartTls;
         lines += "\r\n";
     }
-    const auto largest = static_cast<long long>(std::max<std::int32_t>(session.directory().maxEmailSize(), 0));
-    lines += formatText(smtp::ReplyLimit, smtp::ExtensionSize, largest);
+    lines +=
+        formatText(smtp::ReplyLimit, smtp::ExtensionSize, static_cast<long long>(session.directory().maxEmailBytes()));
     lines += "\r\n";
     lines += smtp::ExtensionLast;
     return lines;
@@ -71,8 +70,7 @@ SmtpOutcome handleStartTls(SmtpSession& session)
 bool refuseDeclaredSize(SmtpSession& session, std::string_view line)
 {
     const auto size = declaredSize(line);
-    const auto largest = static_cast<std::uint64_t>(std::max<std::int32_t>(session.directory().maxEmailSize(), 0));
-    if (!size || *size <= largest)
+    if (!size || *size <= session.directory().maxEmailBytes())
         return false;
     session.reply(smtp::MessageTooBig);
     return true;
